@@ -1,0 +1,34 @@
+// The library's entry: the library descriptor and every plugin descriptor, constructed in
+// this order while the library loads and destroyed in reverse order at unload. Each
+// registration prepends, so the host enumerates the types in the reverse of this order.
+#include "frame/LibDesc.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace {
+
+using namespace KUtils;
+
+PluginDescList descriptors;
+// Constructed first, destroyed last: it frees the list nodes.
+LibDesc libDesc(descriptors);
+
+// Registration order: UVWGenOstrel, UVWGenChannel, UVWGenEnvironment, UVWGenExplicit,
+// UVWGenObject, UVWGenPlanarWorld, TexMultiProjection, UVWGenProjection.
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) KUtils::PluginLibDesc* getLibDesc() {
+    return &libDesc;
+}
+
+#if defined(_WIN32)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+#endif

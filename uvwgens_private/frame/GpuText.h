@@ -1,0 +1,16 @@
+// Conventions of the GPU description text: one keyword, a blank, the values, a line end.
+#pragma once
+
+#include "frame/HostSdk.h"
+#include "frame/Types.h"
+
+namespace KUtils {
+
+// Only this kind of request is answered, compared byte for byte.
+bool isMaterialDescriptor(const char* kind);
+
+// "<keyword> c0.x,c0.y,c0.z,c1.x,c1.y,c1.z,c2.x,c2.y,c2.z,o.x,o.y,o.z\n" with "%f" values.
+// keyword already ends in its blank, e.g. "uvw_transform ".
+void writeTransformLine(ShaderSource& source, const char* keyword, const UVWTransform& tm);
+
+} // namespace KUtils

@@ -1,0 +1,56 @@
+// The library descriptor the host receives from getLibDesc, and the list of plugin
+// descriptors that register themselves while the library loads.
+#pragma once
+
+#include "frame/PluginModel.h"
+
+#include <cstdint>
+
+namespace KUtils {
+
+class PluginLibDesc : public PluginBase {
+public:
+    /* 5 */ virtual const char* getCategory() = 0;
+    /* 6 */ virtual const char* getLibraryDescription() = 0;
+    // Hands each descriptor to the callback until it returns 0. Returns the number handed
+    // out (including the one at which the callback stopped), or the registered count for a
+    // null callback.
+    /* 7 */ virtual std::uint32_t enumeratePluginDescs(PluginDescCallback* callback) = 0;
+};
+
+// Singly linked, newest first. Constant-initialised, so registration may run before or
+// after the library descriptor's construction.
+struct PluginDescList {
+    struct Node {
+        PluginDesc* desc;
+        Node* next;
+    };
+    Node* head = nullptr;
+    std::uint32_t count = 0;
+
+    // Prepends desc (the node comes from the host allocator; null on failure is not added).
+    void add(PluginDesc* desc);
+};
+
+class LibDesc : public PluginLibDesc {
+public:
+    explicit LibDesc(PluginDescList& list) : list(list) {}
+    // Frees every node; the count is left as it was.
+    ~LibDesc() override;
+
+    const char* getCategory() override { return "UVW Generators"; }
+    const char* getLibraryDescription() override { return "Kivo UVW Generators"; }
+    std::uint32_t enumeratePluginDescs(PluginDescCallback* callback) override;
+
+private:
+    PluginDescList& list;
+};
+
+// Registers a statically constructed descriptor with the library's list on construction.
+template <class Desc>
+struct RegisteredPluginDesc {
+    explicit RegisteredPluginDesc(PluginDescList& list) { list.add(&desc); }
+    Desc desc;
+};
+
+} // namespace KUtils
