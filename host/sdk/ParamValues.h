@@ -14,8 +14,8 @@ namespace KUtils {
 // One value of a parameter. Vector parameters use Vector4f, colours AColor; plugin and texture
 // parameters hold the connected plugin (null: not connected). Numeric values convert between
 // int, float and bool where the parameter's type asks for it.
-using ParamValue =
-    std::variant<int, float, bool, std::string, Vector4f, AColor, Matrix3x3f, Transform, PluginBase*>;
+using ParamValue = std::variant<int, float, bool, std::string, Vector4f, AColor, Matrix3x3f,
+                                Transform, PluginBase*>;
 
 // A constant value. False (and nothing changed) when the name is unknown or the value's kind
 // does not fit the parameter's type.

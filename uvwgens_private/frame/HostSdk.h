@@ -105,8 +105,7 @@ public:
     KivoParameterListDesc& operator=(const KivoParameterListDesc&) = delete;
 
     int addParamInt(const char* name, int def, int count, const char* desc, const char* hints);
-    int addParamFloat(const char* name, float def, int count, const char* desc,
-                      const char* hints);
+    int addParamFloat(const char* name, float def, int count, const char* desc, const char* hints);
     int addParamBool(const char* name, bool def, int count, const char* desc, const char* hints);
     int addParamString(const char* name, const char* def, int count, const char* desc,
                        const char* hints);

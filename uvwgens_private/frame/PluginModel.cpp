@@ -16,7 +16,9 @@ PluginBase::InterfaceNode::~InterfaceNode() {
     }
 }
 
-PluginBase::~PluginBase() { delete interfaceList; }
+PluginBase::~PluginBase() {
+    delete interfaceList;
+}
 
 PluginInterface* PluginBase::getInterface(InterfaceID id) {
     for (InterfaceNode* node = interfaceList; node; node = node->next) {
@@ -50,9 +52,13 @@ int PluginBase::removeInterface(PluginInterface* iface) {
 
 // ---- Plugin ---------------------------------------------------------------------------------
 
-Plugin::~Plugin() { delete[] name; }
+Plugin::~Plugin() {
+    delete[] name;
+}
 
-PluginDesc* Plugin::getPluginDesc() { return nullptr; }
+PluginDesc* Plugin::getPluginDesc() {
+    return nullptr;
+}
 
 void Plugin::setPluginName(const char* newName) {
     delete[] name;
@@ -114,7 +120,9 @@ PluginInterface* KivoPlugin::getInterface(InterfaceID id) {
     return PluginBase::getInterface(id);
 }
 
-PluginDesc* KivoPlugin::getPluginDesc() { return getKivoPluginDesc(); }
+PluginDesc* KivoPlugin::getPluginDesc() {
+    return getKivoPluginDesc();
+}
 
 int UVWGenInterface::evalChannelTransform(const ShadingContext&, ChannelProviderInterface*,
                                           UVWTransform&, int) {

@@ -80,8 +80,7 @@ public:
 class ShadeData : public KivoShadeData {
 public:
     // b[0], b[1], b[2]: how the surface point moves per unit of u, v and w.
-    virtual void getMapChannelBasis(const ShadingContext& sc, int channel,
-                                    Vector4f b[3]) const = 0;
+    virtual void getMapChannelBasis(const ShadingContext& sc, int channel, Vector4f b[3]) const = 0;
     // The channel's UVW at the context's surface point.
     virtual void getMapChannelUVW(Vector4f& uvw, const ShadingContext& sc, int channel) const = 0;
 };
@@ -123,8 +122,7 @@ public:
                             KivoFrameData& frameData) = 0;
 };
 
-KIVO_SDK_API KivoCamera* newDefaultCameraSampler(int cameraType, int samplerMode,
-                                                 KivoCamera* base);
+KIVO_SDK_API KivoCamera* newDefaultCameraSampler(int cameraType, int samplerMode, KivoCamera* base);
 KIVO_SDK_API void deleteDefaultCameraSampler(KivoCamera* camera);
 
 // EXT_CAMERA_SETTINGS on camera plugins: they write their settings into sequence/frame data.

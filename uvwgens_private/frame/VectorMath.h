@@ -12,12 +12,20 @@ inline Vector4f operator+(const Vector4f& a, const Vector4f& b) {
 inline Vector4f operator-(const Vector4f& a, const Vector4f& b) {
     return {a.x - b.x, a.y - b.y, a.z - b.z, a.w - b.w};
 }
-inline Vector4f operator-(const Vector4f& a) { return {-a.x, -a.y, -a.z, -a.w}; }
-inline Vector4f operator*(const Vector4f& a, float s) { return {a.x * s, a.y * s, a.z * s, a.w * s}; }
-inline Vector4f operator*(float s, const Vector4f& a) { return a * s; }
+inline Vector4f operator-(const Vector4f& a) {
+    return {-a.x, -a.y, -a.z, -a.w};
+}
+inline Vector4f operator*(const Vector4f& a, float s) {
+    return {a.x * s, a.y * s, a.z * s, a.w * s};
+}
+inline Vector4f operator*(float s, const Vector4f& a) {
+    return a * s;
+}
 
 // Dot and cross products over x, y, z only.
-inline float dot3(const Vector4f& a, const Vector4f& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline float dot3(const Vector4f& a, const Vector4f& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 inline Vector4f cross3(const Vector4f& a, const Vector4f& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x, 0.0f};
 }
@@ -48,13 +56,17 @@ inline UVWTransform lerp(const UVWTransform& a, const UVWTransform& b, float f) 
 }
 
 // A host parameter transform in single precision; the fourth lane repeats the third.
-inline Vector4f padded(float x, float y, float z) { return {x, y, z, z}; }
-inline UVWTransform toUVWTransform(const Matrix3x3f& m, const Vector3d& offs) {
-    return {padded(m.c0.x, m.c0.y, m.c0.z), padded(m.c1.x, m.c1.y, m.c1.z),
-            padded(m.c2.x, m.c2.y, m.c2.z),
-            padded(static_cast<float>(offs.x), static_cast<float>(offs.y),
-                   static_cast<float>(offs.z))};
+inline Vector4f padded(float x, float y, float z) {
+    return {x, y, z, z};
 }
-inline UVWTransform toUVWTransform(const Transform& t) { return toUVWTransform(t.m, t.offs); }
+inline UVWTransform toUVWTransform(const Matrix3x3f& m, const Vector3d& offs) {
+    return {
+        padded(m.c0.x, m.c0.y, m.c0.z), padded(m.c1.x, m.c1.y, m.c1.z),
+        padded(m.c2.x, m.c2.y, m.c2.z),
+        padded(static_cast<float>(offs.x), static_cast<float>(offs.y), static_cast<float>(offs.z))};
+}
+inline UVWTransform toUVWTransform(const Transform& t) {
+    return toUVWTransform(t.m, t.offs);
+}
 
 } // namespace KUtils
