@@ -5,6 +5,7 @@
 #include "frame/PluginModel.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace KUtils {
 
@@ -49,7 +50,11 @@ private:
 // Registers a statically constructed descriptor with the library's list on construction.
 template <class Desc>
 struct RegisteredPluginDesc {
-    explicit RegisteredPluginDesc(PluginDescList& list) { list.add(&desc); }
+    template <class... Args>
+    explicit RegisteredPluginDesc(PluginDescList& list, Args&&... args)
+        : desc(std::forward<Args>(args)...) {
+        list.add(&desc);
+    }
     Desc desc;
 };
 

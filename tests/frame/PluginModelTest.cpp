@@ -1,0 +1,149 @@
+#include "frame/PluginDescriptor.h"
+#include "sdk/HostRuntime.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace KUtils;
+
+namespace {
+
+class TestTexture;
+using TestTextureDesc = PluginDescOf<TestTexture>;
+
+class TestTexture : public KivoTexture {
+public:
+    explicit TestTexture(KivoPluginDesc* desc) : KivoTexture(desc) {}
+    PluginBase* getPlugin() override { return this; }
+    void evalColor(AColor& result, const ShadingContext&) override { result = {1, 2, 3, 4}; }
+    void getColorRange(AColor& minimum, AColor& maximum) override { minimum = maximum = {}; }
+};
+
+// An extra interface a plugin can carry in its interface list; counts its releases.
+class ExtraInterface : public PluginInterface {
+public:
+    ExtraInterface(PluginBase* owner, InterfaceID id) : owner(owner), id(id) {}
+    InterfaceID getInterfaceID() override { return id; }
+    PluginBase* getPlugin() override { return owner; }
+    void release() override { ++releases; }
+    PluginBase* owner;
+    InterfaceID id;
+    int releases = 0;
+};
+
+TestTextureDesc& textureDesc() {
+    static TestTextureDesc desc("TestTexture", 42, "A test texture", TEXTURE_DESC_INTERFACES);
+    return desc;
+}
+
+} // namespace
+
+TEST(PluginModel, InterfaceQueriesAnswerOwnPartsThenTheList) {
+    PluginBase* instance = textureDesc().newPlugin(nullptr);
+    ASSERT_NE(instance, nullptr);
+
+    PluginInterface* kivo = instance->getInterface(EXT_KIVO_PLUGIN);
+    ASSERT_NE(kivo, nullptr);
+    EXPECT_EQ(kivo->getInterfaceID(), EXT_KIVO_PLUGIN);
+    EXPECT_STREQ(kivo->getInterfaceName(), "EXT_KIVO_PLUGIN");
+    EXPECT_EQ(kivo->getPlugin(), instance);
+
+    PluginInterface* texture = instance->getInterface(EXT_TEXTURE);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_STREQ(texture->getInterfaceName(), "EXT_TEXTURE");
+    EXPECT_EQ(texture->getPlugin(), instance);
+    AColor c;
+    static_cast<TextureInterface*>(texture)->evalColor(c, ShadingContext{});
+    EXPECT_EQ(c.b, 3.0f);
+
+    EXPECT_EQ(instance->getInterface(EXT_UVWGEN), nullptr);
+    EXPECT_EQ(instance->getInterface(0), nullptr);
+
+    // The list answers ids the plugin's own parts do not, newest first.
+    ExtraInterface first(instance, 7), second(instance, 7), other(instance, 8);
+    EXPECT_EQ(instance->addInterface(&first, 0), 1);
+    EXPECT_EQ(instance->addInterface(&second, 0), 1);
+    EXPECT_EQ(instance->addInterface(&other, 0), 1);
+    EXPECT_EQ(instance->getInterface(7), &second);
+    EXPECT_EQ(instance->getInterface(8), &other);
+
+    // Removing an interface that is not listed changes nothing.
+    ExtraInterface stranger(instance, 9);
+    EXPECT_EQ(instance->removeInterface(&stranger), 0);
+    EXPECT_EQ(instance->getInterface(7), &second);
+    // Removal unlinks without releasing.
+    EXPECT_EQ(instance->removeInterface(&second), 1);
+    EXPECT_EQ(second.releases, 0);
+    EXPECT_EQ(instance->getInterface(7), &first);
+    EXPECT_EQ(instance->removeInterface(&first), 1);
+    EXPECT_EQ(instance->removeInterface(&other), 1);
+    EXPECT_EQ(instance->getInterface(7), nullptr);
+
+    textureDesc().deletePlugin(instance);
+}
+
+TEST(PluginModel, DestroyingThePluginReleasesOnlyOwnedInterfaces) {
+    PluginBase* instance = textureDesc().newPlugin(nullptr);
+    ASSERT_NE(instance, nullptr);
+    ExtraInterface owned(instance, 7), borrowed(instance, 8);
+    instance->addInterface(&owned, 1);
+    instance->addInterface(&borrowed, 0);
+    textureDesc().deletePlugin(instance);
+    EXPECT_EQ(owned.releases, 1);
+    EXPECT_EQ(borrowed.releases, 0);
+    textureDesc().deletePlugin(nullptr); // ignored
+}
+
+TEST(PluginModel, DescriptorIdentityAndSupportedInterfaces) {
+    TestTextureDesc& desc = textureDesc();
+    EXPECT_EQ(desc.getPluginID(), 42u);
+    EXPECT_STREQ(desc.getName(), "TestTexture");
+    EXPECT_STREQ(desc.getDescription(), "A test texture");
+    EXPECT_TRUE(desc.supportsInterface(EXT_KIVO_PLUGIN));
+    EXPECT_TRUE(desc.supportsInterface(EXT_TEXTURE));
+    EXPECT_FALSE(desc.supportsInterface(EXT_UVWGEN));
+    EXPECT_FALSE(desc.supportsInterface(0));
+}
+
+TEST(PluginModel, NamesAreCopiedAndTypeNameComesFromTheDescriptor) {
+    auto* instance = static_cast<TestTexture*>(textureDesc().newPlugin(nullptr));
+    ASSERT_NE(instance, nullptr);
+    EXPECT_EQ(instance->getPluginName(), nullptr);
+    char name[] = "first";
+    instance->setPluginName(name);
+    std::strcpy(name, "xxxxx");
+    EXPECT_STREQ(instance->getPluginName(), "first");
+    instance->setPluginName("second");
+    EXPECT_STREQ(instance->getPluginName(), "second");
+    instance->setPluginName(nullptr);
+    EXPECT_EQ(instance->getPluginName(), nullptr);
+    EXPECT_STREQ(instance->getTypeName(), "TestTexture");
+    EXPECT_EQ(instance->getPluginDesc(), &textureDesc());
+    textureDesc().deletePlugin(instance);
+}
+
+TEST(PluginModel, RegistrationPublishesToTheHostOnlyWhenThereIsOne) {
+    TestTextureDesc desc("Other", 43, "Other texture", TEXTURE_DESC_INTERFACES);
+    desc.registerPlugin(nullptr);
+    desc.unregisterPlugin(nullptr);
+
+    kivohost::PluginRegistry host;
+    desc.registerPlugin(&host);
+    ASSERT_EQ(host.registered.size(), 1u);
+    EXPECT_EQ(host.registered[0], &desc);
+    desc.unregisterPlugin(&host);
+    EXPECT_TRUE(host.registered.empty());
+}
+
+TEST(PluginModel, InstancesWithoutParameterDescriptorsHaveNoList) {
+    // Descriptors publish their parameter descriptors only when the subclass asks; without
+    // them an instance has no list and parameter access reports absence.
+    PluginBase* instance = textureDesc().newPlugin(nullptr);
+    auto* kivo = static_cast<KivoPluginInterface*>(instance->getInterface(EXT_KIVO_PLUGIN));
+    EXPECT_EQ(kivo->getParamList(), nullptr);
+    EXPECT_EQ(kivo->getParameter("anything"), nullptr);
+    EXPECT_EQ(kivo->setParameter(nullptr), 0);
+    kivo->frameBegin(nullptr);
+    textureDesc().deletePlugin(instance);
+}
