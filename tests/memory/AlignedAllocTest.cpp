@@ -1,0 +1,91 @@
+#include "memory/AlignedAlloc.h"
+
+#include "DebugCapture.h"
+#include "host/sdk/HostRuntime.h"
+
+#include <cstdint>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <limits>
+#include <new>
+
+using KUtils::alignedBlockOffset;
+
+namespace {
+
+std::uintptr_t address(const void* p) {
+    return reinterpret_cast<std::uintptr_t>(p);
+}
+
+void* storedRaw(const void* block) {
+    void* raw;
+    std::memcpy(&raw, static_cast<const char*>(block) - sizeof(void*), sizeof(void*));
+    return raw;
+}
+
+} // namespace
+
+TEST(AlignedAlloc, PlacementInsideTheUnderlyingBlock) {
+    const std::uintptr_t page = 0x7f00'0000'1000;
+    // raw mod 128 = 8: the block starts at raw + 120, the raw word sits at raw + 112.
+    EXPECT_EQ(alignedBlockOffset(page + 8, 128), 120u);
+    // raw mod 128 = 124: no room for the word below raw + 4, so the next line is taken.
+    EXPECT_EQ(alignedBlockOffset(page + 124, 128), 132u);
+    EXPECT_EQ(alignedBlockOffset(page, 128), 128u);
+    EXPECT_EQ(alignedBlockOffset(page + 120, 128), 8u);
+    EXPECT_EQ(alignedBlockOffset(page + 121, 128), 135u);
+    EXPECT_EQ(alignedBlockOffset(page + 8, 16), 8u);
+    EXPECT_EQ(alignedBlockOffset(page + 9, 16), 23u);
+    for (std::uintptr_t m = 0; m < 128; ++m) {
+        const std::size_t offset = alignedBlockOffset(page + m, 128);
+        EXPECT_EQ((page + m + offset) % 128, 0u) << m;
+        EXPECT_GE(offset, 8u) << m;
+        // size + 256 bytes hold the offset and size more bytes.
+        EXPECT_LE(offset, 256u) << m;
+    }
+}
+
+TEST(AlignedAlloc, RealBlocksAreAlignedAndFreeable) {
+    for (std::size_t size : {0u, 1u, 100u, 4096u}) {
+        auto* block = static_cast<unsigned char*>(KUtils::allocAligned(size));
+        ASSERT_NE(block, nullptr);
+        EXPECT_EQ(address(block) % 128, 0u);
+        const std::uintptr_t raw = address(storedRaw(block));
+        EXPECT_GE(address(block), raw + 8);
+        EXPECT_LE(address(block), raw + 135);
+        std::memset(block, 0x5A, size); // the sanitizer checks the bounds
+        KUtils::freeAligned(block);
+    }
+    KUtils::freeAligned(nullptr);
+}
+
+TEST(AlignedAlloc, FailureIsNullWithoutReport) {
+    DebugCapture capture;
+    {
+        kivohost::ScopedAllocFailure fail;
+        EXPECT_EQ(KUtils::allocAligned(64), nullptr);
+        EXPECT_EQ(fail.failures(), 1);
+    }
+    // A size that cannot take the extra 256 bytes is refused, not wrapped around.
+    EXPECT_EQ(KUtils::allocAligned(std::numeric_limits<std::size_t>::max() - 100), nullptr);
+    EXPECT_TRUE(DebugCapture::lines().empty());
+}
+
+TEST(AlignedAlloc, OverAlignedNewAndDelete) {
+    struct alignas(512) Wide {
+        unsigned char bytes[600];
+    };
+    auto* wide = new Wide[3];
+    EXPECT_EQ(address(wide) % 512, 0u);
+    std::memset(wide, 1, sizeof(Wide) * 3);
+    delete[] wide;
+
+    void* p = ::operator new (100, std::align_val_t{256});
+    EXPECT_EQ(address(p) % 256, 0u);
+    ::operator delete (p, 100, std::align_val_t{256});
+
+    // Alignments below a word still get a valid block.
+    void* small = ::operator new (10, std::align_val_t{4});
+    EXPECT_EQ(address(small) % 4, 0u);
+    ::operator delete (small, std::align_val_t{4});
+}

@@ -1,0 +1,49 @@
+#include "frame/Platform.h"
+
+#if defined(_WIN32)
+#include <malloc.h>
+#else
+#include "frame/HostSdk.h"
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+#endif
+
+namespace KUtils {
+
+void debugOutput(const char16_t* text) {
+#if defined(_WIN32)
+    // wchar_t is a UTF-16 unit on Windows.
+    OutputDebugStringW(reinterpret_cast<const wchar_t*>(text));
+#else
+    writeDebugOutput(text);
+#endif
+}
+
+HeapFigures readHeapFigures() {
+    HeapFigures figures;
+#if defined(_WIN32)
+    _HEAPINFO entry{};
+    entry._pentry = nullptr;
+    int status;
+    while ((status = _heapwalk(&entry)) == _HEAPOK) {
+        ++figures.entryCount;
+        figures.totalBytes += entry._size;
+        if (entry._useflag != _USEDENTRY) {
+            figures.freeBytes += entry._size;
+        }
+    }
+    figures.walkStatus = status;
+    figures.intact = _heapchk() == _HEAPOK;
+#elif defined(__GLIBC__)
+    const struct mallinfo2 info = mallinfo2();
+    // arena: bytes taken from the system for the main heaps; hblkhd: bytes in mmapped blocks.
+    figures.totalBytes = info.arena + info.hblkhd;
+    // fordblks already includes the fastbin chunks (fsmblks).
+    figures.freeBytes = info.fordblks;
+    figures.entryCount = info.ordblks + info.smblks;
+#endif
+    return figures;
+}
+
+} // namespace KUtils
