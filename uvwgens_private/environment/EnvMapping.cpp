@@ -1,0 +1,394 @@
+#include "environment/EnvMapping.h"
+
+#include "frame/FloatMath.h"
+#include "frame/VectorMath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <iterator>
+
+namespace KUtils {
+
+namespace {
+
+// Single-precision constants as the mapping formulas use them.
+constexpr float kPi = 3.14159274f; // 0x40490FDB
+constexpr float kQuarterPi = 0.785398185f;
+constexpr float kHalfPi = 1.57079637f;
+constexpr float kThreeQuarterPi = 2.3561945f;
+constexpr float kInvTwoPi = 0.159154937f; // 0x3E22F983
+constexpr float kThird = 0.333333343f;
+constexpr float kTwoThirds = 0.666666687f;
+
+constexpr const char* kMappingNames[] = {
+    "angular",       "cubic",          "spherical",       "mirror_ball",     "screen",
+    "max_spherical", "spherical_kivo", "max_cylindrical", "max_shrink_wrap",
+};
+
+Vector4f divided(const Vector4f& v, float s) {
+    return {v.x / s, v.y / s, v.z / s, v.w / s};
+}
+
+// U across the map and T down it; the mapped v is 1 - T.
+struct UT {
+    float u;
+    float t;
+};
+
+// Directions this close to the z axis have no defined azimuth.
+bool isPole(const Vector4f& n) {
+    return n.x * n.x + n.y * n.y < 1e-12f;
+}
+
+float acosClamped(float z) {
+    return std::acos(std::clamp(z, -1.0f, 1.0f));
+}
+
+// Polar angle in radians; at the poles 0 above and 1 radian (not pi) below.
+float polarAngle(const Vector4f& n) {
+    if (isPole(n)) {
+        return n.z > 0.0f ? 0.0f : 1.0f;
+    }
+    return acosClamped(n.z);
+}
+
+// Polar angle over pi; at the poles 0 above and 1 below.
+float polarT(const Vector4f& n) {
+    if (isPole(n)) {
+        return n.z > 0.0f ? 0.0f : 1.0f;
+    }
+    return acosClamped(n.z) / kPi;
+}
+
+UT mapAngular(const Vector4f& n) {
+    const float r = std::sqrt(n.x * n.x + n.z * n.z);
+    if (r < 1e-6f) {
+        return {0.5f, 0.5f};
+    }
+    const float k = acosClamped(n.y) * kInvTwoPi / r;
+    return {0.5f + k * n.x, 0.5f - k * n.z};
+}
+
+// s / m of one cube face; m is the absolute value of the major component, so it is 0 (or NaN)
+// only for a direction without a face, which then maps to the centre of its face.
+float faceRatio(float s, float m) {
+    return m > 0.0f ? s / m : 0.0f;
+}
+
+// Vertical cross three faces wide and four tall: the middle column holds +z, +y, -z, -y from
+// the top; -x and +x sit left and right of +y.
+UT mapCubic(const Vector4f& n) {
+    const float ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
+    int axis = ax < ay ? 1 : 0;
+    if (az > (axis == 1 ? ay : ax)) {
+        axis = 2;
+    }
+    float s, t, m, u0, t0;
+    switch (axis) {
+    case 0:
+        if (n.x >= 0.0f) {
+            s = -n.y, t = -n.z, m = n.x, u0 = kTwoThirds, t0 = 0.25f;
+        } else {
+            s = n.y, t = -n.z, m = -n.x, u0 = 0.0f, t0 = 0.25f;
+        }
+        break;
+    case 1:
+        if (n.y >= 0.0f) {
+            s = n.x, t = -n.z, m = n.y, u0 = kThird, t0 = 0.25f;
+        } else {
+            s = n.x, t = n.z, m = -n.y, u0 = kThird, t0 = 0.75f;
+        }
+        break;
+    default:
+        if (n.z >= 0.0f) {
+            s = n.x, t = n.y, m = n.z, u0 = kThird, t0 = 0.0f;
+        } else {
+            s = n.x, t = -n.y, m = -n.z, u0 = kThird, t0 = 0.5f;
+        }
+        break;
+    }
+    const float a = std::max(0.0f, 0.5f + 0.5f * faceRatio(s, m)) / 3.0f;
+    const float b = std::max(0.0f, 0.5f + 0.5f * faceRatio(t, m)) / 4.0f;
+    return {u0 + a, t0 + b};
+}
+
+UT mapSpherical(const Vector4f& n) {
+    float u = 1.0f;
+    if (!isPole(n)) {
+        const float a = std::atan2(n.y, n.x) / kPi * 0.5f;
+        u = 1.0f - (a < 0.0f ? a + 1.0f : a);
+    }
+    return {u, polarT(n)};
+}
+
+UT mapMirrorBall(const Vector4f& n) {
+    const float hx = -n.x * 0.5f;
+    const float hy = (-n.y - 1.0f) * 0.5f;
+    const float hz = n.z * 0.5f;
+    const float hh = hx * hx + hy * hy + hz * hz;
+    if (!(hh > 0.0f)) {
+        // Straight away from the ball's viewer: every point of the rim sees this direction;
+        // take the top of the rim.
+        return {0.5f, 0.0f};
+    }
+    const float len = std::sqrt(hh);
+    return {0.5f + 0.5f * hx / len, 0.5f - 0.5f * hz / len};
+}
+
+// Azimuth measured from -y, as u in [0, 1]; 0.5 at the poles.
+float azimuthFromMinusY(const Vector4f& n) {
+    return isPole(n) ? 0.5f : 0.5f + 0.5f * std::atan2(n.x, -n.y) / kPi;
+}
+
+UT mapMaxSpherical(const Vector4f& n) {
+    return {azimuthFromMinusY(n), polarT(n)};
+}
+
+UT mapSphericalKivo(const Vector4f& n) {
+    const float u = isPole(n) ? 0.5f : 0.5f + 0.5f * std::atan2(n.y, n.x) / kPi;
+    return {u, polarT(n)};
+}
+
+UT mapMaxCylindrical(const Vector4f& n) {
+    const float theta = polarAngle(n);
+    float t;
+    if (theta < kQuarterPi) {
+        t = std::tan(theta) * 0.25f;
+    } else if (theta < kHalfPi) {
+        t = 0.5f - 0.25f * std::tan(kHalfPi - theta);
+    } else if (theta < kThreeQuarterPi) {
+        t = 0.5f + 0.25f * std::tan(theta - kHalfPi);
+    } else {
+        t = 1.0f - 0.25f * std::tan(kPi - theta);
+    }
+    return {azimuthFromMinusY(n), t};
+}
+
+UT mapMaxShrinkWrap(const Vector4f& n) {
+    const float phi = isPole(n) ? 0.0f : std::atan2(n.x, -n.y) / kPi;
+    const float rho = polarAngle(n) / kPi;
+    const float angle = (phi + 1.0f) * kPi;
+    const float s = std::sin(angle);
+    const float c = std::cos(angle);
+    return {0.5f - 0.5f * rho * c, 0.5f + 0.5f * rho * s};
+}
+
+float wrapCoordinate(int mode, float c) {
+    if (mode == 1) {
+        return truncFrac(c);
+    }
+    if (mode == 2) {
+        const float g = 2.0f * truncFrac(c);
+        return g > 1.0f ? 2.0f - g : g;
+    }
+    return c;
+}
+
+Vector3d toDouble(const Vector4f& v) {
+    return {v.x, v.y, v.z};
+}
+Vector3d cross(const Vector3d& a, const Vector3d& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double dot(const Vector3d& a, const Vector3d& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+Vector4f rowOverDet(const Vector3d& r, double det) {
+    return {float(r.x / det), float(r.y / det), float(r.z / det), 0.0f};
+}
+
+} // namespace
+
+int findEnvMappingType(const char* name) {
+    if (!name) {
+        return ENV_MAPPING_UNKNOWN;
+    }
+    for (int i = 0; i < int(std::size(kMappingNames)); ++i) {
+        if (std::strcmp(name, kMappingNames[i]) == 0) {
+            return i;
+        }
+    }
+    return ENV_MAPPING_UNKNOWN;
+}
+
+Vector4f safeNormalize(const Vector4f& v) {
+    const float len = std::sqrt(dot3(v, v));
+    const float largest = std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
+    return largest < 1e18f * len ? divided(v, len) : v;
+}
+
+Vector4f normalizeOrZero(const Vector4f& v) {
+    const float lenSq = dot3(v, v);
+    if (lenSq < 1e-24f) {
+        return {};
+    }
+    return divided(v, std::sqrt(lenSq));
+}
+
+Vector4f upAxisFrom(const UpDirectionRecord* up) {
+    const Vector4f zUp{0.0f, 0.0f, 1.0f, 0.0f};
+    if (!up) {
+        return zUp;
+    }
+    const Vector4f v{up->upDirection[0], up->upDirection[1], up->upDirection[2], 0.0f};
+    const float len = std::sqrt(dot3(v, v));
+    // A zero length has no direction; NaN or inf components give no finite one.
+    if (!(len > 0.0f) || !std::isfinite(len)) {
+        return zUp;
+    }
+    return divided(v, len);
+}
+
+Matrix3x3f sampleMatrix(const Matrix3x3f& uvwMatrix, int numSamples, const Matrix3x3f* samples,
+                        float time) {
+    if (numSamples < 2) {
+        return uvwMatrix;
+    }
+    const int n = numSamples;
+    const float f = float(double(n - 1) * double(time));
+    const float i = truncFloor(f);
+    // i is compared in float so that no out-of-range value is converted to int.
+    int k = i >= float(n) ? n - 1 : (i > 0.0f ? int(i) : 0);
+    float a;
+    if (k == n - 1) {
+        k = n - 2;
+        a = 1.0f;
+    } else {
+        a = f - float(k);
+    }
+    const Matrix3x3f& s0 = samples[k];
+    const Matrix3x3f& s1 = samples[k + 1];
+    const float b = 1.0f - a;
+    return {s0.c0 * b + s1.c0 * a, s0.c1 * b + s1.c1 * a, s0.c2 * b + s1.c2 * a};
+}
+
+Vector4f groundProject(const GroundPlane& ground, const Vector4f& rayOrigin, const Vector4f& dir) {
+    const Vector4f d = safeNormalize(dir);
+    const float dn = dot3(d, ground.up);
+    const float h = dot3(ground.position - rayOrigin, ground.up);
+    const float t = dn != 0.0f ? h / dn : 0.0f;
+    // In front of the ray, or the ray starts on the plane and goes down.
+    const bool hitsGround = t > 1e-6f || (std::fabs(h) < 1e-5f && dn < 0.0f);
+    if (!hitsGround) {
+        return d;
+    }
+    const Vector4f centre = ground.position + ground.up * ground.radius;
+    Vector4f q = safeNormalize(rayOrigin + d * t - centre);
+    if (std::fabs(dn) < 0.1f) {
+        // Fade from the plain direction at the horizon to the projected one at |dn| = 0.1.
+        const float s = std::fabs(dn) * 10.0f;
+        const float w = s * s;
+        q = safeNormalize(q * w + d * (1.0f - w));
+    }
+    return q;
+}
+
+Vector4f mapDirection(int type, const Vector4f& e) {
+    const Vector4f n = normalizeOrZero(e);
+    UT r{0.0f, 0.0f};
+    switch (type) {
+    case ENV_MAPPING_ANGULAR:
+        r = mapAngular(n);
+        break;
+    case ENV_MAPPING_CUBIC:
+        r = mapCubic(n);
+        break;
+    case ENV_MAPPING_SPHERICAL:
+        r = mapSpherical(n);
+        break;
+    case ENV_MAPPING_MIRROR_BALL:
+        r = mapMirrorBall(n);
+        break;
+    case ENV_MAPPING_MAX_SPHERICAL:
+        r = mapMaxSpherical(n);
+        break;
+    case ENV_MAPPING_SPHERICAL_KIVO:
+        r = mapSphericalKivo(n);
+        break;
+    case ENV_MAPPING_MAX_CYLINDRICAL:
+        r = mapMaxCylindrical(n);
+        break;
+    case ENV_MAPPING_MAX_SHRINK_WRAP:
+        r = mapMaxShrinkWrap(n);
+        break;
+    default: // screen (handled by the caller) and unknown
+        break;
+    }
+    return {r.u, 1.0f - r.t, 0.0f, 0.0f};
+}
+
+Vector4f mapThroughPipeline(const DirectionPipeline& pipeline, const Vector4f& d) {
+    const Vector4f scene =
+        pipeline.ground ? groundProject(*pipeline.ground, pipeline.rayOrigin, d) : d;
+    return mapDirection(pipeline.type, applyLinear(pipeline.rotation, scene));
+}
+
+int finishUVW(const UVWTail& tail, Vector4f& uvw) {
+    uvw = applyPoint(tail.transform, uvw);
+    int valid = 1;
+    float* coords[3] = {&uvw.x, &uvw.y, &uvw.z};
+    for (int k = 0; k < 3; ++k) {
+        float& c = *coords[k];
+        if (tail.cropFlag[k] && (c < 0.0f || c > 1.0f)) {
+            valid = 0;
+        }
+        c = wrapCoordinate(tail.wrapMode[k], c);
+    }
+    uvw.w = uvw.z;
+    return valid;
+}
+
+bool hasUSeam(int type) {
+    return type == ENV_MAPPING_SPHERICAL || type == ENV_MAPPING_MAX_SPHERICAL ||
+           type == ENV_MAPPING_SPHERICAL_KIVO;
+}
+
+float seamCorrected(float mu, float pu) {
+    const float delta = mu - pu;
+    const float same = std::fabs(delta);
+    const float up = std::fabs(delta - 1.0f);
+    const float down = std::fabs(delta + 1.0f);
+    if (same <= up && same <= down) {
+        return pu;
+    }
+    return up <= down ? pu + 1.0f : pu - 1.0f;
+}
+
+Vector4f screenUVW(float imageX, float imageY, int width, int height) {
+    return {float(double(imageX) / double(width)), float(1.0 - double(imageY) / double(height)),
+            0.0f, 0.0f};
+}
+
+UVWTransform screenTransform(const UVWTransform& uvwTransform, const ScreenFrame& frame,
+                             const Vector4f& screenUvw, float duvwScale) {
+    // Inverse of the matrix with columns a0, a1, a2: its rows are the cross products of the
+    // other two columns over the determinant.
+    const Vector3d a0 = toDouble(frame.dPdx);
+    const Vector3d a1 = toDouble(-frame.dPdy);
+    const Vector3d a2 = toDouble(frame.axis);
+    const Vector3d a01 = cross(a0, a1);
+    const double det = dot(a01, a2);
+    Vector4f rows[3] = {};
+    if (det != 0.0) {
+        rows[0] = rowOverDet(cross(a1, a2), det);
+        rows[1] = rowOverDet(cross(a2, a0), det);
+        rows[2] = rowOverDet(a01, det);
+    }
+    rows[0] = rows[0] * (1.0f / float(frame.width));
+    rows[1] = rows[1] * (1.0f / float(frame.height));
+
+    UVWTransform result;
+    result.c0 = applyLinear(uvwTransform, Vector4f{rows[0].x, rows[1].x, rows[2].x, 0.0f});
+    result.c1 = applyLinear(uvwTransform, Vector4f{rows[0].y, rows[1].y, rows[2].y, 0.0f});
+    result.c2 = applyLinear(uvwTransform, Vector4f{rows[0].z, rows[1].z, rows[2].z, 0.0f});
+    result.o = uvwTransform.c0 * screenUvw.x + uvwTransform.c1 * screenUvw.y + uvwTransform.o;
+    if (duvwScale != 1.0f) {
+        result.c0 = result.c0 * duvwScale;
+        result.c1 = result.c1 * duvwScale;
+        result.c2 = result.c2 * duvwScale;
+    }
+    return result;
+}
+
+} // namespace KUtils

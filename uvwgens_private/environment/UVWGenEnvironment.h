@@ -1,0 +1,56 @@
+// UVW generator for environment maps: turns the direction of a ray leaving the scene (or the
+// screen position) into the UVW at which an environment texture is looked up, optionally
+// projecting the lower hemisphere onto a ground disc.
+#pragma once
+
+#include "environment/EnvMapping.h"
+#include "frame/GpuUVWGen.h"
+#include "frame/GrowableArray.h"
+#include "frame/HostSdk.h"
+#include "frame/PluginDescriptor.h"
+
+namespace KUtils {
+
+class UVWGenEnvironment : public GpuUVWGen {
+public:
+    explicit UVWGenEnvironment(KivoPluginDesc* desc);
+
+    // Samples uvw_matrix over the blur interval, resolves the mapping type, finds the up axis
+    // and moves the ground centre to scene-origin-relative coordinates.
+    void frameBegin(KivoRenderer* renderer) override;
+
+    int evalUVW(const ShadingContext& sc, Vector4f& uvw) override;
+    int evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) override;
+    int evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) override;
+
+    int emitRTSource(const char* outputName, const char* name, const char* kind,
+                     ShaderSource& source, GPUDataRecord& gpuData) override;
+
+private:
+    DirectionPipeline pipelineFor(const ShadingContext& sc, const GroundPlane& ground) const;
+    GroundPlane groundPlane() const;
+    Vector4f screenUVWOf(const ShadingContext& sc) const;
+    UVWTail tail() const;
+    void sampleMatrices(int n, const KivoFrameData& frame);
+
+    Matrix3x3f uvwMatrix;
+    Transform3x4f uvwTransform;
+    CharString mappingName;
+    int mappingIndex = ENV_MAPPING_UNKNOWN;
+    int wrapMode[3] = {0, 0, 0};
+    int cropFlag[3] = {0, 0, 0};
+    float duvwScale = 1.0f;
+    int groundOn = 0;
+    Vector3f groundPosition;
+    float groundRadius = 1000.0f;
+    int numMatrixSamples = 0;
+    GrowableArray<Matrix3x3f> matrixSamples{100};
+    Vector4f upAxis{0.0f, 0.0f, 1.0f, 0.0f};
+};
+
+class UVWGenEnvironmentDesc : public PluginDescOf<UVWGenEnvironment> {
+public:
+    UVWGenEnvironmentDesc();
+};
+
+} // namespace KUtils
