@@ -32,4 +32,7 @@ KIVO_SDK_API bool setParamList(KivoParameterList& list, const char* name,
 // The parameter list of a plugin instance (through its EXT_KIVO_PLUGIN interface), or null.
 KIVO_SDK_API KivoParameterList* paramListOf(PluginBase* plugin);
 
+// The interface an instance published for an output parameter (setOutputParamCache), or null.
+KIVO_SDK_API PluginInterface* outputParamOf(KivoParameterList& list, const char* name);
+
 } // namespace KUtils
