@@ -1,0 +1,311 @@
+#include "ostrel/OstrelMath.h"
+
+#include "frame/VectorMath.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
+#include <random>
+
+using namespace KUtils;
+
+namespace {
+
+using Mat3 = double[3][3];
+
+void multiply(const Mat3& a, const Mat3& b, Mat3& out) {
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            out[r][c] = a[r][0] * b[0][c] + a[r][1] * b[1][c] + a[r][2] * b[2][c];
+        }
+    }
+}
+
+// Right-handed rotations about the axes, built from their textbook definitions.
+void rotationX(double a, Mat3& m) {
+    const Mat3 r = {{1, 0, 0}, {0, std::cos(a), -std::sin(a)}, {0, std::sin(a), std::cos(a)}};
+    std::copy(&r[0][0], &r[0][0] + 9, &m[0][0]);
+}
+void rotationY(double a, Mat3& m) {
+    const Mat3 r = {{std::cos(a), 0, std::sin(a)}, {0, 1, 0}, {-std::sin(a), 0, std::cos(a)}};
+    std::copy(&r[0][0], &r[0][0] + 9, &m[0][0]);
+}
+void rotationZ(double a, Mat3& m) {
+    const Mat3 r = {{std::cos(a), -std::sin(a), 0}, {std::sin(a), std::cos(a), 0}, {0, 0, 1}};
+    std::copy(&r[0][0], &r[0][0] + 9, &m[0][0]);
+}
+
+// The first draws of the C runtime sequence after seeding with 804952 = noiseHash(1), worked
+// out with 64-bit integers: state = 804952 * 214013 + 2531011 = 172272723387, modulo 2^32
+// 474031547 = 0x1C4125BB, and 0x1C41 & 0x7FFF = 7233; and so on.
+constexpr int DRAWS_804952[] = {7233, 27289, 10969, 27563, 23089, 6814,
+                                6282, 30622, 19594, 16698, 27395, 28560};
+
+float unit(int r) {
+    return float(r) / 32767.0f * 2.0f - 1.0f;
+}
+
+} // namespace
+
+TEST(OstrelMath, BuildPlacementRotatesZThenYThenXAfterSizeAndOffset) {
+    std::mt19937 gen(20111003);
+    std::uniform_real_distribution<float> angle(-7.0f, 7.0f), coord(-10.0f, 10.0f),
+        size(0.2f, 5.0f);
+    for (int i = 0; i < 200; ++i) {
+        const Vector4f o{coord(gen), coord(gen), coord(gen), 0.0f};
+        const Vector4f th{angle(gen), angle(gen), angle(gen), 0.0f};
+        Vector4f d{size(gen), size(gen), size(gen), 0.0f};
+        if (i % 2) {
+            d.y = -d.y; // mirrored axis
+        }
+        const Vector4f p{coord(gen), coord(gen), coord(gen), 0.0f};
+
+        Mat3 rx, ry, rz, ryz, r;
+        rotationX(th.x, rx);
+        rotationY(th.y, ry);
+        rotationZ(th.z, rz);
+        multiply(ry, rz, ryz);
+        multiply(rx, ryz, r);
+        const double v[3] = {double(p.x) / d.x + o.x, double(p.y) / d.y + o.y,
+                             double(p.z) / d.z + o.z};
+
+        const Vector4f got = applyPoint(buildPlacement(o, th, d), p);
+        const double want[3] = {r[0][0] * v[0] + r[0][1] * v[1] + r[0][2] * v[2],
+                                r[1][0] * v[0] + r[1][1] * v[1] + r[1][2] * v[2],
+                                r[2][0] * v[0] + r[2][1] * v[1] + r[2][2] * v[2]};
+        const double tol = 2e-5 * (std::fabs(v[0]) + std::fabs(v[1]) + std::fabs(v[2]) + 1.0);
+        EXPECT_NEAR(got.x, want[0], tol) << i;
+        EXPECT_NEAR(got.y, want[1], tol) << i;
+        EXPECT_NEAR(got.z, want[2], tol) << i;
+    }
+}
+
+TEST(OstrelMath, BuildPlacementAtZeroAnglesIsScaleAndOffsetWithPositiveZeros) {
+    const UVWTransform t = buildPlacement({1.0f, -2.0f, 0.5f, 0.0f}, {}, {2.0f, 4.0f, 0.5f, 0.0f});
+    EXPECT_EQ(t.c0.x, 0.5f);
+    EXPECT_EQ(t.c1.y, 0.25f);
+    EXPECT_EQ(t.c2.z, 2.0f);
+    EXPECT_EQ(t.o.x, 1.0f);
+    EXPECT_EQ(t.o.y, -2.0f);
+    EXPECT_EQ(t.o.z, 0.5f);
+    // Off-diagonal lanes are +0 (they reach the GPU text, where -0 would print as "-0.000000").
+    for (float lane : {t.c0.y, t.c0.z, t.c1.x, t.c1.z, t.c2.x, t.c2.y}) {
+        EXPECT_EQ(lane, 0.0f);
+        EXPECT_FALSE(std::signbit(lane));
+    }
+}
+
+TEST(OstrelMath, FixedSizesKeepTheirSignAndAMinimumMagnitude) {
+    EXPECT_EQ(boundFixedSize(0.0f), 0.0001f);
+    EXPECT_EQ(boundFixedSize(-0.0f), 0.0001f);
+    EXPECT_EQ(boundFixedSize(0.00005f), 0.0001f);
+    EXPECT_EQ(boundFixedSize(-0.00005f), -0.0001f);
+    EXPECT_EQ(boundFixedSize(0.0001f), 0.0001f);
+    EXPECT_EQ(boundFixedSize(-2.0f), -2.0f);
+    EXPECT_EQ(boundFixedSize(3.5f), 3.5f);
+
+    Placement p;
+    p.sizes = {0.0f, -0.0f, -0.5f, 0.0f};
+    const UVWTransform t = fixedPlacement(p);
+    EXPECT_FLOAT_EQ(t.c0.x, 10000.0f);
+    EXPECT_FLOAT_EQ(t.c1.y, 10000.0f);
+    EXPECT_FLOAT_EQ(t.c2.z, -2.0f); // negative sizes still mirror
+}
+
+TEST(OstrelMath, UnitAxisNormalisesAndKeepsDegenerateAxesFinite) {
+    const Vector4f a = unitAxis({3.0f, 4.0f, 0.0f, 0.0f});
+    EXPECT_FLOAT_EQ(a.x, 0.6f);
+    EXPECT_FLOAT_EQ(a.y, 0.8f);
+    EXPECT_EQ(a.z, 0.0f);
+    const Vector4f b = unitAxis({0.0f, -0.5f, 0.0f, 0.0f});
+    EXPECT_EQ(b.y, -1.0f);
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (const Vector4f& v : {Vector4f{}, Vector4f{inf, 0, 0, 0}, Vector4f{nan, 1, 0, 0}}) {
+        const Vector4f u = unitAxis(v);
+        EXPECT_EQ(u.x, 0.0f);
+        EXPECT_EQ(u.y, 0.0f);
+        EXPECT_EQ(u.z, 0.0f);
+        EXPECT_EQ(u.w, 0.0f);
+    }
+}
+
+TEST(OstrelMath, VariationNeedsAnAmplitudeAboveTheThreshold) {
+    EXPECT_FALSE(hasVariation(Placement{}));
+    for (int lane = 0; lane < 9; ++lane) {
+        for (float value : {0.0001f, -5.0f, 0.00011f}) {
+            Placement a;
+            Vector4f* vectors[] = {&a.offset, &a.sizes, &a.angles};
+            float* lanes[] = {&vectors[lane / 3]->x, &vectors[lane / 3]->y, &vectors[lane / 3]->z};
+            *lanes[lane % 3] = value;
+            EXPECT_EQ(hasVariation(a), value == 0.00011f) << lane << " " << value;
+        }
+    }
+}
+
+TEST(OstrelMath, NoiseHashWrapsModulo2To32) {
+    EXPECT_EQ(noiseHash(0), 0u);
+    EXPECT_EQ(noiseHash(1), 804952u);
+    EXPECT_EQ(noiseHash(2), 1704290u); // 2 * (15731*4 + 789221)
+    EXPECT_EQ(noiseHash(3), 2792400u);
+    // 6 * (15731*36 + 789221) = 8133222
+    EXPECT_EQ(noiseHash(6), 8133222u);
+    // 65536^2 wraps to 0: 65536 * (0 + 789221) mod 2^32 = (789221 mod 65536) * 65536.
+    EXPECT_EQ(noiseHash(65536), (789221u % 65536u) * 65536u);
+}
+
+TEST(OstrelMath, RandSequenceReproducesTheRuntimeGenerator) {
+    RandSequence one(1); // the runtime's well-known first values after srand(1)
+    EXPECT_EQ(one.next(), 41);
+    EXPECT_EQ(one.next(), 18467);
+    EXPECT_EQ(one.next(), 6334);
+
+    RandSequence rng(804952);
+    for (int expected : DRAWS_804952) {
+        EXPECT_EQ(rng.next(), expected);
+    }
+    RandSequence zero(0);
+    EXPECT_EQ(zero.next(), 38);
+    EXPECT_EQ(zero.next(), 7719);
+
+    EXPECT_EQ(signedUnit(0), -1.0f);
+    EXPECT_EQ(signedUnit(32767), 1.0f);
+    EXPECT_NEAR(signedUnit(7233), -0.558519, 1e-6);
+}
+
+TEST(OstrelMath, DrawPlacementUsesNineDrawsOrSevenWithXyzLock) {
+    Placement base;
+    base.offset = {10.0f, 20.0f, 30.0f, 0.0f};
+    base.angles = {0.1f, 0.2f, 0.3f, 0.0f};
+    base.sizes = {1.0f, 2.0f, 3.0f, 0.0f};
+    Placement amp;
+    amp.offset = {1.0f, 2.0f, 3.0f, 0.0f};
+    amp.angles = {0.5f, 0.25f, 0.125f, 0.0f};
+    amp.sizes = {0.5f, 0.75f, 0.25f, 0.0f};
+    const int* r = DRAWS_804952;
+
+    RandSequence free(804952);
+    const Placement p = drawPlacement(base, amp, false, free);
+    EXPECT_EQ(free.next(), r[9]);
+    EXPECT_EQ(p.offset.x, unit(r[0]) * 1.0f + 10.0f);
+    EXPECT_EQ(p.offset.y, unit(r[1]) * 2.0f + 20.0f);
+    EXPECT_EQ(p.offset.z, unit(r[2]) * 3.0f + 30.0f);
+    EXPECT_EQ(p.angles.x, 0.1f + unit(r[3]) * 0.5f);
+    EXPECT_EQ(p.angles.y, 0.2f + unit(r[4]) * 0.25f);
+    EXPECT_EQ(p.angles.z, 0.3f + unit(r[5]) * 0.125f);
+    EXPECT_EQ(p.sizes.x, unit(r[6]) * 0.5f + 1.0f);
+    EXPECT_EQ(p.sizes.y, unit(r[7]) * 0.75f + 2.0f);
+    EXPECT_EQ(p.sizes.z, unit(r[8]) * 0.25f + 3.0f);
+    EXPECT_NEAR(p.offset.x, 9.441481, 1e-5);
+
+    RandSequence locked(804952);
+    const Placement q = drawPlacement(base, amp, true, locked);
+    EXPECT_EQ(locked.next(), r[7]);
+    const float d = unit(r[6]) * 0.5f; // one draw scaled by the x amplitude for all axes
+    EXPECT_EQ(q.sizes.x, 1.0f + d);
+    EXPECT_EQ(q.sizes.y, 2.0f + d);
+    EXPECT_EQ(q.sizes.z, 3.0f + d);
+    EXPECT_EQ(q.angles.z, p.angles.z);
+}
+
+TEST(OstrelMath, RandomPlacementBoundsSizesWithoutMirroring) {
+    Placement base; // sizes 0
+    Placement amp;
+    amp.sizes = {5.0f, 5.0f, 5.0f, 0.0f};
+    // noiseHash(1) seeds 804952: the size draws 6282, 30622, 19594 give -3.08, 4.35, 0.98.
+    const UVWTransform t = randomPlacement(base, amp, false, 1);
+    EXPECT_EQ(t.c0.x, 1.0f / 0.0001f);
+    EXPECT_FLOAT_EQ(t.c1.y, 1.0f / (unit(30622) * 5.0f));
+    EXPECT_FLOAT_EQ(t.c2.z, 1.0f / (unit(19594) * 5.0f));
+    EXPECT_EQ(t.o.x, 0.0f);
+
+    // Seed 0 hashes to 0: a valid, fixed sequence too.
+    const UVWTransform z = randomPlacement(base, amp, true, 0);
+    EXPECT_FLOAT_EQ(z.c0.x, 1.0f / std::max(0.0001f, unit(RandSequence(0).next()) * 5.0f));
+    EXPECT_TRUE(std::isfinite(z.c0.x) && std::isfinite(z.c1.y) && std::isfinite(z.c2.z));
+}
+
+TEST(OstrelMath, TilingModes) {
+    struct Row {
+        int mode;
+        float in, out;
+    };
+    const Row rows[] = {
+        {TILE_NONE, -3.5f, -3.5f},
+        {TILE_CLAMP, -0.5f, 0.0f},
+        {TILE_CLAMP, 0.3f, 0.3f},
+        {TILE_CLAMP, 1.7f, 1.0f},
+        {TILE_REPEAT, -0.25f, 0.75f},
+        {TILE_REPEAT, 3.0f, 0.0f},
+        {TILE_REPEAT, -3.0f, 0.0f},
+        {TILE_REPEAT, 2.5f, 0.5f},
+        {TILE_REPEAT, 1e20f, 0.0f},
+        {TILE_REPEAT, -1e20f, 0.0f},
+        {TILE_MIRROR, 1.25f, 0.75f},
+        {TILE_MIRROR, 2.25f, 0.25f},
+        {TILE_MIRROR, -0.25f, 0.25f},
+        {TILE_MIRROR, -1.25f, 0.75f},
+        {TILE_MIRROR, 3e9f, 0.0f},
+        {TILE_MIRROR, 1e30f, 0.0f},
+        {TILE_CROP, 0.0f, 0.0f},
+        {TILE_CROP, 1.0f, 1.0f},
+        {7, 12.5f, 12.5f},
+        {-1, -12.5f, -12.5f},
+    };
+    for (const Row& row : rows) {
+        float x = row.in;
+        EXPECT_TRUE(tileCoordinate(x, row.mode)) << row.mode << " " << row.in;
+        EXPECT_EQ(x, row.out) << row.mode << " " << row.in;
+    }
+    for (float rejected : {-0.01f, 1.01f}) {
+        float x = rejected;
+        EXPECT_FALSE(tileCoordinate(x, TILE_CROP));
+        EXPECT_EQ(x, rejected);
+    }
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (int mode : {TILE_REPEAT, TILE_MIRROR}) {
+        float x = nan; // no undefined conversion; the value stays not-a-number
+        EXPECT_TRUE(tileCoordinate(x, mode));
+        EXPECT_TRUE(std::isnan(x));
+    }
+
+    const int modes[3] = {TILE_REPEAT, TILE_CROP, TILE_CLAMP};
+    Vector4f q{1.25f, 0.5f, 2.0f, 7.0f};
+    EXPECT_TRUE(tileCoordinates(q, modes));
+    EXPECT_EQ(q.x, 0.25f);
+    EXPECT_EQ(q.y, 0.5f);
+    EXPECT_EQ(q.z, 1.0f);
+    EXPECT_EQ(q.w, 7.0f);
+    Vector4f rejected{1.25f, 1.5f, 2.0f, 0.0f};
+    EXPECT_FALSE(tileCoordinates(rejected, modes));
+    EXPECT_EQ(rejected.x, 1.25f); // nothing tiled, not even the axes before the rejection
+    EXPECT_EQ(rejected.z, 2.0f);
+}
+
+TEST(OstrelMath, ChannelCentreFootprintAndScreen) {
+    // Half size about the tile centre: (1, 0.5) is 0.5 from the centre and lands at 0.5 + 1.
+    UVWTransform t;
+    t.c0 = {0.5f, 0.0f, 0.0f, 0.0f};
+    t.c1 = {0.0f, 0.5f, 0.0f, 0.0f};
+    const Vector4f c = centredPlacement(t, {1.0f, 0.5f, 0.25f, 0.0f});
+    EXPECT_EQ(c.x, 0.75f);
+    EXPECT_EQ(c.y, 0.5f);
+    EXPECT_EQ(c.z, 0.25f);
+
+    const Vector4f e = footprintExtent({1.0f, -2.0f, 0.5f, 9.0f}, {-3.0f, 1.0f, 0.25f, 9.0f});
+    EXPECT_EQ(e.x, 4.0f);
+    EXPECT_EQ(e.y, 3.0f);
+    EXPECT_EQ(e.z, 0.5f);
+    EXPECT_EQ(e.w, 0.0f);
+    const Vector4f neg = footprintExtent({-1.0f, -1.0f, 0, 0}, {-2.0f, -0.5f, 0, 0});
+    EXPECT_EQ(neg.x, 2.0f);
+    EXPECT_EQ(neg.y, 1.0f);
+
+    const Vector4f corner = screenPoint(0.0f, 0.0f, 640, 480);
+    EXPECT_EQ(corner.x, 0.0f);
+    EXPECT_EQ(corner.y, 1.0f);
+    EXPECT_EQ(corner.z, 0.0f);
+    const Vector4f mid = screenPoint(320.0f, 120.0f, 640, 480);
+    EXPECT_EQ(mid.x, 0.5f);
+    EXPECT_EQ(mid.y, 0.75f);
+}

@@ -1,0 +1,165 @@
+#include "ostrel/OstrelSteps.h"
+
+#include "frame/VectorMath.h"
+#include "ostrel/OstrelMath.h"
+
+namespace KUtils {
+
+namespace {
+
+const ChannelProviderInterface* channelProvider(const ShadingContext& sc) {
+    if (!sc.shadeData) {
+        return nullptr;
+    }
+    return static_cast<const ChannelProviderInterface*>(
+        sc.shadeData->getInterface(EXT_CHANNEL_PROVIDER));
+}
+
+// The object-space service when the source asks for object space and the instance has it.
+const ObjectSpaceInterface* objectSpace(const ShadingContext& sc, int map) {
+    if (map != OSTREL_OBJECT || !sc.shadeInstance) {
+        return nullptr;
+    }
+    return static_cast<const ObjectSpaceInterface*>(
+        sc.shadeInstance->getInterface(EXT_OBJECT_SPACE));
+}
+
+const ShadeIdInterface* shadeIds(const ShadingContext& sc) {
+    if (!sc.shadeData) {
+        return nullptr;
+    }
+    return static_cast<const ShadeIdInterface*>(sc.shadeData->getInterface(EXT_SHADE_ID));
+}
+
+// The channel's UVW, zero without a channel provider.
+Vector4f channelUVW(const ShadingContext& sc, int channel) {
+    Vector4f c;
+    if (const ChannelProviderInterface* provider = channelProvider(sc)) {
+        provider->getChannelUVW(sc, channel, c);
+    }
+    return c;
+}
+
+// The object-space position, or the world position without an object-space service.
+Vector4f positionSource(const ShadingContext& sc, int map) {
+    const ObjectSpaceInterface* os = objectSpace(sc, map);
+    if (!os) {
+        return sc.shadingPoint;
+    }
+    Vector4f p;
+    os->toObjectPoint(p, sc, sc.shadingPoint);
+    return p;
+}
+
+// The pixel's screen position and the change of each coordinate per pixel. Without frame data
+// or with an empty image there is no screen to place on: point and steps are zero.
+struct ScreenSource {
+    Vector4f point;
+    float stepX = 0.0f;
+    float stepY = 0.0f;
+};
+
+ScreenSource screenSource(const ShadingContext& sc) {
+    const KivoFrameData* frame = sc.renderer ? sc.renderer->frameData : nullptr;
+    if (!frame || frame->imageWidth <= 0 || frame->imageHeight <= 0) {
+        return {};
+    }
+    return {screenPoint(sc.imageX, sc.imageY, frame->imageWidth, frame->imageHeight),
+            1.0f / static_cast<float>(frame->imageWidth),
+            1.0f / static_cast<float>(frame->imageHeight)};
+}
+
+Vector4f placeChannel(const UVWTransform& t, int map, const Vector4f& c) {
+    return map == OSTREL_CHANNEL_CENTRED ? centredPlacement(t, c) : applyPoint(t, c);
+}
+
+} // namespace
+
+int coordinateStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
+                   Vector4f& uvw) {
+    switch (m.map) {
+    case OSTREL_CHANNEL_CENTRED:
+        uvw = placeChannel(t, m.map, channelUVW(sc, m.channel));
+        return tileCoordinates(uvw, m.tile) ? 1 : 0;
+    case OSTREL_CHANNEL:
+        uvw = placeChannel(t, m.map, channelUVW(sc, m.channel));
+        return 1;
+    case OSTREL_OBJECT:
+    case OSTREL_WORLD:
+        uvw = applyPoint(t, positionSource(sc, m.map));
+        return 1;
+    case OSTREL_SCREEN:
+        uvw = applyPoint(t, screenSource(sc).point);
+        return 1;
+    default:
+        return 1;
+    }
+}
+
+int derivativeStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
+                   Vector4f out[3]) {
+    Vector4f& q = out[0];
+    Vector4f& gx = out[1];
+    Vector4f& gy = out[2];
+    q = gx = gy = Vector4f{};
+    switch (m.map) {
+    case OSTREL_CHANNEL_CENTRED:
+    case OSTREL_CHANNEL: {
+        Vector4f c;
+        UVWTransform jacobian; // UVW change per unit world x, y, z in its columns
+        if (const ChannelProviderInterface* provider = channelProvider(sc)) {
+            provider->getChannelUVW(sc, m.channel, c);
+            provider->getChannelTransform(sc, m.channel, jacobian, 0);
+        }
+        q = placeChannel(t, m.map, c);
+        // The placed size of the bounding box of the pixel's footprint in UVW.
+        const Vector4f extent =
+            footprintExtent(applyLinear(jacobian, sc.dPdx), applyLinear(jacobian, sc.dPdy));
+        const Vector4f placed = applyLinear(t, extent);
+        gx = {placed.x, 0.0f, 0.0f, 0.0f};
+        gy = {0.0f, placed.y, 0.0f, 0.0f};
+        if (!tileCoordinates(q, m.tile)) {
+            return 0;
+        }
+        break;
+    }
+    case OSTREL_OBJECT:
+    case OSTREL_WORLD:
+        // Position differentials are not placed: size and angles leave them unchanged.
+        q = applyPoint(t, positionSource(sc, m.map));
+        if (const ObjectSpaceInterface* os = objectSpace(sc, m.map)) {
+            os->toObjectVector(gx, sc, sc.dPdx);
+            os->toObjectVector(gy, sc, sc.dPdy);
+        } else {
+            gx = sc.dPdx;
+            gy = sc.dPdy;
+        }
+        break;
+    case OSTREL_SCREEN: {
+        const ScreenSource screen = screenSource(sc);
+        q = applyPoint(t, screen.point);
+        gx = {screen.stepX, 0.0f, 0.0f, 0.0f};
+        gy = {0.0f, screen.stepY, 0.0f, 0.0f};
+        break;
+    }
+    default:
+        break;
+    }
+    gx = gx * m.filtering;
+    gy = gy * m.filtering;
+    return 1;
+}
+
+std::uint32_t variationSeed(const ShadingContext& sc, int randMat, int randObj, int seed) {
+    std::uint32_t n = 1;
+    const ShadeIdInterface* ids = (randMat || randObj) ? shadeIds(sc) : nullptr;
+    if (randMat && ids && ids->isAvailable(sc)) {
+        n = ids->getMaterialValue(sc) + 1u;
+    }
+    if (randObj && ids && ids->isAvailable(sc)) {
+        n = n + noiseHash(ids->getObjectValue(sc));
+    }
+    return n * static_cast<std::uint32_t>(seed);
+}
+
+} // namespace KUtils

@@ -1,0 +1,67 @@
+// UVW generator of the procedural-noise textures: source coordinates (mapping channel, object
+// or world position, screen position) placed by an offset, a size and three rotation angles,
+// optionally varied at random per material and object, and tiled per axis for the channel
+// sources.
+#pragma once
+
+#include "frame/GpuUVWGen.h"
+#include "frame/PluginDescriptor.h"
+#include "ostrel/OstrelMath.h"
+#include "ostrel/OstrelSteps.h"
+#include "ostrel/UVWGenOstrelInterface.h"
+
+namespace KUtils {
+
+class UVWGenOstrel : public GpuUVWGen, public UVWGenOstrelInterface {
+public:
+    explicit UVWGenOstrel(KivoPluginDesc* desc);
+
+    // EXT_RTTEX, EXT_UVWGEN_OSTREL, EXT_UVWGEN, EXT_KIVO_PLUGIN, then the interface list.
+    PluginInterface* getInterface(InterfaceID id) override;
+    PluginBase* getPlugin() override { return this; }
+
+    void frameBegin(KivoRenderer* renderer) override;
+
+    int evalUVW(const ShadingContext& sc, Vector4f& uvw) override;
+    int evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) override;
+    int evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) override;
+    int evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f basis[3]) override;
+
+    int emitRTSource(const char* outputName, const char* name, const char* kind,
+                     ShaderSource& source, GPUDataRecord& gpuData) override;
+
+    // Prepared by frameBegin.
+    const UVWTransform& getPlacementTm() const { return placementTm; }
+    const Vector4f* getUnitAxes() const { return unitAxes; }
+    bool isRandomized() const { return randomized; }
+
+private:
+    // The placement for this call: placementTm, or the surface's own random variation.
+    UVWTransform placementFor(const ShadingContext& sc) const;
+
+    // Parameter caches, angles in degrees as the user gives them.
+    Placement paramBase{{}, {}, {1.0f, 1.0f, 1.0f, 0.0f}};
+    Placement paramAmplitude;
+    int xyzLock = 0;
+    int seed = 1;
+    int randMat = 0;
+    int randObj = 0;
+    // Registered and cached only: particles do not vary the placement.
+    int randPar = 0;
+    OstrelMapping mapping;
+
+    // This frame's placement and amplitudes, angles in radians.
+    Placement base{{}, {}, {1.0f, 1.0f, 1.0f, 0.0f}};
+    Placement amplitude;
+    UVWTransform placementTm;
+    Vector4f unitAxes[3] = {
+        {1.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 1.0f, 0.0f}};
+    bool randomized = false;
+};
+
+class UVWGenOstrelDesc : public PluginDescOf<UVWGenOstrel> {
+public:
+    UVWGenOstrelDesc();
+};
+
+} // namespace KUtils
