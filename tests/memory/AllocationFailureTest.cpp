@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <new>
 #include <optional>
-#include <regex>
 #include <string>
 
 using KUtils::ExceptionMsg;
@@ -36,8 +35,26 @@ std::optional<ExceptionMsg> failingNew(Allocate allocate, int failingRequests) {
     return std::nullopt;
 }
 
-const std::regex kFailureText("Memory allocation failure; 100 bytes requested; [0-9]+ bytes "
-                              "already in heap; [0-9]+ bytes free heap space\\.");
+// Each run of digits becomes '#'.
+std::string collapseDigits(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (!digit) {
+            out += text[i];
+        } else if (i == 0 || text[i - 1] < '0' || text[i - 1] > '9') {
+            out += '#';
+        }
+    }
+    return out;
+}
+
+// The failure line for a 100-byte request, whatever the heap figures.
+bool isFailureTextFor100Bytes(const char* text) {
+    return std::string(text).starts_with("Memory allocation failure; 100 bytes requested; ") &&
+           collapseDigits(text) == "Memory allocation failure; # bytes requested; # bytes "
+                                   "already in heap; # bytes free heap space.";
+}
 
 } // namespace
 
@@ -45,26 +62,24 @@ TEST(AllocationFailure, FailedRequestIsReportedAndThrown) {
     DebugCapture capture;
     const auto msg = failingNew([] { return ::operator new(100); }, 1);
     ASSERT_TRUE(msg.has_value());
-    EXPECT_TRUE(std::regex_match(msg->getMessage(), kFailureText)) << msg->getMessage();
+    EXPECT_TRUE(isFailureTextFor100Bytes(msg->getMessage())) << msg->getMessage();
 
     const auto& lines = DebugCapture::lines();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], u"[operator new] failed (size is 100)\n");
     EXPECT_EQ(lines[1], u"[getFreeHeapMemory] Getting free heap memory.\n");
     EXPECT_EQ(lines[2], u"[getFreeHeapMemory] heapstatus=-5\n");
-    EXPECT_TRUE(std::regex_match(narrow(lines[3]),
-                                 std::regex("\\[getFreeHeapMemory\\] Number of blocks visited: "
-                                            "[0-9]+\n")))
-        << narrow(lines[3]);
+    EXPECT_EQ(collapseDigits(narrow(lines[3])),
+              "[getFreeHeapMemory] Number of blocks visited: #\n");
 
     // The array form behaves the same.
     const auto arrayMsg = failingNew([] { return ::operator new[](100); }, 1);
     ASSERT_TRUE(arrayMsg.has_value());
-    EXPECT_TRUE(std::regex_match(arrayMsg->getMessage(), kFailureText));
+    EXPECT_TRUE(isFailureTextFor100Bytes(arrayMsg->getMessage()));
     const auto alignedMsg =
         failingNew([] { return ::operator new (100, std::align_val_t{64}); }, 1);
     ASSERT_TRUE(alignedMsg.has_value());
-    EXPECT_TRUE(std::regex_match(alignedMsg->getMessage(), kFailureText));
+    EXPECT_TRUE(isFailureTextFor100Bytes(alignedMsg->getMessage()));
 }
 
 TEST(AllocationFailure, RequestsAbove4GiBKeepTheirSize) {
@@ -97,18 +112,26 @@ TEST(AllocationFailure, NoMemoryAtAllStillThrowsWithoutDiagnostics) {
     // failure path does not recurse.
     const auto msg = failingNew([] { return ::operator new(100); }, -1);
     ASSERT_TRUE(msg.has_value());
-    EXPECT_TRUE(std::regex_match(msg->getMessage(), kFailureText));
+    EXPECT_TRUE(isFailureTextFor100Bytes(msg->getMessage()));
     EXPECT_TRUE(DebugCapture::lines().empty());
 }
 
 TEST(AllocationFailure, NothrowFormsReturnNull) {
     DebugCapture capture;
-    kivohost::ScopedAllocFailure fail(0, -1);
-    EXPECT_EQ(::operator new(100, std::nothrow), nullptr);
-    EXPECT_EQ(::operator new[](100, std::nothrow), nullptr);
-    EXPECT_EQ(::operator new (100, std::align_val_t{64}, std::nothrow), nullptr);
-    EXPECT_EQ(::operator new[](100, std::align_val_t{64}, std::nothrow), nullptr);
-    EXPECT_EQ(fail.failures(), 4);
+    void* results[4];
+    int failures;
+    {
+        kivohost::ScopedAllocFailure fail(0, -1);
+        results[0] = ::operator new(100, std::nothrow);
+        results[1] = ::operator new[](100, std::nothrow);
+        results[2] = ::operator new (100, std::align_val_t{64}, std::nothrow);
+        results[3] = ::operator new[](100, std::align_val_t{64}, std::nothrow);
+        failures = fail.failures();
+    }
+    for (void* p : results) {
+        EXPECT_EQ(p, nullptr);
+    }
+    EXPECT_EQ(failures, 4);
     EXPECT_TRUE(DebugCapture::lines().empty());
 }
 

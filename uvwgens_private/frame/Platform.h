@@ -5,6 +5,9 @@
 #include <cstddef>
 
 #if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX // keep std::min/std::max usable wherever this header is included
+#endif
 #include <windows.h>
 #else
 #include <mutex>
