@@ -23,8 +23,7 @@ void debugOutput(const char16_t* text) {
 HeapFigures readHeapFigures() {
     HeapFigures figures;
 #if defined(_WIN32)
-    _HEAPINFO entry{};
-    entry._pentry = nullptr;
+    _HEAPINFO entry{}; // a null entry address starts the walk
     int status;
     while ((status = _heapwalk(&entry)) == _HEAPOK) {
         ++figures.entryCount;
