@@ -83,9 +83,21 @@ TEST(Allocation, FailureSwitchSkipsCountsAndNests) {
     for (bool ok : none.ok) {
         EXPECT_TRUE(ok);
     }
-    void* p = vmalloc(0);
-    EXPECT_NE(p, nullptr); // a zero-byte request still succeeds
+
+    // Only successful requests count.
+    std::size_t counts[3];
+    counts[0] = kivohost::allocationCount();
+    void* p = vmalloc(0); // a zero-byte request still succeeds
+    counts[1] = kivohost::allocationCount();
+    {
+        kivohost::ScopedAllocFailure fail;
+        vfree(vmalloc(8));
+    }
+    counts[2] = kivohost::allocationCount();
+    EXPECT_NE(p, nullptr);
     vfree(p);
+    EXPECT_EQ(counts[1], counts[0] + 1);
+    EXPECT_EQ(counts[2], counts[1]);
 }
 
 TEST(Allocation, FailureSwitchIsScopedToItsThread) {
@@ -120,10 +132,13 @@ TEST(CharStringTest, CopiesShareTheText) {
     const std::size_t before = kivohost::allocationCount();
     CharString a("shared");
     const char* text = a.ptr();
+    const std::size_t afterCreate = kivohost::allocationCount();
     CharString b(a);
     CharString c;
     c = b;
-    c = c;
+    CharString& alias = c;
+    c = alias;                                           // self-assignment keeps the text
+    EXPECT_EQ(kivohost::allocationCount(), afterCreate); // copies allocate nothing
     EXPECT_EQ(b.ptr(), text);
     EXPECT_EQ(c.ptr(), text);
     {
