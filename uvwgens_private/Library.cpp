@@ -2,6 +2,8 @@
 // this order while the library loads and destroyed in reverse order at unload. Each
 // registration prepends, so the host enumerates the types in the reverse of this order.
 #include "frame/LibDesc.h"
+#include "spatial/UVWGenExplicit.h"
+#include "spatial/UVWGenObject.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -17,6 +19,8 @@ LibDesc libDesc(descriptors);
 
 // Registration order: UVWGenOstrel, UVWGenChannel, UVWGenEnvironment, UVWGenExplicit,
 // UVWGenObject, UVWGenPlanarWorld, TexMultiProjection, UVWGenProjection.
+RegisteredPluginDesc<UVWGenExplicitDesc> explicitDesc(descriptors);
+RegisteredPluginDesc<UVWGenObjectDesc> objectDesc(descriptors);
 
 } // namespace
 
