@@ -1,0 +1,280 @@
+// The pure chain math: wrapping, cropping and coverage on both boundaries, the mirror fold,
+// the motion-blur sample at a time, the whole finishing chain and the channel basis inverse.
+#include "channel/UVWChain.h"
+
+#include "ChannelTestSupport.h"
+#include "channel/ThreadCache.h"
+#include "channel/TransformSamples.h"
+#include "host/sdk/HostRuntime.h"
+
+#include <cmath>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace {
+
+using namespace KUtils;
+
+struct WrapCase {
+    int boundary;
+    int wrap;
+    int crop;
+    float coverage;
+    float x;
+    float expected;
+    int valid;
+};
+
+TEST(WrapCoordinate, IntegerAndHalfBoundaryTable) {
+    const WrapCase cases[] = {
+        // Integer boundary, full coverage.
+        {WRAP_ON_INTEGER, WRAP_REPEAT, 0, 1.0f, 1.25f, 0.25f, 1},
+        {WRAP_ON_INTEGER, WRAP_REPEAT, 0, 1.0f, -0.25f, 0.75f, 1},
+        {WRAP_ON_INTEGER, WRAP_MIRROR, 0, 1.0f, 0.75f, 0.5f, 1},
+        {WRAP_ON_INTEGER, WRAP_MIRROR, 0, 1.0f, 0.25f, 0.5f, 1},
+        {WRAP_ON_INTEGER, WRAP_MIRROR, 0, 1.0f, 1.1f, 0.2f, 1},
+        {WRAP_ON_INTEGER, WRAP_MIRROR, 0, 1.0f, -0.1f, 0.2f, 1},
+        {WRAP_ON_INTEGER, WRAP_NONE, 0, 1.0f, 1.25f, 1.25f, 1},
+        // An unknown wrap value leaves the coordinate alone.
+        {WRAP_ON_INTEGER, 3, 0, 1.0f, 1.25f, 1.25f, 1},
+        // Cropping tests the coordinate before it is wrapped.
+        {WRAP_ON_INTEGER, WRAP_REPEAT, 1, 1.0f, 1.5f, 0.5f, 0},
+        {WRAP_ON_INTEGER, WRAP_NONE, 1, 1.0f, 1.0f, 1.0f, 1},
+        {WRAP_ON_INTEGER, WRAP_NONE, 1, 1.0f, 0.0f, 0.0f, 1},
+        {WRAP_ON_INTEGER, WRAP_NONE, 1, 1.0f, -0.001f, -0.001f, 0},
+        // Coverage repeats whatever the wrap says and fails outside the covered part.
+        {WRAP_ON_INTEGER, WRAP_NONE, 0, 0.5f, 0.25f, 0.5f, 1},
+        {WRAP_ON_INTEGER, WRAP_NONE, 0, 0.5f, 0.75f, 1.5f, 0},
+        {WRAP_ON_INTEGER, WRAP_NONE, 0, 0.5f, 1.25f, 0.5f, 1},
+        {WRAP_ON_INTEGER, WRAP_MIRROR, 0, 0.5f, -0.75f, 0.5f, 1},
+        {WRAP_ON_INTEGER, WRAP_NONE, 0, 2.0f, 0.5f, 0.25f, 1},
+        // Within 1e-6 of 1 counts as full coverage.
+        {WRAP_ON_INTEGER, WRAP_NONE, 0, 1.0000005f, 1.25f, 1.25f, 1},
+        // Coverage 0 covers nothing; the coordinate stays finite.
+        {WRAP_ON_INTEGER, WRAP_NONE, 0, 0.0f, 1.25f, 0.25f, 0},
+        // Any nonzero wrap_mode is the integer boundary.
+        {2, WRAP_REPEAT, 0, 1.0f, -0.25f, 0.75f, 1},
+
+        // The 0.5 boundary, full coverage: wrap and mirror both fold into [-0.5, 0.5).
+        {WRAP_ON_HALF, WRAP_REPEAT, 0, 1.0f, 0.75f, -0.25f, 1},
+        {WRAP_ON_HALF, WRAP_REPEAT, 0, 1.0f, -0.75f, 0.25f, 1},
+        {WRAP_ON_HALF, WRAP_REPEAT, 0, 1.0f, 0.25f, 0.25f, 1},
+        {WRAP_ON_HALF, WRAP_MIRROR, 0, 1.0f, 0.75f, -0.25f, 1},
+        {WRAP_ON_HALF, WRAP_NONE, 0, 1.0f, 0.75f, 0.75f, 1},
+        {WRAP_ON_HALF, WRAP_NONE, 1, 1.0f, 0.6f, 0.6f, 0},
+        {WRAP_ON_HALF, WRAP_NONE, 1, 1.0f, -0.5f, -0.5f, 1},
+        {WRAP_ON_HALF, WRAP_REPEAT, 1, 1.0f, -0.75f, 0.25f, 0},
+        {WRAP_ON_HALF, WRAP_NONE, 0, 0.5f, -0.1f, 0.3f, 1},
+        {WRAP_ON_HALF, WRAP_NONE, 0, 0.5f, 0.1f, 0.7f, 0},
+        {WRAP_ON_HALF, WRAP_NONE, 0, 0.5f, 0.0f, 0.5f, 1},
+        {WRAP_ON_HALF, WRAP_NONE, 0, 0.0f, 0.75f, -0.25f, 0},
+    };
+    for (const WrapCase& c : cases) {
+        int valid = 1;
+        const float y = wrapCoordinate(c.x, c.coverage, c.crop, c.wrap, c.boundary, valid);
+        SCOPED_TRACE(testing::Message()
+                     << "boundary " << c.boundary << " wrap " << c.wrap << " crop " << c.crop
+                     << " coverage " << c.coverage << " x " << c.x);
+        EXPECT_NEAR(y, c.expected, 1e-6f);
+        EXPECT_EQ(valid, c.valid);
+    }
+}
+
+TEST(WrapCoordinate, NeverSetsValidAndFlagsUndefinedCoverage) {
+    int valid = 0;
+    EXPECT_FLOAT_EQ(wrapCoordinate(0.25f, 1.0f, 0, WRAP_NONE, WRAP_ON_INTEGER, valid), 0.25f);
+    EXPECT_EQ(valid, 0);
+
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    valid = 1;
+    wrapCoordinate(0.25f, nan, 0, WRAP_NONE, WRAP_ON_INTEGER, valid);
+    EXPECT_EQ(valid, 0);
+    valid = 1;
+    wrapCoordinate(0.25f, nan, 0, WRAP_NONE, WRAP_ON_HALF, valid);
+    EXPECT_EQ(valid, 0);
+
+    // Far outside the 32-bit range the floor is taken in floating point.
+    valid = 1;
+    EXPECT_FLOAT_EQ(wrapCoordinate(3e10f, 1.0f, 0, WRAP_REPEAT, WRAP_ON_INTEGER, valid), 0.0f);
+    EXPECT_EQ(valid, 1);
+}
+
+TEST(MirrorTile, FoldsWithPeriodTwo) {
+    const float cases[][2] = {{-0.25f, 0.25f}, {0.25f, 0.25f}, {0.75f, 0.75f}, {1.5f, 0.5f},
+                              {3.0f, 1.0f},    {-1.0f, 1.0f},  {2.0f, 0.0f},   {-0.4f, 0.4f}};
+    for (const auto& c : cases) {
+        EXPECT_NEAR(mirrorTile(c[0]), c[1], 1e-6f) << c[0];
+    }
+}
+
+UVWTransform sample(float offset, float scale) {
+    UVWTransform t;
+    t.c0 = {scale, 0.0f, 0.0f, 0.0f};
+    t.o = {offset, 0.0f, 0.0f, 0.0f};
+    return t;
+}
+
+TEST(SampleAtTime, InterpolatesBetweenNeighbours) {
+    const UVWTransform three[] = {sample(0.0f, 1.0f), sample(10.0f, 3.0f), sample(4.0f, 5.0f)};
+    struct {
+        float t, offset, scale;
+    } cases[] = {
+        {0.0f, 0.0f, 1.0f},
+        {0.25f, 5.0f, 2.0f},
+        {0.5f, 10.0f, 3.0f},
+        {0.75f, 7.0f, 4.0f},
+        {1.0f, 4.0f, 5.0f},
+        {1.5f, 4.0f, 5.0f},
+        // Before the interval the first step extrapolates.
+        {-0.5f, -10.0f, -1.0f},
+    };
+    for (const auto& c : cases) {
+        const UVWTransform s = sampleAtTime(three, 3, c.t);
+        EXPECT_FLOAT_EQ(s.o.x, c.offset) << c.t;
+        EXPECT_FLOAT_EQ(s.c0.x, c.scale) << c.t;
+    }
+
+    const UVWTransform two[] = {sample(0.0f, 1.0f), sample(10.0f, 3.0f)};
+    const UVWTransform quarter = sampleAtTime(two, 2, 0.25f);
+    EXPECT_FLOAT_EQ(quarter.o.x, 2.5f);
+    EXPECT_FLOAT_EQ(quarter.c0.x, 1.5f);
+    EXPECT_FLOAT_EQ(quarter.c2.z, 1.0f);
+    EXPECT_FLOAT_EQ(sampleAtTime(two, 2, 1.0f).o.x, 10.0f);
+
+    // An undefined time takes the last sample rather than a made-up index.
+    EXPECT_FLOAT_EQ(sampleAtTime(two, 2, std::numeric_limits<float>::quiet_NaN()).o.x, 10.0f);
+    EXPECT_FLOAT_EQ(sampleAtTime(three, 1, 0.5f).o.x, 0.0f);
+}
+
+TEST(FinishUVWTransform, WrapThenTexTransformThenScaleThenMirror) {
+    UVWFinish finish;
+    finish.wrapBoundary = WRAP_ON_INTEGER;
+    finish.wrap[0] = WRAP_REPEAT;
+    finish.wrap[1] = WRAP_REPEAT;
+    finish.texTransform.c0 = {2.0f, 0.0f, 0.0f, 0.0f};
+    finish.texTransform.o = {1.0f, 0.0f, 0.0f, 0.0f};
+    finish.duvwScale = 3.0f;
+
+    UVWTransform tm;
+    tm.o = {1.25f, -0.25f, 0.5f, 9.0f};
+    EXPECT_EQ(finishUVWTransform(tm, finish, 1), 1);
+    // Offset wrapped to (0.25, 0.75, 0.5), then u doubled and moved by 1; not scaled.
+    EXPECT_VEC4(tm.o, 1.5f, 0.75f, 0.5f, 0.5f);
+    EXPECT_VEC4(tm.c0, 6.0f, 0.0f, 0.0f, 0.0f);
+    EXPECT_VEC4(tm.c1, 0.0f, 3.0f, 0.0f, 0.0f);
+    EXPECT_VEC4(tm.c2, 0.0f, 0.0f, 3.0f, 3.0f);
+
+    // The mirror fold on the 0.5 boundary comes after tex_transform: 0.75 folds to -0.25,
+    // moves to 0.75 and stays there; folding first would have given 1.25.
+    UVWFinish half;
+    half.wrap[0] = WRAP_MIRROR;
+    half.texTransform.o = {1.0f, 0.0f, 0.0f, 0.0f};
+    UVWTransform mirrored;
+    mirrored.o = {0.75f, 0.0f, 0.0f, 0.0f};
+    EXPECT_EQ(finishUVWTransform(mirrored, half, 1), 1);
+    EXPECT_FLOAT_EQ(mirrored.o.x, 0.75f);
+
+    // On the integer boundary the mirror is complete in the wrap step: 0.75 -> 0.5 -> 1.5.
+    half.wrapBoundary = WRAP_ON_INTEGER;
+    mirrored.o = {0.75f, 0.0f, 0.0f, 0.0f};
+    finishUVWTransform(mirrored, half, 1);
+    EXPECT_FLOAT_EQ(mirrored.o.x, 1.5f);
+
+    // Crop on w clears valid; an incoming 0 stays 0.
+    UVWFinish crop;
+    crop.crop[2] = 1;
+    UVWTransform outside;
+    outside.o = {0.0f, 0.0f, 0.75f, 0.0f};
+    EXPECT_EQ(finishUVWTransform(outside, crop, 1), 0);
+    UVWTransform inside;
+    EXPECT_EQ(finishUVWTransform(inside, crop, 0), 0);
+    EXPECT_EQ(finishUVWTransform(inside, crop, 1), 1);
+}
+
+TEST(InverseBasisColumns, InvertsInDoubleAndZeroesSingularBases) {
+    const Vector4f sheared[3] = {{1, 1, 0, 0}, {0, 1, 0, 0}, {0, 0, 2, 0}};
+    const UVWTransform inv = inverseBasisColumns(sheared);
+    EXPECT_VEC4(inv.c0, 1.0f, -1.0f, 0.0f, 0.0f);
+    EXPECT_VEC4(inv.c1, 0.0f, 1.0f, 0.0f, 0.0f);
+    EXPECT_VEC4(inv.c2, 0.0f, 0.0f, 0.5f, 0.5f);
+    EXPECT_VEC4(inv.o, 0.0f, 0.0f, 0.0f, 0.0f);
+
+    // A rotation inverts to its transpose.
+    const Vector4f rotated[3] = {{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}};
+    const UVWTransform back = inverseBasisColumns(rotated);
+    EXPECT_VEC4(back.c0, 0.0f, -1.0f, 0.0f, 0.0f);
+    EXPECT_VEC4(back.c1, 1.0f, 0.0f, 0.0f, 0.0f);
+    EXPECT_VEC4(back.c2, 0.0f, 0.0f, 1.0f, 1.0f);
+
+    // Tiny but regular: the double-precision determinant (1e-60) is not 0.
+    const Vector4f tiny[3] = {{1e-20f, 0, 0, 0}, {0, 1e-20f, 0, 0}, {0, 0, 1e-20f, 0}};
+    EXPECT_FLOAT_EQ(inverseBasisColumns(tiny).c1.y, 1e20f);
+
+    const Vector4f flat[3] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {1, 1, 0, 0}};
+    const UVWTransform zero = inverseBasisColumns(flat);
+    EXPECT_VEC4(zero.c0, 0.0f, 0.0f, 0.0f, 0.0f);
+    EXPECT_VEC4(zero.c1, 0.0f, 0.0f, 0.0f, 0.0f);
+    EXPECT_VEC4(zero.c2, 0.0f, 0.0f, 0.0f, 0.0f);
+}
+
+TEST(ThreadCache, AlignedEntriesAndUncachedContexts) {
+    ThreadCache cache;
+    EXPECT_FALSE(cache.exists());
+    cache.allocate(3);
+    ASSERT_EQ(cache.size(), 3);
+
+    ShadingContext sc;
+    sc.evalStamp = 5;
+    ThreadCacheEntry* first = cache.entryFor(sc);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % 128, 0u);
+    EXPECT_EQ(first->stamp, 0u);
+    sc.threadData.threadIndex = 2;
+    EXPECT_EQ(reinterpret_cast<char*>(cache.entryFor(sc)) - reinterpret_cast<char*>(first), 512);
+
+    for (int index : {-1, 3}) {
+        sc.threadData.threadIndex = index;
+        EXPECT_EQ(cache.entryFor(sc), nullptr) << index;
+    }
+    sc.threadData.threadIndex = 0;
+    sc.flags = SC_FLAG_BYPASS_UVW_CACHE;
+    EXPECT_EQ(cache.entryFor(sc), nullptr);
+    sc.flags = 0;
+    sc.evalStamp = 0;
+    EXPECT_EQ(cache.entryFor(sc), nullptr);
+
+    sc.evalStamp = 5;
+    cache.entryFor(sc)->stamp = 5;
+    cache.clear();
+    EXPECT_EQ(cache.entryFor(sc)->stamp, 0u);
+
+    cache.release();
+    EXPECT_EQ(cache.entryFor(sc), nullptr);
+    cache.allocate(0);
+    EXPECT_FALSE(cache.exists());
+    {
+        kivohost::ScopedAllocFailure failing;
+        cache.allocate(4);
+    }
+    EXPECT_FALSE(cache.exists());
+    EXPECT_EQ(cache.size(), 0);
+}
+
+TEST(TransformSamples, MissingParameterIsIdentityOrMinusOrigin) {
+    KivoFrameData frame;
+    frame.sceneOrigin = {100.0, -2.0, 0.5};
+    TransformSamples samples;
+    // A sample count below 1 still takes one value.
+    samples.take(nullptr, 0, 0, frame);
+    EXPECT_EQ(samples.count(), 1);
+    EXPECT_VEC4(samples.first().o, 0.0f, 0.0f, 0.0f, 0.0f);
+    EXPECT_VEC4(samples.at(0.5f).c2, 0.0f, 0.0f, 1.0f, 1.0f);
+
+    samples.take(nullptr, 1, -3, frame);
+    EXPECT_EQ(samples.count(), 1);
+    EXPECT_VEC4(samples.first().o, -100.0f, 2.0f, -0.5f, -0.5f);
+    EXPECT_VEC4(samples.first().c0, 1.0f, 0.0f, 0.0f, 0.0f);
+}
+
+} // namespace

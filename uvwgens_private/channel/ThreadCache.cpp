@@ -1,0 +1,49 @@
+#include "channel/ThreadCache.h"
+
+#include "memory/AlignedAlloc.h"
+
+#include <memory>
+
+namespace KUtils {
+
+static_assert(alignof(ThreadCacheEntry) <= kCacheAlignment);
+
+void ThreadCache::allocate(int n) {
+    release();
+    if (n < 1) {
+        return;
+    }
+    void* block = allocAligned(static_cast<std::size_t>(n) * sizeof(ThreadCacheEntry));
+    if (!block) {
+        return;
+    }
+    entries = static_cast<ThreadCacheEntry*>(block);
+    std::uninitialized_default_construct_n(entries, n);
+    count = n;
+}
+
+void ThreadCache::release() {
+    if (entries) {
+        std::destroy_n(entries, count);
+        freeAligned(entries);
+    }
+    entries = nullptr;
+    count = 0;
+}
+
+void ThreadCache::clear() {
+    for (int i = 0; i < count; ++i) {
+        entries[i].stamp = 0;
+    }
+}
+
+ThreadCacheEntry* ThreadCache::entryFor(const ShadingContext& sc) const {
+    const int index = sc.threadData.threadIndex;
+    if ((sc.flags & SC_FLAG_BYPASS_UVW_CACHE) != 0 || !entries || index < 0 || index >= count ||
+        sc.evalStamp == 0) {
+        return nullptr;
+    }
+    return &entries[index];
+}
+
+} // namespace KUtils

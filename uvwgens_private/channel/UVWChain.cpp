@@ -1,0 +1,144 @@
+#include "channel/UVWChain.h"
+
+#include "frame/FloatMath.h"
+#include "frame/VectorMath.h"
+
+#include <cmath>
+
+namespace KUtils {
+
+namespace {
+
+bool fullCoverage(float c) {
+    return std::fabs(c - 1.0f) < 1e-6f;
+}
+
+// The integer boundary: tiles are [k, k + 1].
+float wrapOnInteger(float x, float c, int crop, int wrap, int& valid) {
+    if (crop != 0 && (x < 0.0f || x > 1.0f)) {
+        valid = 0;
+    }
+    if (fullCoverage(c)) {
+        if (wrap == WRAP_MIRROR) {
+            const float y = 2.0f * truncFrac(x);
+            return y > 1.0f ? 2.0f - y : y;
+        }
+        return wrap == WRAP_REPEAT ? truncFrac(x) : x;
+    }
+    if (c == 0.0f) {
+        valid = 0;
+        return truncFrac(x);
+    }
+    const float y = truncFrac(x) / c;
+    if (!(y >= 0.0f && y <= 1.0f)) {
+        valid = 0;
+    }
+    return y;
+}
+
+// The 0.5 boundary: tiles are [k - 0.5, k + 0.5].
+float wrapOnHalf(float x, float c, int crop, int wrap, int& valid) {
+    if (crop != 0 && (x < -0.5f || x > 0.5f)) {
+        valid = 0;
+    }
+    if (fullCoverage(c)) {
+        return wrap != WRAP_NONE ? x - truncFloor(x + 0.5f) : x;
+    }
+    if (c == 0.0f) {
+        valid = 0;
+        return truncFrac(x + 0.5f) - 0.5f;
+    }
+    const float y = truncFrac(x + 0.5f) / c - 0.5f;
+    if (!(y >= -0.5f && y <= 0.5f)) {
+        valid = 0;
+    }
+    return y;
+}
+
+} // namespace
+
+float wrapCoordinate(float x, float c, int crop, int wrap, int wrapBoundary, int& valid) {
+    return wrapBoundary != WRAP_ON_HALF ? wrapOnInteger(x, c, crop, wrap, valid)
+                                        : wrapOnHalf(x, c, crop, wrap, valid);
+}
+
+float mirrorTile(float x) {
+    const float h = 0.5f * x;
+    const float y = 2.0f * (h - truncFloor(h));
+    return y > 1.0f ? 2.0f - y : y;
+}
+
+UVWTransform sampleAtTime(const UVWTransform* samples, int count, float t) {
+    const int last = count - 1;
+    const double x = double(t) * last;
+    // Past the last step (or an undefined time) the last sample holds.
+    if (!(x < last)) {
+        return samples[last];
+    }
+    // x < last keeps the truncation in range; below 0 the first step extrapolates.
+    const int i = x > 0.0 ? static_cast<int>(x) : 0;
+    const double step = 1.0 / last;
+    const float f = static_cast<float>((double(t) - i * step) / step);
+    return lerp(samples[i], samples[i + 1], f);
+}
+
+int finishUVWTransform(UVWTransform& tm, const UVWFinish& finish, int valid) {
+    const int boundary = finish.wrapBoundary;
+    const Vector4f& c = finish.coverage;
+    tm.o.x = wrapCoordinate(tm.o.x, c.x, finish.crop[0], finish.wrap[0], boundary, valid);
+    tm.o.y = wrapCoordinate(tm.o.y, c.y, finish.crop[1], finish.wrap[1], boundary, valid);
+    tm.o.z = wrapCoordinate(tm.o.z, c.z, finish.crop[2], finish.wrap[2], boundary, valid);
+    tm.o.w = tm.o.z;
+
+    tm = compose(finish.texTransform, tm);
+
+    if (finish.duvwScale != 1.0f) {
+        tm.c0 = tm.c0 * finish.duvwScale;
+        tm.c1 = tm.c1 * finish.duvwScale;
+        tm.c2 = tm.c2 * finish.duvwScale;
+    }
+
+    if (boundary == WRAP_ON_HALF) {
+        float* offset[3] = {&tm.o.x, &tm.o.y, &tm.o.z};
+        for (int k = 0; k < 3; ++k) {
+            if (finish.wrap[k] == WRAP_MIRROR) {
+                *offset[k] = mirrorTile(*offset[k]);
+            }
+        }
+    }
+    return valid;
+}
+
+UVWTransform inverseBasisColumns(const Vector4f b[3]) {
+    struct Vec3 {
+        double x, y, z;
+    };
+    const auto cross = [](const Vec3& a, const Vec3& v) {
+        return Vec3{a.y * v.z - a.z * v.y, a.z * v.x - a.x * v.z, a.x * v.y - a.y * v.x};
+    };
+    const Vec3 b0{b[0].x, b[0].y, b[0].z};
+    const Vec3 b1{b[1].x, b[1].y, b[1].z};
+    const Vec3 b2{b[2].x, b[2].y, b[2].z};
+    const Vec3 n01 = cross(b0, b1);
+    const double det = n01.x * b2.x + n01.y * b2.y + n01.z * b2.z;
+
+    UVWTransform tm;
+    if (det == 0.0) {
+        tm.c0 = tm.c1 = tm.c2 = Vector4f{};
+        return tm;
+    }
+    // Rows of the inverse.
+    const Vec3 r0 = cross(b1, b2);
+    const Vec3 r1 = cross(b2, b0);
+    const Vec3 r2 = n01;
+    const auto column = [&](double x, double y, double z) {
+        return padded(static_cast<float>(x / det), static_cast<float>(y / det),
+                      static_cast<float>(z / det));
+    };
+    tm.c0 = column(r0.x, r1.x, r2.x);
+    tm.c1 = column(r0.y, r1.y, r2.y);
+    tm.c2 = column(r0.z, r1.z, r2.z);
+    return tm;
+}
+
+} // namespace KUtils
