@@ -1,0 +1,590 @@
+// UVWGenEnvironment driven as a renderer drives it: parameters set on its list, frameBegin
+// with a render session, evaluation and GPU text through the interfaces found by id.
+#include "environment/UVWGenEnvironment.h"
+
+#include "frame/ShadingContext.h"
+#include "sdk/HostRuntime.h"
+#include "sdk/ParamValues.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace KUtils;
+
+UVWGenEnvironmentDesc envDesc;
+
+constexpr float kTol = 2e-6f;
+// atan2(0.01, 1) / (2 pi): how far u moves per side when a direction on a seam is nudged by
+// 0.01 across it.
+constexpr float kSeamEps = 0.0015914964f;
+
+class Environment : public ::testing::Test {
+protected:
+    Environment() : plugin(envDesc.newPlugin(nullptr)) {}
+    ~Environment() override { envDesc.deletePlugin(plugin); }
+
+    void set(const char* name, const ParamValue& value) {
+        EXPECT_TRUE(setParamValue(*paramListOf(plugin), name, value)) << name;
+    }
+    void beginFrame() { kivo().frameBegin(&session.renderer); }
+
+    KivoPluginInterface& kivo() {
+        return *static_cast<KivoPluginInterface*>(plugin->getInterface(EXT_KIVO_PLUGIN));
+    }
+    UVWGenInterface& gen() {
+        return *static_cast<UVWGenInterface*>(plugin->getInterface(EXT_UVWGEN));
+    }
+    RTTexInterface& rtTex() {
+        return *static_cast<RTTexInterface*>(plugin->getInterface(EXT_RTTEX));
+    }
+
+    ShadingContext context(const Vector4f& dir) {
+        ShadingContext sc;
+        sc.renderer = &session.renderer;
+        sc.threadData.threadIndex = 0;
+        sc.evalStamp = 1;
+        sc.rayDir = dir;
+        return sc;
+    }
+    Vector4f uvwOf(const Vector4f& dir, int* valid = nullptr) {
+        Vector4f uvw;
+        const int v = gen().evalUVW(context(dir), uvw);
+        if (valid) {
+            *valid = v;
+        }
+        return uvw;
+    }
+    std::string gpuText(const char* output, GPUDataRecord& gpu, int expectedResult = 1) {
+        ShaderSource source;
+        EXPECT_EQ(rtTex().emitRTSource(output, "env", "MaterialDescriptor", source, gpu),
+                  expectedResult);
+        return source.text();
+    }
+    std::string gpuParameters() {
+        GPUDataRecord gpu;
+        return gpuText("parameters", gpu);
+    }
+
+    kivohost::RenderSession session;
+    PluginBase* plugin;
+};
+
+Transform transformOf(Vector4f c0, Vector4f c1, Vector4f c2, Vector3d offs) {
+    Transform t;
+    t.m = {c0, c1, c2};
+    t.offs = offs;
+    return t;
+}
+
+bool isFinite(const Vector4f& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w);
+}
+
+TEST(EnvironmentDesc, IdentityAndParameters) {
+    EXPECT_STREQ(envDesc.getName(), "UVWGenEnvironment");
+    EXPECT_EQ(envDesc.getPluginID(), 2004121202u);
+    EXPECT_STREQ(envDesc.getDescription(), "UVW generator to be used for environment maps of "
+                                           "cubic, spherical and other types "
+                                           "[gpuSupport=(partial)]");
+    EXPECT_TRUE(envDesc.supportsInterface(0x7776FFFF));
+    EXPECT_TRUE(envDesc.supportsInterface(2014021801));
+    EXPECT_FALSE(envDesc.supportsInterface(EXT_RTTEX));
+    EXPECT_FALSE(envDesc.supportsInterface(0));
+
+    const KivoParameterListDesc& p = *envDesc.getParamListDesc();
+    const char* names[] = {"uvw_matrix", "uvw_transform",   "mapping_type", "wrap_u", "wrap_v",
+                           "wrap_w",     "crop_u",          "crop_v",       "crop_w", "duvw_scale",
+                           "ground_on",  "ground_position", "ground_radius"};
+    ASSERT_EQ(p.getNumParamDefs(), 13);
+    for (int i = 0; i < 13; ++i) {
+        EXPECT_STREQ(p.getParamDefName(i), names[i]);
+        EXPECT_EQ(p.getParamDefCount(i), -1) << names[i];
+    }
+    EXPECT_EQ(p.getParamDefType(0), ParamType::Matrix);
+    EXPECT_EQ(p.getParamDefType(1), ParamType::Transform);
+    EXPECT_EQ(p.getParamDefWorldSpace(1), 0);
+    EXPECT_EQ(p.getParamDefType(2), ParamType::String);
+    EXPECT_EQ(p.getParamDefType(11), ParamType::Vector);
+    EXPECT_STREQ(p.getParamDefDescription(2),
+                 "One of \"angular\", \"cubic\", \"spherical\", \"mirror_ball\", \"screen\", "
+                 "\"max_spherical\", \"spherical_kivo\", \"max_cylindrical\" or "
+                 "\"max_shrink_wrap\"");
+    EXPECT_STREQ(p.getParamDefHints(2),
+                 "string_enum=(angular;cubic;spherical;mirror_ball;screen;max_spherical;"
+                 "spherical_kivo;max_cylindrical;max_shrink_wrap), gpuSupport=(partial)");
+    EXPECT_STREQ(p.getParamDefDescription(5), "0 - no wrapping, 1 - wrap, 2 - mirror tile");
+    EXPECT_STREQ(p.getParamDefHints(5),
+                 "enum=(0:No wrapping; 1:Wrap; 2:Mirror tile), gpuSupport=(full)");
+    EXPECT_STREQ(p.getParamDefDescription(8), "1 to crop in the w-direction");
+    EXPECT_STREQ(p.getParamDefHints(9), "gpuSupport=(none)");
+    EXPECT_STREQ(p.getParamDefDescription(10), "When on, project the environment from the "
+                                               "\"bottom\" hemisphere to the ground plane");
+}
+
+TEST_F(Environment, InterfaceQuery) {
+    PluginInterface* rt = plugin->getInterface(EXT_RTTEX);
+    PluginInterface* uvw = plugin->getInterface(EXT_UVWGEN);
+    PluginInterface* kv = plugin->getInterface(EXT_KIVO_PLUGIN);
+    ASSERT_NE(rt, nullptr);
+    ASSERT_NE(uvw, nullptr);
+    ASSERT_NE(kv, nullptr);
+    EXPECT_STREQ(rt->getInterfaceName(), "EXT_RTTEX");
+    EXPECT_STREQ(uvw->getInterfaceName(), "EXT_UVWGEN");
+    EXPECT_STREQ(kv->getInterfaceName(), "EXT_KIVO_PLUGIN");
+    EXPECT_EQ(rt->getPlugin(), plugin);
+    EXPECT_EQ(uvw->getPlugin(), plugin);
+    EXPECT_EQ(kv->getPlugin(), plugin);
+    EXPECT_EQ(plugin->getInterface(EXT_TEXTURE), nullptr);
+    UVWTransform tm;
+    EXPECT_EQ(gen().evalChannelTransform(context({1, 0, 0, 0}), nullptr, tm, 0), 0);
+}
+
+TEST_F(Environment, DefaultIsSphericalWithIdentityTransforms) {
+    beginFrame();
+    EXPECT_TRUE(session.log.lines().empty());
+    int valid = 0;
+    Vector4f uvw = uvwOf({1, 2, 3, 0}, &valid);
+    EXPECT_EQ(valid, 1);
+    EXPECT_NEAR(uvw.x, 0.823791809f, kTol);
+    EXPECT_NEAR(uvw.y, 0.796115416f, kTol);
+    EXPECT_EQ(uvw.z, 0.0f);
+    // Away from screen mode the local transform is the identity.
+    UVWTransform tm;
+    tm.o = {9, 9, 9, 9};
+    EXPECT_EQ(gen().evalUVWTransform(context({1, 2, 3, 0}), tm), 1);
+    EXPECT_EQ(tm.c0.x, 1.0f);
+    EXPECT_EQ(tm.c1.y, 1.0f);
+    EXPECT_EQ(tm.c2.z, 1.0f);
+    EXPECT_EQ(tm.c0.y, 0.0f);
+    EXPECT_EQ(tm.o.x, 0.0f);
+    EXPECT_EQ(tm.o.y, 0.0f);
+}
+
+TEST_F(Environment, UnknownMappingWarnsOncePerFrameBegin) {
+    set("mapping_type", std::string("Spherical"));
+    set("uvw_transform", transformOf({2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0.5, 0, 0}));
+    beginFrame();
+    const std::string warning = "[UVWGenEnvironment] Unknown mapping type \"Spherical\"\n";
+    EXPECT_EQ(session.log.lines(), std::vector<std::string>{warning});
+    // Every direction maps to (0, 1, 0) before the transform.
+    for (const Vector4f& d : {Vector4f{1, 2, 3, 0}, Vector4f{0, 0, -1, 0}, Vector4f{}}) {
+        const Vector4f uvw = uvwOf(d);
+        EXPECT_EQ(uvw.x, 0.5f);
+        EXPECT_EQ(uvw.y, 1.0f);
+        EXPECT_EQ(uvw.z, 0.0f);
+    }
+    EXPECT_EQ(gpuParameters().rfind("env_mapping -1\n", 0), 0u);
+    beginFrame();
+    EXPECT_EQ(session.log.lines(), (std::vector<std::string>{warning, warning}));
+
+    session.log.clear();
+    set("mapping_type", std::string(""));
+    beginFrame();
+    EXPECT_EQ(session.log.lines(),
+              std::vector<std::string>{"[UVWGenEnvironment] Unknown mapping type \"\"\n"});
+
+    // Without a message log the name is still resolved, silently.
+    session.log.clear();
+    session.sequence.messageLog = nullptr;
+    set("mapping_type", std::string("cubic "));
+    beginFrame();
+    EXPECT_EQ(gpuParameters().rfind("env_mapping -1\n", 0), 0u);
+    session.sequence.messageLog = &session.log;
+    set("mapping_type", std::string("screen"));
+    beginFrame();
+    EXPECT_TRUE(session.log.lines().empty());
+    EXPECT_EQ(gpuParameters().rfind("env_mapping 4\n", 0), 0u);
+}
+
+TEST_F(Environment, GpuTextDefaults) {
+    beginFrame();
+    EXPECT_EQ(gpuParameters(), "env_mapping 2\n"
+                               "env_tex_transform 1.000000,0.000000,0.000000,0.000000,1.000000,"
+                               "0.000000,0.000000,0.000000,1.000000\n"
+                               "env_tex_uvw_transform 1.000000,0.000000,0.000000,0.000000,"
+                               "1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,"
+                               "0.000000\n"
+                               "env_hvflips 1.000000,1.000000\n"
+                               "ground_on 0\n");
+    // Any other output name: only wrap and crop, and no object-space coordinates.
+    GPUDataRecord gpu;
+    gpu.objectSpaceFlag = 1;
+    EXPECT_EQ(gpuText("", gpu), "wrap 0,0,0\ncrop 0,0,0\n");
+    EXPECT_EQ(gpu.objectSpaceFlag, 0);
+    gpu.objectSpaceFlag = 1;
+    EXPECT_EQ(gpuText(nullptr, gpu), "wrap 0,0,0\ncrop 0,0,0\n");
+    EXPECT_EQ(gpu.objectSpaceFlag, 0);
+    // The parameters output leaves the record alone.
+    gpu.objectSpaceFlag = 1;
+    gpuText("parameters", gpu);
+    EXPECT_EQ(gpu.objectSpaceFlag, 1);
+
+    // Only the exact kind is answered; nothing is written otherwise.
+    for (const char* kind : {"materialDescriptor", "MaterialDescriptor ", "", "Other"}) {
+        ShaderSource source;
+        gpu.objectSpaceFlag = 7;
+        EXPECT_EQ(rtTex().emitRTSource("", "env", kind, source, gpu), 0) << kind;
+        EXPECT_EQ(source.size(), 0u);
+        EXPECT_EQ(gpu.objectSpaceFlag, 7);
+    }
+}
+
+TEST_F(Environment, GpuTextGroundAndFlips) {
+    set("mapping_type", std::string("mirror_ball"));
+    set("uvw_matrix", Matrix3x3f{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 0.5f, 0}});
+    set("uvw_transform", transformOf({-1, 0, 0, 0}, {0.25f, 2, 0, 0}, {0, 0, 1, 0}, {1, 0, -3}));
+    set("wrap_u", 1);
+    set("wrap_v", 2);
+    set("crop_v", 1);
+    set("crop_w", 1);
+    set("ground_on", 1);
+    set("ground_position", Vector4f{10, 0, 2.5f, 0});
+    set("ground_radius", 250.0f);
+    session.frame.sceneOrigin = {4, 0, 0.5};
+    beginFrame();
+    EXPECT_EQ(gpuParameters(), "env_mapping 3\n"
+                               "env_tex_transform 0.000000,1.000000,0.000000,-1.000000,0.000000,"
+                               "0.000000,0.000000,0.000000,0.500000\n"
+                               "env_tex_uvw_transform -1.000000,0.000000,0.000000,0.250000,"
+                               "2.000000,0.000000,0.000000,0.000000,1.000000,1.000000,0.000000,"
+                               "-3.000000\n"
+                               "env_hvflips -1.000000,1.000000\n"
+                               "ground_on 1\n"
+                               "ground_position 6.000000 0.000000 2.000000\n"
+                               "ground_radius 250.000000\n");
+    GPUDataRecord gpu;
+    EXPECT_EQ(gpuText("uvw", gpu), "wrap 1,2,0\ncrop 0,1,1\n");
+
+    // A zero scale counts as flipped.
+    set("uvw_transform", transformOf({0, 0, 0, 0}, {0, -1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0}));
+    beginFrame();
+    const std::string text = gpuParameters();
+    EXPECT_NE(text.find("env_hvflips -1.000000,-1.000000\n"), std::string::npos) << text;
+}
+
+TEST_F(Environment, MatrixTransformWrapAndCrop) {
+    // uvw_matrix turns x into y: (1,0,0) maps like (0,1,0), u = 0.75.
+    set("uvw_matrix", Matrix3x3f{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}});
+    set("uvw_transform", transformOf({2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0.25, 0, 0}));
+    beginFrame();
+    int valid = 0;
+    Vector4f uvw = uvwOf({1, 0, 0, 0}, &valid);
+    EXPECT_EQ(valid, 1);
+    EXPECT_FLOAT_EQ(uvw.x, 1.75f);
+    EXPECT_FLOAT_EQ(uvw.y, 0.5f);
+
+    set("wrap_u", 1);
+    beginFrame();
+    uvw = uvwOf({1, 0, 0, 0}, &valid);
+    EXPECT_EQ(valid, 1);
+    EXPECT_FLOAT_EQ(uvw.x, 0.75f);
+
+    // The crop sees u = 1.75 before the wrap; the wrapped uvw is still written.
+    set("crop_u", 1);
+    beginFrame();
+    uvw = uvwOf({1, 0, 0, 0}, &valid);
+    EXPECT_EQ(valid, 0);
+    EXPECT_FLOAT_EQ(uvw.x, 0.75f);
+    Vector4f out[3];
+    EXPECT_EQ(gen().evalUVWDerivs(context({1, 0, 0, 0}), out), 0);
+    EXPECT_FLOAT_EQ(out[0].x, 0.75f);
+}
+
+TEST_F(Environment, DerivativesAcrossTheSeam) {
+    struct Case {
+        const char* type;
+        Vector4f dir;
+        Vector4f dDdx;
+        float du; // u(dir + dDdx) - u(dir - dDdx), seam corrected where the type has one
+    };
+    const Case cases[] = {
+        {"spherical", {1, 0, 0, 0}, {0, 0.01f, 0, 0}, -2.0f * kSeamEps},
+        {"spherical_kivo", {-1, 0, 0, 0}, {0, 0.01f, 0, 0}, -2.0f * kSeamEps},
+        {"max_spherical", {0, 1, 0, 0}, {0.01f, 0, 0, 0}, -2.0f * kSeamEps},
+        // No seam correction for the cylinder: the jump across it stays.
+        {"max_cylindrical", {0, 1, 0, 0}, {0.01f, 0, 0, 0}, 1.0f - 2.0f * kSeamEps},
+    };
+    for (const Case& c : cases) {
+        set("mapping_type", std::string(c.type));
+        beginFrame();
+        ShadingContext sc = context(c.dir);
+        sc.dDdx = c.dDdx;
+        Vector4f out[3];
+        EXPECT_EQ(gen().evalUVWDerivs(sc, out), 1);
+        EXPECT_NEAR(out[1].x, c.du, 1e-6f) << c.type;
+        EXPECT_NEAR(out[1].y, 0.0f, 1e-6f) << c.type;
+        EXPECT_EQ(out[2].x, 0.0f) << c.type; // zero dDdy: both sides equal
+        Vector4f uvw;
+        gen().evalUVW(sc, uvw);
+        EXPECT_EQ(out[0].x, uvw.x) << c.type;
+        EXPECT_EQ(out[0].y, uvw.y) << c.type;
+    }
+
+    // Spherical along y: v rises by 2 asin(0.01/|(1,0,0.01)|)/pi over the pair, u is flat.
+    set("mapping_type", std::string("spherical"));
+    beginFrame();
+    ShadingContext sc = context({1, 0, 0, 0});
+    sc.dDdx = {0, 0.01f, 0, 0};
+    sc.dDdy = {0, 0, 0.01f, 0};
+    Vector4f out[3];
+    gen().evalUVWDerivs(sc, out);
+    EXPECT_NEAR(out[2].x, 0.0f, 1e-7f);
+    EXPECT_NEAR(out[2].y, 0.0063659855f, 1e-6f);
+    EXPECT_FLOAT_EQ(out[0].x, 1.0f);
+    EXPECT_FLOAT_EQ(out[0].y, 0.5f);
+}
+
+TEST_F(Environment, DerivativesTakeTransformAndScaleButNeitherOffsetNorWrap) {
+    set("uvw_transform", transformOf({3, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {5.5, 0, 0}));
+    set("duvw_scale", 2.0f);
+    set("wrap_u", 1);
+    beginFrame();
+    ShadingContext sc = context({1, 0, 0, 0});
+    sc.dDdx = {0, 0.01f, 0, 0};
+    Vector4f out[3];
+    EXPECT_EQ(gen().evalUVWDerivs(sc, out), 1);
+    EXPECT_FLOAT_EQ(out[0].x, 0.5f); // 3 * 1 + 5.5 wrapped
+    EXPECT_NEAR(out[1].x, 3.0f * 2.0f * -2.0f * kSeamEps, 1e-5f);
+    EXPECT_EQ(out[2].x, 0.0f);
+}
+
+TEST_F(Environment, ScreenMode) {
+    set("mapping_type", std::string("screen"));
+    set("uvw_transform", transformOf({2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0.5, 0}));
+    set("duvw_scale", 0.5f);
+    beginFrame();
+    ShadingContext sc = context({1, 2, 3, 0});
+    sc.imageX = 320.0f;
+    sc.imageY = 120.0f;
+    Vector4f uvw;
+    EXPECT_EQ(gen().evalUVW(sc, uvw), 1);
+    EXPECT_FLOAT_EQ(uvw.x, 1.0f);
+    EXPECT_FLOAT_EQ(uvw.y, 1.25f);
+    EXPECT_EQ(uvw.z, 0.0f);
+
+    Vector4f out[3];
+    EXPECT_EQ(gen().evalUVWDerivs(sc, out), 1);
+    EXPECT_EQ(out[0].x, uvw.x);
+    EXPECT_EQ(out[0].y, uvw.y);
+    EXPECT_FLOAT_EQ(out[1].x, 2.0f / 640.0f * 0.5f);
+    EXPECT_EQ(out[1].y, 0.0f);
+    EXPECT_EQ(out[2].x, 0.0f);
+    EXPECT_FLOAT_EQ(out[2].y, 1.0f / 480.0f * 0.5f); // positive although v falls with imageY
+
+    // Local transform: the inverse of the frame (dPdx, -dPdy, axis) in image units.
+    sc.dPdx = {2, 0, 0, 0};
+    sc.dPdy = {0, -4, 0, 0};
+    sc.screenFrameAxis = {0, 0, 1, 0};
+    UVWTransform tm;
+    EXPECT_EQ(gen().evalUVWTransform(sc, tm), 1);
+    EXPECT_FLOAT_EQ(tm.c0.x, 2.0f * (0.5f / 640.0f) * 0.5f);
+    EXPECT_FLOAT_EQ(tm.c1.y, (0.25f / 480.0f) * 0.5f);
+    EXPECT_FLOAT_EQ(tm.c2.z, 0.5f);
+    EXPECT_EQ(tm.o.x, uvw.x);
+    EXPECT_EQ(tm.o.y, uvw.y);
+}
+
+TEST_F(Environment, GroundProjection) {
+    // Ground centre (10,0,0) absolute = (6,0,0) relative to the scene origin; eye 2 above it,
+    // looking 45 deg down along x: the ray meets the ground at (8,0,0), seen from the centre
+    // lifted by the radius (6,0,1) along (2,0,-1): v = 1 - acos(-1/sqrt 5)/pi.
+    set("ground_on", 1);
+    set("ground_position", Vector4f{10, 0, 0, 0});
+    set("ground_radius", 1.0f);
+    session.frame.sceneOrigin = {4, 0, 0};
+    beginFrame();
+    ShadingContext sc = context({1, 0, -1, 0});
+    sc.rayOrigin = {6, 0, 2, 0};
+    Vector4f uvw;
+    gen().evalUVW(sc, uvw);
+    EXPECT_FLOAT_EQ(uvw.x, 1.0f);
+    EXPECT_NEAR(uvw.y, 0.352416382f, kTol);
+
+    // The host may switch the projection off for a call.
+    sc.flags = SC_FLAG_NO_GROUND_PROJECTION;
+    gen().evalUVW(sc, uvw);
+    EXPECT_NEAR(uvw.y, 0.25f, kTol);
+    sc.flags = 0;
+
+    // Looking up: no projection.
+    sc.rayDir = {1, 0, 1, 0};
+    gen().evalUVW(sc, uvw);
+    EXPECT_NEAR(uvw.y, 0.75f, kTol);
+
+    // Straight down: the projected direction is straight down too.
+    sc.rayDir = {0, 0, -1, 0};
+    sc.rayOrigin = {6, 0, 7, 0};
+    gen().evalUVW(sc, uvw);
+    EXPECT_NEAR(uvw.y, 0.0f, kTol);
+
+    // The up axis comes from the sequence data: with y up the same ray runs parallel to the
+    // ground and is not projected.
+    session.sequence.up = UpDirectionRecord{{0.0f, 3.0f, 0.0f}};
+    beginFrame();
+    sc.rayOrigin = {6, 0, 2, 0};
+    sc.rayDir = {1, 0, -1, 0};
+    gen().evalUVW(sc, uvw);
+    EXPECT_NEAR(uvw.y, 0.25f, kTol);
+}
+
+TEST_F(Environment, DegenerateUpAndDirectionStayFinite) {
+    set("ground_on", 1);
+    set("ground_radius", 1.0f);
+    ShadingContext sc = context({1, 0, -1, 0});
+    sc.rayOrigin = {0, 0, 2, 0};
+    beginFrame();
+    Vector4f reference;
+    gen().evalUVW(sc, reference);
+    EXPECT_NEAR(reference.y, 0.352416382f, kTol);
+
+    // A zero or non-finite up answer falls back to z up.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (const UpDirectionRecord& up :
+         {UpDirectionRecord{{0, 0, 0}}, UpDirectionRecord{{nan, nan, nan}}}) {
+        session.sequence.up = up;
+        beginFrame();
+        Vector4f uvw;
+        gen().evalUVW(sc, uvw);
+        EXPECT_EQ(uvw.x, reference.x);
+        EXPECT_EQ(uvw.y, reference.y);
+    }
+
+    // A zero direction (and zero differentials) gives finite results for every type.
+    session.sequence.up = UpDirectionRecord{{0, 0, 0}};
+    for (const char* type : {"angular", "cubic", "spherical", "mirror_ball", "max_spherical",
+                             "spherical_kivo", "max_cylindrical", "max_shrink_wrap", "bogus"}) {
+        set("mapping_type", std::string(type));
+        beginFrame();
+        ShadingContext zero = context({});
+        Vector4f out[3];
+        gen().evalUVWDerivs(zero, out);
+        EXPECT_TRUE(isFinite(out[0]) && isFinite(out[1]) && isFinite(out[2])) << type;
+    }
+}
+
+TEST_F(Environment, MotionBlurredMatrix) {
+    // Column 0 of uvw_matrix is (1, y, 0) with y keyed 0 at t=0, 1 at t=0.5, 3 at t=1, so the
+    // direction (1,0,0) maps like (1,y,0): spherical u = 1 - atan2(y,1)/(2 pi).
+    const auto matrixWithY = [](float y) {
+        return Matrix3x3f{{1, y, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
+    };
+    EXPECT_TRUE(setParamKeys(
+        *paramListOf(plugin), "uvw_matrix",
+        {{0.0, matrixWithY(0.0f)}, {0.5, matrixWithY(1.0f)}, {1.0, matrixWithY(3.0f)}}));
+    session.sequence.motionBlur = 1;
+    session.sequence.geomSamples = 3;
+    session.frame.motionBlurStart = 0.0;
+    session.frame.motionBlurEnd = 1.0;
+    beginFrame();
+
+    const auto uAt = [&](float time) {
+        ShadingContext sc = context({1, 0, 0, 0});
+        sc.time = time;
+        Vector4f uvw;
+        gen().evalUVW(sc, uvw);
+        return uvw.x;
+    };
+    // Samples read at 0, 0.5 and 1 give y = 0, 1, 3; between them y is interpolated.
+    EXPECT_NEAR(uAt(0.0f), 1.0f, kTol);          // y = 0
+    EXPECT_NEAR(uAt(0.25f), 0.926208191f, kTol); // y = 0.5
+    EXPECT_NEAR(uAt(0.5f), 0.875f, kTol);        // y = 1
+    EXPECT_NEAR(uAt(0.75f), 0.823791809f, kTol); // y = 2
+    EXPECT_NEAR(uAt(1.0f), 0.801208191f, kTol);  // y = 3
+    EXPECT_NEAR(uAt(1.5f), 0.801208191f, kTol);  // clamped to the last sample
+    EXPECT_NEAR(uAt(-0.5f), 0.125f, kTol);       // y = 2*0 - 1 = -1, extrapolated
+
+    // Samples over [0.25, 0.75] are read at 0.25, 0.5 and 0.75: y = 0.5, 1, 2.
+    session.frame.motionBlurStart = 0.25;
+    session.frame.motionBlurEnd = 0.75;
+    beginFrame();
+    EXPECT_NEAR(uAt(0.0f), 0.926208191f, kTol);
+    EXPECT_NEAR(uAt(0.5f), 0.875f, kTol);
+    EXPECT_NEAR(uAt(1.0f), 0.823791809f, kTol);
+
+    // Motion blur off: the matrix cached at the frame time (0) for every time.
+    session.sequence.motionBlur = 0;
+    beginFrame();
+    EXPECT_NEAR(uAt(1.0f), 1.0f, kTol);
+    // The GPU text carries the cached matrix, not the samples.
+    EXPECT_NE(gpuParameters().find("env_tex_transform 1.000000,0.000000,0.000000,"),
+              std::string::npos);
+}
+
+TEST_F(Environment, ConcurrentEvaluationMatchesSingleThread) {
+    set("mapping_type", std::string("max_shrink_wrap"));
+    set("ground_on", 1);
+    set("ground_radius", 3.0f);
+    set("uvw_transform", transformOf({2, 0, 0, 0}, {0, -1, 0, 0}, {0, 0, 1, 0}, {0.1, 1, 0}));
+    set("wrap_u", 2);
+    set("crop_v", 1);
+    EXPECT_TRUE(setParamKeys(
+        *paramListOf(plugin), "uvw_matrix",
+        {{0.0, Matrix3x3f{}}, {1.0, Matrix3x3f{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}}}));
+    session.sequence.motionBlur = 1;
+    session.sequence.geomSamples = 4;
+    beginFrame();
+
+    constexpr int kContexts = 64;
+    const auto contextFor = [&](int i) {
+        ShadingContext sc = context(
+            {std::sin(0.3f * float(i)), std::cos(0.7f * float(i)), 0.2f * float(i % 7) - 0.7f, 0});
+        sc.rayOrigin = {0.1f * float(i), 0, 1.5f, 0};
+        sc.dDdx = {0.001f, 0, 0, 0};
+        sc.dDdy = {0, 0.001f, 0.0005f, 0};
+        sc.time = float(i % 5) * 0.25f;
+        sc.flags = i % 9 == 0 ? SC_FLAG_NO_GROUND_PROJECTION : 0;
+        return sc;
+    };
+    struct Result {
+        Vector4f out[3];
+        int valid;
+    };
+    const auto evaluate = [&](int i, int thread) {
+        ShadingContext sc = contextFor(i);
+        sc.threadData.threadIndex = thread;
+        Result r{};
+        r.valid = gen().evalUVWDerivs(sc, r.out);
+        return r;
+    };
+    std::vector<Result> expected;
+    for (int i = 0; i < kContexts; ++i) {
+        expected.push_back(evaluate(i, 0));
+    }
+    constexpr int kThreads = 8;
+    std::vector<std::vector<Result>> results(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 20; ++round) {
+                results[t].clear();
+                for (int i = 0; i < kContexts; ++i) {
+                    results[t].push_back(evaluate((i + t) % kContexts, t));
+                }
+            }
+        });
+    }
+    for (std::thread& th : threads) {
+        th.join();
+    }
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kContexts; ++i) {
+            const Result& got = results[t][i];
+            const Result& want = expected[(i + t) % kContexts];
+            EXPECT_EQ(got.valid, want.valid);
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_EQ(got.out[k].x, want.out[k].x);
+                EXPECT_EQ(got.out[k].y, want.out[k].y);
+                EXPECT_EQ(got.out[k].z, want.out[k].z);
+            }
+        }
+    }
+}
+
+} // namespace
