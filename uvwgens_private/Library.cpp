@@ -1,6 +1,7 @@
 // The library's entry: the library descriptor and every plugin descriptor, constructed in
 // this order while the library loads and destroyed in reverse order at unload. Each
 // registration prepends, so the host enumerates the types in the reverse of this order.
+#include "environment/UVWGenEnvironment.h"
 #include "frame/LibDesc.h"
 #include "spatial/UVWGenExplicit.h"
 #include "spatial/UVWGenObject.h"
@@ -19,6 +20,7 @@ LibDesc libDesc(descriptors);
 
 // Registration order: UVWGenOstrel, UVWGenChannel, UVWGenEnvironment, UVWGenExplicit,
 // UVWGenObject, UVWGenPlanarWorld, TexMultiProjection, UVWGenProjection.
+RegisteredPluginDesc<UVWGenEnvironmentDesc> environmentDesc(descriptors);
 RegisteredPluginDesc<UVWGenExplicitDesc> explicitDesc(descriptors);
 RegisteredPluginDesc<UVWGenObjectDesc> objectDesc(descriptors);
 
