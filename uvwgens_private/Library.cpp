@@ -3,6 +3,7 @@
 // registration prepends, so the host enumerates the types in the reverse of this order.
 #include "environment/UVWGenEnvironment.h"
 #include "frame/LibDesc.h"
+#include "ostrel/UVWGenOstrel.h"
 #include "spatial/UVWGenExplicit.h"
 #include "spatial/UVWGenObject.h"
 
@@ -20,6 +21,7 @@ LibDesc libDesc(descriptors);
 
 // Registration order: UVWGenOstrel, UVWGenChannel, UVWGenEnvironment, UVWGenExplicit,
 // UVWGenObject, UVWGenPlanarWorld, TexMultiProjection, UVWGenProjection.
+RegisteredPluginDesc<UVWGenOstrelDesc> ostrelDesc(descriptors);
 RegisteredPluginDesc<UVWGenEnvironmentDesc> environmentDesc(descriptors);
 RegisteredPluginDesc<UVWGenExplicitDesc> explicitDesc(descriptors);
 RegisteredPluginDesc<UVWGenObjectDesc> objectDesc(descriptors);

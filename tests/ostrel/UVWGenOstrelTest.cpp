@@ -623,7 +623,7 @@ TEST_F(Ostrel, GpuTextPerSource) {
     set("size_y", 4.0f);
     set("size_z", 0.5f);
     set("offset_x2", 3.0f); // random variation never reaches the GPU
-    plugin->setPluginName("noise1");
+    ostrel().setPluginName("noise1");
     const std::string line = "uvw_transform 0.500000,0.000000,0.000000,0.000000,0.250000,"
                              "0.000000,0.000000,0.000000,2.000000,1.000000,-2.000000,0.500000\n";
     const std::string warning = "Using unsupported \"UVW Mapping Type\" for Ostrel noise (in "
