@@ -1,0 +1,496 @@
+#include "uvwhost/Commands.h"
+
+#include "frame/GpuText.h"
+#include "frame/InterfaceIds.h"
+#include "uvwhost/Catalog.h"
+#include "uvwhost/ContextLine.h"
+#include "uvwhost/Evaluation.h"
+#include "uvwhost/FrameSettings.h"
+#include "uvwhost/ParamSettings.h"
+#include "uvwhost/PluginSession.h"
+#include "uvwhost/RenderCommand.h"
+#include "uvwhost/SceneFile.h"
+
+#include <iomanip>
+#include <istream>
+#include <optional>
+#include <ostream>
+
+namespace uvwhost {
+
+using namespace KUtils;
+
+namespace {
+
+const char* const USAGE =
+    "usage: uvwhost [--lib PATH] COMMAND ...\n"
+    "  list [--json]                      plugin types of the library\n"
+    "  params TYPE [--json]               parameters of a plugin type\n"
+    "  gpu TYPE [--set NAME=JSON]... [--frame JSON] [--output NAME] [--kind KIND] [--json]\n"
+    "                                     the GPU description of an instance\n"
+    "  eval TYPE [--set NAME=JSON]... [--frame JSON] [--scene FILE --instance NAME]\n"
+    "                                     evaluate JSON-lines shading contexts from stdin\n"
+    "  render [--scene FILE] [-o out.png] [--width W --height H] [--threads N]\n"
+    "         [--aov-uvw out.exr] [--quiet]  render a scene (default: the showcase)\n"
+    "--lib defaults to libuvwgens.so next to the uvwhost executable.\n";
+
+// Interface ids a descriptor may report support for, in the order they are listed.
+constexpr InterfaceID KNOWN_INTERFACES[] = {
+    EXT_KIVO_PLUGIN,       EXT_UVWGEN,           EXT_RTTEX,
+    EXT_TEXTURE,           EXT_TEXTURE_VECTOR,   EXT_UVWGENCHANNEL,
+    EXT_UVWGEN_OSTREL,     EXT_RENDER_SETTINGS,  EXT_TEXTURE_FLOAT,
+    EXT_TEXTURE_TRANSFORM, EXT_RENDER_VIEW,      EXT_CAMERA_SETTINGS,
+    EXT_BITMAP_SIZE,       EXT_BITMAP_FRAME_SIZE};
+
+// The command's own arguments after the command name; --lib is taken out wherever it is.
+class Args {
+public:
+    Args(std::vector<std::string> args) : args(std::move(args)) {}
+
+    bool done() const { return i >= args.size(); }
+    // Everything not read yet.
+    std::vector<std::string> rest() const {
+        return std::vector<std::string>(args.begin() + std::ptrdiff_t(i), args.end());
+    }
+    const std::string& next() { return args[i++]; }
+    // The value of an option that takes one.
+    Parsed<std::string> value(const std::string& option) {
+        if (done()) {
+            return Parsed<std::string>::failure(option + ": expected a value after it");
+        }
+        return next();
+    }
+
+private:
+    std::vector<std::string> args;
+    std::size_t i = 0;
+};
+
+class Runner {
+public:
+    Runner(Streams s, std::string libPath) : s(s), libPath(std::move(libPath)) {}
+
+    int run(const std::string& command, Args& args);
+
+private:
+    int badInput(const std::string& message) {
+        s.err << "uvwhost: " << message << "\n";
+        return EXIT_BAD_INPUT;
+    }
+    // Loads the library (and the host's plugin types); null after reporting the error.
+    bool load() {
+        auto lib = PluginLibrary::open(libPath);
+        if (!lib) {
+            s.err << "uvwhost: " << lib.error() << "\n";
+            return false;
+        }
+        catalog.emplace(*lib);
+        return true;
+    }
+    void flushLog(PluginSession& session) {
+        for (const std::string& line : session.render().log.lines()) {
+            s.err << line << (line.ends_with("\n") ? "" : "\n");
+        }
+        session.render().log.clear();
+    }
+
+    int list(Args& args);
+    int params(Args& args);
+    int gpu(Args& args);
+    int eval(Args& args);
+    int render(Args& args);
+
+    // The options gpu and eval share: the plugin type, --set and --frame (and for eval the
+    // scene); anything else goes to `other`, which returns false for an unknown option.
+    struct InstanceOptions {
+        std::string type;
+        std::vector<SetArgument> sets;
+        FrameSettings frame;
+        std::optional<std::string> scene;
+        std::optional<std::string> instance;
+    };
+    template <class Other>
+    std::string readInstanceOptions(Args& args, InstanceOptions& o, bool allowScene, Other other);
+    // Creates the instance described by the options in the session, with its parameters.
+    Parsed<PluginInstance*> makeInstance(PluginSession& session, const InstanceOptions& o);
+
+    Streams s;
+    std::string libPath;
+    std::optional<Catalog> catalog;
+};
+
+int Runner::run(const std::string& command, Args& args) {
+    if (command == "list") {
+        return list(args);
+    }
+    if (command == "params") {
+        return params(args);
+    }
+    if (command == "gpu") {
+        return gpu(args);
+    }
+    if (command == "eval") {
+        return eval(args);
+    }
+    if (command == "render") {
+        return render(args);
+    }
+    if (command == "help" || command == "--help" || command == "-h") {
+        s.out << USAGE;
+        return EXIT_OK;
+    }
+    s.err << "uvwhost: unknown command '" << command << "'\n" << USAGE;
+    return EXIT_BAD_INPUT;
+}
+
+int Runner::list(Args& args) {
+    bool json = false;
+    while (!args.done()) {
+        const std::string& a = args.next();
+        if (a == "--json") {
+            json = true;
+        } else {
+            return badInput("list: unknown option '" + a + "'");
+        }
+    }
+    if (!load()) {
+        return EXIT_BAD_INPUT;
+    }
+    PluginLibrary& lib = catalog->library();
+    if (json) {
+        Json plugins = Json::array();
+        for (KivoPluginDesc* d : lib.descriptors()) {
+            Json supports = Json::array();
+            for (InterfaceID id : KNOWN_INTERFACES) {
+                if (d->supportsInterface(id)) {
+                    supports.push_back(id);
+                }
+            }
+            plugins.push_back(Json{{"name", d->getName()},
+                                   {"id", d->getPluginID()},
+                                   {"description", d->getDescription()},
+                                   {"supports", supports}});
+        }
+        s.out << Json{{"category", lib.libDesc().getCategory()},
+                      {"description", lib.libDesc().getLibraryDescription()},
+                      {"plugins", plugins}}
+                     .dump(2)
+              << "\n";
+        return EXIT_OK;
+    }
+    s.out << lib.libDesc().getCategory() << ": " << lib.libDesc().getLibraryDescription() << "\n"
+          << lib.path() << ", " << lib.descriptors().size() << " plugin types\n";
+    for (KivoPluginDesc* d : lib.descriptors()) {
+        s.out << "  " << std::left << std::setw(20) << d->getName() << std::setw(12)
+              << d->getPluginID() << d->getDescription() << "\n";
+    }
+    return EXIT_OK;
+}
+
+int Runner::params(Args& args) {
+    bool json = false;
+    std::optional<std::string> type;
+    while (!args.done()) {
+        const std::string& a = args.next();
+        if (a == "--json") {
+            json = true;
+        } else if (!a.starts_with("-") && !type) {
+            type = a;
+        } else {
+            return badInput("params: unexpected argument '" + a + "'");
+        }
+    }
+    if (!type) {
+        return badInput("params: expected a plugin type (see uvwhost list)");
+    }
+    if (!load()) {
+        return EXIT_BAD_INPUT;
+    }
+    KivoPluginDesc* desc = catalog->find(*type);
+    if (!desc) {
+        return badInput(catalog->unknownType(*type));
+    }
+    // The defaults are what a fresh instance holds.
+    PluginSession session;
+    auto instance = session.create(desc, "defaults");
+    if (!instance) {
+        s.err << "uvwhost: " << instance.error() << "\n";
+        return EXIT_PARTIAL;
+    }
+    KivoParameterListDesc* defs = desc->getParamListDesc();
+    KivoParameterList* values = (*instance)->params();
+    Json list = Json::array();
+    const int n = defs ? defs->getNumParamDefs() : 0;
+    for (int i = 0; i < n; ++i) {
+        const ParamDef def{defs->getParamDefName(i), defs->getParamDefType(i),
+                           defs->getParamDefCount(i)};
+        KivoParameter* value = values ? values->getParam(def.name.c_str()) : nullptr;
+        Json entry{{"name", def.name},
+                   {"type", paramTypeName(def.type)},
+                   {"default", value && def.type != ParamType::OutputTextureVector
+                                   ? paramValueJson(*value, def, 0.0, nullptr)
+                                   : Json()},
+                   {"description", defs->getParamDefDescription(i)},
+                   {"hints", defs->getParamDefHints(i) ? defs->getParamDefHints(i) : ""},
+                   {"count", def.count}};
+        list.push_back(std::move(entry));
+    }
+    if (json) {
+        s.out << Json{{"plugin", desc->getName()}, {"params", list}}.dump(2) << "\n";
+        return EXIT_OK;
+    }
+    s.out << desc->getName() << ": " << desc->getDescription() << "\n";
+    for (const Json& p : list) {
+        s.out << "  " << std::left << std::setw(22) << p["name"].get<std::string>() << std::setw(18)
+              << p["type"].get<std::string>() << p["default"].dump() << "\n"
+              << "      " << p["description"].get<std::string>();
+        if (!p["hints"].get<std::string>().empty()) {
+            s.out << "  [" << p["hints"].get<std::string>() << "]";
+        }
+        s.out << "\n";
+    }
+    return EXIT_OK;
+}
+
+template <class Other>
+std::string Runner::readInstanceOptions(Args& args, InstanceOptions& o, bool allowScene,
+                                        Other other) {
+    while (!args.done()) {
+        const std::string a = args.next();
+        if (a == "--set") {
+            auto v = args.value(a);
+            if (!v) {
+                return v.error();
+            }
+            auto set = readSetArgument(*v);
+            if (!set) {
+                return set.error();
+            }
+            o.sets.push_back(std::move(*set));
+        } else if (a == "--frame") {
+            auto v = args.value(a);
+            if (!v) {
+                return v.error();
+            }
+            auto frame = parseFrameSettings(*v);
+            if (!frame) {
+                return frame.error();
+            }
+            o.frame = *frame;
+        } else if (allowScene && (a == "--scene" || a == "--instance")) {
+            auto v = args.value(a);
+            if (!v) {
+                return v.error();
+            }
+            (a == "--scene" ? o.scene : o.instance) = *v;
+        } else if (!a.starts_with("-") && o.type.empty()) {
+            o.type = a;
+        } else if (!other(a)) {
+            return "unexpected argument '" + a + "'";
+        }
+    }
+    if (o.type.empty()) {
+        return "expected a plugin type (see uvwhost list)";
+    }
+    if (o.scene.has_value() != o.instance.has_value()) {
+        return "--scene and --instance go together";
+    }
+    return {};
+}
+
+Parsed<PluginInstance*> Runner::makeInstance(PluginSession& session, const InstanceOptions& o) {
+    using Result = Parsed<PluginInstance*>;
+    PluginInstance* instance = nullptr;
+    if (o.scene) {
+        auto doc = loadSceneDocument(*o.scene);
+        if (!doc) {
+            return Result::failure(doc.error());
+        }
+        std::string error = instantiateScenePlugins(*doc, *catalog, session);
+        if (!error.empty()) {
+            return Result::failure(error);
+        }
+        session.applyFrame(doc->frame);
+        instance = session.find(*o.instance);
+        if (!instance) {
+            return Result::failure(*o.scene + ": no instance named \"" + *o.instance + "\"");
+        }
+        if (instance->typeName() != o.type) {
+            return Result::failure(*o.scene + ": instance \"" + *o.instance + "\" is a " +
+                                   instance->typeName() + ", not a " + o.type);
+        }
+    } else {
+        KivoPluginDesc* desc = catalog->find(o.type);
+        if (!desc) {
+            return Result::failure(catalog->unknownType(o.type));
+        }
+        auto created = session.create(desc, o.type);
+        if (!created) {
+            return created;
+        }
+        instance = *created;
+    }
+    const KivoParameterListDesc* defs = instance->desc->getParamListDesc();
+    const std::vector<ParamDef> paramDefs = defs ? paramDefsOf(*defs) : std::vector<ParamDef>{};
+    for (const SetArgument& set : o.sets) {
+        auto setting = readNamedSetting(paramDefs, o.type, set.name, set.value);
+        if (!setting) {
+            return Result::failure("--set " + set.name + ": " + setting.error());
+        }
+        std::string error = session.set(*instance, *setting);
+        if (!error.empty()) {
+            return Result::failure("--set " + set.name + ": " + error);
+        }
+    }
+    if (!o.scene) {
+        session.applyFrame(o.frame);
+    }
+    return instance;
+}
+
+int Runner::gpu(Args& args) {
+    InstanceOptions o;
+    bool json = false;
+    std::string output;
+    std::string kind = "MaterialDescriptor";
+    std::string pendingError;
+    std::string error = readInstanceOptions(args, o, false, [&](const std::string& a) {
+        if (a == "--json") {
+            json = true;
+            return true;
+        }
+        if (a == "--output" || a == "--kind") {
+            auto v = args.value(a);
+            if (!v) {
+                pendingError = v.error();
+                return true;
+            }
+            (a == "--output" ? output : kind) = *v;
+            return true;
+        }
+        return false;
+    });
+    if (error.empty()) {
+        error = pendingError;
+    }
+    if (!error.empty()) {
+        return badInput("gpu: " + error);
+    }
+    if (!load()) {
+        return EXIT_BAD_INPUT;
+    }
+    PluginSession session;
+    auto instance = makeInstance(session, o);
+    if (!instance) {
+        return badInput("gpu: " + instance.error());
+    }
+    session.prepareRender();
+    session.beginFrame();
+    auto* rt = static_cast<RTTexInterface*>((*instance)->plugin->getInterface(EXT_RTTEX));
+    ShaderSource source;
+    GPUDataRecord gpuData;
+    gpuData.renderer = session.renderer();
+    int result = 0;
+    if (rt) {
+        result = rt->emitRTSource(output.c_str(), (*instance)->name.c_str(), kind.c_str(), source,
+                                  gpuData);
+    } else {
+        s.err << "uvwhost: " << o.type << " does not answer EXT_RTTEX: no GPU description\n";
+    }
+    session.endFrame();
+    session.finishRender();
+    flushLog(session);
+    const std::string text = source.text() ? std::string(source.text(), source.size()) : "";
+    if (json) {
+        s.out << Json{{"result", result},
+                      {"text", text},
+                      {"objectSpaceFlag", gpuData.objectSpaceFlag}}
+                     .dump(2)
+              << "\n";
+    } else {
+        s.out << text;
+    }
+    return EXIT_OK;
+}
+
+int Runner::eval(Args& args) {
+    InstanceOptions o;
+    std::string error =
+        readInstanceOptions(args, o, true, [](const std::string&) { return false; });
+    if (!error.empty()) {
+        return badInput("eval: " + error);
+    }
+    if (!load()) {
+        return EXIT_BAD_INPUT;
+    }
+    PluginSession session;
+    auto instance = makeInstance(session, o);
+    if (!instance) {
+        return badInput("eval: " + instance.error());
+    }
+    const EvalTarget target = EvalTarget::of((*instance)->plugin);
+    if (target.empty()) {
+        return badInput("eval: " + o.type + " is neither a UVW generator nor a texture");
+    }
+    session.prepareRender();
+    session.beginFrame();
+    int status = EXIT_OK;
+    std::string line;
+    for (std::uint64_t index = 0; std::getline(s.in, line); ++index) {
+        auto spec = parseContextLine(line);
+        if (!spec) {
+            s.err << "uvwhost: contexts line " << index + 1 << ": " << spec.error() << "\n";
+            s.out
+                << Json{{"error", "line " + std::to_string(index + 1) + ": " + spec.error()}}.dump()
+                << "\n";
+            status = EXIT_PARTIAL;
+            continue;
+        }
+        ShadingContext sc;
+        sc.renderer = session.renderer();
+        fillContext(*spec, index, sc);
+        s.out << evaluate(target, sc).dump() << "\n";
+    }
+    session.endFrame();
+    session.finishRender();
+    flushLog(session);
+    return status;
+}
+
+int Runner::render(Args& args) {
+    auto options = readRenderOptions(args.rest());
+    if (!options) {
+        return badInput("render: " + options.error());
+    }
+    if (!load()) {
+        return EXIT_BAD_INPUT;
+    }
+    return runRender(*options, *catalog, s);
+}
+
+} // namespace
+
+int runCommandLine(const std::vector<std::string>& all, Streams streams) {
+    std::string libPath = defaultLibraryPath();
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (all[i] == "--lib") {
+            if (i + 1 >= all.size()) {
+                streams.err << "uvwhost: --lib: expected a library path after it\n";
+                return EXIT_BAD_INPUT;
+            }
+            libPath = all[++i];
+        } else {
+            rest.push_back(all[i]);
+        }
+    }
+    if (rest.empty()) {
+        streams.err << USAGE;
+        return EXIT_BAD_INPUT;
+    }
+    const std::string command = rest.front();
+    Args args(std::vector<std::string>(rest.begin() + 1, rest.end()));
+    return Runner(streams, libPath).run(command, args);
+}
+
+} // namespace uvwhost

@@ -1,0 +1,222 @@
+#include "uvwhost/ContextLine.h"
+
+#include "frame/VectorMath.h"
+
+#include <functional>
+#include <map>
+#include <string>
+
+namespace uvwhost {
+
+using namespace KUtils;
+
+namespace {
+
+using Reader = std::function<std::string(const Json&, const std::string&)>;
+
+// Runs the reader of every key of an object; unknown keys are errors.
+std::string readFields(const Json& value, const std::string& what,
+                       const std::map<std::string, Reader>& readers) {
+    if (!value.is_object()) {
+        return what + ": expected a JSON object, got " + excerpt(value);
+    }
+    for (const auto& [key, item] : value.items()) {
+        const auto reader = readers.find(key);
+        if (reader == readers.end()) {
+            return what + ": unknown field \"" + key + "\"";
+        }
+        std::string error = reader->second(item, what == "context" ? "field \"" + key + "\""
+                                                                   : what + " \"" + key + "\"");
+        if (!error.empty()) {
+            return error;
+        }
+    }
+    return {};
+}
+
+template <class T, class F>
+Reader into(T& field, F read) {
+    return [&field, read](const Json& v, const std::string& w) -> std::string {
+        auto parsed = read(v, w);
+        if (!parsed) {
+            return parsed.error();
+        }
+        field = *parsed;
+        return {};
+    };
+}
+
+Reader vectorInto(Vector4f& field) {
+    return into(field, readVector);
+}
+Reader optionalVectorInto(std::optional<Vector4f>& field) {
+    return into(field, readVector);
+}
+Reader floatInto(float& field) {
+    return into(field, readFloat);
+}
+Reader intInto(int& field) {
+    return into(field, readInt);
+}
+
+// A channel index key: a decimal integer in the 32-bit range.
+Parsed<int> readChannelIndex(const std::string& key, const std::string& what) {
+    const Json number = Json::parse(key, nullptr, false);
+    if (number.is_discarded() || !number.is_number_integer()) {
+        return Parsed<int>::failure(what + ": channel keys are integers, got \"" + key + "\"");
+    }
+    return readInt(number, what + " channel \"" + key + "\"");
+}
+
+std::string readChannel(const Json& value, const std::string& what, kivohost::MapChannel& channel) {
+    return readFields(value, what,
+                      {{"uvw", vectorInto(channel.uvw)},
+                       {"basis", [&channel](const Json& v, const std::string& w) -> std::string {
+                            auto m = readMatrix(v, w);
+                            if (!m) {
+                                return m.error();
+                            }
+                            channel.basis[0] = m->c0;
+                            channel.basis[1] = m->c1;
+                            channel.basis[2] = m->c2;
+                            return {};
+                        }}});
+}
+
+std::string readShadeData(const Json& value, const std::string& what,
+                          kivohost::MeshShadeData& data) {
+    return readFields(
+        value, what,
+        {{"provider", into(data.provider, readBool)},
+         {"channels",
+          [&data](const Json& v, const std::string& w) -> std::string {
+              if (!v.is_object()) {
+                  return w + ": expected an object of channels by index, got " + excerpt(v);
+              }
+              for (const auto& [key, item] : v.items()) {
+                  auto index = readChannelIndex(key, w);
+                  if (!index) {
+                      return index.error();
+                  }
+                  kivohost::MapChannel channel;
+                  std::string error = readChannel(item, w + " channel \"" + key + "\"", channel);
+                  if (!error.empty()) {
+                      return error;
+                  }
+                  data.channels[*index] = channel;
+              }
+              return {};
+          }},
+         {"ids", [&data](const Json& v, const std::string& w) -> std::string {
+              kivohost::ShadeIds ids;
+              std::string error = readFields(v, w,
+                                             {{"material", into(ids.material, readUInt32)},
+                                              {"object", into(ids.object, readUInt32)},
+                                              {"available", intInto(ids.available)}});
+              if (error.empty()) {
+                  data.ids = ids;
+              }
+              return error;
+          }}});
+}
+
+std::string readShadeInstance(const Json& value, const std::string& what,
+                              kivohost::ShadedInstance& instance) {
+    return readFields(value, what,
+                      {{"objectSpace",
+                        [&instance](const Json& v, const std::string& w) -> std::string {
+                            auto t = readTransform(v, w);
+                            if (!t) {
+                                return t.error();
+                            }
+                            instance.objectSpace = toUVWTransform(*t);
+                            return {};
+                        }},
+                       {"referencePoint", optionalVectorInto(instance.referencePoint)},
+                       {"scenePoint", optionalVectorInto(instance.scenePoint)}});
+}
+
+} // namespace
+
+Parsed<ContextSpec> readContext(const Json& value) {
+    ContextSpec s;
+    const std::map<std::string, Reader> readers = {
+        {"shadingPoint", vectorInto(s.shadingPoint)},
+        {"surfacePoint", optionalVectorInto(s.surfacePoint)},
+        {"normal", vectorInto(s.normal)},
+        {"auxNormal", optionalVectorInto(s.auxNormal)},
+        {"dPdx", vectorInto(s.dPdx)},
+        {"dPdy", vectorInto(s.dPdy)},
+        {"rayOrigin", vectorInto(s.rayOrigin)},
+        {"rayDir", vectorInto(s.rayDir)},
+        {"dDdx", vectorInto(s.dDdx)},
+        {"dDdy", vectorInto(s.dDdy)},
+        {"screenFrameAxis", vectorInto(s.screenFrameAxis)},
+        {"time", floatInto(s.time)},
+        {"imageX", floatInto(s.imageX)},
+        {"imageY", floatInto(s.imageY)},
+        {"backSide", into(s.backSide,
+                          [](const Json& v, const std::string& w) -> Parsed<int> {
+                              // A boolean reads as 0/1 here as well.
+                              if (v.is_boolean()) {
+                                  return v.get<bool>() ? 1 : 0;
+                              }
+                              return readInt(v, w);
+                          })},
+        {"flags", intInto(s.flags)},
+        {"threadIndex", intInto(s.threadIndex)},
+        {"evalStamp", into(s.evalStamp, readUInt32)},
+        {"evalSlot", intInto(s.evalSlot)},
+        {"shadeData",
+         [&s](const Json& v, const std::string& w) {
+             s.shadeData.emplace();
+             return readShadeData(v, w, *s.shadeData);
+         }},
+        {"shadeInstance",
+         [&s](const Json& v, const std::string& w) {
+             s.shadeInstance.emplace();
+             return readShadeInstance(v, w, *s.shadeInstance);
+         }},
+    };
+    std::string error = readFields(value, "context", readers);
+    if (!error.empty()) {
+        return Parsed<ContextSpec>::failure(error);
+    }
+    return s;
+}
+
+Parsed<ContextSpec> parseContextLine(std::string_view line) {
+    const Json value = Json::parse(line, nullptr, false);
+    if (value.is_discarded()) {
+        return Parsed<ContextSpec>::failure("not valid JSON (expected one JSON object)");
+    }
+    return readContext(value);
+}
+
+void fillContext(const ContextSpec& spec, std::uint64_t lineIndex, ShadingContext& sc) {
+    sc.shadingPoint = spec.shadingPoint;
+    sc.surfacePoint = spec.surfacePoint.value_or(spec.shadingPoint);
+    sc.normal = spec.normal;
+    sc.auxNormal = spec.auxNormal.value_or(spec.normal);
+    sc.dPdx = spec.dPdx;
+    sc.dPdy = spec.dPdy;
+    sc.rayOrigin = spec.rayOrigin;
+    sc.rayDir = spec.rayDir;
+    sc.dDdx = spec.dDdx;
+    sc.dDdy = spec.dDdy;
+    sc.screenFrameAxis = spec.screenFrameAxis;
+    sc.time = spec.time;
+    sc.imageX = spec.imageX;
+    sc.imageY = spec.imageY;
+    sc.backSide = spec.backSide;
+    sc.flags = spec.flags;
+    sc.threadData.threadIndex = spec.threadIndex;
+    // The default stamp counts lines from 1 and skips 0 (the caches' "empty") when it wraps.
+    const auto counted = static_cast<std::uint32_t>(1 + lineIndex);
+    sc.evalStamp = spec.evalStamp.value_or(counted == 0 ? 1u : counted);
+    sc.evalSlot = spec.evalSlot;
+    sc.shadeData = spec.shadeData ? &*spec.shadeData : nullptr;
+    sc.shadeInstance = spec.shadeInstance ? &*spec.shadeInstance : nullptr;
+}
+
+} // namespace uvwhost

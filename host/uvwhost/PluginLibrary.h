@@ -1,0 +1,44 @@
+// A plugin library loaded the way a renderer loads it: dlopen, getLibDesc, enumeration of the
+// plugin descriptors, and registration of each with the host (unregistered before unload).
+#pragma once
+
+#include "frame/LibDesc.h"
+#include "sdk/HostRuntime.h"
+#include "uvwhost/Parsed.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace uvwhost {
+
+class PluginLibrary {
+public:
+    // Loads the library; the error names the path and what failed (loading, or a missing
+    // getLibDesc).
+    static Parsed<std::shared_ptr<PluginLibrary>> open(const std::string& path);
+    ~PluginLibrary();
+    PluginLibrary(const PluginLibrary&) = delete;
+    PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+    const std::string& path() const { return libraryPath; }
+    KUtils::PluginLibDesc& libDesc() const { return *desc; }
+    // In enumeration order.
+    const std::vector<KUtils::KivoPluginDesc*>& descriptors() const { return descs; }
+    // Null when no descriptor has that name.
+    KUtils::KivoPluginDesc* find(const std::string& name) const;
+
+private:
+    PluginLibrary(std::string path, void* handle, KUtils::PluginLibDesc* desc);
+
+    std::string libraryPath;
+    void* handle;
+    KUtils::PluginLibDesc* desc;
+    std::vector<KUtils::KivoPluginDesc*> descs;
+    kivohost::PluginRegistry registry;
+};
+
+// libuvwgens.so in the directory of the running executable.
+std::string defaultLibraryPath();
+
+} // namespace uvwhost

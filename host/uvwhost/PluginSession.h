@@ -1,0 +1,63 @@
+// Plugin instances driven through a render the way a renderer drives them: newPlugin,
+// parameters, prepareRender, sequence data for plugins that take render settings, then per
+// frame the frame data, frameBegin, evaluations and finishFrame; finishRender and
+// deletePlugin at the end.
+#pragma once
+
+#include "frame/PluginModel.h"
+#include "sdk/HostRuntime.h"
+#include "uvwhost/FrameSettings.h"
+#include "uvwhost/ParamSettings.h"
+#include "uvwhost/Parsed.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace uvwhost {
+
+struct PluginInstance {
+    std::string name;
+    KUtils::KivoPluginDesc* desc = nullptr;
+    KUtils::PluginBase* plugin = nullptr;
+
+    KUtils::KivoPluginInterface* lifecycle() const;
+    KUtils::KivoParameterList* params() const;
+    std::string typeName() const;
+};
+
+class PluginSession {
+public:
+    PluginSession();
+    // Ends a frame or render still open, then deletes every instance (newest first).
+    ~PluginSession();
+    PluginSession(const PluginSession&) = delete;
+    PluginSession& operator=(const PluginSession&) = delete;
+
+    kivohost::RenderSession& render() { return session; }
+    KUtils::KivoRenderer* renderer() { return &session.renderer; }
+    void applyFrame(const FrameSettings& settings) { applyFrameSettings(settings, session); }
+
+    // A new named instance; the error says why the descriptor gave none.
+    Parsed<PluginInstance*> create(KUtils::KivoPluginDesc* desc, const std::string& name);
+    PluginInstance* find(const std::string& name);
+    // The instance's name, empty when the plugin is not one of this session's.
+    std::string nameOf(const KUtils::PluginBase* plugin) const;
+    const std::vector<std::unique_ptr<PluginInstance>>& instances() const { return all; }
+
+    // Applies one setting to an instance; references resolve to this session's instances.
+    std::string set(PluginInstance& instance, const ParamSetting& setting);
+
+    void prepareRender();
+    void beginFrame();
+    void endFrame();
+    void finishRender();
+
+private:
+    kivohost::RenderSession session;
+    std::vector<std::unique_ptr<PluginInstance>> all;
+    bool prepared = false;
+    bool inFrame = false;
+};
+
+} // namespace uvwhost
