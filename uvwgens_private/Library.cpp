@@ -1,6 +1,8 @@
 // The library's entry: the library descriptor and every plugin descriptor, constructed in
 // this order while the library loads and destroyed in reverse order at unload. Each
 // registration prepends, so the host enumerates the types in the reverse of this order.
+#include "channel/UVWGenChannel.h"
+#include "channel/UVWGenPlanarWorld.h"
 #include "environment/UVWGenEnvironment.h"
 #include "frame/LibDesc.h"
 #include "ostrel/UVWGenOstrel.h"
@@ -22,9 +24,11 @@ LibDesc libDesc(descriptors);
 // Registration order: UVWGenOstrel, UVWGenChannel, UVWGenEnvironment, UVWGenExplicit,
 // UVWGenObject, UVWGenPlanarWorld, TexMultiProjection, UVWGenProjection.
 RegisteredPluginDesc<UVWGenOstrelDesc> ostrelDesc(descriptors);
+RegisteredPluginDesc<UVWGenChannelDesc> channelDesc(descriptors);
 RegisteredPluginDesc<UVWGenEnvironmentDesc> environmentDesc(descriptors);
 RegisteredPluginDesc<UVWGenExplicitDesc> explicitDesc(descriptors);
 RegisteredPluginDesc<UVWGenObjectDesc> objectDesc(descriptors);
+RegisteredPluginDesc<UVWGenPlanarWorldDesc> planarWorldDesc(descriptors);
 
 } // namespace
 

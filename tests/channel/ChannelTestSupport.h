@@ -3,6 +3,8 @@
 #pragma once
 
 #include "channel/UVWGenBase.h"
+#include "channel/UVWGenChannel.h"
+#include "channel/UVWGenPlanarWorld.h"
 #include "frame/PluginDescriptor.h"
 #include "host/sdk/HostRuntime.h"
 #include "host/sdk/ParamValues.h"
@@ -140,6 +142,16 @@ public:
 
 inline FixedGenDesc& fixedGenDesc() {
     static FixedGenDesc desc(0);
+    return desc;
+}
+
+inline UVWGenChannelDesc& channelDesc() {
+    static UVWGenChannelDesc desc;
+    return desc;
+}
+
+inline UVWGenPlanarWorldDesc& planarWorldDesc() {
+    static UVWGenPlanarWorldDesc desc;
     return desc;
 }
 

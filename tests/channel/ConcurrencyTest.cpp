@@ -1,0 +1,119 @@
+// Many render threads evaluating one instance at once, each with its own threadIndex and
+// stamps, get exactly the results of a single-threaded run.
+#include "ChannelTestSupport.h"
+#include "scene/ShadeStandIns.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace channeltest;
+
+constexpr int kThreads = 8;
+constexpr int kPoints = 1500;
+
+struct Result {
+    Vector4f derivs[3];
+    Vector4f uvw;
+    Vector4f coords;
+    int valid[3];
+};
+
+ShadingContext contextFor(kivohost::RenderSession& session, const kivohost::MeshShadeData& mesh,
+                          int thread, int i) {
+    ShadingContext sc = contextAt(session, {0, 0, 0, 0});
+    sc.threadData.threadIndex = thread;
+    sc.evalStamp = std::uint32_t(i + 1);
+    sc.shadeData = &mesh;
+    sc.backSide = (i + thread) % 2;
+    sc.time = float((i * 7 + thread) % 13) / 12.0f;
+    sc.surfacePoint = {0.01f * float(i), -0.03f * float(thread), 0.5f, 0.0f};
+    sc.shadingPoint = sc.surfacePoint + Vector4f{0.25f, 0.125f * float(i % 5), 0.0f, 0.0f};
+    sc.dPdx = {1.0f, 0.5f * float(thread), 0.0f, 0.0f};
+    sc.dPdy = {0.0f, 1.0f, 0.25f, 0.0f};
+    return sc;
+}
+
+// Derivatives first, then the uvw and the output texture: both served by the thread's entry.
+Result evaluate(const Instance& gen, const ShadingContext& sc) {
+    Result r;
+    r.valid[0] = gen.uvw().evalUVWDerivs(sc, r.derivs);
+    r.valid[1] = gen.uvw().evalUVW(sc, r.uvw);
+    UVWTransform tm;
+    r.valid[2] = gen.uvw().evalUVWTransform(sc, tm);
+    gen.uvwCoords().getTexVector(r.coords, sc);
+    return r;
+}
+
+bool sameVector(const Vector4f& a, const Vector4f& b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z && a.w == b.w;
+}
+
+bool sameResult(const Result& a, const Result& b) {
+    return sameVector(a.uvw, b.uvw) && sameVector(a.coords, b.coords) &&
+           sameVector(a.derivs[0], b.derivs[0]) && sameVector(a.derivs[1], b.derivs[1]) &&
+           sameVector(a.derivs[2], b.derivs[2]) && a.valid[0] == b.valid[0] &&
+           a.valid[1] == b.valid[1] && a.valid[2] == b.valid[2];
+}
+
+TEST(ChannelConcurrency, ThreadsMatchASingleThreadedRun) {
+    kivohost::RenderSession session;
+    session.sequence.numThreads = kThreads;
+    session.sequence.motionBlur = 1;
+    kivohost::MeshShadeData mesh;
+    mesh.provider = false;
+    mesh.channels[1].uvw = {0.25f, 0.5f, 0.0f, 0.0f};
+    mesh.channels[1].basis[0] = {2.0f, 0.5f, 0.0f, 0.0f};
+    mesh.channels[2].uvw = {0.75f, 0.125f, 0.0f, 0.0f};
+
+    Instance gen(channelDesc());
+    gen.set("use_double_sided_mode", true);
+    ASSERT_TRUE(setParamKeys(gen.params(), "uvw_transform",
+                             {{0.0, translation(0, 0, 0)}, {1.0, translation(1.5, -0.75, 0)}}));
+    gen.set("nsamples", 3);
+    gen.set("wrap_u", 2);
+    gen.set("crop_v", 1);
+    gen.set("coverage", Vector4f{1.0f, 1.0f, 0.5f, 0.0f});
+    gen.set("duvw_scale", 0.5f);
+    gen.start(session);
+
+    std::vector<Result> expected(std::size_t(kThreads) * kPoints);
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kPoints; ++i) {
+            ShadingContext sc = contextFor(session, mesh, t, i);
+            sc.flags = SC_FLAG_BYPASS_UVW_CACHE;
+            expected[std::size_t(t) * kPoints + std::size_t(i)] = evaluate(gen, sc);
+        }
+    }
+
+    std::vector<Result> got(expected.size());
+    std::vector<std::thread> threads;
+    threads.reserve(kThreads);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kPoints; ++i) {
+                got[std::size_t(t) * kPoints + std::size_t(i)] =
+                    evaluate(gen, contextFor(session, mesh, t, i));
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+
+    int mismatches = 0;
+    int valid = 0;
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        mismatches += sameResult(expected[k], got[k]) ? 0 : 1;
+        valid += expected[k].valid[0];
+    }
+    EXPECT_EQ(mismatches, 0);
+    // The run covers both valid and cropped points.
+    EXPECT_GT(valid, 0);
+    EXPECT_LT(valid, kThreads * kPoints);
+    gen.stop(session);
+}
+
+} // namespace

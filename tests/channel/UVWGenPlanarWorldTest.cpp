@@ -1,0 +1,156 @@
+// UVWGenPlanarWorld through its interfaces: the absolute world position of the shaded point
+// through the shared chain, and its GPU text.
+#include "ChannelTestSupport.h"
+#include "scene/ShadeStandIns.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+using namespace channeltest;
+
+Vector4f worldUVW(kivohost::RenderSession& session, const ShadingContext& sc) {
+    Instance gen(planarWorldDesc());
+    gen.start(session);
+    Vector4f uvw;
+    EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
+    gen.stop(session);
+    return uvw;
+}
+
+TEST(UVWGenPlanarWorld, DescriptorAndInterfaces) {
+    UVWGenPlanarWorldDesc& desc = planarWorldDesc();
+    EXPECT_STREQ(desc.getName(), "UVWGenPlanarWorld");
+    EXPECT_EQ(desc.getPluginID(), 2004110501u);
+    EXPECT_STREQ(desc.getDescription(), "UVW generator that uses the world space coordinates of "
+                                        "the shaded point as UVW values [gpuSupport=(partial)]");
+    EXPECT_TRUE(desc.supportsInterface(EXT_UVWGEN));
+    ASSERT_EQ(desc.getParamListDesc()->getNumParamDefs(), 14);
+    EXPECT_STREQ(desc.getParamListDesc()->getParamDefName(13), "duvw_scale");
+
+    Instance gen(desc);
+    for (InterfaceID id : {EXT_RTTEX, EXT_UVWGEN, EXT_KIVO_PLUGIN}) {
+        PluginInterface* iface = gen.get()->getInterface(id);
+        ASSERT_NE(iface, nullptr) << id;
+        EXPECT_EQ(iface->getInterfaceID(), id);
+        EXPECT_EQ(iface->getPlugin(), gen.get());
+    }
+    EXPECT_EQ(gen.get()->getInterface(EXT_UVWGENCHANNEL), nullptr);
+}
+
+TEST(UVWGenPlanarWorld, WorldPositionOfTheShadedPoint) {
+    kivohost::RenderSession session;
+    session.frame.sceneOrigin = {100.0, 0.0, 0.0};
+    ShadingContext sc = contextAt(session, {1.0f, 2.0f, 3.0f, 0.0f});
+    EXPECT_XYZ(worldUVW(session, sc), 101.0f, 2.0f, 3.0f);
+
+    // A reference point is already absolute.
+    kivohost::ShadedInstance reference;
+    reference.referencePoint = Vector4f{5.0f, 5.0f, 5.0f, 0.0f};
+    reference.scenePoint = Vector4f{1.0f, 1.0f, 1.0f, 0.0f};
+    sc.shadeInstance = &reference;
+    EXPECT_XYZ(worldUVW(session, sc), 5.0f, 5.0f, 5.0f);
+
+    // A scene point is relative to the scene origin.
+    kivohost::ShadedInstance scene;
+    scene.scenePoint = Vector4f{1.0f, 1.0f, 1.0f, 0.0f};
+    session.frame.sceneOrigin = {10.0, 0.0, 0.0};
+    sc.shadeInstance = &scene;
+    EXPECT_XYZ(worldUVW(session, sc), 11.0f, 1.0f, 1.0f);
+
+    // An instance that answers neither falls back to the shading point.
+    kivohost::ShadedInstance silent;
+    sc.shadeInstance = &silent;
+    EXPECT_XYZ(worldUVW(session, sc), 11.0f, 2.0f, 3.0f);
+
+    // The offset from the surface point is added to the world point.
+    session.frame.sceneOrigin = {};
+    sc.shadeInstance = nullptr;
+    sc.surfacePoint = {1.0f, 2.0f, 2.5f, 0.0f};
+    EXPECT_XYZ(worldUVW(session, sc), 1.0f, 2.0f, 3.5f);
+}
+
+TEST(UVWGenPlanarWorld, ThroughTheSharedChain) {
+    kivohost::RenderSession session;
+    session.frame.sceneOrigin = {100.25, 0.0, 0.0};
+    Instance gen(planarWorldDesc());
+    gen.set("wrap_mode", 1);
+    gen.set("wrap_u", 1);
+    gen.set("uvw_transform", transformOf({1, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 1, 0}, {0, 0, 0}));
+    gen.set("duvw_scale", 3.0f);
+    gen.start(session);
+    ShadingContext sc = contextAt(session, {0.5f, 1.0f, 0.0f, 0.0f});
+    sc.dPdx = {1.0f, 1.0f, 0.0f, 0.0f};
+    Vector4f out[3];
+    EXPECT_EQ(gen.uvw().evalUVWDerivs(sc, out), 1);
+    EXPECT_XYZ(out[0], 0.75f, 2.0f, 0.0f);
+    EXPECT_XYZ(out[1], 3.0f, 6.0f, 0.0f);
+    gen.stop(session);
+}
+
+TEST(UVWGenPlanarWorld, GpuText) {
+    kivohost::RenderSession session;
+    Instance gen(planarWorldDesc());
+    gen.start(session);
+    auto& rt = *static_cast<RTTexInterface*>(gen.get()->getInterface(EXT_RTTEX));
+    const std::string identityLine =
+        "uvw_transform "
+        "1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,"
+        "0.000000,0.000000\n";
+    {
+        ShaderSource source;
+        GPUDataRecord record;
+        record.objectSpaceFlag = 1;
+        EXPECT_EQ(rt.emitRTSource("", "uvw", "MaterialDescriptor", source, record), 1);
+        EXPECT_EQ(std::string(source.text()),
+                  identityLine + "wrap 0,0,0\ncrop 0,0,0\nmap_channel -5\n");
+        EXPECT_EQ(record.objectSpaceFlag, 0);
+    }
+    gen.stop(session);
+
+    gen.set("uvw_transform", transformOf({2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {-1, 0, 0.5}));
+    gen.set("wrap_w", 2);
+    gen.set("crop_v", 1);
+    // Not part of the text.
+    gen.set("tex_transform", translation(9, 9, 9));
+    gen.set("duvw_scale", 4.0f);
+    gen.start(session);
+    const std::string lines =
+        "uvw_transform "
+        "2.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,0.000000,1.000000,-1."
+        "000000,0.000000,0.500000\n"
+        "wrap 0,0,2\n"
+        "crop 0,1,0\n";
+    {
+        ShaderSource source;
+        GPUDataRecord record;
+        EXPECT_EQ(rt.emitRTSource("uvw_baked", "uvw", "MaterialDescriptor", source, record), 1);
+        EXPECT_EQ(std::string(source.text()), lines);
+    }
+    {
+        ShaderSource source;
+        GPUDataRecord record;
+        EXPECT_EQ(rt.emitRTSource("uvw_coords", "uvw", "MaterialDescriptor", source, record), 1);
+        EXPECT_EQ(std::string(source.text()), lines + "map_channel -5\n");
+    }
+    {
+        ShaderSource source;
+        GPUDataRecord record;
+        record.objectSpaceFlag = 1;
+        EXPECT_EQ(rt.emitRTSource("", "uvw", "Material", source, record), 0);
+        EXPECT_EQ(source.size(), 0u);
+        EXPECT_EQ(record.objectSpaceFlag, 1);
+    }
+    gen.stop(session);
+
+    // No parameter list is needed for the text.
+    UVWGenPlanarWorld bare(nullptr);
+    ShaderSource source;
+    GPUDataRecord record;
+    EXPECT_EQ(bare.emitRTSource(nullptr, "uvw", "MaterialDescriptor", source, record), 1);
+    EXPECT_EQ(std::string(source.text()),
+              identityLine + "wrap 0,0,0\ncrop 0,0,0\nmap_channel -5\n");
+}
+
+} // namespace
