@@ -1,0 +1,121 @@
+#include "projection/ImageProjection.h"
+
+#include <cmath>
+
+namespace KUtils {
+
+namespace {
+
+// Inverse of the matrix with columns a, b, c in double precision, by cofactors; false when
+// the determinant is exactly 0.
+bool invertColumns(const Vector4f& a, const Vector4f& b, const Vector4f& c, double inv[3][3]) {
+    const double m[3][3] = {{a.x, b.x, c.x}, {a.y, b.y, c.y}, {a.z, b.z, c.z}};
+    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    if (det == 0.0) {
+        return false;
+    }
+    for (int r = 0; r < 3; ++r) {
+        for (int col = 0; col < 3; ++col) {
+            const int r1 = (col + 1) % 3, r2 = (col + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
+            inv[r][col] = (m[r1][c1] * m[r2][c2] - m[r1][c2] * m[r2][c1]) / det;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+float ratioOrZero(float a, float b) {
+    return b == 0.0f ? 0.0f : a / b;
+}
+
+float imageAspect(bool includeOverscan, const ProjectionImage& image) {
+    return includeOverscan ? ratioOrZero(image.overscanWidth, image.overscanHeight)
+                           : ratioOrZero(float(image.imageWidth), float(image.imageHeight));
+}
+
+float cameraAspect(int fitType, float filmGateW, float filmGateH, bool includeOverscan,
+                   const ProjectionImage& image) {
+    return fitType == 1 ? ratioOrZero(filmGateW, filmGateH) : imageAspect(includeOverscan, image);
+}
+
+Vector2f bitmapFitRatios(int bitmapWidth, int bitmapHeight, float cameraAspect) {
+    const float bitmapAspect = ratioOrZero(float(bitmapWidth), float(bitmapHeight));
+    return {ratioOrZero(bitmapAspect, cameraAspect), ratioOrZero(cameraAspect, bitmapAspect)};
+}
+
+Vector2f inverseImageSize(bool includeOverscan, const ProjectionImage& image) {
+    if (includeOverscan) {
+        return {ratioOrZero(1.0f, image.overscanWidth), ratioOrZero(1.0f, image.overscanHeight)};
+    }
+    return {ratioOrZero(1.0f, float(image.imageWidth)),
+            ratioOrZero(1.0f, float(image.imageHeight))};
+}
+
+ScreenStep screenStep(int mapped, const Vector2f& stepped, const Vector2f& centre) {
+    if (!mapped) {
+        return {};
+    }
+    const Vector2f d{stepped.x - centre.x, stepped.y - centre.y};
+    return {d, d.x * d.x + d.y * d.y};
+}
+
+Vector2f shorterDifference(const ScreenStep& forward, const ScreenStep& backward) {
+    if (backward.lengthSq <= forward.lengthSq) {
+        return {-backward.diff.x, -backward.diff.y};
+    }
+    return forward.diff;
+}
+
+UVWTransform imageProjection(const ProjectionImage& image, const ImagePlacement& placement,
+                             const Vector2f& s, const Vector2f& dx, const Vector2f& dy,
+                             const Vector4f& dPdx, const Vector4f& dPdy,
+                             const Vector4f& auxNormal) {
+    float w = placement.invWidth, h = placement.invHeight;
+    float u = s.x * w, v = s.y * h;
+    if (placement.includeOverscan) {
+        u -= image.overscanLeft * w;
+        v -= image.overscanTop * h;
+    }
+    if (placement.hasBitmap) {
+        if (placement.fitFill == 1) {
+            v = (v - 0.5f) * placement.bitmapOverCamera + 0.5f;
+            h = h * placement.bitmapOverCamera;
+        } else if (placement.fitFill == 2) {
+            u = (u - 0.5f) * placement.cameraOverBitmap + 0.5f;
+            w = w * placement.cameraOverBitmap;
+        }
+    }
+    if (std::fabs(image.pixelAspect - 1.0f) > 1.1920929e-07f && image.pixelAspect != 0.0f) {
+        v = (v - 0.5f) / image.pixelAspect + 0.5f;
+    }
+    if (placement.fitType == 1) {
+        const float gate = ratioOrZero(placement.filmGateW, placement.filmGateH);
+        v = (v - 0.5f) * ratioOrZero(gate, imageAspect(placement.includeOverscan, image)) + 0.5f;
+    }
+
+    UVWTransform result{{}, {}, {}, {u, 1.0f - v, 0.0f, 0.0f}};
+    double inv[3][3];
+    if (!invertColumns(dPdx, dPdy, auxNormal, inv)) {
+        return result;
+    }
+    // Columns of [Dx Dy Dz]: the uvw change per unit of dPdx, dPdy and auxNormal.
+    const double d[3][3] = {{double(dx.x * w), double(-dx.y * h), 0.0},
+                            {double(dy.x * w), double(-dy.y * h), 0.0},
+                            {0.0, 0.0, 1.0}};
+    Vector4f* cols[3] = {&result.c0, &result.c1, &result.c2};
+    for (int k = 0; k < 3; ++k) {
+        double j[3] = {0.0, 0.0, 0.0};
+        for (int i = 0; i < 3; ++i) {
+            for (int row = 0; row < 3; ++row) {
+                j[row] += d[i][row] * inv[i][k];
+            }
+        }
+        *cols[k] = {float(j[0]), float(j[1]), float(j[2]), 0.0f};
+    }
+    return result;
+}
+
+} // namespace KUtils

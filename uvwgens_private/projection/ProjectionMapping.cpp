@@ -1,0 +1,310 @@
+#include "projection/ProjectionMapping.h"
+
+#include "frame/FloatMath.h"
+#include "frame/VectorMath.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace KUtils {
+
+namespace {
+
+constexpr float kPiF = 3.1415927f;
+// The single-precision pi and 2 pi, widened: the double steps use these, not the exact values.
+constexpr double kPi = 3.1415927410125732;
+constexpr double kTwoPi = 6.2831854820251465;
+
+Vector4f vec(double x, double y, double z) {
+    return {float(x), float(y), float(z), 0.0f};
+}
+
+UVWTransform local(const Vector4f& jx, const Vector4f& jy, const Vector4f& jz,
+                   const Vector4f& uvw) {
+    return {jx, jy, jz, uvw};
+}
+
+UVWTransform zeroJacobian(const Vector4f& uvw) {
+    return local({}, {}, {}, uvw);
+}
+
+// u of the azimuth around the y axis, 0 on the -z side: atan2 in single precision, the rest
+// in double; su is the number of turns that make one unit of u (0: u stays at its middle).
+double azimuthU(float x, float z, double su) {
+    if (su == 0.0) {
+        return 0.5;
+    }
+    return double(std::atan2(x, z)) / kTwoPi / su + 0.5;
+}
+
+// du/dx = z / (x^2 + z^2) / (2 pi su) and du/dz = -x / (x^2 + z^2) / (2 pi su), through the
+// ratio of the smaller to the larger of |x| and |z| so that nothing divides by the smaller.
+// On the axis itself (x = z = 0) the azimuth has no derivative; both are 0.
+void azimuthDerivs(double x, double z, double su, double& dudx, double& dudz) {
+    dudx = dudz = 0.0;
+    if (su == 0.0) {
+        return;
+    }
+    const double k = kTwoPi * su;
+    if (std::fabs(z) > std::fabs(x)) {
+        const double q = x / z;
+        const double g = z * (1.0 + q * q);
+        dudx = 1.0 / g / k;
+        dudz = -q / g / k;
+    } else if (x != 0.0) {
+        const double q = z / x;
+        const double g = x * (1.0 + q * q);
+        dudx = q / g / k;
+        dudz = -1.0 / g / k;
+    }
+}
+
+} // namespace
+
+UVWTransform interpolateSamples(const UVWTransform* samples, int n, float time) {
+    const int k = n - 1;
+    const double i = truncFloor(double(k) * double(time));
+    if (i < 0.0) {
+        return samples[0];
+    }
+    if (i < double(k)) {
+        const int index = int(i);
+        const float step = 1.0f / float(k);
+        const float lambda = (time - float(index) * step) / step;
+        return lerp(samples[index], samples[index + 1], lambda);
+    }
+    return samples[k];
+}
+
+UVWTransform toObjectSpace(const UVWTransform& m, const Vector4f& e0, const Vector4f& e1,
+                           const Vector4f& e2, const Vector4f& q0) {
+    return {applyLinear(m, e0), applyLinear(m, e1), applyLinear(m, e2), applyPoint(m, q0)};
+}
+
+int dominantAxis(const Vector4f& a) {
+    const float ax = std::fabs(a.x), ay = std::fabs(a.y), az = std::fabs(a.z);
+    if (ax > ay && ax > az) {
+        return 0;
+    }
+    if (ay > ax && ay > az) {
+        return 1;
+    }
+    return 2;
+}
+
+UVWTransform mapPlanar(const Vector4f& p) {
+    return local({0.5f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.5f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.5f, 0.0f},
+                 {0.5f * p.x + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.z + 0.5f, 0.0f});
+}
+
+UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
+    const double su = double(uAngle / kPiF);
+    const double sv = double(2.0f * vAngle / kPiF);
+    const float xf = p.x, yf = p.y, zf = p.z;
+    const double x = xf, y = yf, z = zf;
+    const double r = std::sqrt(double(xf * xf + yf * yf + zf * zf));
+
+    // y / r, 0 at the centre; the single-precision sum under the root can leave r a hair
+    // below |y| near the poles, so the ratio is kept within [-1, 1].
+    const double t = r > 0.0 ? std::clamp(y / r, -1.0, 1.0) : 0.0;
+    const double c = std::sqrt(1.0 - t * t);
+
+    const double u = azimuthU(xf, zf, su);
+    const double v = sv != 0.0 ? 0.5 + (0.5 - std::acos(t) / kPi) / sv : 0.5;
+
+    double dudx, dudz;
+    azimuthDerivs(x, z, su, dudx, dudz);
+    // v has no derivative at the centre and on the poles (c = 0).
+    double dvdx = 0.0, dvdy = 0.0, dvdz = 0.0;
+    if (r > 0.0 && c > 0.0 && sv != 0.0) {
+        const double r3 = r * r * r;
+        dvdx = -x * y / (r3 * c * kPi * sv);
+        dvdy = (1.0 / r - y * y / r3) / (c * kPi * sv);
+        dvdz = -y * z / (r3 * c * kPi * sv);
+    }
+    double dwdx = 0.0, dwdy = 0.0, dwdz = 0.0;
+    if (r > 0.0) {
+        dwdx = x / r;
+        dwdy = y / r;
+        dwdz = z / r;
+    }
+    return local(vec(dudx, dvdx, dwdx), vec(0.0, dvdy, dwdy), vec(dudz, dvdz, dwdz), vec(u, v, r));
+}
+
+UVWTransform mapCylindrical(const Vector4f& p, float uAngle) {
+    const double su = double(uAngle) * 0.5 / kPi;
+    const float xf = p.x, yf = p.y, zf = p.z;
+    const float rho = std::sqrt(xf * xf + yf * yf);
+    const double x = xf, y = yf, z = zf;
+
+    const double u = azimuthU(xf, zf, su);
+    const double v = 0.5 * y + 0.5;
+
+    double dudx, dudz;
+    azimuthDerivs(x, z, su, dudx, dudz);
+    // On the z axis (rho = 0) the distance has no derivative.
+    double dwdx = 0.0, dwdy = 0.0;
+    if (rho > 0.0f) {
+        dwdx = x / double(rho);
+        dwdy = y / double(rho);
+    }
+    return local(vec(dudx, 0.0, dwdx), vec(0.0, 0.5, dwdy), vec(dudz, 0.0, 0.0),
+                 vec(u, v, double(rho)));
+}
+
+UVWTransform mapBall(const Vector4f& p) {
+    const double q[3] = {p.x, p.y, p.z};
+    const double r = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]);
+    if (r == 0.0) {
+        return zeroJacobian({0.5f, 0.5f, 0.0f, 0.0f});
+    }
+    const double n[3] = {q[0] / r, q[1] / r, q[2] / r};
+    const double d = std::sqrt(n[0] * n[0] + n[1] * n[1]);
+    // Rounding can push |nz| a hair past 1.
+    const double nz = std::clamp(n[2], -1.0, 1.0);
+    const double a = std::acos(nz) / kPi;
+    if (d == 0.0) {
+        // On the z axis the direction in the disc is undefined: the disc centre, no derivative.
+        return zeroJacobian({0.5f, 0.5f, 0.0f, 0.0f});
+    }
+    const double ex = n[0] / d, ey = n[1] / d;
+    const double u = 0.5 * ex * a + 0.5;
+    const double v = 0.5 * ey * a + 0.5;
+
+    // Chain rule through n = q / r, d = |(nx, ny)|, a = acos(nz) / pi.
+    const double sn = std::sqrt(1.0 - nz * nz);
+    Vector4f cols[3];
+    for (int k = 0; k < 3; ++k) {
+        double dn[3];
+        for (int i = 0; i < 3; ++i) {
+            dn[i] = ((i == k ? 1.0 : 0.0) - n[i] * n[k]) / r;
+        }
+        const double dd = (n[0] * dn[0] + n[1] * dn[1]) / d;
+        const double da = sn > 0.0 ? -(1.0 / kPi) * (1.0 / sn) * dn[2] : 0.0;
+        const double dex = (dn[0] * d - n[0] * dd) / (d * d);
+        const double dey = (dn[1] * d - n[1] * dd) / (d * d);
+        cols[k] = vec(0.5 * (dex * a + ex * da), 0.5 * (dey * a + ey * da), 0.0);
+    }
+    return local(cols[0], cols[1], cols[2], vec(u, v, 0.0));
+}
+
+UVWTransform mapCubic(const Vector4f& p) {
+    const float c[3] = {p.x, p.y, p.z};
+    const int major = dominantAxis(p);
+    // The components that run along u and v on each face.
+    static constexpr int kUAxis[3] = {2, 0, 0};
+    static constexpr int kVAxis[3] = {1, 2, 1};
+    const int ua = kUAxis[major], va = kVAxis[major];
+    const float m = c[major], um = c[ua], vm = c[va];
+    const float s = m > 0.0f ? 1.0f : -1.0f;
+    const float r = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
+
+    // Distance derivatives q / r; none at the centre.
+    const float dr[3] = {r > 0.0f ? c[0] / r : 0.0f, r > 0.0f ? c[1] / r : 0.0f,
+                         r > 0.0f ? c[2] / r : 0.0f};
+    Vector4f cols[3];
+    Vector4f uvw;
+    if (m != 0.0f) {
+        uvw = {s * um / (2.0f * m) + 0.5f, s * vm / (2.0f * m) + 0.5f, s * r, 0.0f};
+        cols[major] = {s * (-um / (2.0f * m * m)), s * (-vm / (2.0f * m * m)), s * dr[major], 0};
+        cols[ua] = {s * (1.0f / (2.0f * m)), 0.0f, s * dr[ua], 0.0f};
+        cols[va] = {0.0f, s * (1.0f / (2.0f * m)), s * dr[va], 0.0f};
+    } else {
+        // A tie of the two larger components over a zero third one (or the centre) selects a
+        // face through the point itself: the face ratios are taken as 0.
+        uvw = {0.5f, 0.5f, s * r, 0.0f};
+        for (int k = 0; k < 3; ++k) {
+            cols[k] = {0.0f, 0.0f, s * dr[k], 0.0f};
+        }
+    }
+    return local(cols[0], cols[1], cols[2], uvw);
+}
+
+UVWTransform mapTriplanar(const Vector4f& p, const Vector4f& nPrime) {
+    const Vector4f h{0.5f, 0.0f, 0.0f, 0.0f}, k{0.0f, 0.5f, 0.0f, 0.0f}, l{0.0f, 0.0f, 0.5f, 0.0f};
+    switch (dominantAxis(nPrime)) {
+    case 0:
+        return local(l, k, h, {0.5f * p.z + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.x, 0.0f});
+    case 1:
+        return local(h, l, k, {0.5f * p.x + 0.5f, 0.5f * p.z + 0.5f, 0.5f * p.y, 0.0f});
+    default:
+        return local(h, k, l, {0.5f * p.x + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.z, 0.0f});
+    }
+}
+
+namespace {
+
+// Sign of the dominant component of n: -1, 0 or +1.
+float dominantSign(const Vector4f& n, int axis) {
+    const float c = axis == 0 ? n.x : axis == 1 ? n.y : n.z;
+    return c < 0.0f ? -1.0f : c > 0.0f ? 1.0f : 0.0f;
+}
+
+} // namespace
+
+UVWTransform mapQuorCubic(const Vector4f& p, const Vector4f& nPrime) {
+    const int axis = dominantAxis(nPrime);
+    const float s = dominantSign(nPrime, axis);
+    switch (axis) {
+    case 0:
+        return local({0, 0, 1, 0}, {0, 1, 0, 0}, {-s, 0, 0, 0},
+                     {-s * p.z + 0.5f, p.y + 0.5f, p.x, 0.0f});
+    case 1:
+        return local({1, 0, 0, 0}, {0, 0, 1, 0}, {0, -s, 0, 0},
+                     {p.x + 0.5f, -s * p.z + 0.5f, p.y, 0.0f});
+    default:
+        return local({s, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0},
+                     {s * p.x + 0.5f, p.y + 0.5f, p.z, 0.0f});
+    }
+}
+
+UVWTransform mapQuorBox(const Vector4f& p, const Vector4f& nPrime) {
+    const int axis = dominantAxis(nPrime);
+    const float s = dominantSign(nPrime, axis);
+    switch (axis) {
+    case 0:
+        return local({0, 0, 1, 0}, {s, 0, 0, 0}, {0, 1, 0, 0},
+                     {s * p.y + 0.5f, p.z + 0.5f, p.x, 0.0f});
+    case 1:
+        return local({-s, 0, 0, 0}, {0, 0, 1, 0}, {0, 1, 0, 0},
+                     {-s * p.x + 0.5f, p.z + 0.5f, p.y, 0.0f});
+    default:
+        return local({1, 0, 0, 0}, {0, s, 0, 0}, {0, 0, 1, 0},
+                     {p.x + 0.5f, s * p.y + 0.5f, p.z, 0.0f});
+    }
+}
+
+UVWTransform mapProjection(int type, const Vector4f& p, const Vector4f& nPrime, float uAngle,
+                           float vAngle) {
+    switch (type) {
+    case PROJ_PLANAR:
+        return mapPlanar(p);
+    case PROJ_SPHERICAL:
+        return mapSpherical(p, uAngle, vAngle);
+    case PROJ_CYLINDRICAL:
+        return mapCylindrical(p, uAngle);
+    case PROJ_BALL:
+        return mapBall(p);
+    case PROJ_CUBIC:
+        return mapCubic(p);
+    case PROJ_TRIPLANAR:
+        return mapTriplanar(p, nPrime);
+    case PROJ_QUOR_CUBIC:
+        return mapQuorCubic(p, nPrime);
+    case PROJ_QUOR_BOX:
+        return mapQuorBox(p, nPrime);
+    default:
+        return zeroJacobian({});
+    }
+}
+
+UVWTransform finishProjection(const UVWTransform& local, const UVWTransform& m,
+                              const UVWTransform& texTransform) {
+    const Vector4f jx = applyLinear(local, m.c0);
+    const Vector4f jy = applyLinear(local, m.c1);
+    const Vector4f jz = applyLinear(local, m.c2);
+    return {applyLinear(texTransform, jx), applyLinear(texTransform, jy),
+            applyLinear(texTransform, jz), applyPoint(texTransform, local.o)};
+}
+
+} // namespace KUtils
