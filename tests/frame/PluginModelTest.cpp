@@ -1,4 +1,5 @@
 #include "frame/PluginDescriptor.h"
+#include "frame/ShadingContext.h"
 #include "sdk/HostRuntime.h"
 
 #include <gtest/gtest.h>
