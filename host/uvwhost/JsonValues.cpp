@@ -67,7 +67,10 @@ Parsed<float> readFloat(const Json& value, const std::string& what) {
     if (!d) {
         return Parsed<float>::failure(d.error());
     }
-    if (std::fabs(*d) > double(std::numeric_limits<float>::max())) {
+    // Doubles below the largest float plus half its spacing round to a finite float (the
+    // shortest text of the largest float reads back slightly above it).
+    const double limit = double(std::numeric_limits<float>::max()) + std::ldexp(1.0, 103);
+    if (!(std::fabs(*d) < limit)) {
         return Parsed<float>::failure(what + ": expected a single-precision number, got " +
                                       excerpt(value));
     }
