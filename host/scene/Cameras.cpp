@@ -54,9 +54,7 @@ PluginInterface* RenderView::getInterface(InterfaceID id) {
     return KivoPlugin::getInterface(id);
 }
 
-void RenderView::writeSequenceData(KivoSequenceData& sequenceData) {
-    sequenceData.cameraType = 0;
-}
+void RenderView::writeSequenceData(KivoSequenceData&) {}
 
 void RenderView::writeFrameData(KivoFrameData& frameData) {
     const double t = frameData.frameTime;

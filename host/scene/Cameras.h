@@ -39,7 +39,7 @@ public:
     KUtils::PluginInterface* getInterface(KUtils::InterfaceID id) override;
     KUtils::PluginBase* getPlugin() override { return this; }
 
-    // A pinhole camera of type 0 that the projection builds from the frame data.
+    // The sequence data is left as it is: the placement travels in the frame data.
     void writeSequenceData(KUtils::KivoSequenceData& sequenceData) override;
     // At the frame's time: cameraTransform and cameraOrigin relative to the frame's scene
     // origin, and fov = 2 atan(tan(fov / 2) / zoom) (zoom 0 or less leaves fov unzoomed).
