@@ -6,6 +6,7 @@
 #include "environment/UVWGenEnvironment.h"
 #include "frame/LibDesc.h"
 #include "ostrel/UVWGenOstrel.h"
+#include "projection/TexMultiProjection.h"
 #include "projection/UVWGenProjection.h"
 #include "spatial/UVWGenExplicit.h"
 #include "spatial/UVWGenObject.h"
@@ -30,6 +31,7 @@ RegisteredPluginDesc<UVWGenEnvironmentDesc> environmentDesc(descriptors);
 RegisteredPluginDesc<UVWGenExplicitDesc> explicitDesc(descriptors);
 RegisteredPluginDesc<UVWGenObjectDesc> objectDesc(descriptors);
 RegisteredPluginDesc<UVWGenPlanarWorldDesc> planarWorldDesc(descriptors);
+RegisteredPluginDesc<TexMultiProjectionDesc> multiProjectionDesc(descriptors);
 RegisteredPluginDesc<UVWGenProjectionDesc> projectionDesc(descriptors);
 
 } // namespace

@@ -1,0 +1,76 @@
+// Per-thread caches of blended colours, so that the several lookups of one texture within one
+// shading evaluation share one blend. Each render thread owns one cache: a growable array
+// indexed by the context's evalSlot, whose entries are valid while their stamp equals the
+// context's evalStamp. A stamp of 0 marks an empty entry, so a context with evalStamp 0 is
+// never served from or written to a cache.
+#pragma once
+
+#include "frame/ShadingContext.h"
+#include "frame/Types.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace KUtils {
+
+struct ColorCacheEntry {
+    std::uint32_t stamp;
+    AColor color;
+};
+static_assert(sizeof(ColorCacheEntry) == 20);
+
+// One thread's entries. Caches sit on cache lines of their own so that threads storing into
+// their own caches never share a line.
+class alignas(128) ColorResultCache {
+public:
+    ColorResultCache() = default;
+    ~ColorResultCache() { release(); }
+    ColorResultCache(const ColorResultCache&) = delete;
+    ColorResultCache& operator=(const ColorResultCache&) = delete;
+
+    // The colour stored at slot with this stamp, or null.
+    const AColor* find(int slot, std::uint32_t stamp) const {
+        const auto index = static_cast<std::size_t>(slot);
+        return index < length && entries[index].stamp == stamp ? &entries[index].color : nullptr;
+    }
+    // Stores the colour at slot, first growing the cache to at least slot + 1 entries (new
+    // entries empty). False, and nothing stored, when the memory for growing is not to be had.
+    bool store(int slot, std::uint32_t stamp, const AColor& color) noexcept;
+    // Empties every entry.
+    void clear();
+    void release();
+    std::size_t size() const { return length; }
+
+private:
+    ColorCacheEntry* entries = nullptr;
+    std::size_t length = 0;
+};
+
+// The caches of all render threads, one per thread index.
+class ThreadColorCaches {
+public:
+    ThreadColorCaches() = default;
+    ~ThreadColorCaches() { release(); }
+    ThreadColorCaches(const ThreadColorCaches&) = delete;
+    ThreadColorCaches& operator=(const ThreadColorCaches&) = delete;
+
+    // Replaces the caches by count empty ones. Without memory (or for count < 1) there are
+    // none and evaluations run uncached.
+    void allocate(int count);
+    void release();
+    bool exists() const { return caches != nullptr; }
+    int size() const { return count; }
+    // Empties every entry of every cache.
+    void clear();
+
+    // The calling thread's cache, or null when this context is not cached: bit
+    // SC_FLAG_BYPASS_TEXTURE_CACHE set, no caches, threadIndex out of range, evalStamp 0, or
+    // a negative evalSlot.
+    ColorResultCache* cacheFor(const ShadingContext& sc) const;
+
+private:
+    ColorResultCache* caches = nullptr;
+    int count = 0;
+};
+
+} // namespace KUtils
