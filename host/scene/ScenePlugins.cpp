@@ -2,6 +2,7 @@
 
 #include "frame/FloatMath.h"
 #include "frame/PluginDescriptor.h"
+#include "scene/Cameras.h"
 
 #include <algorithm>
 #include <cmath>
@@ -251,12 +252,17 @@ public:
     void evalColor(AColor& result, const ShadingContext& sc) override {
         Vector4f uvw[3];
         lookup(sc, uvw);
-        result = AColor{uvw[0].x, uvw[0].y, uvw[0].z, 1.0f};
+        if (component < 0) {
+            result = AColor{uvw[0].x, uvw[0].y, uvw[0].z, 1.0f};
+            return;
+        }
+        const float c = pick(uvw[0]);
+        result = AColor{c, c, c, 1.0f};
     }
     float evalFloat(const ShadingContext& sc) override {
         Vector4f uvw[3];
         lookup(sc, uvw);
-        return component == 0 ? uvw[0].x : component == 1 ? uvw[0].y : uvw[0].z;
+        return pick(uvw[0]);
     }
     void getColorRange(AColor& minimum, AColor& maximum) override {
         minimum = AColor{-1e18f, -1e18f, -1e18f, 1.0f};
@@ -265,7 +271,11 @@ public:
 
 private:
     void refreshInputs(KivoParameterList*, double) override {}
-    int component = 0;
+    // The selected component; u when all three are selected.
+    float pick(const Vector4f& uvw) const {
+        return component == 2 ? uvw.z : component == 1 ? uvw.y : uvw.x;
+    }
+    int component = -1;
 };
 
 void addUVWGenParam(KivoParameterListDesc& p) {
@@ -328,11 +338,14 @@ class TexUVWDesc final : public PluginDescOf<TexUVW> {
 public:
     TexUVWDesc()
         : PluginDescOf("TexUVW", TEX_UVW_ID,
-                       "The UVW of a UVW generator as a colour; its float is one component",
+                       "The UVW of a UVW generator as a colour, or one component of it",
                        SCENE_TEXTURE_INTERFACES) {
         KivoParameterListDesc& p = paramDescs();
         addUVWGenParam(p);
-        p.addParamInt("component", 0, -1, "Component given as the float value (0 u, 1 v, 2 w)", "");
+        p.addParamInt("component", -1, -1,
+                      "-1: the colour is (u, v, w) and the float u; 0, 1, 2: colour and float "
+                      "are u, v or w",
+                      "");
         publishParams();
     }
 };
@@ -344,7 +357,10 @@ const std::vector<KivoPluginDesc*>& scenePluginDescs() {
     static TexGridDesc grid;
     static TexConstantDesc constant;
     static TexUVWDesc uvw;
-    static const std::vector<KivoPluginDesc*> descs = {&checker, &grid, &constant, &uvw};
+    static RenderViewDesc renderView;
+    static SettingsCameraDesc settingsCamera;
+    static const std::vector<KivoPluginDesc*> descs = {&checker, &grid,       &constant,
+                                                       &uvw,     &renderView, &settingsCamera};
     return descs;
 }
 

@@ -10,6 +10,7 @@
 
 #include "frame/PluginModel.h"
 #include "frame/ShadingContext.h"
+#include "scene/VisibilityRays.h"
 
 #include <vector>
 
@@ -21,13 +22,16 @@ inline constexpr KUtils::InterfaceID TEX_GRID_ID = 0x7F4B0002;
 inline constexpr KUtils::InterfaceID TEX_CONSTANT_ID = 0x7F4B0003;
 inline constexpr KUtils::InterfaceID TEX_UVW_ID = 0x7F4B0004;
 
-// The descriptors of the host's plugins (static objects), in a fixed order.
+// The descriptors of the host's plugins (static objects), in a fixed order: the textures
+// above, then the camera plugins RenderView and SettingsCamera.
 const std::vector<KUtils::KivoPluginDesc*>& scenePluginDescs();
 
 // A shading context that remembers the UVW of the first texture lookup made with it (the
-// renderer's UVW output image).
-class ProbedShadingContext : public KUtils::ShadingContext {
+// renderer's UVW output image); its visibility rays trace against the scene's geometry.
+class ProbedShadingContext : public TracingShadingContext {
 public:
+    using TracingShadingContext::TracingShadingContext;
+
     void recordUVW(const KUtils::Vector4f& uvw) const {
         if (!probed) {
             probed = true;

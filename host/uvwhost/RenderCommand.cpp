@@ -1,16 +1,179 @@
 #include "uvwhost/RenderCommand.h"
 
+#include "uvwhost/ImageFiles.h"
+#include "uvwhost/Renderer.h"
+#include "uvwhost/SceneFile.h"
+#include "uvwhost/Showcase.h"
+
+#include <algorithm>
+#include <chrono>
 #include <ostream>
+#include <thread>
 
 namespace uvwhost {
 
-Parsed<RenderOptions> readRenderOptions(const std::vector<std::string>&) {
-    return RenderOptions{};
+namespace {
+
+Parsed<int> positiveArgument(const std::string& option, const std::string& text) {
+    const Json number = Json::parse(text, nullptr, false);
+    auto value = number.is_discarded() ? Parsed<int>::failure("") : readInt(number, option);
+    if (!value || *value < 1) {
+        return Parsed<int>::failure(option + ": expected a positive integer, got '" + text + "'");
+    }
+    return value;
 }
 
-int runRender(const RenderOptions&, const Catalog&, Streams streams) {
-    streams.err << "uvwhost: render is not available yet\n";
-    return EXIT_BAD_INPUT;
+// A progress bar on the terminal, drawn once the render has run for about a second.
+class Progress {
+public:
+    Progress(std::ostream& err, bool enabled, std::string what)
+        : err(err), enabled(enabled), what(std::move(what)),
+          start(std::chrono::steady_clock::now()) {}
+    ~Progress() {
+        if (drawn) {
+            err << "\r\033[K" << std::flush;
+        }
+    }
+    void update(double fraction) {
+        if (!enabled || std::chrono::steady_clock::now() - start < std::chrono::seconds(1)) {
+            return;
+        }
+        const int width = 40;
+        const int filled = std::clamp(int(fraction * width), 0, width);
+        err << "\r" << what << " [" << std::string(std::size_t(filled), '#')
+            << std::string(std::size_t(width - filled), '.') << "] " << int(fraction * 100.0) << "%"
+            << std::flush;
+        drawn = true;
+    }
+
+private:
+    std::ostream& err;
+    bool enabled;
+    std::string what;
+    std::chrono::steady_clock::time_point start;
+    bool drawn = false;
+};
+
+// Renders one scene document into `image` (its size overrides the document's) through a
+// fresh set of instances, driven frame by frame as a renderer drives them.
+bool renderDocument(const SceneDocument& doc, const Catalog& catalog, int threads, Image& image,
+                    Streams s, Progress& progress, double done, double share) {
+    PluginSession session;
+    std::string error = instantiateScenePlugins(doc, catalog, session);
+    if (!error.empty()) {
+        s.err << "uvwhost: render: " << error << "\n";
+        return false;
+    }
+    FrameSettings frame = doc.frame;
+    frame.imageWidth = image.width;
+    frame.imageHeight = image.height;
+    frame.threads = threads;
+    session.applyFrame(frame);
+    auto world = RenderWorld::build(doc, session, image.width, image.height);
+    if (!world) {
+        s.err << "uvwhost: render: " << world.error() << "\n";
+        return false;
+    }
+    world->camera().describe(session.render().frame);
+    session.prepareRender();
+    session.beginFrame();
+    renderImage(*world, session.renderer(), threads, image,
+                [&](double fraction) { progress.update(done + share * fraction); });
+    session.endFrame();
+    session.finishRender();
+    for (const std::string& line : session.render().log.lines()) {
+        s.err << line << (line.ends_with("\n") ? "" : "\n");
+    }
+    return true;
+}
+
+} // namespace
+
+Parsed<RenderOptions> readRenderOptions(const std::vector<std::string>& args) {
+    RenderOptions o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--quiet") {
+            o.quiet = true;
+            continue;
+        }
+        if (a != "--scene" && a != "-o" && a != "--width" && a != "--height" && a != "--threads" &&
+            a != "--aov-uvw") {
+            return Parsed<RenderOptions>::failure("unexpected argument '" + a + "'");
+        }
+        if (i + 1 >= args.size()) {
+            return Parsed<RenderOptions>::failure(a + ": expected a value after it");
+        }
+        const std::string& v = args[++i];
+        if (a == "--scene") {
+            o.scene = v;
+        } else if (a == "-o") {
+            o.output = v;
+        } else if (a == "--aov-uvw") {
+            o.aovUVW = v;
+        } else {
+            auto n = positiveArgument(a, v);
+            if (!n) {
+                return Parsed<RenderOptions>::failure(n.error());
+            }
+            (a == "--width" ? o.width : a == "--height" ? o.height : o.threads) = *n;
+        }
+    }
+    return o;
+}
+
+int runRender(const RenderOptions& o, const Catalog& catalog, Streams s) {
+    const int threads = o.threads.value_or(int(std::max(1u, std::thread::hardware_concurrency())));
+    std::optional<SceneDocument> doc;
+    if (o.scene) {
+        auto loaded = loadSceneDocument(*o.scene);
+        if (!loaded) {
+            s.err << "uvwhost: render: " << loaded.error() << "\n";
+            return EXIT_BAD_INPUT;
+        }
+        doc = std::move(*loaded);
+    }
+    const int width = o.width.value_or(doc ? doc->width : 1280);
+    const int height = o.height.value_or(doc ? doc->height : 640);
+    Image image(width, height);
+    Progress progress(s.err, s.errIsTerminal && !o.quiet, o.scene ? *o.scene : "showcase");
+    bool rendered = false;
+    if (doc) {
+        rendered = renderDocument(*doc, catalog, threads, image, s, progress, 0.0, 1.0);
+    } else {
+        // Every tile's scene is checked before the first is rendered.
+        std::vector<SceneDocument> tiles;
+        for (const ShowcaseScene& scene : showcaseScenes()) {
+            auto parsed =
+                parseSceneDocument(scene.sceneJson, std::string("showcase ") + scene.pluginType);
+            if (!parsed) {
+                s.err << "uvwhost: render: " << parsed.error() << "\n";
+                return EXIT_BAD_INPUT;
+            }
+            tiles.push_back(std::move(*parsed));
+        }
+        const double share = 1.0 / double(tiles.size());
+        rendered = renderShowcase(image, [&](const ShowcaseScene&, Image& tile, int index) {
+            return renderDocument(tiles[std::size_t(index)], catalog, threads, tile, s, progress,
+                                  share * index, share);
+        });
+    }
+    if (!rendered) {
+        return EXIT_BAD_INPUT;
+    }
+    std::string error = writePNG(image, o.output);
+    if (error.empty() && o.aovUVW) {
+        error = writeUVWExr(image, *o.aovUVW);
+    }
+    if (!error.empty()) {
+        s.err << "uvwhost: render: " << error << "\n";
+        return EXIT_PARTIAL;
+    }
+    if (!o.quiet) {
+        s.err << "uvwhost: wrote " << o.output << " (" << width << "x" << height << ")"
+              << (o.aovUVW ? " and " + *o.aovUVW : std::string()) << "\n";
+    }
+    return EXIT_OK;
 }
 
 } // namespace uvwhost

@@ -1,0 +1,97 @@
+#include "uvwhost/ImageFiles.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <png.h>
+#include <vector>
+
+#if defined(UVWHOST_HAVE_OPENEXR)
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfOutputFile.h>
+#endif
+
+namespace uvwhost {
+
+namespace {
+
+std::uint8_t toSRGB(float linear) {
+    const float c = std::clamp(std::isfinite(linear) ? linear : 0.0f, 0.0f, 1.0f);
+    const float s = c <= 0.0031308f ? 12.92f * c : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
+    return static_cast<std::uint8_t>(std::lround(s * 255.0f));
+}
+
+} // namespace
+
+std::string writePNG(const Image& image, const std::string& path) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
+    if (!file) {
+        return "cannot write " + path;
+    }
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return "cannot write " + path + ": out of memory";
+    }
+    std::vector<std::uint8_t> rows(std::size_t(image.width) * std::size_t(image.height) * 3);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i] = toSRGB(image.rgb[i]);
+    }
+    std::vector<png_bytep> pointers(std::size_t(image.height));
+    for (int y = 0; y < image.height; ++y) {
+        pointers[std::size_t(y)] = rows.data() + std::size_t(y) * std::size_t(image.width) * 3;
+    }
+    // libpng reports errors by longjmp; nothing here owns resources across it but the
+    // structures destroyed below.
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return "cannot write " + path + ": write error";
+    }
+    png_init_io(png, file.get());
+    png_set_IHDR(png, info, png_uint_32(image.width), png_uint_32(image.height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+    png_set_rows(png, info, pointers.data());
+    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    png_destroy_write_struct(&png, &info);
+    if (std::fflush(file.get()) != 0) {
+        return "cannot write " + path + ": write error";
+    }
+    return {};
+}
+
+std::string writeUVWExr(const Image& image, const std::string& path) {
+#if defined(UVWHOST_HAVE_OPENEXR)
+    try {
+        Imf::Header header(image.width, image.height);
+        const char* names[3] = {"R", "G", "B"};
+        for (const char* name : names) {
+            header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+        }
+        Imf::OutputFile file(path.c_str(), header);
+        Imf::FrameBuffer buffer;
+        const std::size_t pixel = sizeof(float) * 3;
+        for (int k = 0; k < 3; ++k) {
+            buffer.insert(names[k], Imf::Slice(Imf::FLOAT,
+                                               reinterpret_cast<char*>(
+                                                   const_cast<float*>(image.uvw.data() + k)),
+                                               pixel, pixel * std::size_t(image.width)));
+        }
+        file.setFrameBuffer(buffer);
+        file.writePixels(image.height);
+    } catch (const std::exception& e) {
+        return "cannot write " + path + ": " + e.what();
+    }
+    return {};
+#else
+    (void)image;
+    return "cannot write " + path + ": this uvwhost was built without OpenEXR";
+#endif
+}
+
+} // namespace uvwhost
