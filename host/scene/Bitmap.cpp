@@ -1,5 +1,7 @@
 #include "scene/Bitmap.h"
 
+#include <thread>
+
 namespace kivohost {
 
 using namespace KUtils;
@@ -16,6 +18,9 @@ PluginInterface* Bitmap::getInterface(InterfaceID id) {
 
 void Bitmap::getSize(int& w, int& h) {
     sizeCount.fetch_add(1, std::memory_order_relaxed);
+    if (sizeDelay.count() > 0) {
+        std::this_thread::sleep_for(sizeDelay);
+    }
     w = width;
     h = height;
 }

@@ -1,12 +1,14 @@
 // A host bitmap as far as projections see it: its pixel size (EXT_BITMAP_SIZE) and, for image
 // sequences, the size of a given frame (EXT_BITMAP_FRAME_SIZE). Size requests are counted,
-// safely from many render threads.
+// safely from many render threads; a size request can be made slow, as when the file has to
+// be read first.
 #pragma once
 
 #include "frame/PluginModel.h"
 #include "frame/ShadingContext.h"
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <utility>
 
@@ -34,6 +36,8 @@ public:
     bool frameSizes = false;
     // Per-frame sizes (width, height) of an image sequence.
     std::map<int, std::pair<int, int>> frames;
+    // How long getSize takes.
+    std::chrono::microseconds sizeDelay{0};
 
 private:
     std::atomic<int> sizeCount{0};

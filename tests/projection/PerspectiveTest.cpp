@@ -5,6 +5,7 @@
 #include "scene/VisibilityRays.h"
 
 #include <cmath>
+#include <latch>
 #include <thread>
 #include <vector>
 
@@ -318,6 +319,7 @@ TEST(PerspectiveProjection, RefreshRunsOncePerFrameAcrossThreads) {
     PerspectiveScene scene;
     kivohost::Bitmap bitmap(1280, 480);
     bitmap.frameSizes = true; // frame begin asks for the frame size, the refresh for the size
+    bitmap.sizeDelay = std::chrono::milliseconds(20);
     kivohost::SceneGeometry geometry;
     geometry.spheres.push_back({{0.2f, 0.1f, -2, 0}, 0.15f});
     Projection proj;
@@ -340,11 +342,14 @@ TEST(PerspectiveProjection, RefreshRunsOncePerFrameAcrossThreads) {
 
         std::vector<std::vector<Vector4f>> results(kThreads, std::vector<Vector4f>(kPoints));
         std::vector<std::vector<int>> flags(kThreads, std::vector<int>(kPoints));
+        // All threads start evaluating together, so that several meet the refresh.
+        std::latch start(kThreads);
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t) {
             threads.emplace_back([&, t] {
                 kivohost::TracingShadingContext sc(&geometry);
                 sc.threadData.threadIndex = t;
+                start.arrive_and_wait();
                 for (int i = 0; i < kPoints; ++i) {
                     scene.context(sc, pointOf(i));
                     sc.evalStamp = std::uint32_t(i + 1);

@@ -273,8 +273,9 @@ int UVWGenProjection::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
     UVWTransform tm;
     const int valid = evaluate(sc, tm);
     out[0] = tm.o;
-    out[1] = applyLinear(tm, sc.dPdx);
-    out[2] = applyLinear(tm, sc.dPdy);
+    // A hidden point gives zeros whatever the differentials hold.
+    out[1] = valid ? applyLinear(tm, sc.dPdx) : Vector4f{};
+    out[2] = valid ? applyLinear(tm, sc.dPdy) : Vector4f{};
     return valid;
 }
 
