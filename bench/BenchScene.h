@@ -1,0 +1,58 @@
+// The host side of the benchmarks: one render session with a pinhole camera, the shade data and
+// shaded instances a renderer's meshes would hand the plugins, and a fixed set of shading
+// contexts drawn from a seeded generator, so that every run evaluates the same points.
+#pragma once
+
+#include "frame/ShadingContext.h"
+#include "scene/ShadeStandIns.h"
+#include "sdk/HostRuntime.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace bench {
+
+// Contexts per pass: enough that branches and per-point caches see realistic variety.
+inline constexpr int kContextCount = 4096;
+// Render threads the plugins are prepared for (the machine has two cores).
+inline constexpr int kRenderThreads = 2;
+
+// What the shading points are attached to.
+struct Flavour {
+    // Mesh shade data answering the channel-provider query; otherwise only the ShadeData
+    // calls are available.
+    bool channelProvider = true;
+    // Shaded instances with an object-space mapping; otherwise instances without one.
+    bool objectSpace = true;
+};
+
+class BenchScene {
+public:
+    BenchScene();
+    ~BenchScene();
+    BenchScene(const BenchScene&) = delete;
+    BenchScene& operator=(const BenchScene&) = delete;
+
+    // The contexts of one render thread: every context carries threadIndex and the flavour's
+    // shade data and instances; evalStamp is left at 1.
+    std::vector<KUtils::ShadingContext> contexts(const Flavour& flavour, int threadIndex) const;
+
+    KUtils::KivoRenderer& renderer() { return session.renderer; }
+    kivohost::RenderSession& renderSession() { return session; }
+    // The renderer's camera sampler (pinhole at the scene origin looking down -z).
+    const KUtils::KivoCamera& camera() const { return *cameraSampler; }
+
+private:
+    kivohost::RenderSession session;
+    KUtils::KivoCamera* cameraSampler;
+    std::vector<kivohost::MeshShadeData> providerMeshes;
+    std::vector<kivohost::MeshShadeData> plainMeshes;
+    std::vector<kivohost::ShadedInstance> spaceInstances;
+    std::vector<kivohost::ShadedInstance> bareInstances;
+    // Per context: which mesh and which instance it lies on.
+    std::vector<std::size_t> meshOf;
+    std::vector<std::size_t> instanceOf;
+    std::vector<KUtils::ShadingContext> base;
+};
+
+} // namespace bench

@@ -1,0 +1,54 @@
+// The figures of a run, gathered from the benchmark reporter and the checking passes, and the
+// summary table that compares them with the targets.
+#pragma once
+
+#include "Harness.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <string>
+
+namespace bench {
+
+// Names under which a case's benchmarks are registered.
+std::string missName(const Case& c, Op op);
+std::string hitName(const Case& c, Op op);
+std::string directName(const Case& c);
+std::string threadsName(const Case& c);
+// The operation whose throughput is compared across thread counts.
+Op scalingOp(const Case& c);
+
+// What the untimed checking passes found for a case.
+struct CaseCheck {
+    // Host allocations during the first pass after frameBegin (all operations) and during a
+    // second one.
+    long long firstPassAllocations = 0;
+    long long laterPassAllocations = 0;
+    // Contexts where the direct math gave another result than the plugin.
+    int directMismatches = 0;
+};
+
+// Forwards every run to the console and keeps its throughput.
+class SummaryReporter final : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override;
+
+    // Evaluations per second of a benchmark at a thread count; 0 when it did not run.
+    double throughput(const std::string& name, int threads = 1) const;
+
+private:
+    std::map<std::pair<std::string, int>, double> rates;
+};
+
+// The machine's load averages (1, 5, 15 minutes) as /proc/loadavg gives them.
+std::string loadAverages();
+
+// Prints the table of figures and ratios, marking every missed target, and the list of
+// misses.
+void printSummary(std::FILE* out, const std::deque<Case>& cases,
+                  const std::map<const Case*, CaseCheck>& checks, const SummaryReporter& results,
+                  const std::string& loadBefore, const std::string& loadAfter);
+
+} // namespace bench

@@ -1,0 +1,108 @@
+// Evaluation cost of every plugin type and mode through the interfaces a renderer calls, the
+// cost of the plugin plumbing over the bare mapping math, per-thread cache hits against
+// misses, two-thread scaling on one shared instance and host allocations during evaluation.
+// Prints Google Benchmark's figures as they come (stderr) and then the summary table (stdout).
+#include "Harness.h"
+#include "Summary.h"
+#include "sdk/HostRuntime.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+namespace {
+
+using namespace bench;
+using KUtils::ShadingContext;
+
+using CaseSetup = void (*)(Bench&);
+constexpr CaseSetup kSetups[] = {addChannelCases, addSpatialCases, addEnvironmentCases,
+                                 addProjectionCases, addOstrelCases};
+
+long long allocationsDuring(const Case& c, std::vector<ShadingContext>& contexts) {
+    const std::size_t before = kivohost::allocationCount();
+    std::uint32_t stamp = 1;
+    for (Op op : c.ops) {
+        for (ShadingContext& sc : contexts) {
+            sc.evalStamp = ++stamp;
+            evaluateOnce(c, op, sc);
+        }
+    }
+    return static_cast<long long>(kivohost::allocationCount() - before);
+}
+
+bool sameResult(const KUtils::Vector4f& a, const KUtils::Vector4f& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Untimed, single-threaded: allocations of a first and a later pass, and whether the direct
+// math gives the plugin's results.
+CaseCheck check(const Case& c) {
+    std::vector<ShadingContext> contexts = c.scene->contexts(c.flavour, 0);
+    CaseCheck result;
+    result.firstPassAllocations = allocationsDuring(c, contexts);
+    result.laterPassAllocations = allocationsDuring(c, contexts);
+    if (c.direct) {
+        for (ShadingContext& sc : contexts) {
+            KUtils::Vector4f plugin, direct;
+            const int pluginValid = c.uvwgen->evalUVW(sc, plugin);
+            const int directValid = c.direct->eval(c.direct->state.get(), sc, direct);
+            if (pluginValid != directValid || !sameResult(plugin, direct)) {
+                ++result.directMismatches;
+            }
+        }
+    }
+    return result;
+}
+
+void registerCase(const Case& c) {
+    for (Op op : c.ops) {
+        benchmark::RegisterBenchmark(missName(c, op).c_str(), [&c, op](benchmark::State& state) {
+            runPlugin(state, c, op, Stamps::Fresh);
+        });
+        if (c.cached) {
+            benchmark::RegisterBenchmark(hitName(c, op).c_str(), [&c, op](benchmark::State& s) {
+                runPlugin(s, c, op, Stamps::Same);
+            });
+        }
+    }
+    if (c.direct) {
+        benchmark::RegisterBenchmark(directName(c).c_str(),
+                                     [&c](benchmark::State& state) { runDirect(state, c); });
+    }
+    benchmark::RegisterBenchmark(
+        threadsName(c).c_str(),
+        [&c](benchmark::State& state) { runPlugin(state, c, scalingOp(c), Stamps::Fresh); })
+        ->Threads(1)
+        ->Threads(kRenderThreads)
+        ->UseRealTime();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    const std::string loadBefore = loadAverages();
+
+    Bench bench;
+    for (CaseSetup setup : kSetups) {
+        setup(bench);
+    }
+    std::map<const Case*, CaseCheck> checks;
+    for (const Case& c : bench.allCases()) {
+        checks[&c] = check(c);
+        registerCase(c);
+    }
+
+    SummaryReporter reporter;
+    reporter.SetOutputStream(&std::cerr);
+    reporter.SetErrorStream(&std::cerr);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    printSummary(stdout, bench.allCases(), checks, reporter, loadBefore, loadAverages());
+    return 0;
+}
