@@ -202,6 +202,19 @@ TEST(PerspectiveProjection, HiddenPointsGiveFlagZeroAndZeros) {
     proj.kivo().finishFrame(&scene.session.renderer);
 }
 
+TEST(PerspectiveProjection, HostGeometryFirstHit) {
+    kivohost::SceneGeometry geometry;
+    geometry.planes.push_back({{0, 0, 1, 0}, -1.0f});
+    EXPECT_NEAR(geometry.firstHit({0, 0, -4, 0}, {0, 0, 4, 0}, 0, 1), 0.75f, 1e-6f);
+    // The segment ends before the plane; a segment leaving the plane does not hit it.
+    EXPECT_LT(geometry.firstHit({0, 0, -4, 0}, {0, 0, 2, 0}, 0, 1), 0.0f);
+    EXPECT_LT(geometry.firstHit({0, 0, -1, 0}, {0, 0, 4, 0}, 0, 1), 0.0f);
+    // The nearest of several hits.
+    geometry.spheres.push_back({{0, 0, -3, 0}, 0.5f});
+    EXPECT_NEAR(geometry.firstHit({0, 0, -4, 0}, {0, 0, 4, 0}, 0, 1), 0.125f, 1e-6f);
+    EXPECT_LT(geometry.firstHit({2, 0, -4, 0}, {0, 0, 2, 0}, 0, 1), 0.0f);
+}
+
 TEST(PerspectiveProjection, FitPixelAspectFilmGateAndOverscan) {
     PerspectiveScene scene;
     kivohost::Bitmap bitmap(1280, 480); // aspect 8/3, twice the camera's 4/3
