@@ -2,6 +2,7 @@
 
 #include "frame/GpuText.h"
 #include "frame/InterfaceIds.h"
+#include "scene/GpuParamBlocks.h"
 #include "uvwhost/Catalog.h"
 #include "uvwhost/ContextLine.h"
 #include "uvwhost/Evaluation.h"
@@ -390,6 +391,9 @@ int Runner::gpu(Args& args) {
     ShaderSource source;
     GPUDataRecord gpuData;
     gpuData.renderer = session.renderer();
+    // The GPU code generator's parameter blocks (projections register theirs here).
+    kivohost::GpuParamBlocks blocks;
+    gpuData.paramBlockRegistry = &blocks;
     int result = 0;
     if (rt) {
         result = rt->emitRTSource(output.c_str(), (*instance)->name.c_str(), kind.c_str(), source,
@@ -489,6 +493,12 @@ int runCommandLine(const std::vector<std::string>& all, Streams streams) {
         return EXIT_BAD_INPUT;
     }
     const std::string command = rest.front();
+    for (std::size_t i = 1; i < rest.size(); ++i) {
+        if (rest[i] == "--help" || rest[i] == "-h") {
+            streams.out << USAGE;
+            return EXIT_OK;
+        }
+    }
     Args args(std::vector<std::string>(rest.begin() + 1, rest.end()));
     return Runner(streams, libPath).run(command, args);
 }

@@ -167,7 +167,8 @@ TEST(UvwhostGpu, KnownDescriptions) {
     }
     if (libraryHas("UVWGenProjection")) {
         const Json j = run({"gpu", "UVWGenProjection", "--json"}).json();
-        EXPECT_EQ(j["text"], "projection\nprojParamsPtr_id -1\n");
+        // The first block registered with the host's registry has id 0.
+        EXPECT_EQ(j["text"], "projection\nprojParamsPtr_id 0\n");
     }
     if (libraryHas("TexMultiProjection")) {
         const test::Run r = run({"gpu", "TexMultiProjection", "--json"});
@@ -359,6 +360,9 @@ TEST(UvwhostErrors, BadInputExitsWithTwoAndEvaluatesNothing) {
         EXPECT_EQ(badSet.err, "uvwhost: gpu: --set duvw_scale: expected NAME=JSON\n");
     }
 
+    const test::Run help = run({"render", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: uvwhost", 0), 0u);
     EXPECT_EQ(run({}).status, 2);
     EXPECT_EQ(run({"frobnicate"}).status, 2);
     EXPECT_EQ(run({"list", "--yaml"}).status, 2);
