@@ -57,13 +57,13 @@ void TexMultiProjection::readProjections(const KivoFrameData& frame) {
     depthOffset = offset ? offset->getFloat(0, t) : 0.01f;
 
     const int count = listCount(colors, t);
-    colorTextures.resize(0);
-    depthTextures.resize(0);
-    projectionTransforms.resize(0);
+    colorTextures.resize(count);
+    depthTextures.resize(count);
+    projectionTransforms.resize(count);
     for (int i = 0; i < count; ++i) {
-        colorTextures.append(nullptr);
-        depthTextures.append(nullptr);
-        projectionTransforms.append(UVWTransform{});
+        colorTextures[i] = nullptr;
+        depthTextures[i] = nullptr;
+        projectionTransforms[i] = UVWTransform{};
     }
 
     ProjectionSearch search(t, frame.sceneOrigin);
