@@ -444,9 +444,9 @@ int Runner::eval(Args& args) {
         auto spec = parseContextLine(line);
         if (!spec) {
             s.err << "uvwhost: contexts line " << index + 1 << ": " << spec.error() << "\n";
-            s.out
-                << Json{{"error", "line " + std::to_string(index + 1) + ": " + spec.error()}}.dump()
-                << "\n";
+            s.out << Json{{"error", "line " + std::to_string(index + 1) + ": " + spec.error()}}
+                         .dump(-1, ' ', false, Json::error_handler_t::replace)
+                  << "\n";
             status = EXIT_PARTIAL;
             continue;
         }

@@ -43,7 +43,8 @@ Parsed<Vector4f> readTriple(const Json& value, const std::string& what, const ch
 } // namespace
 
 std::string excerpt(const Json& value) {
-    std::string text = value.dump();
+    // Invalid UTF-8 in a string is shown replaced rather than thrown on.
+    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
     constexpr std::size_t limit = 60;
     if (text.size() > limit) {
         text = text.substr(0, limit) + "...";

@@ -82,7 +82,7 @@ TEST(UvwhostRender, ShowcaseTilesEveryPluginTypeIntoOnePicture) {
     EXPECT_EQ(exr.substr(0, 4), std::string("\x76\x2f\x31\x01", 4));
 }
 
-TEST(UvwhostRender, ThreadCountDoesNotChangeThePicture) {
+TEST(UvwhostRender, ConcurrentRenderThreadsGiveTheSamePicture) {
     TempDir dir;
     const std::string scene = std::string(UVWHOST_EXAMPLES_DIR) + "/UVWGenChannel.json";
     const std::string one = dir.file("one.png"), four = dir.file("four.png");
