@@ -1,0 +1,544 @@
+#include "PluginScenes.h"
+
+#include "channel/UVWGenChannel.h"
+#include "channel/UVWGenPlanarWorld.h"
+#include "environment/UVWGenEnvironment.h"
+#include "ostrel/UVWGenOstrel.h"
+#include "ostrel/UVWGenOstrelInterface.h"
+#include "projection/TexMultiProjection.h"
+#include "projection/UVWGenProjection.h"
+#include "scene/Bitmap.h"
+#include "scene/Cameras.h"
+#include "scene/ScenePlugins.h"
+#include "scene/TextureStandIns.h"
+#include "spatial/UVWGenExplicit.h"
+#include "spatial/UVWGenObject.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace reliability {
+
+using namespace KUtils;
+
+namespace {
+
+// The host's own texture plugins, by name.
+KivoPluginDesc& hostPlugin(const char* name) {
+    for (KivoPluginDesc* desc : kivohost::scenePluginDescs()) {
+        if (std::strcmp(desc->getName(), name) == 0) {
+            return *desc;
+        }
+    }
+    throw std::logic_error(std::string("no host plugin ") + name);
+}
+
+kivohost::RenderViewDesc& renderViewDesc() {
+    static kivohost::RenderViewDesc desc;
+    return desc;
+}
+
+kivohost::SettingsCameraDesc& settingsCameraDesc() {
+    static kivohost::SettingsCameraDesc desc;
+    return desc;
+}
+
+// Far from the origin, so that every world-space offset is exercised.
+constexpr Vector3d kSceneOrigin{100.0, -50.0, 25.0};
+
+Transform placedAt(const Vector3d& relative) {
+    return Transform{
+        Matrix3x3f{},
+        {kSceneOrigin.x + relative.x, kSceneOrigin.y + relative.y, kSceneOrigin.z + relative.z}};
+}
+
+// A rotation about z by `angle` radians, scaled by s, offset by o.
+Transform rotatedZ(float angle, float s, const Vector3d& o) {
+    const float c = std::cos(angle) * s;
+    const float n = std::sin(angle) * s;
+    return Transform{Matrix3x3f{{c, n, 0.0f, 0.0f}, {-n, c, 0.0f, 0.0f}, {0.0f, 0.0f, s, s}}, o};
+}
+
+Matrix3x3f rotationZ(float angle) {
+    return rotatedZ(angle, 1.0f, {}).m;
+}
+
+Vector4f normalised(const Vector4f& v) {
+    const float length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    return {v.x / length, v.y / length, v.z / length, 0.0f};
+}
+
+// Animated uvw_transform over the frames the tests render (times 0 .. 3).
+void animateTransform(PluginBase* plugin, const char* name) {
+    if (!setParamKeys(*paramListOf(plugin), name,
+                      {{-1.0, rotatedZ(0.1f, 1.5f, {0.1, 0.2, 0.0})},
+                       {4.0, rotatedZ(0.9f, 0.75f, {0.6, -0.3, 0.2})}})) {
+        throw std::logic_error(std::string("cannot animate ") + name);
+    }
+}
+
+void setBaseChain(PluginBase* p) {
+    animateTransform(p, "uvw_transform");
+    Scene::set(p, "tex_transform", rotatedZ(0.0f, 2.0f, {0.5, 0.0, 0.0}));
+    Scene::set(p, "nsamples", 3);
+    Scene::set(p, "wrap_u", 1);
+    Scene::set(p, "wrap_v", 2);
+    Scene::set(p, "crop_w", 1);
+    Scene::set(p, "coverage", Vector4f{0.9f, 1.0f, 1.0f, 0.0f});
+    Scene::set(p, "duvw_scale", 1.5f);
+}
+
+} // namespace
+
+const std::vector<KivoPluginDesc*>& libraryPluginTypes() {
+    static UVWGenOstrelDesc ostrel;
+    static UVWGenChannelDesc channel;
+    static UVWGenEnvironmentDesc environment;
+    static UVWGenExplicitDesc explicitGen;
+    static UVWGenObjectDesc object;
+    static UVWGenPlanarWorldDesc planarWorld;
+    static TexMultiProjectionDesc multiProjection;
+    static UVWGenProjectionDesc projection;
+    static const std::vector<KivoPluginDesc*> types = {&ostrel,          &channel,   &environment,
+                                                       &explicitGen,     &object,    &planarWorld,
+                                                       &multiProjection, &projection};
+    return types;
+}
+
+Scene::Scene(KivoPluginDesc& type, int numThreads)
+    : type(type), subjectPlugin(type.newPlugin(nullptr)) {
+    if (!subjectPlugin) {
+        throw std::runtime_error(std::string("no instance of ") + type.getName());
+    }
+    session.sequence.numThreads = numThreads;
+    session.sequence.motionBlur = 1;
+    session.sequence.geomSamples = 2;
+    session.sequence.up = UpDirectionRecord{{0.0f, 0.0f, 1.0f}};
+    session.frame.sceneOrigin = kSceneOrigin;
+    session.frame.imageWidth = 640;
+    session.frame.imageHeight = 480;
+    session.frame.overscanLeft = -10.0f;
+    session.frame.overscanTop = -5.0f;
+    session.frame.overscanWidth = 660.0f;
+    session.frame.overscanHeight = 490.0f;
+    setFrame(1);
+
+    geometry.spheres.push_back({{1.5f, 0.0f, 5.0f, 0.0f}, 0.6f});
+
+    kivohost::MapChannel ch0{{0.25f, 0.5f, 0.0f, 0.0f}};
+    kivohost::MapChannel ch1{
+        {0.7f, -0.2f, 0.3f, 0.0f},
+        {{2.0f, 0.1f, 0.0f, 0.0f}, {0.0f, 0.5f, 0.2f, 0.0f}, {0.1f, 0.0f, 1.0f, 0.0f}}};
+    kivohost::MapChannel ch2{
+        {1.75f, 2.5f, -0.5f, 0.0f},
+        {{0.0f, 1.0f, 0.0f, 0.0f}, {-1.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 3.0f, 0.0f}}};
+    for (kivohost::MeshShadeData* mesh : {&meshWithProvider, &meshWithoutProvider}) {
+        mesh->channels = {{0, ch0}, {1, ch1}, {2, ch2}};
+        mesh->ids = kivohost::ShadeIds{3, 11, 1};
+    }
+    meshWithoutProvider.provider = false;
+
+    const UVWTransform objectSpace{{0.5f, 0.0f, 0.1f, 0.0f},
+                                   {0.0f, 0.5f, 0.0f, 0.0f},
+                                   {0.0f, -0.1f, 0.5f, 0.0f},
+                                   {1.0f, -2.0f, 0.5f, 0.0f}};
+    objectOnly.objectSpace = objectSpace;
+    fullInstance.objectSpace = objectSpace;
+    fullInstance.referencePoint = Vector4f{101.0f, -48.0f, 28.0f, 0.0f};
+    fullInstance.scenePoint = Vector4f{0.5f, 0.25f, -1.0f, 0.0f};
+
+    configure();
+}
+
+Scene::~Scene() {
+    if (inFrame) {
+        endFrame();
+    }
+    if (prepared) {
+        finishRender();
+    }
+    type.deletePlugin(subjectPlugin);
+    for (auto it = inputs.rbegin(); it != inputs.rend(); ++it) {
+        if (it->desc) {
+            it->desc->deletePlugin(it->plugin);
+        } else {
+            delete it->plugin;
+        }
+    }
+}
+
+KivoParameterList& Scene::params() const {
+    return *paramListOf(subjectPlugin);
+}
+
+const char* Scene::typeName() const {
+    return type.getName();
+}
+
+void Scene::setFrame(int index) {
+    session.frame.frameIndex = index;
+    session.frame.frameTime = index;
+    session.frame.motionBlurStart = index - 0.25;
+    session.frame.motionBlurEnd = index + 0.25;
+}
+
+PluginBase* Scene::create(PluginDesc& desc) {
+    PluginBase* plugin = desc.newPlugin(nullptr);
+    if (!plugin) {
+        throw std::runtime_error(std::string("no instance of ") + desc.getName());
+    }
+    inputs.push_back({&desc, plugin});
+    return plugin;
+}
+
+PluginBase* Scene::adopt(std::unique_ptr<PluginBase> plugin) {
+    inputs.push_back({nullptr, plugin.get()});
+    return plugin.release();
+}
+
+void Scene::set(PluginBase* plugin, const char* name, const ParamValue& value) {
+    if (!setParamValue(*paramListOf(plugin), name, value)) {
+        throw std::logic_error(std::string("cannot set ") + name);
+    }
+}
+
+void Scene::configure() {
+    const std::string name = type.getName();
+    PluginBase* p = subjectPlugin;
+    if (name == "UVWGenChannel") {
+        setBaseChain(p);
+        set(p, "uvw_channel", 1);
+        set(p, "use_double_sided_mode", true);
+    } else if (name == "UVWGenPlanarWorld") {
+        setBaseChain(p);
+    } else if (name == "UVWGenObject") {
+        animateTransform(p, "uvw_transform");
+        set(p, "duvw_scale", 2.0f);
+    } else if (name == "UVWGenExplicit") {
+        set(p, "useSeparateParams", 1);
+        set(p, "u",
+            adopt(std::make_unique<kivohost::FloatTexture>(
+                [](const ShadingContext& sc) { return sc.shadingPoint.x * 2.0f; }, "u\n")));
+        set(p, "v", adopt(std::make_unique<kivohost::FloatTexture>(0.25f)));
+        set(p, "uvw",
+            adopt(std::make_unique<kivohost::ColorTexture>(
+                [](const ShadingContext& sc) {
+                    return AColor{sc.shadingPoint.y, sc.shadingPoint.z, 0.5f, 1.0f};
+                },
+                AColor{-2.0f, -2.0f, 0.5f, 1.0f}, AColor{2.0f, 2.0f, 0.5f, 1.0f}, "uvw\n")));
+    } else if (name == "UVWGenEnvironment") {
+        if (!setParamKeys(params(), "uvw_matrix",
+                          {{-1.0, rotationZ(0.2f)}, {4.0, rotationZ(1.4f)}})) {
+            throw std::logic_error("cannot animate uvw_matrix");
+        }
+        set(p, "uvw_transform", rotatedZ(0.0f, 1.0f, {0.05, 0.1, 0.0}));
+        set(p, "mapping_type", std::string("spherical"));
+        set(p, "wrap_u", 1);
+        set(p, "crop_v", 1);
+        set(p, "duvw_scale", 1.25f);
+        set(p, "ground_on", 1);
+        set(p, "ground_position", Vector4f{100.0f, -50.0f, 24.0f, 0.0f});
+        set(p, "ground_radius", 20.0f);
+    } else if (name == "UVWGenProjection") {
+        set(p, "type", 8);
+        animateTransform(p, "uvw_transform");
+        set(p, "tex_transform", rotatedZ(0.3f, 1.0f, {0.0, 0.1, 0.0}));
+        PluginBase* view = create(renderViewDesc());
+        set(view, "transform", placedAt({0.0, 0.0, 10.0}));
+        set(view, "fov", 0.9f);
+        set(p, "camera_view", view);
+        set(p, "camera_settings", create(settingsCameraDesc()));
+        set(p, "bitmap", adopt(std::make_unique<kivohost::Bitmap>(800, 600)));
+        set(p, "fitfill", 1);
+        set(p, "fittype", 1);
+        set(p, "film_gate_w", 1.5f);
+        set(p, "hide_backface", true);
+        set(p, "hide_occluded", true);
+        set(p, "include_overscan", true);
+        set(p, "nsamples", 3);
+    } else if (name == "UVWGenOstrel") {
+        set(p, "map", 0);
+        set(p, "channel", 1);
+        set(p, "offset_x", 0.1f);
+        set(p, "size_x", 2.0f);
+        set(p, "angle_z", 30.0f);
+        set(p, "offset_x2", 0.3f);
+        set(p, "size_x2", 0.5f);
+        set(p, "angle_z2", 45.0f);
+        set(p, "rand_mat", 1);
+        set(p, "rand_obj", 1);
+        set(p, "seed", 5);
+        set(p, "tile_x", 2);
+        set(p, "tile_y", 3);
+        set(p, "filtering", 0.5f);
+    } else if (name == "TexMultiProjection") {
+        static UVWGenProjectionDesc projectionDesc;
+        std::vector<ParamValue> colors;
+        for (const Vector3d& centre : {Vector3d{0.0, 0.0, 5.0}, Vector3d{5.0, 0.0, 0.0}}) {
+            PluginBase* projection = create(projectionDesc);
+            set(projection, "type", 2);
+            set(projection, "uvw_transform", placedAt(centre));
+            PluginBase* checker = create(hostPlugin("TexChecker"));
+            set(checker, "uvwgen", projection);
+            colors.push_back(checker);
+        }
+        PluginBase* depth = create(hostPlugin("TexConstant"));
+        set(depth, "color", AColor{5.0f, 5.0f, 5.0f, 1.0f});
+        if (!setParamList(params(), "color_textures", colors) ||
+            !setParamList(params(), "zdepth_textures", {depth})) {
+            throw std::logic_error("cannot set the texture lists");
+        }
+        set(p, "zdepth_offset", 0.05f);
+    } else {
+        throw std::logic_error("no scene for " + name);
+    }
+}
+
+void Scene::lifecycle(PluginBase* plugin, void (*call)(KivoPluginInterface&, KivoRenderer*),
+                      KivoRenderer* renderer) {
+    if (auto* kivo = static_cast<KivoPluginInterface*>(plugin->getInterface(EXT_KIVO_PLUGIN))) {
+        call(*kivo, renderer);
+    }
+}
+
+namespace {
+
+RenderSettingsInterface* renderSettingsOf(PluginBase* plugin) {
+    return static_cast<RenderSettingsInterface*>(plugin->getInterface(EXT_RENDER_SETTINGS));
+}
+
+void callPrepare(KivoPluginInterface& k, KivoRenderer* r) {
+    k.prepareRender(r);
+}
+void callBegin(KivoPluginInterface& k, KivoRenderer* r) {
+    k.frameBegin(r);
+}
+void callFinishFrame(KivoPluginInterface& k, KivoRenderer* r) {
+    k.finishFrame(r);
+}
+void callFinishRender(KivoPluginInterface& k, KivoRenderer* r) {
+    k.finishRender(r);
+}
+
+} // namespace
+
+void Scene::prepareInputs() {
+    for (const Owned& input : inputs) {
+        lifecycle(input.plugin, callPrepare, &session.renderer);
+        if (RenderSettingsInterface* settings = renderSettingsOf(input.plugin)) {
+            settings->updateSequenceData(session.sequence);
+        }
+    }
+}
+
+void Scene::prepareSubject() {
+    prepared = true;
+    lifecycle(subjectPlugin, callPrepare, &session.renderer);
+    if (RenderSettingsInterface* settings = renderSettingsOf(subjectPlugin)) {
+        settings->updateSequenceData(session.sequence);
+    }
+}
+
+void Scene::beginInputs() {
+    for (const Owned& input : inputs) {
+        if (RenderSettingsInterface* settings = renderSettingsOf(input.plugin)) {
+            settings->updateFrameData(session.frame);
+        }
+        lifecycle(input.plugin, callBegin, &session.renderer);
+    }
+}
+
+void Scene::beginSubject() {
+    inFrame = true;
+    if (RenderSettingsInterface* settings = renderSettingsOf(subjectPlugin)) {
+        settings->updateFrameData(session.frame);
+    }
+    lifecycle(subjectPlugin, callBegin, &session.renderer);
+}
+
+void Scene::endFrame() {
+    for (const Owned& input : inputs) {
+        lifecycle(input.plugin, callFinishFrame, &session.renderer);
+    }
+    lifecycle(subjectPlugin, callFinishFrame, &session.renderer);
+    inFrame = false;
+}
+
+void Scene::finishRender() {
+    for (const Owned& input : inputs) {
+        lifecycle(input.plugin, callFinishRender, &session.renderer);
+    }
+    lifecycle(subjectPlugin, callFinishRender, &session.renderer);
+    prepared = false;
+}
+
+kivohost::TracingShadingContext Scene::context(int index) const {
+    kivohost::TracingShadingContext sc(&geometry);
+    const float a = 0.7f * float(index);
+    sc.renderer = const_cast<KivoRenderer*>(&session.renderer);
+    sc.threadData.threadIndex = 0;
+    sc.evalStamp = std::uint32_t(index) + 1;
+    sc.evalSlot = index % 3;
+    sc.shadingPoint = {1.5f * std::sin(a), 1.2f * std::cos(1.3f * a),
+                       0.5f * std::sin(0.4f * a) + 0.3f * float(index % 3), 0.0f};
+    sc.surfacePoint = sc.shadingPoint - Vector4f{0.01f * float(index % 4), 0.0f, 0.02f, 0.0f};
+    sc.normal = normalised(sc.shadingPoint + Vector4f{0.0f, 0.0f, 1.0f, 0.0f});
+    sc.auxNormal = normalised(sc.normal + Vector4f{0.1f, 0.0f, 0.0f, 0.0f});
+    // Directions over the whole sphere, the lower hemisphere included.
+    const float theta = 3.14159265f * (float(index) + 0.5f) / float(kContextCount);
+    const float phi = 2.4f * float(index);
+    sc.rayDir = {std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi), std::cos(theta),
+                 0.0f};
+    sc.rayOrigin = {0.0f, 0.0f, 10.0f, 0.0f};
+    sc.dPdx = {0.01f, 0.002f * float(index % 3), 0.0f, 0.0f};
+    sc.dPdy = {0.001f, 0.012f, 0.003f, 0.0f};
+    sc.dDdx = {0.002f, 0.0f, 0.001f, 0.0f};
+    sc.dDdy = {0.0f, 0.002f, -0.001f, 0.0f};
+    sc.time = 0.25f * float(index % 5);
+    sc.imageX = 20.0f * float(index) + 5.0f;
+    sc.imageY = 15.0f * float(index) + 3.0f;
+    sc.backSide = index % 7 == 3;
+    sc.flags = index % 11 == 5   ? SC_FLAG_BYPASS_UVW_CACHE | SC_FLAG_BYPASS_TEXTURE_CACHE
+               : index % 13 == 6 ? SC_FLAG_NO_GROUND_PROJECTION
+                                 : 0;
+    const KivoShadeData* meshes[] = {&meshWithProvider, &meshWithProvider, &meshWithoutProvider,
+                                     nullptr};
+    sc.shadeData = meshes[index % 4];
+    const KivoShadeInstance* instances[] = {nullptr, &objectOnly, &fullInstance};
+    sc.shadeInstance = instances[index % 3];
+    return sc;
+}
+
+// ---- Evaluation -----------------------------------------------------------------------------
+
+namespace {
+
+constexpr unsigned char kSentinelByte = 0xA5;
+
+template <class T>
+void poison(T& value) {
+    std::memset(static_cast<void*>(&value), kSentinelByte, sizeof(T));
+}
+
+// Names every 32-bit word of value that still holds the sentinel.
+template <class T>
+void collectUnwritten(const T& value, const char* what, std::vector<std::string>* unwritten) {
+    static_assert(sizeof(T) % 4 == 0);
+    if (!unwritten) {
+        return;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&value);
+    for (std::size_t word = 0; word < sizeof(T) / 4; ++word) {
+        std::uint32_t bits;
+        std::memcpy(&bits, bytes + 4 * word, 4);
+        if (bits == 0xA5A5A5A5u) {
+            unwritten->push_back(std::string(what) + " word " + std::to_string(word));
+        }
+    }
+}
+
+void checkValid(int valid, const char* what, std::vector<std::string>* unwritten) {
+    if (unwritten && valid != 0 && valid != 1) {
+        unwritten->push_back(std::string(what) + " valid flag " + std::to_string(valid));
+    }
+}
+
+} // namespace
+
+Evaluator::Evaluator(PluginBase* plugin)
+    : uvwgen(static_cast<UVWGenInterface*>(plugin->getInterface(EXT_UVWGEN))),
+      texture(uvwgen ? nullptr : static_cast<TextureInterface*>(plugin->getInterface(EXT_TEXTURE))),
+      ostrel(plugin->getInterface(EXT_UVWGEN_OSTREL)), uvwCoords(nullptr),
+      rtTex(static_cast<RTTexInterface*>(plugin->getInterface(EXT_RTTEX))) {
+    if (KivoParameterList* list = paramListOf(plugin)) {
+        uvwCoords = static_cast<TextureVectorInterface*>(outputParamOf(*list, "uvw_coords"));
+    }
+}
+
+Evaluation Evaluator::evaluate(const ShadingContext& sc,
+                               std::vector<std::string>* unwritten) const {
+    Evaluation e;
+    if (uvwgen) {
+        poison(e.uvw);
+        e.uvwValid = uvwgen->evalUVW(sc, e.uvw);
+        checkValid(e.uvwValid, "evalUVW", unwritten);
+        collectUnwritten(e.uvw, "evalUVW uvw", unwritten);
+
+        poison(e.derivs);
+        e.derivsValid = uvwgen->evalUVWDerivs(sc, e.derivs);
+        checkValid(e.derivsValid, "evalUVWDerivs", unwritten);
+        collectUnwritten(e.derivs, "evalUVWDerivs out", unwritten);
+
+        poison(e.transform);
+        e.transformValid = uvwgen->evalUVWTransform(sc, e.transform);
+        checkValid(e.transformValid, "evalUVWTransform", unwritten);
+        collectUnwritten(e.transform, "evalUVWTransform tm", unwritten);
+    }
+    if (ostrel) {
+        poison(e.basisUVW);
+        poison(e.basis);
+        e.basisValid =
+            static_cast<UVWGenOstrelInterface*>(ostrel)->evalUVWBasis(sc, e.basisUVW, e.basis);
+        checkValid(e.basisValid, "evalUVWBasis", unwritten);
+        collectUnwritten(e.basisUVW, "evalUVWBasis uvw", unwritten);
+        if (e.basisValid == 1) {
+            collectUnwritten(e.basis, "evalUVWBasis basis", unwritten);
+        } else {
+            std::memset(static_cast<void*>(e.basis), 0, sizeof(e.basis));
+        }
+    }
+    if (uvwCoords) {
+        poison(e.texVector);
+        uvwCoords->getTexVector(e.texVector, sc);
+        collectUnwritten(e.texVector, "uvw_coords getTexVector", unwritten);
+    }
+    if (texture) {
+        poison(e.color);
+        texture->evalColor(e.color, sc);
+        collectUnwritten(e.color, "evalColor", unwritten);
+    }
+    return e;
+}
+
+std::pair<int, std::string> Evaluator::describe(KivoRenderer* renderer,
+                                                ParamBlockRegistry* registry) const {
+    if (!rtTex) {
+        return {0, {}};
+    }
+    ShaderSource source;
+    GPUDataRecord gpuData;
+    gpuData.renderer = renderer;
+    gpuData.paramBlockRegistry = registry;
+    const int result = rtTex->emitRTSource("uvw", "gen", "MaterialDescriptor", source, gpuData);
+    return {result, source.text() ? source.text() : ""};
+}
+
+bool sameEvaluation(const Evaluation& a, const Evaluation& b) {
+    return std::memcmp(&a, &b, sizeof(Evaluation)) == 0;
+}
+
+std::string describeEvaluation(const Evaluation& e) {
+    std::string text;
+    char buffer[160];
+    auto vector = [&](const char* name, const Vector4f& v) {
+        std::snprintf(buffer, sizeof buffer, "%s (%.9g, %.9g, %.9g, %.9g) ", name, double(v.x),
+                      double(v.y), double(v.z), double(v.w));
+        text += buffer;
+    };
+    text += "valid " + std::to_string(e.uvwValid) + "/" + std::to_string(e.derivsValid) + "/" +
+            std::to_string(e.transformValid) + "/" + std::to_string(e.basisValid) + " ";
+    vector("uvw", e.uvw);
+    vector("dx", e.derivs[1]);
+    vector("dy", e.derivs[2]);
+    vector("c0", e.transform.c0);
+    vector("o", e.transform.o);
+    vector("basis uvw", e.basisUVW);
+    vector("tex vector", e.texVector);
+    vector("color", Vector4f{e.color.r, e.color.g, e.color.b, e.color.a});
+    return text;
+}
+
+} // namespace reliability

@@ -1,0 +1,144 @@
+// Every plugin type of the library in a working scene, driven as a renderer drives it: the
+// instance created by its descriptor with parameters that reach its allocations and most of its
+// code paths, the host plugins and stand-ins it reads connected, motion blur on and several
+// render threads; shading contexts over a spread of points; and one record of what every
+// evaluation operation returns at a context. Shared by the reliability tests and fuzz targets.
+#pragma once
+
+#include "frame/PluginModel.h"
+#include "frame/ShadingContext.h"
+#include "scene/Cameras.h"
+#include "scene/GpuParamBlocks.h"
+#include "scene/ShadeStandIns.h"
+#include "scene/VisibilityRays.h"
+#include "sdk/HostRuntime.h"
+#include "sdk/ParamValues.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace reliability {
+
+// The descriptors of every plugin type of the library, in the library's registration order.
+const std::vector<KUtils::KivoPluginDesc*>& libraryPluginTypes();
+
+// A plugin instance and the host plugins around it.
+class Scene {
+public:
+    // The working scene of the type (a descriptor of libraryPluginTypes()) for numThreads
+    // render threads.
+    explicit Scene(KUtils::KivoPluginDesc& type, int numThreads = 4);
+    // Ends what is still open, then deletes every plugin, newest first.
+    ~Scene();
+    Scene(const Scene&) = delete;
+    Scene& operator=(const Scene&) = delete;
+
+    KUtils::PluginBase* subject() const { return subjectPlugin; }
+    KUtils::KivoParameterList& params() const;
+    const char* typeName() const;
+
+    // Frame data of frame `index`: frame time index, blur interval index - 0.25 .. index + 0.25.
+    void setFrame(int index);
+
+    // The renderer's calls, the inputs' and the subject's separately (a test may arm an
+    // allocation failure around the subject's alone). The subject's part includes the render
+    // settings it takes (sequence data at prepare, frame data at frame begin).
+    void prepareInputs();
+    void prepareSubject();
+    void beginInputs();
+    void beginSubject();
+    void prepareRender() {
+        prepareInputs();
+        prepareSubject();
+    }
+    void beginFrame() {
+        beginInputs();
+        beginSubject();
+    }
+    void endFrame();
+    void finishRender();
+
+    // Contexts of the scene: point, normal, ray, differentials, time, image position, side and
+    // stamp vary with the index; shade data and the shaded instance rotate among the scene's
+    // stand-ins. Thread 0, evalStamp index + 1.
+    kivohost::TracingShadingContext context(int index) const;
+    static constexpr int kContextCount = 24;
+
+    // A plugin of the scene, created by a descriptor (deleted by it) or handed over.
+    KUtils::PluginBase* create(KUtils::PluginDesc& desc);
+    KUtils::PluginBase* adopt(std::unique_ptr<KUtils::PluginBase> plugin);
+    static void set(KUtils::PluginBase* plugin, const char* name, const KUtils::ParamValue& value);
+
+    kivohost::RenderSession session;
+    kivohost::SceneGeometry geometry;
+    kivohost::GpuParamBlocks gpuBlocks;
+    // Unused until a test points the sequence data at it.
+    kivohost::LinearCameraMotion cameraMotion{{}};
+    // Shade data with a channel provider, without one, and shaded instances with an object
+    // space only and with every answer.
+    kivohost::MeshShadeData meshWithProvider;
+    kivohost::MeshShadeData meshWithoutProvider;
+    kivohost::ShadedInstance objectOnly;
+    kivohost::ShadedInstance fullInstance;
+
+private:
+    void configure();
+    static void lifecycle(KUtils::PluginBase* plugin,
+                          void (*call)(KUtils::KivoPluginInterface&, KUtils::KivoRenderer*),
+                          KUtils::KivoRenderer* renderer);
+
+    struct Owned {
+        KUtils::PluginDesc* desc; // null: a host object deleted directly
+        KUtils::PluginBase* plugin;
+    };
+    KUtils::KivoPluginDesc& type;
+    KUtils::PluginBase* subjectPlugin;
+    std::vector<Owned> inputs;
+    bool prepared = false;
+    bool inFrame = false;
+};
+
+// What every evaluation operation of a plugin gives at one context, in a fixed order:
+// UVW generators evalUVW, evalUVWDerivs, evalUVWTransform (and evalUVWBasis when answered, and
+// the uvw_coords output texture when published); textures evalColor.
+struct Evaluation {
+    int uvwValid = 0;
+    KUtils::Vector4f uvw;
+    int derivsValid = 0;
+    KUtils::Vector4f derivs[3];
+    int transformValid = 0;
+    KUtils::UVWTransform transform;
+    int basisValid = 0;
+    KUtils::Vector4f basisUVW;
+    KUtils::Vector4f basis[3];
+    KUtils::Vector4f texVector;
+    KUtils::AColor color;
+};
+
+// The interfaces a renderer evaluates a plugin through.
+struct Evaluator {
+    explicit Evaluator(KUtils::PluginBase* plugin);
+
+    // Outputs start as a sentinel bit pattern; the names of the outputs still holding it
+    // afterwards (an operation that left an output unwritten) are appended to unwritten.
+    Evaluation evaluate(const KUtils::ShadingContext& sc,
+                        std::vector<std::string>* unwritten) const;
+    // The GPU description: emitRTSource's result and the text. The registry must outlive the
+    // frame (plugins remove their parameter blocks at finishFrame).
+    std::pair<int, std::string> describe(KUtils::KivoRenderer* renderer,
+                                         KUtils::ParamBlockRegistry* registry) const;
+
+    KUtils::UVWGenInterface* uvwgen;
+    KUtils::TextureInterface* texture;
+    KUtils::PluginInterface* ostrel;
+    KUtils::TextureVectorInterface* uvwCoords;
+    KUtils::RTTexInterface* rtTex;
+};
+
+// Bit for bit (NaN equals the same NaN); the basis counts only when evalUVWBasis gave 1.
+bool sameEvaluation(const Evaluation& a, const Evaluation& b);
+std::string describeEvaluation(const Evaluation& e);
+
+} // namespace reliability
