@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace channeltest {
 
@@ -36,6 +37,9 @@ public:
     UVWGenInterface& uvw() const {
         return *static_cast<UVWGenInterface*>(plugin->getInterface(EXT_UVWGEN));
     }
+    RTTexInterface& rt() const {
+        return *static_cast<RTTexInterface*>(plugin->getInterface(EXT_RTTEX));
+    }
     TextureVectorInterface& uvwCoords() const {
         return *static_cast<TextureVectorInterface*>(outputParamOf(params(), "uvw_coords"));
     }
@@ -43,6 +47,10 @@ public:
     // prepareRender, then frameBegin, as a renderer starts its first frame.
     void start(kivohost::RenderSession& session) const {
         lifecycle().prepareRender(&session.renderer);
+        lifecycle().frameBegin(&session.renderer);
+    }
+    // Another frameBegin: the parameters set since are taken.
+    void restart(kivohost::RenderSession& session) const {
         lifecycle().frameBegin(&session.renderer);
     }
     // finishFrame and finishRender, as a renderer ends.
@@ -88,6 +96,14 @@ inline UVWTransform uvwTranslation(float x, float y, float z) {
     UVWTransform t;
     t.o = {x, y, z, z};
     return t;
+}
+
+// The text one emitRTSource call writes, checking the call's result.
+inline std::string gpuText(RTTexInterface& rt, const char* output, GPUDataRecord& record,
+                           const char* kind = "MaterialDescriptor", int expected = 1) {
+    ShaderSource source;
+    EXPECT_EQ(rt.emitRTSource(output, "uvw", kind, source, record), expected) << kind;
+    return source.text();
 }
 
 #define EXPECT_XYZ(v, ex, ey, ez)                                                                  \

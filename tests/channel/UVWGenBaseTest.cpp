@@ -9,43 +9,30 @@ namespace {
 
 using namespace channeltest;
 
-UVWTransform rawWithOffset(float u, float v, float w) {
-    UVWTransform t;
-    t.c0 = {2.0f, 0.0f, 0.0f, 0.0f};
-    t.c1 = {0.0f, 3.0f, 0.0f, 0.0f};
-    t.c2 = {0.0f, 0.0f, 4.0f, 4.0f};
-    t.o = {u, v, w, w};
-    return t;
-}
-
-TEST(UVWGenBase, IdentityChainReturnsTheRawTransform) {
+TEST(UVWGenBase, TransformUVWAndDerivativesComeFromTheChain) {
     kivohost::RenderSession session;
     Instance gen(fixedGenDesc());
-    fixedGen(gen).raw = rawWithOffset(1.75f, -0.5f, 2.25f);
+    UVWTransform& raw = fixedGen(gen).raw;
+    raw.c0 = {2.0f, 0.0f, 0.0f, 0.0f};
+    raw.c1 = {0.0f, 3.0f, 0.0f, 0.0f};
+    raw.c2 = {0.0f, 0.0f, 4.0f, 4.0f};
+    raw.o = {0.25f, 0.5f, 0.125f, 0.125f};
     gen.start(session);
-
-    ShadingContext sc = contextAt(session, {1, 1, 1, 0});
-    UVWTransform tm;
-    EXPECT_EQ(gen.uvw().evalUVWTransform(sc, tm), 1);
-    EXPECT_TRUE(sameTransform(tm, fixedGen(gen).raw));
-    gen.stop(session);
-}
-
-TEST(UVWGenBase, UVWAndDerivativesComeFromTheTransform) {
-    kivohost::RenderSession session;
-    Instance gen(fixedGenDesc());
-    fixedGen(gen).raw = rawWithOffset(0.25f, 0.5f, 0.125f);
-    gen.set("uvw_transform", transformOf({0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}, {1, 2, 3}));
-    gen.set("duvw_scale", 2.0f);
-    gen.start(session);
-
     ShadingContext sc = contextAt(session, {0, 0, 0, 0});
+    sc.flags = SC_FLAG_BYPASS_UVW_CACHE;
     sc.shadingPoint = {5.0f, 6.0f, 7.0f, 0.0f};
     sc.surfacePoint = {4.5f, 6.25f, 7.0f, 0.0f};
     sc.dPdx = {1.0f, 0.0f, 0.5f, 0.0f};
     sc.dPdy = {0.0f, -2.0f, 0.0f, 0.0f};
 
+    // With the default parameters the chain is the identity.
     UVWTransform tm;
+    EXPECT_EQ(gen.uvw().evalUVWTransform(sc, tm), 1);
+    EXPECT_TRUE(sameTransform(tm, raw));
+
+    gen.set("uvw_transform", transformOf({0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}, {1, 2, 3}));
+    gen.set("duvw_scale", 2.0f);
+    gen.restart(session);
     ASSERT_EQ(gen.uvw().evalUVWTransform(sc, tm), 1);
     // uvw_transform swaps u into v (v into -u) and moves by (1, 2, 3); duvw_scale doubles the
     // columns only.
@@ -54,80 +41,83 @@ TEST(UVWGenBase, UVWAndDerivativesComeFromTheTransform) {
     EXPECT_VEC4(tm.c2, 0.0f, 0.0f, 8.0f, 8.0f);
     EXPECT_VEC4(tm.o, 0.5f, 2.25f, 3.125f, 3.125f);
 
+    // uvw is the transform at shadingPoint - surfacePoint = (0.5, -0.25, 0); the derivatives
+    // are its columns applied to dPdx and dPdy; the output texture gives the uvw.
     Vector4f uvw;
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
-    // o + c0 * 0.5 + c1 * -0.25
     EXPECT_XYZ(uvw, 2.0f, 4.25f, 3.125f);
-
     Vector4f out[3];
     EXPECT_EQ(gen.uvw().evalUVWDerivs(sc, out), 1);
     EXPECT_XYZ(out[0], 2.0f, 4.25f, 3.125f);
     EXPECT_XYZ(out[1], 0.0f, 4.0f, 4.0f);
     EXPECT_XYZ(out[2], 12.0f, 0.0f, 0.0f);
-
-    // The output texture gives the uvw of evalUVW.
+    TextureVectorInterface& coordsTex = gen.uvwCoords();
     Vector4f coords;
-    EXPECT_EQ(gen.uvwCoords().getTexVector(coords, sc), &coords);
+    EXPECT_EQ(coordsTex.getTexVector(coords, sc), &coords);
     EXPECT_XYZ(coords, 2.0f, 4.25f, 3.125f);
+    EXPECT_EQ(coordsTex.getInterfaceID(), 2005072102u);
+    Vector4f minimum, maximum, derivative{1, 1, 1, 1};
+    coordsTex.getTexVectorBounds(minimum, maximum);
+    EXPECT_VEC4(minimum, -1e18f, -1e18f, -1e18f, -1e18f);
+    EXPECT_VEC4(maximum, 1e18f, 1e18f, 1e18f, 1e18f);
+    coordsTex.getTexVectorDerivative(derivative);
+    EXPECT_VEC4(derivative, 0.0f, 0.0f, 0.0f, 0.0f);
+
+    // A failing generator is invalid; what it left unwritten reads as the identity and no
+    // uvw_transform is applied.
+    fixedGen(gen).succeeds = 0;
+    EXPECT_EQ(gen.uvw().evalUVWTransform(sc, tm), 0);
+    EXPECT_TRUE(sameTransform(tm, UVWTransform{}));
     gen.stop(session);
 }
 
-TEST(UVWGenBase, DuvwScaleScalesDerivativesOnly) {
-    kivohost::RenderSession session;
-    Instance gen(fixedGenDesc());
-    fixedGen(gen).raw = rawWithOffset(0.25f, 0.5f, 0.0f);
-    gen.start(session);
-    ShadingContext sc = contextAt(session, {1, 2, 3, 0});
-    sc.dPdx = {1.0f, 1.0f, 0.0f, 0.0f};
-    sc.dPdy = {0.0f, 0.0f, 1.0f, 0.0f};
-    Vector4f plain[3];
-    gen.uvw().evalUVWDerivs(sc, plain);
-
-    gen.set("duvw_scale", 2.0f);
-    gen.lifecycle().frameBegin(&session.renderer);
-    Vector4f scaled[3];
-    gen.uvw().evalUVWDerivs(sc, scaled);
-    EXPECT_XYZ(scaled[0], 0.25f, 0.5f, 0.0f);
-    EXPECT_XYZ(plain[1], 2.0f, 3.0f, 0.0f);
-    EXPECT_XYZ(scaled[1], 4.0f, 6.0f, 0.0f);
-    EXPECT_XYZ(scaled[2], 0.0f, 0.0f, 8.0f);
-    gen.stop(session);
-}
-
-struct ChainCase {
-    int wrapMode;
+struct WrapCase {
+    int wrapMode; // 0: tiles on the 0.5 boundary, any other value: on the integer boundary
     int wrap;
     int crop;
     float coverage;
-    float u;
+    float x;
     float expected;
     int valid;
 };
 
 // The wrap, crop and coverage settings of one axis act on that axis of the offset only.
+// Cropping tests the coordinate before it is wrapped, with inclusive bounds; coverage repeats
+// whatever the wrap says and fails outside the covered part (coverage within 1e-6 of 1 is
+// full, 0 covers nothing but keeps the coordinate finite); an unknown wrap value leaves the
+// coordinate alone. On the 0.5 boundary wrap folds into [-0.5, 0.5) and the mirror then folds
+// with period 2.
 TEST(UVWGenBase, WrapCropAndCoverageOnEachAxisAndBoundary) {
-    const ChainCase cases[] = {
-        {1, 1, 0, 1.0f, 1.25f, 0.25f, 1},   {1, 1, 0, 1.0f, -0.25f, 0.75f, 1},
-        {1, 2, 0, 1.0f, 0.75f, 0.5f, 1},    {1, 2, 0, 1.0f, 0.25f, 0.5f, 1},
-        {1, 0, 0, 1.0f, 1.25f, 1.25f, 1},   {1, 1, 1, 1.0f, 1.5f, 0.5f, 0},
-        {1, 0, 1, 1.0f, 0.5f, 0.5f, 1},     {1, 0, 0, 0.5f, 0.25f, 0.5f, 1},
-        {1, 0, 0, 0.5f, 0.75f, 1.5f, 0},    {0, 1, 0, 1.0f, 0.75f, -0.25f, 1},
-        {0, 0, 0, 1.0f, 0.75f, 0.75f, 1},   {0, 2, 0, 1.0f, 0.75f, 0.25f, 1},
-        {0, 2, 0, 1.0f, 1.25f, 0.25f, 1},   {0, 1, 1, 1.0f, 0.75f, -0.25f, 0},
-        {0, 0, 1, 1.0f, -0.25f, -0.25f, 1}, {0, 0, 0, 0.5f, -0.1f, 0.3f, 1},
-        {0, 0, 0, 0.5f, 0.1f, 0.7f, 0},
+    const WrapCase cases[] = {
+        {1, 1, 0, 1.0f, 1.25f, 0.25f, 1},       {1, 1, 0, 1.0f, -0.25f, 0.75f, 1},
+        {1, 2, 0, 1.0f, 0.75f, 0.5f, 1},        {1, 2, 0, 1.0f, 0.25f, 0.5f, 1},
+        {1, 2, 0, 1.0f, 1.1f, 0.2f, 1},         {1, 2, 0, 1.0f, -0.1f, 0.2f, 1},
+        {1, 0, 0, 1.0f, 1.25f, 1.25f, 1},       {1, 3, 0, 1.0f, 1.25f, 1.25f, 1},
+        {2, 1, 0, 1.0f, -0.25f, 0.75f, 1},      {1, 1, 1, 1.0f, 1.5f, 0.5f, 0},
+        {1, 0, 1, 1.0f, 1.0f, 1.0f, 1},         {1, 0, 1, 1.0f, 0.0f, 0.0f, 1},
+        {1, 0, 1, 1.0f, -0.001f, -0.001f, 0},   {1, 0, 0, 0.5f, 0.25f, 0.5f, 1},
+        {1, 0, 0, 0.5f, 0.75f, 1.5f, 0},        {1, 0, 0, 0.5f, 1.25f, 0.5f, 1},
+        {1, 2, 0, 0.5f, -0.75f, 0.5f, 1},       {1, 0, 0, 2.0f, 0.5f, 0.25f, 1},
+        {1, 0, 0, 1.0000005f, 1.25f, 1.25f, 1}, {1, 0, 0, 0.0f, 1.25f, 0.25f, 0},
+        {0, 1, 0, 1.0f, 0.75f, -0.25f, 1},      {0, 1, 0, 1.0f, -0.75f, 0.25f, 1},
+        {0, 1, 0, 1.0f, 0.25f, 0.25f, 1},       {0, 2, 0, 1.0f, 0.75f, 0.25f, 1},
+        {0, 2, 0, 1.0f, 1.25f, 0.25f, 1},       {0, 0, 0, 1.0f, 0.75f, 0.75f, 1},
+        {0, 0, 1, 1.0f, 0.6f, 0.6f, 0},         {0, 0, 1, 1.0f, -0.5f, -0.5f, 1},
+        {0, 1, 1, 1.0f, -0.75f, 0.25f, 0},      {0, 0, 0, 0.5f, -0.1f, 0.3f, 1},
+        {0, 0, 0, 0.5f, 0.1f, 0.7f, 0},         {0, 0, 0, 0.5f, 0.0f, 0.5f, 1},
+        {0, 0, 0, 0.0f, 0.75f, -0.25f, 0},
     };
     const char* wrapNames[] = {"wrap_u", "wrap_v", "wrap_w"};
     const char* cropNames[] = {"crop_u", "crop_v", "crop_w"};
     for (int axis = 0; axis < 3; ++axis) {
-        for (const ChainCase& c : cases) {
+        for (const WrapCase& c : cases) {
             SCOPED_TRACE(testing::Message()
                          << "axis " << axis << " wrap_mode " << c.wrapMode << " wrap " << c.wrap
-                         << " crop " << c.crop << " coverage " << c.coverage << " x " << c.u);
+                         << " crop " << c.crop << " coverage " << c.coverage << " x " << c.x);
             kivohost::RenderSession session;
             Instance gen(fixedGenDesc());
             float offset[3] = {0.0f, 0.0f, 0.0f};
-            offset[axis] = c.u;
+            offset[axis] = c.x;
             fixedGen(gen).raw = uvwTranslation(offset[0], offset[1], offset[2]);
             Vector4f coverage{1.0f, 1.0f, 1.0f, 0.0f};
             (axis == 0 ? coverage.x : axis == 1 ? coverage.y : coverage.z) = c.coverage;
@@ -137,9 +127,8 @@ TEST(UVWGenBase, WrapCropAndCoverageOnEachAxisAndBoundary) {
             gen.set("coverage", coverage);
             gen.start(session);
 
-            const ShadingContext sc = contextAt(session, {0, 0, 0, 0});
             Vector4f uvw;
-            EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), c.valid);
+            EXPECT_EQ(gen.uvw().evalUVW(contextAt(session, {0, 0, 0, 0}), uvw), c.valid);
             const float got[3] = {uvw.x, uvw.y, uvw.z};
             for (int k = 0; k < 3; ++k) {
                 EXPECT_NEAR(got[k], k == axis ? c.expected : 0.0f, 1e-6f) << "lane " << k;
@@ -149,12 +138,12 @@ TEST(UVWGenBase, WrapCropAndCoverageOnEachAxisAndBoundary) {
     }
 }
 
-// A tent-shaped offset in time: 0 at 0, 10 at 0.5, 0 at 1. Only the samples taken at frame
-// begin are interpolated, so the tent's peak shows how many there were.
-void setTentKeys(const Instance& gen) {
+// A u offset keyed 0 at time 0, 10 at 0.5 and 4 at 1. Only the samples taken at frame begin
+// are interpolated, so the offsets between them show how many were taken and where.
+void setPeakKeys(const Instance& gen) {
     ASSERT_TRUE(setParamKeys(
         gen.params(), "uvw_transform",
-        {{0.0, translation(0, 0, 0)}, {0.5, translation(10, 0, 0)}, {1.0, translation(0, 0, 0)}}));
+        {{0.0, translation(0, 0, 0)}, {0.5, translation(10, 0, 0)}, {1.0, translation(4, 0, 0)}}));
 }
 
 // The u offset at a shading time, evaluated afresh (the cache bypassed).
@@ -168,68 +157,46 @@ float offsetAtTime(const Instance& gen, kivohost::RenderSession& session, float 
 }
 
 TEST(UVWGenBase, MotionBlurSamplesInterpolatedByTime) {
+    const struct {
+        int motionBlur, nsamples;
+        double blurStart, blurEnd;
+        float time, offset;
+    } cases[] = {
+        // Three samples over [0, 1]: 0, 10, 4.
+        {1, 3, 0.0, 1.0, 0.0f, 0.0f},
+        {1, 3, 0.0, 1.0, 0.25f, 5.0f},
+        {1, 3, 0.0, 1.0, 0.5f, 10.0f},
+        {1, 3, 0.0, 1.0, 0.75f, 7.0f},
+        {1, 3, 0.0, 1.0, 1.0f, 4.0f},
+        // Two samples: 0 and 4, the peak missed.
+        {1, 2, 0.0, 1.0, 0.5f, 2.0f},
+        {1, 2, 0.0, 1.0, 1.0f, 4.0f},
+        // nsamples 0 takes the sequence's geometry sample count (3), here over the frame's
+        // blur interval [0.5, 1]: 10, 7, 4.
+        {1, 0, 0.5, 1.0, 0.25f, 8.5f},
+        {1, 0, 0.5, 1.0, 0.5f, 7.0f},
+        // Without motion blur the value at the frame time (0.5) holds for every time.
+        {0, 3, 0.0, 1.0, 0.0f, 10.0f},
+        {0, 3, 0.0, 1.0, 1.0f, 10.0f},
+    };
     kivohost::RenderSession session;
-    session.sequence.motionBlur = 1;
-    {
-        Instance gen(fixedGenDesc());
-        setTentKeys(gen);
-        gen.set("nsamples", 3);
-        gen.start(session);
-        EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 0.0f), 0.0f);
-        EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 0.25f), 5.0f);
-        EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 0.5f), 10.0f);
-        EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 0.75f), 5.0f);
-        EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 1.0f), 0.0f);
-        gen.stop(session);
-    }
-    {
-        // Two samples at the ends of the interval miss the peak entirely.
-        Instance gen(fixedGenDesc());
-        setTentKeys(gen);
-        gen.set("nsamples", 2);
-        gen.start(session);
-        EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 0.5f), 0.0f);
-        gen.stop(session);
-    }
-    {
-        // Two samples of a ramp: time 0.25 mixes 0.75 of the first with 0.25 of the second.
-        Instance gen(fixedGenDesc());
-        ASSERT_TRUE(setParamKeys(gen.params(), "uvw_transform",
-                                 {{0.0, translation(2, 0, 0)}, {1.0, translation(6, 0, 0)}}));
-        gen.set("nsamples", 2);
-        gen.start(session);
-        EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 0.0f), 2.0f);
-        EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 0.25f), 3.0f);
-        EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 1.0f), 6.0f);
-        gen.stop(session);
-    }
-    {
-        // Samples span the frame's blur interval, here [-0.5, 0.5]: the sequence's default
-        // geometry sample count (3) is taken when nsamples is 0.
-        session.sequence.geomSamples = 3;
-        session.frame.motionBlurStart = -0.5;
-        session.frame.motionBlurEnd = 0.5;
-        Instance gen(fixedGenDesc());
-        ASSERT_TRUE(setParamKeys(gen.params(), "uvw_transform",
-                                 {{-0.5, translation(-4, 0, 0)}, {0.5, translation(4, 0, 0)}}));
-        gen.start(session);
-        EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 0.0f), -4.0f);
-        EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 0.5f), 0.0f);
-        EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 1.0f), 4.0f);
-        gen.stop(session);
-    }
-}
-
-TEST(UVWGenBase, WithoutMotionBlurTheFrameTimeValueIsUsed) {
-    kivohost::RenderSession session;
+    session.sequence.geomSamples = 3;
     session.frame.frameTime = 0.5;
     Instance gen(fixedGenDesc());
-    setTentKeys(gen);
-    gen.set("nsamples", 3);
+    setPeakKeys(gen);
     gen.start(session);
-    EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 0.0f), 10.0f);
-    EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 1.0f), 10.0f);
-    gen.stop(session);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "blur " << c.motionBlur << " nsamples " << c.nsamples
+                                        << " from " << c.blurStart << " time " << c.time);
+        session.sequence.motionBlur = c.motionBlur;
+        session.frame.motionBlurStart = c.blurStart;
+        session.frame.motionBlurEnd = c.blurEnd;
+        gen.set("nsamples", c.nsamples);
+        // Each frame begins without the previous one finished: its samples are replaced (ASan
+        // would report lost arrays), and destruction with the last frame open releases them.
+        gen.restart(session);
+        EXPECT_FLOAT_EQ(offsetAtTime(gen, session, c.time), c.offset);
+    }
 }
 
 TEST(UVWGenBase, WorldSpaceTransformIsMadeRelativeToTheSceneOrigin) {
@@ -239,9 +206,8 @@ TEST(UVWGenBase, WorldSpaceTransformIsMadeRelativeToTheSceneOrigin) {
     Instance gen(worldDesc);
     gen.set("uvw_transform", translation(1000.5, 3.0, 0.0));
     gen.start(session);
-    EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 0.0f), 0.5f);
     UVWTransform tm;
-    gen.uvw().evalUVWTransform(contextAt(session, {0, 0, 0, 0}, 2), tm);
+    gen.uvw().evalUVWTransform(contextAt(session, {0, 0, 0, 0}), tm);
     EXPECT_VEC4(tm.o, 0.5f, 3.0f, 20.0f, 20.0f);
     gen.stop(session);
 }
@@ -252,7 +218,7 @@ TEST(UVWGenBase, TransformTextureOverridesTheSamples) {
     kivohost::TransformTexture placement(
         [](const ShadingContext& sc) { return uvwTranslation(100.0f * sc.time, 0.0f, 0.0f); });
     Instance gen(fixedGenDesc());
-    setTentKeys(gen);
+    setPeakKeys(gen);
     gen.set("nsamples", 3);
     gen.set("uvw_transform_tex", static_cast<PluginBase*>(&placement));
     gen.set("wrap_mode", 1);
@@ -265,7 +231,6 @@ TEST(UVWGenBase, TransformTextureOverridesTheSamples) {
     Vector4f uvw;
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
     EXPECT_XYZ(uvw, 50.0f, 0.5f, 0.0f);
-    EXPECT_EQ(placement.evaluations(), 1u);
     // Once cached for this stamp the texture is not asked again.
     Vector4f out[3];
     gen.uvw().evalUVWDerivs(sc, out);
@@ -279,20 +244,19 @@ TEST(UVWGenBase, CacheKeyedByStampPerThread) {
     session.sequence.numThreads = 2;
     Instance gen(fixedGenDesc());
     FixedGen& raw = fixedGen(gen);
-    raw.raw = uvwTranslation(1.0f, 0.0f, 0.0f);
     gen.start(session);
+    const auto offsetNow = [&](const ShadingContext& sc, float rawOffset) {
+        raw.raw = uvwTranslation(rawOffset, 0.0f, 0.0f);
+        UVWTransform tm;
+        gen.uvw().evalUVWTransform(sc, tm);
+        return tm.o.x;
+    };
 
     ShadingContext sc = contextAt(session, {0, 0, 0, 0}, 7);
     sc.threadData.threadIndex = 1;
-    UVWTransform first;
-    gen.uvw().evalUVWTransform(sc, first);
-    EXPECT_EQ(raw.calls, 1);
-
+    EXPECT_FLOAT_EQ(offsetNow(sc, 1.0f), 1.0f);
     // Same stamp on the same thread: the first result, even though the generator changed.
-    raw.raw = uvwTranslation(2.0f, 0.0f, 0.0f);
-    UVWTransform again;
-    gen.uvw().evalUVWTransform(sc, again);
-    EXPECT_FLOAT_EQ(again.o.x, 1.0f);
+    EXPECT_FLOAT_EQ(offsetNow(sc, 2.0f), 1.0f);
     EXPECT_EQ(raw.calls, 1);
     // The uvw of the cached transform still uses this context's points.
     sc.shadingPoint = {0.5f, 0.0f, 0.0f, 0.0f};
@@ -303,85 +267,45 @@ TEST(UVWGenBase, CacheKeyedByStampPerThread) {
 
     // Bit 0x80 bypasses the cache and leaves the entry alone.
     sc.flags = SC_FLAG_BYPASS_UVW_CACHE;
-    gen.uvw().evalUVWTransform(sc, again);
-    EXPECT_FLOAT_EQ(again.o.x, 2.0f);
+    EXPECT_FLOAT_EQ(offsetNow(sc, 2.0f), 2.0f);
     sc.flags = 0;
-    gen.uvw().evalUVWTransform(sc, again);
-    EXPECT_FLOAT_EQ(again.o.x, 1.0f);
+    EXPECT_FLOAT_EQ(offsetNow(sc, 2.0f), 1.0f);
 
     // Another thread and another stamp evaluate afresh.
     sc.threadData.threadIndex = 0;
-    gen.uvw().evalUVWTransform(sc, again);
-    EXPECT_FLOAT_EQ(again.o.x, 2.0f);
+    EXPECT_FLOAT_EQ(offsetNow(sc, 2.0f), 2.0f);
     sc.threadData.threadIndex = 1;
     sc.evalStamp = 8;
-    gen.uvw().evalUVWTransform(sc, again);
-    EXPECT_FLOAT_EQ(again.o.x, 2.0f);
+    EXPECT_FLOAT_EQ(offsetNow(sc, 2.0f), 2.0f);
 
     // Thread indices outside the cache evaluate uncached, every time.
     for (int index : {2, -1}) {
         sc.threadData.threadIndex = index;
-        raw.raw = uvwTranslation(float(10 + index), 0.0f, 0.0f);
-        gen.uvw().evalUVWTransform(sc, again);
-        EXPECT_FLOAT_EQ(again.o.x, float(10 + index));
-        raw.raw = uvwTranslation(float(20 + index), 0.0f, 0.0f);
-        gen.uvw().evalUVWTransform(sc, again);
-        EXPECT_FLOAT_EQ(again.o.x, float(20 + index));
+        EXPECT_FLOAT_EQ(offsetNow(sc, float(10 + index)), float(10 + index));
+        EXPECT_FLOAT_EQ(offsetNow(sc, float(20 + index)), float(20 + index));
     }
 
     // A new frame empties the cache: stamp 8 on thread 1 is evaluated again.
     sc.threadData.threadIndex = 1;
-    raw.raw = uvwTranslation(3.0f, 0.0f, 0.0f);
     gen.lifecycle().finishFrame(&session.renderer);
-    gen.lifecycle().frameBegin(&session.renderer);
-    gen.uvw().evalUVWTransform(sc, again);
-    EXPECT_FLOAT_EQ(again.o.x, 3.0f);
-    gen.stop(session);
-}
+    gen.restart(session);
+    EXPECT_FLOAT_EQ(offsetNow(sc, 3.0f), 3.0f);
 
-TEST(UVWGenBase, InvalidResultsAreCachedToo) {
-    kivohost::RenderSession session;
-    Instance gen(fixedGenDesc());
-    FixedGen& raw = fixedGen(gen);
-    raw.raw = uvwTranslation(0.75f, 0.0f, 0.0f);
+    // After finishRender there is no cache: evaluations still work, uncached. The next frame
+    // makes the cache again.
+    gen.stop(session);
+    EXPECT_FLOAT_EQ(offsetNow(sc, 4.0f), 4.0f);
+    gen.restart(session);
+    EXPECT_FLOAT_EQ(offsetNow(sc, 5.0f), 5.0f);
+    EXPECT_FLOAT_EQ(offsetNow(sc, 3.0f), 5.0f);
+
+    // An invalid result is cached too.
     gen.set("crop_u", 1);
-    gen.start(session);
-    ShadingContext sc = contextAt(session, {0, 0, 0, 0}, 4);
-    Vector4f uvw;
+    gen.restart(session);
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 0);
     raw.raw = uvwTranslation(0.25f, 0.0f, 0.0f);
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 0);
-    EXPECT_FLOAT_EQ(uvw.x, 0.75f);
-
-    // A failing generator is invalid; what it left unwritten reads as the identity and no
-    // uvw_transform is applied.
-    gen.set("uvw_transform", translation(5, 5, 5));
-    gen.lifecycle().frameBegin(&session.renderer);
-    raw.succeeds = 0;
-    UVWTransform tm;
-    EXPECT_EQ(gen.uvw().evalUVWTransform(sc, tm), 0);
-    EXPECT_TRUE(sameTransform(tm, UVWTransform{}));
-    raw.succeeds = 1;
-    EXPECT_EQ(gen.uvw().evalUVWTransform(sc, tm), 0);
-    EXPECT_EQ(raw.calls, 2);
-    gen.stop(session);
-}
-
-TEST(UVWGenBase, StampZeroIsNeverServedFromAnEmptyEntry) {
-    kivohost::RenderSession session;
-    Instance gen(fixedGenDesc());
-    FixedGen& raw = fixedGen(gen);
-    raw.raw = uvwTranslation(0.25f, 0.0f, 0.0f);
-    gen.start(session);
-    // An emptied entry has stamp 0: a context with stamp 0 must not read it as a hit.
-    ShadingContext sc = contextAt(session, {0, 0, 0, 0}, 0);
-    Vector4f uvw;
-    EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
-    EXPECT_FLOAT_EQ(uvw.x, 0.25f);
-    raw.raw = uvwTranslation(0.5f, 0.0f, 0.0f);
-    EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
-    EXPECT_FLOAT_EQ(uvw.x, 0.5f);
-    EXPECT_EQ(raw.calls, 2);
+    EXPECT_FLOAT_EQ(uvw.x, 3.0f);
     gen.stop(session);
 }
 
@@ -409,7 +333,7 @@ TEST(UVWGenBase, NeverPreparedWritesZerosAndIsInvalid) {
         Vector4f coords = garbage;
         gen.uvwCoords().getTexVector(coords, sc);
         EXPECT_VEC4(coords, 0.0f, 0.0f, 0.0f, 0.0f);
-        gen.lifecycle().frameBegin(&session.renderer);
+        gen.restart(session);
     }
     EXPECT_EQ(fixedGen(gen).calls, 0);
 
@@ -421,77 +345,6 @@ TEST(UVWGenBase, NeverPreparedWritesZerosAndIsInvalid) {
     gen.stop(session);
 }
 
-TEST(UVWGenBase, OutputTextureInterface) {
-    Instance gen(fixedGenDesc());
-    TextureVectorInterface& coords = gen.uvwCoords();
-    EXPECT_EQ(coords.getInterfaceID(), 2005072102u);
-    EXPECT_STREQ(coords.getInterfaceName(), "EXT_TEXTURE_VECTOR");
-    EXPECT_EQ(coords.getPlugin(), nullptr);
-    Vector4f minimum, maximum;
-    coords.getTexVectorBounds(minimum, maximum);
-    EXPECT_VEC4(minimum, -1e18f, -1e18f, -1e18f, -1e18f);
-    EXPECT_VEC4(maximum, 1e18f, 1e18f, 1e18f, 1e18f);
-    Vector4f derivative{1, 1, 1, 1};
-    coords.getTexVectorDerivative(derivative);
-    EXPECT_VEC4(derivative, 0.0f, 0.0f, 0.0f, 0.0f);
-}
-
-TEST(UVWGenBase, LifecycleAcrossFramesAndRenders) {
-    kivohost::RenderSession session;
-    session.sequence.motionBlur = 1;
-    session.sequence.numThreads = 4;
-    Instance gen(fixedGenDesc());
-    FixedGen& raw = fixedGen(gen);
-    setTentKeys(gen);
-    gen.set("nsamples", 3);
-    gen.start(session);
-    // Frames that begin without the previous one finished replace their samples (ASan would
-    // report the lost arrays).
-    gen.lifecycle().frameBegin(&session.renderer);
-    gen.set("nsamples", 5);
-    gen.lifecycle().frameBegin(&session.renderer);
-    EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 0.5f), 10.0f);
-    EXPECT_FLOAT_EQ(offsetAtTime(gen, session, 0.25f), 5.0f);
-
-    // After finishRender there is no cache: evaluations still work, uncached.
-    gen.lifecycle().finishFrame(&session.renderer);
-    gen.lifecycle().finishRender(&session.renderer);
-    const ShadingContext sc = contextAt(session, {0, 0, 0, 0}, 9);
-    raw.raw = uvwTranslation(0.0f, 1.0f, 0.0f);
-    UVWTransform tm;
-    gen.uvw().evalUVWTransform(sc, tm);
-    raw.raw = uvwTranslation(0.0f, 2.0f, 0.0f);
-    gen.uvw().evalUVWTransform(sc, tm);
-    EXPECT_FLOAT_EQ(tm.o.y, 2.0f);
-
-    // The next frame makes the cache again.
-    gen.lifecycle().frameBegin(&session.renderer);
-    gen.uvw().evalUVWTransform(sc, tm);
-    raw.raw = uvwTranslation(0.0f, 3.0f, 0.0f);
-    gen.uvw().evalUVWTransform(sc, tm);
-    EXPECT_FLOAT_EQ(tm.o.y, 2.0f);
-    gen.lifecycle().frameBegin(&session.renderer);
-    // Destruction with a frame still open releases its samples and the cache.
-}
-
-TEST(UVWGenBase, WithoutCacheMemoryEvaluationsRunUncached) {
-    kivohost::RenderSession session;
-    Instance gen(fixedGenDesc());
-    FixedGen& raw = fixedGen(gen);
-    {
-        kivohost::ScopedAllocFailure failing(0, -1);
-        gen.lifecycle().prepareRender(&session.renderer);
-    }
-    raw.raw = uvwTranslation(1.0f, 0.0f, 0.0f);
-    const ShadingContext sc = contextAt(session, {0, 0, 0, 0}, 3);
-    UVWTransform tm;
-    EXPECT_EQ(gen.uvw().evalUVWTransform(sc, tm), 1);
-    raw.raw = uvwTranslation(2.0f, 0.0f, 0.0f);
-    EXPECT_EQ(gen.uvw().evalUVWTransform(sc, tm), 1);
-    EXPECT_FLOAT_EQ(tm.o.x, 2.0f);
-    gen.stop(session);
-}
-
 TEST(UVWGenBase, EvaluationsDoNotAllocate) {
     kivohost::RenderSession session;
     session.sequence.motionBlur = 1;
@@ -499,7 +352,7 @@ TEST(UVWGenBase, EvaluationsDoNotAllocate) {
     kivohost::TransformTexture placement(uvwTranslation(0.5f, 0.0f, 0.0f));
     Instance gen(fixedGenDesc());
     Instance textured(fixedGenDesc());
-    setTentKeys(gen);
+    setPeakKeys(gen);
     gen.set("nsamples", 3);
     gen.set("wrap_u", 2);
     gen.set("coverage", Vector4f{0.5f, 1.0f, 1.0f, 0.0f});

@@ -27,22 +27,6 @@ kivohost::MapChannel channelWith(const Vector4f& uvw, const Vector4f& b0 = {1, 0
     return ch;
 }
 
-// uvw at a context whose shading point lies (1, 1, 0) off the surface point.
-Vector4f uvwAt(const Instance& gen, kivohost::RenderSession& session, const KivoShadeData* data,
-               int backSide, int* valid = nullptr) {
-    ShadingContext sc = contextAt(session, {0, 0, 0, 0});
-    sc.flags = SC_FLAG_BYPASS_UVW_CACHE;
-    sc.shadingPoint = {1.0f, 1.0f, 0.0f, 0.0f};
-    sc.shadeData = data;
-    sc.backSide = backSide;
-    Vector4f uvw;
-    const int v = gen.uvw().evalUVW(sc, uvw);
-    if (valid) {
-        *valid = v;
-    }
-    return uvw;
-}
-
 TEST(UVWGenChannel, DescriptorAndParameters) {
     UVWGenChannelDesc& desc = channelDesc();
     EXPECT_STREQ(desc.getName(), "UVWGenChannel");
@@ -50,35 +34,20 @@ TEST(UVWGenChannel, DescriptorAndParameters) {
     EXPECT_STREQ(desc.getDescription(),
                  "The most common UVW generator plugin. Uses one of the map channels from a mesh "
                  "plugin and optionally transforms the UVs. [gpuSupport=(partial)]");
-    EXPECT_TRUE(desc.supportsInterface(EXT_KIVO_PLUGIN));
     EXPECT_TRUE(desc.supportsInterface(EXT_UVWGEN));
     EXPECT_FALSE(desc.supportsInterface(EXT_RTTEX));
 
     const KivoParameterListDesc& defs = *desc.getParamListDesc();
-    const char* names[] = {"uvw_transform",
-                           "uvw_transform_tex",
-                           "tex_transform",
-                           "nsamples",
-                           "wrap_u",
-                           "wrap_v",
-                           "wrap_w",
-                           "crop_u",
-                           "crop_v",
-                           "crop_w",
-                           "coverage",
-                           "uvw_coords",
-                           "wrap_mode",
-                           "duvw_scale",
-                           "uvw_channel",
-                           "uvwgen",
-                           "use_double_sided_mode"};
-    ASSERT_EQ(defs.getNumParamDefs(), 17);
-    for (int i = 0; i < 17; ++i) {
-        EXPECT_STREQ(defs.getParamDefName(i), names[i]);
+    std::string names;
+    for (int i = 0; i < defs.getNumParamDefs(); ++i) {
+        names += std::string(defs.getParamDefName(i)) + " ";
         if (i != 11) {
-            EXPECT_EQ(defs.getParamDefCount(i), -1) << names[i];
+            EXPECT_EQ(defs.getParamDefCount(i), -1) << i;
         }
     }
+    EXPECT_EQ(names, "uvw_transform uvw_transform_tex tex_transform nsamples wrap_u wrap_v wrap_w "
+                     "crop_u crop_v crop_w coverage uvw_coords wrap_mode duvw_scale uvw_channel "
+                     "uvwgen use_double_sided_mode ");
     EXPECT_EQ(defs.getParamDefType(0), ParamType::Transform);
     EXPECT_EQ(defs.getParamDefWorldSpace(0), 0);
     EXPECT_EQ(defs.getParamDefType(1), ParamType::TextureTransform);
@@ -104,7 +73,7 @@ TEST(UVWGenChannel, DescriptorAndParameters) {
 TEST(UVWGenChannel, InterfacesInOrder) {
     Instance gen(channelDesc());
     PluginBase* plugin = gen.get();
-    struct {
+    const struct {
         InterfaceID id;
         const char* name;
     } parts[] = {{EXT_RTTEX, "EXT_RTTEX"},
@@ -126,107 +95,66 @@ TEST(UVWGenChannel, InterfacesInOrder) {
     plugin->removeInterface(coords);
 }
 
-TEST(UVWGenChannel, MeshChannelThroughShadeData) {
-    kivohost::RenderSession session;
-    kivohost::MeshShadeData mesh;
-    mesh.provider = false;
-    mesh.channels[1] = channelWith({0.125f, 0.0f, 0.0f, 0.0f});
-    mesh.channels[2] = channelWith({0.5f, 0.25f, 0.0f, 0.0f}, {2, 0, 0, 0}, {0, 4, 0, 0});
-    mesh.channels[3] = channelWith({0.75f, 0.0f, 0.0f, 0.0f});
-    Instance gen(channelDesc());
-    gen.set("uvw_channel", 2);
-    gen.start(session);
+enum class Data { None, Bare, Mesh, Provider };
 
-    // uvw = B^-1 (shadingPoint - surfacePoint) + uvw0 of channel 2.
-    EXPECT_XYZ(uvwAt(gen, session, &mesh, 0), 1.0f, 0.5f, 0.0f);
-    ShadingContext sc = contextAt(session, {0, 0, 0, 0});
-    sc.shadeData = &mesh;
-    UVWTransform tm;
-    EXPECT_EQ(gen.uvw().evalUVWTransform(sc, tm), 1);
-    EXPECT_VEC4(tm.c0, 0.5f, 0.0f, 0.0f, 0.0f);
-    EXPECT_VEC4(tm.c1, 0.0f, 0.25f, 0.0f, 0.0f);
-    EXPECT_VEC4(tm.c2, 0.0f, 0.0f, 1.0f, 1.0f);
-    EXPECT_XYZ(tm.o, 0.5f, 0.25f, 0.0f);
-    // Without double-sided mode the back side reads the same channel.
-    EXPECT_XYZ(uvwAt(gen, session, &mesh, 1), 1.0f, 0.5f, 0.0f);
-
-    gen.set("use_double_sided_mode", true);
-    gen.lifecycle().frameBegin(&session.renderer);
-    EXPECT_XYZ(uvwAt(gen, session, &mesh, 0), 1.0f, 0.5f, 0.0f);
-    EXPECT_XYZ(uvwAt(gen, session, &mesh, 1), 1.75f, 1.0f, 0.0f);
-
-    // -1 reads channel 1 (channel 2 on the back side) when asking ShadeData.
-    gen.set("uvw_channel", -1);
-    gen.lifecycle().frameBegin(&session.renderer);
-    EXPECT_XYZ(uvwAt(gen, session, &mesh, 0), 1.125f, 1.0f, 0.0f);
-    EXPECT_XYZ(uvwAt(gen, session, &mesh, 1), 1.0f, 0.5f, 0.0f);
-    gen.stop(session);
-}
-
-TEST(UVWGenChannel, ChannelProviderGetsTheChannelAsSet) {
-    kivohost::RenderSession session;
+// The uvw at a shading point (1, 1, 0) off the surface point, for each way of asking for a
+// channel: B^-1 (1, 1, 0) + uvw0 of the channel read.
+TEST(UVWGenChannel, ChannelChoice) {
     kivohost::MeshShadeData mesh;
     mesh.channels[-1] = channelWith({9.0f, 0.0f, 0.0f, 0.0f});
     mesh.channels[0] = channelWith({8.0f, 0.0f, 0.0f, 0.0f});
-    mesh.channels[1] = channelWith({7.0f, 0.0f, 0.0f, 0.0f});
+    mesh.channels[1] = channelWith({0.125f, 0.0f, 0.0f, 0.0f});
     mesh.channels[2] = channelWith({0.5f, 0.25f, 0.0f, 0.0f}, {2, 0, 0, 0}, {0, 4, 0, 0});
-    mesh.channels[3] = channelWith({6.0f, 0.0f, 0.0f, 0.0f});
-    Instance gen(channelDesc());
-    gen.set("uvw_channel", -1);
-    gen.set("use_double_sided_mode", true);
-    gen.start(session);
-    EXPECT_XYZ(uvwAt(gen, session, &mesh, 0), 10.0f, 1.0f, 0.0f);
-    EXPECT_XYZ(uvwAt(gen, session, &mesh, 1), 9.0f, 1.0f, 0.0f);
-
-    gen.set("uvw_channel", 2);
-    gen.lifecycle().frameBegin(&session.renderer);
-    EXPECT_XYZ(uvwAt(gen, session, &mesh, 0), 1.0f, 0.5f, 0.0f);
-    EXPECT_XYZ(uvwAt(gen, session, &mesh, 1), 7.0f, 1.0f, 0.0f);
-
-    // evalChannelTransform passes uvw_channel unadjusted, whatever the side.
-    ShadingContext sc = contextAt(session, {0, 0, 0, 0});
-    sc.backSide = 1;
-    UVWTransform tm;
-    EXPECT_EQ(gen.uvw().evalChannelTransform(sc, nullptr, tm, 0), 0);
-    EXPECT_EQ(gen.uvw().evalChannelTransform(sc, &mesh, tm, 5), 1);
-    EXPECT_VEC4(tm.c0, 0.5f, 0.0f, 0.0f, 0.0f);
-    EXPECT_XYZ(tm.o, 0.5f, 0.25f, 0.0f);
-    gen.stop(session);
-}
-
-TEST(UVWGenChannel, IdentityWithoutMeshData) {
-    kivohost::RenderSession session;
-    BareShadeData bare;
-    Instance gen(channelDesc());
-    gen.set("uvw_transform", translation(0.5, 0, 0));
-    gen.start(session);
-    int valid = 0;
-    EXPECT_XYZ(uvwAt(gen, session, nullptr, 0, &valid), 1.5f, 1.0f, 0.0f);
-    EXPECT_EQ(valid, 1);
-    EXPECT_XYZ(uvwAt(gen, session, &bare, 1, &valid), 1.5f, 1.0f, 0.0f);
-    EXPECT_EQ(valid, 1);
-    gen.stop(session);
-}
-
-TEST(UVWGenChannel, DegenerateBasisKeepsTheChannelUVW) {
-    kivohost::RenderSession session;
-    kivohost::MeshShadeData mesh;
-    mesh.provider = false;
-    mesh.channels[1] =
+    mesh.channels[3] = channelWith({0.75f, 0.0f, 0.0f, 0.0f});
+    // A degenerate basis gives zero columns and the channel's UVW as the offset.
+    mesh.channels[4] =
         channelWith({0.25f, 0.5f, 0.75f, 0.0f}, {1, 0, 0, 0}, {0, 1, 0, 0}, {1, 1, 0, 0});
-    Instance gen(channelDesc());
-    gen.start(session);
-    ShadingContext sc = contextAt(session, {0, 0, 0, 0});
-    sc.shadeData = &mesh;
-    sc.shadingPoint = {3.0f, -2.0f, 1.0f, 0.0f};
-    sc.dPdx = {1.0f, 1.0f, 1.0f, 0.0f};
-    sc.dPdy = {0.0f, 2.0f, 0.0f, 0.0f};
-    Vector4f out[3];
-    EXPECT_EQ(gen.uvw().evalUVWDerivs(sc, out), 1);
-    EXPECT_XYZ(out[0], 0.25f, 0.5f, 0.75f);
-    EXPECT_XYZ(out[1], 0.0f, 0.0f, 0.0f);
-    EXPECT_XYZ(out[2], 0.0f, 0.0f, 0.0f);
-    gen.stop(session);
+    BareShadeData bare;
+    const struct {
+        Data data;
+        int channel;
+        bool doubleSided;
+        int backSide;
+        float u, v, w;
+    } cases[] = {
+        // The ShadeData basis: -1 reads channel 1; the back side reads the next channel only
+        // in double-sided mode.
+        {Data::Mesh, 2, false, 0, 1.0f, 0.5f, 0.0f},
+        {Data::Mesh, 2, false, 1, 1.0f, 0.5f, 0.0f},
+        {Data::Mesh, 2, true, 1, 1.75f, 1.0f, 0.0f},
+        {Data::Mesh, -1, true, 0, 1.125f, 1.0f, 0.0f},
+        {Data::Mesh, -1, true, 1, 1.0f, 0.5f, 0.0f},
+        {Data::Mesh, 4, false, 0, 0.25f, 0.5f, 0.75f},
+        // A channel provider gets the channel as set, -1 included.
+        {Data::Provider, -1, true, 0, 10.0f, 1.0f, 0.0f},
+        {Data::Provider, -1, true, 1, 9.0f, 1.0f, 0.0f},
+        {Data::Provider, 2, true, 0, 1.0f, 0.5f, 0.0f},
+        {Data::Provider, 2, true, 1, 1.75f, 1.0f, 0.0f},
+        // Without mesh data the raw transform is the identity.
+        {Data::None, 2, true, 1, 1.0f, 1.0f, 0.0f},
+        {Data::Bare, 2, true, 1, 1.0f, 1.0f, 0.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "data " << int(c.data) << " channel " << c.channel << " double-sided "
+                     << c.doubleSided << " back " << c.backSide);
+        kivohost::RenderSession session;
+        Instance gen(channelDesc());
+        gen.set("uvw_channel", c.channel);
+        gen.set("use_double_sided_mode", c.doubleSided);
+        gen.start(session);
+        mesh.provider = c.data == Data::Provider;
+        ShadingContext sc = contextAt(session, {0, 0, 0, 0});
+        sc.shadingPoint = {1.0f, 1.0f, 0.0f, 0.0f};
+        sc.shadeData = c.data == Data::None   ? nullptr
+                       : c.data == Data::Bare ? static_cast<const KivoShadeData*>(&bare)
+                                              : &mesh;
+        sc.backSide = c.backSide;
+        Vector4f uvw;
+        EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
+        EXPECT_XYZ(uvw, c.u, c.v, c.w);
+        gen.stop(session);
+    }
 }
 
 TEST(UVWGenChannel, ConnectedGeneratorTakesPrecedence) {
@@ -253,8 +181,8 @@ TEST(UVWGenChannel, ConnectedGeneratorTakesPrecedence) {
     // An input that reports its point invalid makes this one invalid, with the input's
     // transform as it came.
     input.set("crop_u", 1);
-    input.lifecycle().frameBegin(&session.renderer);
-    gen.lifecycle().frameBegin(&session.renderer);
+    input.restart(session);
+    gen.restart(session);
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 0);
     EXPECT_XYZ(uvw, 3.0f, 14.0f, 5.0f);
     gen.stop(session);
@@ -265,6 +193,7 @@ TEST(UVWGenChannel, ChannelInterface) {
     kivohost::RenderSession session;
     Instance gen(channelDesc());
     gen.set("uvw_channel", -1);
+    gen.set("use_double_sided_mode", true);
     gen.set("wrap_u", 2);
     gen.set("wrap_v", 1);
     gen.set("crop_u", 1);
@@ -288,6 +217,16 @@ TEST(UVWGenChannel, ChannelInterface) {
     EXPECT_EQ(channel.getStaticTransform(tm), &tm);
     EXPECT_VEC4(tm.c0, 2.0f, 0.0f, 0.0f, 0.0f);
     EXPECT_VEC4(tm.o, 12.0f, 2.0f, 3.0f, 3.0f);
+
+    // evalChannelTransform asks a provider for uvw_channel as set, whatever the side.
+    kivohost::MeshShadeData mesh;
+    mesh.channels[-1] = channelWith({0.5f, 0.25f, 0.0f, 0.0f}, {2, 0, 0, 0}, {0, 4, 0, 0});
+    ShadingContext sc = contextAt(session, {0, 0, 0, 0});
+    sc.backSide = 1;
+    EXPECT_EQ(gen.uvw().evalChannelTransform(sc, nullptr, tm, 0), 0);
+    EXPECT_EQ(gen.uvw().evalChannelTransform(sc, &mesh, tm, 5), 1);
+    EXPECT_VEC4(tm.c0, 0.5f, 0.0f, 0.0f, 0.0f);
+    EXPECT_XYZ(tm.o, 0.5f, 0.25f, 0.0f);
     gen.stop(session);
 
     // Motion blur: the static transform is the frame's first sample.
@@ -303,41 +242,33 @@ TEST(UVWGenChannel, ChannelInterface) {
     gen.stop(session);
 }
 
-const char* const defaultChannelText =
-    "uvw_transform "
-    "1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0."
-    "000000,0.000000\n"
-    "wrap 0,0,0\n"
-    "crop 0,0,0\n"
-    "map_channel 1\n"
-    "duvw_scale 1.000000\n";
-
 TEST(UVWGenChannel, GpuTextDefaults) {
     kivohost::RenderSession session;
     Instance gen(channelDesc());
     gen.start(session);
-    auto& rt = *static_cast<RTTexInterface*>(gen.get()->getInterface(EXT_RTTEX));
-    ShaderSource source;
     GPUDataRecord record;
     record.objectSpaceFlag = 1;
-    EXPECT_EQ(rt.emitRTSource("", "uvw", "MaterialDescriptor", source, record), 1);
-    EXPECT_STREQ(source.text(), defaultChannelText);
+    EXPECT_EQ(gpuText(gen.rt(), "", record),
+              "uvw_transform 1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,"
+              "0.000000,1.000000,0.000000,0.000000,0.000000\n"
+              "wrap 0,0,0\n"
+              "crop 0,0,0\n"
+              "map_channel 1\n"
+              "duvw_scale 1.000000\n");
     EXPECT_EQ(record.objectSpaceFlag, 0);
 
     // Any other kind writes nothing.
-    ShaderSource other;
     GPUDataRecord untouched;
     untouched.objectSpaceFlag = 1;
-    EXPECT_EQ(rt.emitRTSource("", "uvw", "materialDescriptor", other, untouched), 0);
-    EXPECT_EQ(rt.emitRTSource("", "uvw", nullptr, other, untouched), 0);
-    EXPECT_EQ(other.size(), 0u);
+    for (const char* kind : {"materialDescriptor", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(gpuText(gen.rt(), "", untouched, kind, 0), "");
+    }
     EXPECT_EQ(untouched.objectSpaceFlag, 1);
     gen.stop(session);
 
     // An instance without a parameter list has nothing to describe.
     UVWGenChannel bare(nullptr);
-    EXPECT_EQ(bare.emitRTSource("", "uvw", "MaterialDescriptor", other, untouched), 0);
-    EXPECT_EQ(other.size(), 0u);
+    EXPECT_EQ(gpuText(bare, "", untouched, "MaterialDescriptor", 0), "");
 }
 
 TEST(UVWGenChannel, GpuTextWithInputAfterOwnLines) {
@@ -365,25 +296,21 @@ TEST(UVWGenChannel, GpuTextWithInputAfterOwnLines) {
     input.start(session);
     gen.start(session);
 
-    auto& rt = *static_cast<RTTexInterface*>(gen.get()->getInterface(EXT_RTTEX));
-    ShaderSource source;
     GPUDataRecord record;
-    EXPECT_EQ(rt.emitRTSource("", "uvw", "MaterialDescriptor", source, record), 1);
-    const std::string expected =
-        "uvw_transform "
-        "0.000000,1.000000,0.000000,-1.000000,0.000000,0.000000,0.000000,0.000000,2.000000,1."
-        "500000,0.250000,0.000000\n"
-        "wrap 2,1,0\n"
-        "crop 1,0,1\n"
-        "map_channel -1\n"
-        "duvw_scale 2.500000\n"
-        "uvw_transform "
-        "1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,0.000000,1.000000,7."
-        "000000,8.000000,9.000000\n"
-        "wrap 1,1,1\n"
-        "crop 0,0,0\n"
-        "map_channel -5\n";
-    EXPECT_EQ(std::string(source.text()), expected);
+    EXPECT_EQ(gpuText(gen.rt(), "", record),
+              "uvw_transform "
+              "0.000000,1.000000,0.000000,-1.000000,0.000000,0.000000,0.000000,0.000000,2.000000,"
+              "1.500000,0.250000,0.000000\n"
+              "wrap 2,1,0\n"
+              "crop 1,0,1\n"
+              "map_channel -1\n"
+              "duvw_scale 2.500000\n"
+              "uvw_transform "
+              "1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,0.000000,1.000000,"
+              "7.000000,8.000000,9.000000\n"
+              "wrap 1,1,1\n"
+              "crop 0,0,0\n"
+              "map_channel -5\n");
     gen.stop(session);
     input.stop(session);
 }

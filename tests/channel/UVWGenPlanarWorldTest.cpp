@@ -34,7 +34,6 @@ TEST(UVWGenPlanarWorld, DescriptorAndInterfaces) {
         PluginInterface* iface = gen.get()->getInterface(id);
         ASSERT_NE(iface, nullptr) << id;
         EXPECT_EQ(iface->getInterfaceID(), id);
-        EXPECT_EQ(iface->getPlugin(), gen.get());
     }
     EXPECT_EQ(gen.get()->getInterface(EXT_UVWGENCHANNEL), nullptr);
 }
@@ -71,42 +70,17 @@ TEST(UVWGenPlanarWorld, WorldPositionOfTheShadedPoint) {
     EXPECT_XYZ(worldUVW(session, sc), 1.0f, 2.0f, 3.5f);
 }
 
-TEST(UVWGenPlanarWorld, ThroughTheSharedChain) {
-    kivohost::RenderSession session;
-    session.frame.sceneOrigin = {100.25, 0.0, 0.0};
-    Instance gen(planarWorldDesc());
-    gen.set("wrap_mode", 1);
-    gen.set("wrap_u", 1);
-    gen.set("uvw_transform", transformOf({1, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 1, 0}, {0, 0, 0}));
-    gen.set("duvw_scale", 3.0f);
-    gen.start(session);
-    ShadingContext sc = contextAt(session, {0.5f, 1.0f, 0.0f, 0.0f});
-    sc.dPdx = {1.0f, 1.0f, 0.0f, 0.0f};
-    Vector4f out[3];
-    EXPECT_EQ(gen.uvw().evalUVWDerivs(sc, out), 1);
-    EXPECT_XYZ(out[0], 0.75f, 2.0f, 0.0f);
-    EXPECT_XYZ(out[1], 3.0f, 6.0f, 0.0f);
-    gen.stop(session);
-}
-
 TEST(UVWGenPlanarWorld, GpuText) {
     kivohost::RenderSession session;
     Instance gen(planarWorldDesc());
+    const std::string defaults = "uvw_transform 1.000000,0.000000,0.000000,0.000000,1.000000,"
+                                 "0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,0.000000\n"
+                                 "wrap 0,0,0\ncrop 0,0,0\nmap_channel -5\n";
     gen.start(session);
-    auto& rt = *static_cast<RTTexInterface*>(gen.get()->getInterface(EXT_RTTEX));
-    const std::string identityLine =
-        "uvw_transform "
-        "1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,"
-        "0.000000,0.000000\n";
-    {
-        ShaderSource source;
-        GPUDataRecord record;
-        record.objectSpaceFlag = 1;
-        EXPECT_EQ(rt.emitRTSource("", "uvw", "MaterialDescriptor", source, record), 1);
-        EXPECT_EQ(std::string(source.text()),
-                  identityLine + "wrap 0,0,0\ncrop 0,0,0\nmap_channel -5\n");
-        EXPECT_EQ(record.objectSpaceFlag, 0);
-    }
+    GPUDataRecord record;
+    record.objectSpaceFlag = 1;
+    EXPECT_EQ(gpuText(gen.rt(), "", record), defaults);
+    EXPECT_EQ(record.objectSpaceFlag, 0);
     gen.stop(session);
 
     gen.set("uvw_transform", transformOf({2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {-1, 0, 0.5}));
@@ -116,41 +90,19 @@ TEST(UVWGenPlanarWorld, GpuText) {
     gen.set("tex_transform", translation(9, 9, 9));
     gen.set("duvw_scale", 4.0f);
     gen.start(session);
-    const std::string lines =
-        "uvw_transform "
-        "2.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,0.000000,1.000000,-1."
-        "000000,0.000000,0.500000\n"
-        "wrap 0,0,2\n"
-        "crop 0,1,0\n";
-    {
-        ShaderSource source;
-        GPUDataRecord record;
-        EXPECT_EQ(rt.emitRTSource("uvw_baked", "uvw", "MaterialDescriptor", source, record), 1);
-        EXPECT_EQ(std::string(source.text()), lines);
-    }
-    {
-        ShaderSource source;
-        GPUDataRecord record;
-        EXPECT_EQ(rt.emitRTSource("uvw_coords", "uvw", "MaterialDescriptor", source, record), 1);
-        EXPECT_EQ(std::string(source.text()), lines + "map_channel -5\n");
-    }
-    {
-        ShaderSource source;
-        GPUDataRecord record;
-        record.objectSpaceFlag = 1;
-        EXPECT_EQ(rt.emitRTSource("", "uvw", "Material", source, record), 0);
-        EXPECT_EQ(source.size(), 0u);
-        EXPECT_EQ(record.objectSpaceFlag, 1);
-    }
+    const std::string lines = "uvw_transform 2.000000,0.000000,0.000000,0.000000,1.000000,"
+                              "0.000000,0.000000,0.000000,1.000000,-1.000000,0.000000,0.500000\n"
+                              "wrap 0,0,2\ncrop 0,1,0\n";
+    EXPECT_EQ(gpuText(gen.rt(), "uvw_baked", record), lines);
+    EXPECT_EQ(gpuText(gen.rt(), "uvw_coords", record), lines + "map_channel -5\n");
+    record.objectSpaceFlag = 1;
+    EXPECT_EQ(gpuText(gen.rt(), "", record, "Material", 0), "");
+    EXPECT_EQ(record.objectSpaceFlag, 1);
     gen.stop(session);
 
     // No parameter list is needed for the text.
     UVWGenPlanarWorld bare(nullptr);
-    ShaderSource source;
-    GPUDataRecord record;
-    EXPECT_EQ(bare.emitRTSource(nullptr, "uvw", "MaterialDescriptor", source, record), 1);
-    EXPECT_EQ(std::string(source.text()),
-              identityLine + "wrap 0,0,0\ncrop 0,0,0\nmap_channel -5\n");
+    EXPECT_EQ(gpuText(bare, nullptr, record), defaults);
 }
 
 } // namespace
