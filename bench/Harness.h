@@ -157,6 +157,7 @@ void addChannelCases(Bench& bench);
 void addSpatialCases(Bench& bench);
 void addEnvironmentCases(Bench& bench);
 void addProjectionCases(Bench& bench);
+void addMultiProjectionCases(Bench& bench);
 void addOstrelCases(Bench& bench);
 
 } // namespace bench

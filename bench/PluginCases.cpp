@@ -10,6 +10,7 @@
 #include "ostrel/UVWGenOstrel.h"
 #include "projection/ImageProjection.h"
 #include "projection/ProjectionMapping.h"
+#include "projection/TexMultiProjection.h"
 #include "projection/UVWGenProjection.h"
 #include "scene/ScenePlugins.h"
 #include "spatial/UVWGenExplicit.h"
@@ -326,6 +327,43 @@ void addProjectionCases(Bench& bench) {
     math.placement.invHeight = inverse.y;
     c.direct =
         std::make_unique<DirectPath>(directPath<PerspectiveMath, perspectiveUVW>(std::move(math)));
+}
+
+void addMultiProjectionCases(Bench& bench) {
+    static TexMultiProjectionDesc desc;
+    static UVWGenProjectionDesc projectionDesc;
+    const Vector3d& origin = bench.scene.renderer().frameData->sceneOrigin;
+    for (int count : {2, 8}) {
+        // Cameras on a circle around the points, each with a checker projected from it and a
+        // recorded depth.
+        std::vector<ParamValue> colors, depths;
+        for (int i = 0; i < count; ++i) {
+            const float angle = 6.2831853f * float(i) / float(count);
+            PluginInstance& projection = bench.create(projectionDesc);
+            projection.set("type", int(PROJ_SPHERICAL));
+            projection.set("uvw_transform",
+                           Transform{Matrix3x3f{},
+                                     {origin.x + 20.0 * std::cos(angle),
+                                      origin.y + 20.0 * std::sin(angle), origin.z}});
+            projection.start();
+            PluginInstance& color = bench.create(sceneTexture("TexChecker"));
+            color.set("uvwgen", projection.plugin());
+            color.start();
+            PluginInstance& depth = bench.create(sceneTexture("TexConstant"));
+            depth.set("color", AColor{18.0f, 18.0f, 18.0f, 1.0f});
+            depth.start();
+            colors.emplace_back(color.plugin());
+            depths.emplace_back(depth.plugin());
+        }
+        PluginInstance& multi = bench.create(desc);
+        multi.setList("color_textures", colors);
+        multi.setList("zdepth_textures", depths);
+        multi.start();
+        Case& c = bench.addCase("multi_projection/" + std::to_string(count), {}, {Op::Color});
+        c.texture = multi.iface<TextureInterface>(EXT_TEXTURE);
+        c.cached = true;
+        c.growsOnFirstUse = true;
+    }
 }
 
 void addOstrelCases(Bench& bench) {

@@ -114,8 +114,9 @@ public:
     }
 
     std::string scaling() {
-        const double one = results.throughput(threadsName(c), 1);
-        const double two = results.throughput(threadsName(c), 2);
+        const auto wall = SummaryReporter::Clock::Wall;
+        const double one = results.throughput(threadsName(c), 1, wall);
+        const double two = results.throughput(threadsName(c), kRenderThreads, wall);
         if (one <= 0.0 || two <= 0.0) {
             return "";
         }
@@ -141,7 +142,7 @@ public:
 
 private:
     double nsPerCall(const std::string& name) const {
-        const double rate = results.throughput(name);
+        const double rate = results.throughput(name, 1, SummaryReporter::Clock::Cpu);
         return rate > 0.0 ? 1e9 / rate : 0.0;
     }
 
@@ -180,18 +181,31 @@ Op scalingOp(const Case& c) {
 
 void SummaryReporter::ReportRuns(const std::vector<Run>& runs) {
     for (const Run& run : runs) {
-        const auto rate = run.counters.find("items_per_second");
-        if (run.run_type == Run::RT_Iteration && !run.error_occurred &&
-            rate != run.counters.end()) {
-            rates[{run.run_name.function_name, int(run.threads)}] = rate->second.value;
+        const bool minimum = run.run_type == Run::RT_Aggregate && run.aggregate_name == "min";
+        const std::pair<std::string, int> key{run.run_name.function_name, int(run.threads)};
+        if (run.error_occurred || !(minimum || run.run_type == Run::RT_Iteration) ||
+            (!minimum && passTimes.count(key) != 0)) {
+            continue;
         }
+        // Time units are nanoseconds unless a benchmark asks otherwise; none does.
+        passTimes[key] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
     }
     ConsoleReporter::ReportRuns(runs);
 }
 
-double SummaryReporter::throughput(const std::string& name, int threads) const {
-    const auto it = rates.find({name, threads});
-    return it == rates.end() ? 0.0 : it->second;
+double SummaryReporter::throughput(const std::string& name, int threads, Clock clock) const {
+    const auto it = passTimes.find({name, threads});
+    if (it == passTimes.end()) {
+        return 0.0;
+    }
+    // A run on several threads reports the wall time of all its threads' passes divided by
+    // the number of passes, so one pass's contexts over it is the throughput of all threads.
+    const double ns = clock == Clock::Wall ? it->second.realNs : it->second.cpuNs;
+    return ns > 0.0 ? double(kContextCount) * 1e9 / ns : 0.0;
+}
+
+double minimumOf(const std::vector<double>& values) {
+    return values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
 }
 
 std::string loadAverages() {

@@ -30,17 +30,28 @@ struct CaseCheck {
     int directMismatches = 0;
 };
 
-// Forwards every run to the console and keeps its throughput.
+// Forwards every run to the console and keeps its time per pass: the "min" aggregate when
+// the benchmarks are repeated (the run least disturbed by other work on the machine), else
+// the single run.
 class SummaryReporter final : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override;
 
-    // Evaluations per second of a benchmark at a thread count; 0 when it did not run.
-    double throughput(const std::string& name, int threads = 1) const;
+    // Evaluations per second of a benchmark at a thread count, over all its threads, from its
+    // CPU time or (for runs on several threads) its wall time; 0 when it did not run.
+    enum class Clock { Cpu, Wall };
+    double throughput(const std::string& name, int threads, Clock clock) const;
 
 private:
-    std::map<std::pair<std::string, int>, double> rates;
+    struct Times {
+        double realNs;
+        double cpuNs;
+    };
+    std::map<std::pair<std::string, int>, Times> passTimes;
 };
+
+// The statistic the summary reads from repeated runs.
+double minimumOf(const std::vector<double>& values);
 
 // The machine's load averages (1, 5, 15 minutes) as /proc/loadavg gives them.
 std::string loadAverages();

@@ -16,8 +16,8 @@ using namespace bench;
 using KUtils::ShadingContext;
 
 using CaseSetup = void (*)(Bench&);
-constexpr CaseSetup kSetups[] = {addChannelCases, addSpatialCases, addEnvironmentCases,
-                                 addProjectionCases, addOstrelCases};
+constexpr CaseSetup kSetups[] = {addChannelCases,    addSpatialCases,         addEnvironmentCases,
+                                 addProjectionCases, addMultiProjectionCases, addOstrelCases};
 
 long long allocationsDuring(const Case& c, std::vector<ShadingContext>& contexts) {
     const std::size_t before = kivohost::allocationCount();
@@ -55,24 +55,28 @@ CaseCheck check(const Case& c) {
     return result;
 }
 
+// Every benchmark also reports the minimum over repetitions (--benchmark_repetitions).
+benchmark::internal::Benchmark* withMinimum(benchmark::internal::Benchmark* b) {
+    return b->ComputeStatistics("min", minimumOf);
+}
+
+template <class Body>
+benchmark::internal::Benchmark* add(const std::string& name, Body body) {
+    return withMinimum(benchmark::RegisterBenchmark(name.c_str(), body));
+}
+
 void registerCase(const Case& c) {
     for (Op op : c.ops) {
-        benchmark::RegisterBenchmark(missName(c, op).c_str(), [&c, op](benchmark::State& state) {
-            runPlugin(state, c, op, Stamps::Fresh);
-        });
+        add(missName(c, op), [&c, op](benchmark::State& s) { runPlugin(s, c, op, Stamps::Fresh); });
         if (c.cached) {
-            benchmark::RegisterBenchmark(hitName(c, op).c_str(), [&c, op](benchmark::State& s) {
-                runPlugin(s, c, op, Stamps::Same);
-            });
+            add(hitName(c, op),
+                [&c, op](benchmark::State& s) { runPlugin(s, c, op, Stamps::Same); });
         }
     }
     if (c.direct) {
-        benchmark::RegisterBenchmark(directName(c).c_str(),
-                                     [&c](benchmark::State& state) { runDirect(state, c); });
+        add(directName(c), [&c](benchmark::State& s) { runDirect(s, c); });
     }
-    benchmark::RegisterBenchmark(
-        threadsName(c).c_str(),
-        [&c](benchmark::State& state) { runPlugin(state, c, scalingOp(c), Stamps::Fresh); })
+    add(threadsName(c), [&c](benchmark::State& s) { runPlugin(s, c, scalingOp(c), Stamps::Fresh); })
         ->Threads(1)
         ->Threads(kRenderThreads)
         ->UseRealTime();
