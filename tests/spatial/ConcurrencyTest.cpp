@@ -4,6 +4,7 @@
 #include "spatial/UVWGenExplicit.h"
 #include "spatial/UVWGenObject.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -30,16 +31,12 @@ Result evaluate(UVWGenInterface& gen, const ShadingContext& sc) {
     return r;
 }
 
-bool same(const Vector4f& a, const Vector4f& b) {
-    return a.x == b.x && a.y == b.y && a.z == b.z && a.w == b.w;
-}
+// Floats only, no padding: equal results are equal bytes.
 bool same(const Result& a, const Result& b) {
-    return same(a.uvw, b.uvw) && same(a.derivs[0], b.derivs[0]) && same(a.derivs[1], b.derivs[1]) &&
-           same(a.derivs[2], b.derivs[2]) && same(a.tm.c0, b.tm.c0) && same(a.tm.c1, b.tm.c1) &&
-           same(a.tm.c2, b.tm.c2) && same(a.tm.o, b.tm.o);
+    return std::memcmp(&a, &b, sizeof(Result)) == 0;
 }
 
-TEST(SpatialConcurrency, ManyThreadsMatchOneThread) {
+TEST(SpatialConcurrency, ManyThreadsMatchOneThreadAndTexturesSeeEachContext) {
     kivohost::ShadedInstance instance;
     instance.objectSpace = UVWTransform{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 2, 2}, {1, 2, 3, 3}};
     kivohost::ColorTexture color(
@@ -86,6 +83,12 @@ TEST(SpatialConcurrency, ManyThreadsMatchOneThread) {
             expected.push_back(evaluate(*gen, sc));
         }
     }
+    // The textures see each caller's context: at point 5, (5, 1, 15) from the colour and
+    // (1.25, 0, 118) from the separate inputs; at point 3, (3, 0, 9) and (0.75, 0, 122).
+    spatialtest::expectXYZ(expected[5 * 3 + 1].uvw, 5, 1, 15);
+    spatialtest::expectXYZ(expected[5 * 3 + 2].tm.o, 1.25f, 0, 118);
+    spatialtest::expectXYZ(expected[3 * 3 + 1].derivs[0], 3, 0, 9);
+    spatialtest::expectXYZ(expected[3 * 3 + 2].uvw, 0.75f, 0, 122);
 
     constexpr int threads = 8, rounds = 50;
     std::vector<int> mismatches(threads, 0);

@@ -8,6 +8,7 @@
 #include "sdk/ParamValues.h"
 
 #include <gtest/gtest.h>
+#include <string>
 
 namespace spatialtest {
 
@@ -16,6 +17,14 @@ inline void expectXYZ(const KUtils::Vector4f& v, float x, float y, float z) {
     EXPECT_EQ(v.x, x);
     EXPECT_EQ(v.y, y);
     EXPECT_EQ(v.z, z);
+}
+
+// The text one emitRTSource call for the given kind writes, checking the call's result.
+inline std::string gpuText(KUtils::RTTexInterface& rt, const char* kind, KUtils::GPUDataRecord& gpu,
+                           int expected) {
+    KUtils::ShaderSource source;
+    EXPECT_EQ(rt.emitRTSource("", "uvw", kind, source, gpu), expected) << (kind ? kind : "null");
+    return source.text();
 }
 
 class PluginHarness {

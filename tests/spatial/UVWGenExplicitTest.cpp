@@ -17,18 +17,13 @@ using spatialtest::PluginHarness;
 
 UVWGenExplicitDesc explicitDesc;
 
-PluginBase* connect(PluginBase& texture) {
-    return &texture;
-}
-
 TEST(UVWGenExplicit, DescriptorAndParameters) {
     EXPECT_STREQ(explicitDesc.getName(), "UVWGenExplicit");
     EXPECT_EQ(explicitDesc.getPluginID(), 2005122900u);
     EXPECT_STREQ(explicitDesc.getDescription(),
                  "UVW generator that uses UVW values from a color texture or separate grayscale "
                  "textures [gpuSupport=(partial)]");
-    EXPECT_TRUE(explicitDesc.supportsInterface(0x7776FFFF));
-    EXPECT_TRUE(explicitDesc.supportsInterface(2014021801));
+    EXPECT_TRUE(explicitDesc.supportsInterface(EXT_UVWGEN));
     EXPECT_FALSE(explicitDesc.supportsInterface(EXT_TEXTURE));
 
     const KivoParameterListDesc& params = *explicitDesc.getParamListDesc();
@@ -41,16 +36,6 @@ TEST(UVWGenExplicit, DescriptorAndParameters) {
         EXPECT_EQ(params.getParamDefType(i), types[i]) << names[i];
         EXPECT_EQ(params.getParamDefCount(i), -1) << names[i];
     }
-    EXPECT_STREQ(params.getParamDefDescription(0),
-                 "Explicit U input to replace the U value from shaded geometry");
-    EXPECT_STREQ(params.getParamDefDescription(1),
-                 "Explicit V input to replace the V value from shaded geometry");
-    EXPECT_STREQ(params.getParamDefDescription(2),
-                 "Explicit W input to replace the W value from shaded geometry");
-    EXPECT_STREQ(params.getParamDefDescription(3),
-                 "Explicit UVW input to replace the UVW value from shaded geometry");
-    EXPECT_STREQ(params.getParamDefDescription(4),
-                 "Choose which inputs to use (0 - Auto, 1 - \"uvw\", 2 - \"u\"/\"v\"/\"w\")");
     EXPECT_STREQ(params.getParamDefHints(0), "gpuSupport=(full)");
     EXPECT_STREQ(params.getParamDefHints(2), "gpuSupport=(full)");
     EXPECT_STREQ(params.getParamDefHints(3), "gpuSupport=(none)");
@@ -62,10 +47,7 @@ TEST(UVWGenExplicit, DescriptorAndParameters) {
     KivoParameterList& list = *paramListOf(h.plugin);
     EXPECT_EQ(list.getParam("u")->getFloat(0, 0.0), 0.0f);
     const AColor uvw = list.getParam("uvw")->getColor(0, 0.0);
-    EXPECT_EQ(uvw.r, 0.0f);
-    EXPECT_EQ(uvw.g, 0.0f);
-    EXPECT_EQ(uvw.b, 0.0f);
-    EXPECT_EQ(uvw.a, 1.0f);
+    EXPECT_TRUE(uvw.r == 0.0f && uvw.g == 0.0f && uvw.b == 0.0f && uvw.a == 1.0f);
     EXPECT_EQ(list.getParam("useSeparateParams")->getInt(0, 0.0), 0);
 }
 
@@ -85,25 +67,20 @@ Source describedSource(int mode, bool colorConnected) {
 TEST(UVWGenExplicit, EveryModeWithEveryCombinationOfInputs) {
     for (int mode : {0, 1, 2, 5, -1}) {
         for (int inputs = 0; inputs < 16; ++inputs) {
-            const bool hasColor = inputs & 8, hasU = inputs & 1, hasV = inputs & 2,
-                       hasW = inputs & 4;
+            const bool hasU = inputs & 1, hasV = inputs & 2, hasW = inputs & 4,
+                       hasColor = inputs & 8;
             SCOPED_TRACE("mode " + std::to_string(mode) + " inputs " + std::to_string(inputs));
             ColorTexture color(AColor{0.25f, 0.5f, 0.75f, 1.0f});
             FloatTexture u(0.125f), v(0.375f), w(0.625f);
 
             PluginHarness h(explicitDesc);
             h.set("useSeparateParams", mode);
-            if (hasColor) {
-                h.set("uvw", connect(color));
-            }
-            if (hasU) {
-                h.set("u", connect(u));
-            }
-            if (hasV) {
-                h.set("v", connect(v));
-            }
-            if (hasW) {
-                h.set("w", connect(w));
+            PluginBase* textures[] = {&u, &v, &w, &color};
+            const char* names[] = {"u", "v", "w", "uvw"};
+            for (int k = 0; k < 4; ++k) {
+                if (inputs & (1 << k)) {
+                    h.set(names[k], textures[k]);
+                }
             }
             h.beginFrame();
 
@@ -150,49 +127,6 @@ TEST(UVWGenExplicit, EveryModeWithEveryCombinationOfInputs) {
     }
 }
 
-TEST(UVWGenExplicit, TexturesSeeTheCallersContext) {
-    ColorTexture color(
-        [](const ShadingContext& sc) {
-            return AColor{sc.shadingPoint.x, sc.imageX, sc.shadingPoint.z * 2.0f, 1.0f};
-        },
-        AColor{}, AColor{1, 1, 1, 1}, "color_from_context\n");
-    FloatTexture u([](const ShadingContext& sc) { return sc.shadingPoint.y + 1.0f; }, "u\n");
-    FloatTexture w([](const ShadingContext& sc) { return sc.imageY; }, "w\n");
-
-    PluginHarness h(explicitDesc);
-    h.set("uvw", connect(color));
-    h.set("u", connect(u));
-    h.set("w", connect(w));
-    h.beginFrame();
-
-    ShadingContext a = h.context();
-    a.shadingPoint = {1, 2, 3, 0};
-    a.imageX = 10;
-    a.imageY = 20;
-    ShadingContext b = a;
-    b.shadingPoint = {-4, 0.5f, 0.25f, 0};
-    b.imageX = 7;
-    b.imageY = 8;
-
-    Vector4f uvw;
-    h.uvwGen().evalUVW(a, uvw);
-    expectXYZ(uvw, 1, 10, 6);
-    EXPECT_EQ(uvw.w, 6.0f);
-    h.uvwGen().evalUVW(b, uvw);
-    expectXYZ(uvw, -4, 7, 0.5f);
-
-    h.set("useSeparateParams", 2);
-    h.beginFrame();
-    UVWTransform tm;
-    h.uvwGen().evalUVWTransform(a, tm);
-    expectXYZ(tm.o, 3, 0, 20);
-    h.uvwGen().evalUVWTransform(b, tm);
-    expectXYZ(tm.o, 1.5f, 0, 8);
-    EXPECT_EQ(color.evaluations(), 2u);
-    EXPECT_EQ(u.evaluations(), 2u);
-    EXPECT_EQ(w.evaluations(), 2u);
-}
-
 const std::string zeroColor = "color 0.000000 0.000000 0.000000 0.000000\n";
 
 TEST(UVWGenExplicit, GpuTextDescribesTheSeparateInputs) {
@@ -227,11 +161,9 @@ TEST(UVWGenExplicit, GpuTextDescribesTheSeparateInputs) {
         }
         h.beginFrame();
 
-        ShaderSource source;
         GPUDataRecord gpu;
         gpu.objectSpaceFlag = 5;
-        EXPECT_EQ(h.rtTex().emitRTSource("", "explicit", "MaterialDescriptor", source, gpu), 1);
-        EXPECT_EQ(std::string(source.text()), c.text);
+        EXPECT_EQ(spatialtest::gpuText(h.rtTex(), "MaterialDescriptor", gpu, 1), c.text);
         EXPECT_EQ(gpu.objectSpaceFlag, 0);
     }
     // Every connected float texture was asked once for its colour output in each case it
@@ -247,27 +179,22 @@ TEST(UVWGenExplicit, GpuTextOnlyForMaterialDescriptors) {
     FloatTexture u(0.125f);
     u.objectSpaceFlag = 1;
     PluginHarness h(explicitDesc);
-    h.set("u", connect(u));
+    h.set("u", &u);
     h.beginFrame();
-
+    GPUDataRecord gpu;
     for (const char* kind : {"materialdescriptor", "MaterialDescriptor2", "Material", "",
                              static_cast<const char*>(nullptr)}) {
-        ShaderSource source;
-        GPUDataRecord gpu;
         gpu.objectSpaceFlag = 7;
-        EXPECT_EQ(h.rtTex().emitRTSource("", "explicit", kind, source, gpu), 0);
-        EXPECT_EQ(source.size(), 0u);
+        EXPECT_EQ(spatialtest::gpuText(h.rtTex(), kind, gpu, 0), "");
         EXPECT_EQ(gpu.objectSpaceFlag, 7);
     }
     EXPECT_TRUE(u.rtRequests().empty());
 
     // Unlike the object generator it describes itself even without a parameter list.
     UVWGenExplicit bare(nullptr);
-    ShaderSource source;
-    GPUDataRecord gpu;
-    EXPECT_EQ(bare.emitRTSource("", "explicit", "MaterialDescriptor", source, gpu), 1);
-    EXPECT_EQ(std::string(source.text()), zeroColor + "subtex\n" + zeroColor + "subtex\n" +
-                                              zeroColor + "subtex\n" + "map_channel -2\n");
+    EXPECT_EQ(spatialtest::gpuText(bare, "MaterialDescriptor", gpu, 1),
+              zeroColor + "subtex\n" + zeroColor + "subtex\n" + zeroColor + "subtex\n" +
+                  "map_channel -2\n");
 }
 
 } // namespace

@@ -24,19 +24,6 @@ Transform userTransform() {
     return t;
 }
 
-// Object space: a quarter turn about z, z doubled, then moved by (1,2,3).
-kivohost::ShadedInstance rotatedInstance() {
-    kivohost::ShadedInstance instance;
-    instance.objectSpace = UVWTransform{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 2, 2}, {1, 2, 3, 3}};
-    return instance;
-}
-
-void fillPoint(ShadingContext& sc) {
-    sc.shadingPoint = {1, 2, 3, 0};
-    sc.dPdx = {0.5f, 0, 0, 0};
-    sc.dPdy = {0, 0.25f, 1, 0};
-}
-
 TEST(UVWGenObject, DescriptorAndParameters) {
     EXPECT_STREQ(objectDesc.getName(), "UVWGenObject");
     EXPECT_EQ(objectDesc.getPluginID(), 2006012002u);
@@ -46,23 +33,19 @@ TEST(UVWGenObject, DescriptorAndParameters) {
     EXPECT_TRUE(objectDesc.supportsInterface(0x7776FFFF));
     EXPECT_TRUE(objectDesc.supportsInterface(2014021801));
     EXPECT_FALSE(objectDesc.supportsInterface(EXT_RTTEX));
-    EXPECT_FALSE(objectDesc.supportsInterface(0));
 
     const KivoParameterListDesc& params = *objectDesc.getParamListDesc();
     ASSERT_EQ(params.getNumParamDefs(), 2);
     EXPECT_STREQ(params.getParamDefName(0), "uvw_transform");
     EXPECT_EQ(params.getParamDefType(0), ParamType::Transform);
     EXPECT_EQ(params.getParamDefWorldSpace(0), 0);
-    EXPECT_EQ(params.getParamDefCount(0), -1);
-    EXPECT_STREQ(params.getParamDefDescription(0),
-                 "Transformation applied to the original UVW values from the geometry");
     EXPECT_STREQ(params.getParamDefHints(0), "gpuSupport=(full)");
     EXPECT_STREQ(params.getParamDefName(1), "duvw_scale");
     EXPECT_EQ(params.getParamDefType(1), ParamType::Float);
-    EXPECT_EQ(params.getParamDefCount(1), -1);
-    EXPECT_STREQ(params.getParamDefDescription(1),
-                 "Additional scale factor for the texture derivatives");
     EXPECT_STREQ(params.getParamDefHints(1), "gpuSupport=(none)");
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(params.getParamDefCount(i), -1) << i;
+    }
 
     PluginHarness h(objectDesc);
     EXPECT_EQ(paramListOf(h.plugin)->getParam("duvw_scale")->getFloat(0, 0.0), 1.0f);
@@ -70,124 +53,70 @@ TEST(UVWGenObject, DescriptorAndParameters) {
     expectXYZ(def.m.c0, 1, 0, 0);
     expectXYZ(def.m.c1, 0, 1, 0);
     expectXYZ(def.m.c2, 0, 0, 1);
-    EXPECT_EQ(def.offs.x, 0.0);
-    EXPECT_EQ(def.offs.y, 0.0);
-    EXPECT_EQ(def.offs.z, 0.0);
+    EXPECT_TRUE(def.offs.x == 0.0 && def.offs.y == 0.0 && def.offs.z == 0.0);
 }
 
-TEST(UVWGenObject, DefaultsPassTheShadingPointThrough) {
-    PluginHarness h(objectDesc);
-    h.beginFrame();
-    ShadingContext sc = h.context();
-    fillPoint(sc);
+enum class Space { None, Unmapped, Rotated };
 
-    Vector4f uvw;
-    EXPECT_EQ(h.uvwGen().evalUVW(sc, uvw), 1);
-    expectXYZ(uvw, 1, 2, 3);
-    UVWTransform tm;
-    EXPECT_EQ(h.uvwGen().evalUVWTransform(sc, tm), 1);
-    expectXYZ(tm.c0, 1, 0, 0);
-    expectXYZ(tm.c1, 0, 1, 0);
-    expectXYZ(tm.c2, 0, 0, 1);
-    expectXYZ(tm.o, 1, 2, 3);
-    // Not a channel generator.
-    EXPECT_EQ(h.uvwGen().evalChannelTransform(sc, nullptr, tm, 0), 0);
-}
-
-TEST(UVWGenObject, WithoutObjectSpaceUsesTheShadingPoint) {
-    PluginHarness h(objectDesc);
-    h.set("uvw_transform", userTransform());
-    h.set("duvw_scale", 0.5f);
-    h.beginFrame();
-
-    // No shaded instance, and an instance that has no object-space mapping: the same answers.
-    const kivohost::ShadedInstance unmapped;
-    for (const KivoShadeInstance* instance : {static_cast<const KivoShadeInstance*>(nullptr),
-                                              static_cast<const KivoShadeInstance*>(&unmapped)}) {
+// The three operations at the point (1,2,3) with dPdx (0.5,0,0) and dPdy (0,0.25,1), with the
+// user transform M above. Without object space: uvw = M*(1,2,3) + offset = (5,6,12) + offset;
+// the derivatives are M*dP times duvw_scale; the transform keeps the bare columns (no
+// duvw_scale) and leaves out the offset. Object space rotated (a quarter turn about z, z
+// doubled, moved by (1,2,3)): the object point is (-1,3,9), object dPdx (0,0.5,0), object dPdy
+// (-0.25,0,2); the transform's columns are M applied to the object images of duvw_scale times
+// the unit axes, and its offset is the evalUVW result.
+TEST(UVWGenObject, ThreeOperationsWithAndWithoutObjectSpace) {
+    kivohost::ShadedInstance unmapped;
+    kivohost::ShadedInstance rotated;
+    rotated.objectSpace = UVWTransform{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 2, 2}, {1, 2, 3, 3}};
+    // Expected x, y, z of uvw (and derivative 0), the dPdx and dPdy derivatives; then the
+    // transform's c0, c1, c2 and offset.
+    const struct {
+        Space space;
+        float scale;
+        float v[21];
+    } cases[] = {
+        // clang-format off
+        {Space::None,     0.5f, {15, 26, 42,   0.5f, 0, 0,      0.5f, 0.375f, 2,
+                                 2, 0, 0,      0, 3, 0,         1, 0, 4,        5, 6, 12}},
+        {Space::Unmapped, 0.5f, {15, 26, 42,   0.5f, 0, 0,      0.5f, 0.375f, 2,
+                                 2, 0, 0,      0, 3, 0,         1, 0, 4,        5, 6, 12}},
+        {Space::None,     0.0f, {15, 26, 42,   0, 0, 0,         0, 0, 0,
+                                 2, 0, 0,      0, 3, 0,         1, 0, 4,        5, 6, 12}},
+        {Space::Rotated,  0.5f, {17, 29, 66,   0, 0.75f, 0,     0.75f, 0, 4,
+                                 0, 1.5f, 0,   -1, 0, 0,        1, 0, 4,        17, 29, 66}},
+        {Space::Rotated,  0.0f, {17, 29, 66,   0, 0, 0,         0, 0, 0,
+                                 0, 0, 0,      0, 0, 0,         0, 0, 0,        17, 29, 66}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "space " << int(c.space) << " scale " << c.scale);
+        PluginHarness h(objectDesc);
+        h.set("uvw_transform", userTransform());
+        h.set("duvw_scale", c.scale);
+        h.beginFrame();
         ShadingContext sc = h.context();
-        sc.shadeInstance = instance;
-        fillPoint(sc);
+        sc.shadeInstance = c.space == Space::None       ? nullptr
+                           : c.space == Space::Unmapped ? &unmapped
+                                                        : &rotated;
+        sc.shadingPoint = {1, 2, 3, 0};
+        sc.dPdx = {0.5f, 0, 0, 0};
+        sc.dPdy = {0, 0.25f, 1, 0};
 
-        Vector4f uvw;
-        EXPECT_EQ(h.uvwGen().evalUVW(sc, uvw), 1);
-        expectXYZ(uvw, 15, 26, 42); // M*(1,2,3) = (5,6,12), plus (10,20,30)
-
-        Vector4f d[3];
-        EXPECT_EQ(h.uvwGen().evalUVWDerivs(sc, d), 1);
-        expectXYZ(d[0], 15, 26, 42);
-        expectXYZ(d[1], 0.5f, 0, 0);      // M*(0.5,0,0) = (1,0,0), times 0.5
-        expectXYZ(d[2], 0.5f, 0.375f, 2); // M*(0,0.25,1) = (1,0.75,4), times 0.5
-
-        // The transform keeps the bare columns (no duvw_scale) and leaves out the offset.
+        Vector4f uvw, d[3];
         UVWTransform tm;
+        EXPECT_EQ(h.uvwGen().evalUVW(sc, uvw), 1);
+        EXPECT_EQ(h.uvwGen().evalUVWDerivs(sc, d), 1);
         EXPECT_EQ(h.uvwGen().evalUVWTransform(sc, tm), 1);
-        expectXYZ(tm.c0, 2, 0, 0);
-        expectXYZ(tm.c1, 0, 3, 0);
-        expectXYZ(tm.c2, 1, 0, 4);
-        expectXYZ(tm.o, 5, 6, 12);
+        const Vector4f got[] = {uvw, d[1], d[2], tm.c0, tm.c1, tm.c2, tm.o, d[0]};
+        for (int k = 0; k < 8; ++k) {
+            const float* want = &c.v[3 * (k % 7)];
+            SCOPED_TRACE(k);
+            expectXYZ(got[k], want[0], want[1], want[2]);
+        }
+        // Not a channel generator.
+        EXPECT_EQ(h.uvwGen().evalChannelTransform(sc, nullptr, tm, 0), 0);
     }
-}
-
-TEST(UVWGenObject, WithObjectSpaceUsesTheObjectsOwnCoordinates) {
-    PluginHarness h(objectDesc);
-    h.set("uvw_transform", userTransform());
-    h.set("duvw_scale", 0.5f);
-    h.beginFrame();
-    const kivohost::ShadedInstance instance = rotatedInstance();
-    ShadingContext sc = h.context();
-    sc.shadeInstance = &instance;
-    fillPoint(sc);
-
-    // Object point (-1,3,9); M*(-1,3,9) = (17-10, 29-20, 66-30).
-    Vector4f uvw;
-    EXPECT_EQ(h.uvwGen().evalUVW(sc, uvw), 1);
-    expectXYZ(uvw, 17, 29, 66);
-
-    // Object dPdx (0,0.5,0) -> M gives (0,1.5,0); object dPdy (-0.25,0,2) -> (1.5,0,8).
-    Vector4f d[3];
-    EXPECT_EQ(h.uvwGen().evalUVWDerivs(sc, d), 1);
-    expectXYZ(d[0], 17, 29, 66);
-    expectXYZ(d[1], 0, 0.75f, 0);
-    expectXYZ(d[2], 0.75f, 0, 4);
-
-    // Columns: M applied to the object-space images of (0.5,0,0), (0,0.5,0), (0,0,0.5), i.e.
-    // of (0,0.5,0), (-0.5,0,0), (0,0,1); the offset is the evalUVW result.
-    UVWTransform tm;
-    EXPECT_EQ(h.uvwGen().evalUVWTransform(sc, tm), 1);
-    expectXYZ(tm.c0, 0, 1.5f, 0);
-    expectXYZ(tm.c1, -1, 0, 0);
-    expectXYZ(tm.c2, 1, 0, 4);
-    expectXYZ(tm.o, 17, 29, 66);
-}
-
-TEST(UVWGenObject, ZeroDerivativeScale) {
-    PluginHarness h(objectDesc);
-    h.set("uvw_transform", userTransform());
-    h.set("duvw_scale", 0.0f);
-    h.beginFrame();
-    const kivohost::ShadedInstance instance = rotatedInstance();
-
-    ShadingContext sc = h.context();
-    fillPoint(sc);
-    Vector4f d[3];
-    UVWTransform tm;
-    h.uvwGen().evalUVWDerivs(sc, d);
-    expectXYZ(d[0], 15, 26, 42);
-    expectXYZ(d[1], 0, 0, 0);
-    expectXYZ(d[2], 0, 0, 0);
-    h.uvwGen().evalUVWTransform(sc, tm);
-    expectXYZ(tm.c0, 2, 0, 0); // the bare columns never carry the scale
-
-    sc.shadeInstance = &instance;
-    h.uvwGen().evalUVWDerivs(sc, d);
-    expectXYZ(d[0], 17, 29, 66);
-    expectXYZ(d[1], 0, 0, 0);
-    expectXYZ(d[2], 0, 0, 0);
-    h.uvwGen().evalUVWTransform(sc, tm);
-    expectXYZ(tm.c0, 0, 0, 0);
-    expectXYZ(tm.c1, 0, 0, 0);
-    expectXYZ(tm.c2, 0, 0, 0);
-    expectXYZ(tm.o, 17, 29, 66);
 }
 
 TEST(UVWGenObject, GpuText) {
@@ -195,35 +124,24 @@ TEST(UVWGenObject, GpuText) {
     h.set("uvw_transform", userTransform());
     h.set("duvw_scale", 0.5f);
     h.beginFrame();
-
-    ShaderSource source;
     GPUDataRecord gpu;
     gpu.objectSpaceFlag = 0;
-    EXPECT_EQ(h.rtTex().emitRTSource("", "tex", "MaterialDescriptor", source, gpu), 1);
-    EXPECT_EQ(std::string(source.text()),
+    EXPECT_EQ(spatialtest::gpuText(h.rtTex(), "MaterialDescriptor", gpu, 1),
               "map_channel -3\n"
               "uvw_transform 2.000000,0.000000,0.000000,0.000000,3.000000,0.000000,1.000000,"
               "0.000000,4.000000,10.000000,20.000000,30.000000\n");
     EXPECT_EQ(gpu.objectSpaceFlag, 1);
 
+    // Other kinds, and an instance made without a parameter list, write nothing.
+    UVWGenObject bare(nullptr);
     for (const char* kind : {"materialDescriptor", "MaterialDescriptor ", "Material", "",
                              static_cast<const char*>(nullptr)}) {
-        ShaderSource other;
-        GPUDataRecord untouched;
-        untouched.objectSpaceFlag = 7;
-        EXPECT_EQ(h.rtTex().emitRTSource("", "tex", kind, other, untouched), 0);
-        EXPECT_EQ(other.size(), 0u);
-        EXPECT_EQ(untouched.objectSpaceFlag, 7);
+        gpu.objectSpaceFlag = 7;
+        EXPECT_EQ(spatialtest::gpuText(h.rtTex(), kind, gpu, 0), "");
+        EXPECT_EQ(gpu.objectSpaceFlag, 7);
     }
-
-    // An instance made without a parameter list has nothing to describe.
-    UVWGenObject bare(nullptr);
-    ShaderSource empty;
-    GPUDataRecord untouched;
-    untouched.objectSpaceFlag = 7;
-    EXPECT_EQ(bare.emitRTSource("", "tex", "MaterialDescriptor", empty, untouched), 0);
-    EXPECT_EQ(empty.size(), 0u);
-    EXPECT_EQ(untouched.objectSpaceFlag, 7);
+    EXPECT_EQ(spatialtest::gpuText(bare, "MaterialDescriptor", gpu, 0), "");
+    EXPECT_EQ(gpu.objectSpaceFlag, 7);
 }
 
 } // namespace
