@@ -56,18 +56,11 @@ TEST(UVWGenChannel, DescriptorAndParameters) {
     EXPECT_EQ(defs.getParamDefType(13), ParamType::Float);
     EXPECT_EQ(defs.getParamDefType(15), ParamType::Plugin);
     EXPECT_EQ(defs.getParamDefType(16), ParamType::Bool);
-    EXPECT_STREQ(defs.getParamDefDescription(4), "0 - no wrapping, 1 - wrap, 2 - mirror tile");
-    EXPECT_STREQ(defs.getParamDefDescription(12),
-                 "Wrap mode (0 - wrap on 0.5 boundary; 1 - wrap on integer boundary");
+    // The hints a host reads: the enum of wrap_mode and what the GPU code cannot do.
     EXPECT_STREQ(defs.getParamDefHints(12),
                  "enum=(0:On 0.5 boundary; 1:On integer boundary), gpuSupport=(full)");
     EXPECT_STREQ(defs.getParamDefHints(3), "gpuSupport=(none)");
     EXPECT_STREQ(defs.getParamDefHints(16), "gpuSupport=(none)");
-    EXPECT_STREQ(defs.getParamDefDescription(11),
-                 "The uvw coordinates for the specified channel at the current shading point");
-    EXPECT_STREQ(defs.getParamDefDescription(16),
-                 "If this is true then we will use uvw_channel for front-side and uvw_channel + "
-                 "1 for back-side contexts. This is primarily for Kivo for Draftly.");
 }
 
 TEST(UVWGenChannel, InterfacesInOrder) {

@@ -110,20 +110,12 @@ TEST(EnvironmentDesc, IdentityAndParameters) {
     EXPECT_EQ(p.getParamDefWorldSpace(1), 0);
     EXPECT_EQ(p.getParamDefType(2), ParamType::String);
     EXPECT_EQ(p.getParamDefType(11), ParamType::Vector);
-    EXPECT_STREQ(p.getParamDefDescription(2),
-                 "One of \"angular\", \"cubic\", \"spherical\", \"mirror_ball\", \"screen\", "
-                 "\"max_spherical\", \"spherical_kivo\", \"max_cylindrical\" or "
-                 "\"max_shrink_wrap\"");
     EXPECT_STREQ(p.getParamDefHints(2),
                  "string_enum=(angular;cubic;spherical;mirror_ball;screen;max_spherical;"
                  "spherical_kivo;max_cylindrical;max_shrink_wrap), gpuSupport=(partial)");
-    EXPECT_STREQ(p.getParamDefDescription(5), "0 - no wrapping, 1 - wrap, 2 - mirror tile");
     EXPECT_STREQ(p.getParamDefHints(5),
                  "enum=(0:No wrapping; 1:Wrap; 2:Mirror tile), gpuSupport=(full)");
-    EXPECT_STREQ(p.getParamDefDescription(8), "1 to crop in the w-direction");
     EXPECT_STREQ(p.getParamDefHints(9), "gpuSupport=(none)");
-    EXPECT_STREQ(p.getParamDefDescription(10), "When on, project the environment from the "
-                                               "\"bottom\" hemisphere to the ground plane");
 }
 
 TEST_F(Environment, DefaultIsSphericalWithIdentityTransforms) {
