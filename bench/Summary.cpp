@@ -247,6 +247,15 @@ void printSummary(std::FILE* out, const std::deque<Case>& cases,
                  "'%s' marks a missed target.\n\n",
                  kMaxHitRatio, kMaxDirectRatio, "the first operation listed", kMinScaling,
                  kMissMark + 1);
+    const auto wall = SummaryReporter::Clock::Wall;
+    const double one = results.throughput(kReferenceName, 1, wall);
+    const double two = results.throughput(kReferenceName, kRenderThreads, wall);
+    if (one > 0.0 && two > 0.0) {
+        std::fprintf(out,
+                     "Machine reference: plain arithmetic on registers scales %.2f from 1 to 2 "
+                     "threads during this run (the ceiling of every 2T/1T figure).\n\n",
+                     two / one);
+    }
     if (misses.empty()) {
         std::fprintf(out, "Every target met.\n");
     } else {

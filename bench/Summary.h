@@ -12,6 +12,9 @@
 
 namespace bench {
 
+// The machine's own two-thread scaling, measured on plain arithmetic.
+inline constexpr const char* kReferenceName = "reference/arithmetic/scaling";
+
 // Names under which a case's benchmarks are registered.
 std::string missName(const Case& c, Op op);
 std::string hitName(const Case& c, Op op);
