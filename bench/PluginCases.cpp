@@ -247,21 +247,24 @@ void addEnvironmentCases(Bench& bench) {
     };
     const KivoFrameData& frame = *bench.scene.renderer().frameData;
     const Vector3d& origin = frame.sceneOrigin;
-    const Vector3d groundAt{origin.x, origin.y, origin.z - 2.0};
+    // The ground two units below the scene origin (the plugin takes it absolute).
+    const Vector4f groundOffset{0.0f, 0.0f, -2.0f, 0.0f};
+    const Vector3d groundAt{origin.x, origin.y, origin.z + groundOffset.z};
+    const Transform uvwTransform{Matrix3x3f{}, {0.1, 0.0, 0.0}};
     for (const Mode& mode : modes) {
         EnvironmentMath math;
         math.rotation = rotation(kTiltedAxis, 0.4f, 1.0f);
-        math.transform = toUVWTransform(Transform{rotation({0, 0, 1, 0}, 0.0f, 1.0f), {0.1, 0, 0}});
+        math.transform = toUVWTransform(uvwTransform);
         math.type = findEnvMappingType(mode.mappingType);
         math.groundOn = mode.ground;
-        math.ground = {{0.0f, 0.0f, -2.0f, 0.0f}, upAxisFrom(nullptr), 50.0f};
+        math.ground = {groundOffset, upAxisFrom(nullptr), 50.0f};
         math.width = frame.imageWidth;
         math.height = frame.imageHeight;
 
         PluginInstance& plugin = bench.create(desc);
         plugin.set("mapping_type", std::string(mode.mappingType));
         plugin.set("uvw_matrix", math.rotation);
-        plugin.set("uvw_transform", Transform{Matrix3x3f{}, {0.1, 0.0, 0.0}});
+        plugin.set("uvw_transform", uvwTransform);
         plugin.set("wrap_u", 1);
         if (mode.ground) {
             plugin.set("ground_on", 1);

@@ -65,23 +65,24 @@ benchmark::internal::Benchmark* add(const std::string& name, Body body) {
     return withMinimum(benchmark::RegisterBenchmark(name.c_str(), body));
 }
 
+// Runs on one and on two threads, timed by the wall clock.
+void onOneAndTwoThreads(benchmark::internal::Benchmark* b) {
+    b->Threads(1)->Threads(kRenderThreads)->UseRealTime();
+}
+
 // What two threads can gain on this machine at the time of the run: a pass of arithmetic on
 // registers, nothing shared.
 void registerReference() {
-    add(kReferenceName,
-        [](benchmark::State& state) {
-            double x = 1.0;
-            for (auto _ : state) {
-                for (int i = 0; i < kContextCount; ++i) {
-                    x = x * 1.0000001 + 1e-9;
-                }
-                benchmark::DoNotOptimize(x);
+    onOneAndTwoThreads(add(kReferenceName, [](benchmark::State& state) {
+        double x = 1.0;
+        for (auto _ : state) {
+            for (int i = 0; i < kContextCount; ++i) {
+                x = x * 1.0000001 + 1e-9;
             }
-            state.SetItemsProcessed(state.iterations() * kContextCount);
-        })
-        ->Threads(1)
-        ->Threads(kRenderThreads)
-        ->UseRealTime();
+            benchmark::DoNotOptimize(x);
+        }
+        state.SetItemsProcessed(state.iterations() * kContextCount);
+    }));
 }
 
 void registerCase(const Case& c) {
@@ -95,10 +96,9 @@ void registerCase(const Case& c) {
     if (c.direct) {
         add(directName(c), [&c](benchmark::State& s) { runDirect(s, c); });
     }
-    add(threadsName(c), [&c](benchmark::State& s) { runPlugin(s, c, scalingOp(c), Stamps::Fresh); })
-        ->Threads(1)
-        ->Threads(kRenderThreads)
-        ->UseRealTime();
+    onOneAndTwoThreads(add(threadsName(c), [&c](benchmark::State& s) {
+        runPlugin(s, c, scalingOp(c), Stamps::Fresh);
+    }));
 }
 
 } // namespace
