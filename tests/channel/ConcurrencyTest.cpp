@@ -15,8 +15,9 @@ using namespace channeltest;
 constexpr int kThreads = 8;
 constexpr int kPoints = 1500;
 
-// Derivatives, uvw and output texture lanes, then the three valid flags.
-using Result = std::array<float, 19>;
+// The x, y, z lanes of the derivatives, the uvw and the output texture, then the three valid
+// flags.
+using Result = std::array<float, 18>;
 
 ShadingContext contextFor(kivohost::RenderSession& session, const kivohost::MeshShadeData& mesh,
                           int thread, int i) {
@@ -40,13 +41,13 @@ Result evaluate(const Instance& gen, const ShadingContext& sc) {
                           gen.uvw().evalUVWTransform(sc, tm)};
     gen.uvwCoords().getTexVector(v[4], sc);
     Result r;
-    for (int k = 0; k < 5; ++k) {
-        r[std::size_t(4 * k)] = v[k].x;
-        r[std::size_t(4 * k + 1)] = v[k].y;
-        r[std::size_t(4 * k + 2)] = v[k].z;
+    for (std::size_t k = 0; k < 5; ++k) {
+        r[3 * k] = v[k].x;
+        r[3 * k + 1] = v[k].y;
+        r[3 * k + 2] = v[k].z;
     }
-    for (int k = 0; k < 3; ++k) {
-        r[std::size_t(4 * k + 3)] = float(valid[k]);
+    for (std::size_t k = 0; k < 3; ++k) {
+        r[15 + k] = float(valid[k]);
     }
     return r;
 }
@@ -100,7 +101,7 @@ TEST(ChannelConcurrency, ThreadsMatchASingleThreadedRun) {
     int mismatches = 0, valid = 0;
     for (std::size_t k = 0; k < expected.size(); ++k) {
         mismatches += expected[k] == got[k] ? 0 : 1;
-        valid += int(expected[k][3]);
+        valid += int(expected[k][15]);
     }
     EXPECT_EQ(mismatches, 0);
     // The run covers both valid and cropped points.
