@@ -306,7 +306,11 @@ Json paramValueJson(const KivoParameter& param, const ParamDef& def, double t,
         case ParamType::Plugin: {
             PluginBase* plugin = param.getPlugin(index, t);
             if (plugin) {
-                return "@" + (name ? name(plugin) : std::string());
+                std::string reference = "@";
+                if (name) {
+                    reference += name(plugin);
+                }
+                return reference;
             }
             // An unconnected texture parameter still has its constant value.
             if (def.type == ParamType::Texture) {
