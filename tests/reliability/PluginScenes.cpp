@@ -14,6 +14,7 @@
 #include "spatial/UVWGenExplicit.h"
 #include "spatial/UVWGenObject.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -416,28 +417,53 @@ kivohost::TracingShadingContext Scene::context(int index) const {
 
 namespace {
 
-constexpr unsigned char kSentinelByte = 0xA5;
+// Outputs start filled with a sentinel byte; a word that still holds the sentinel afterwards
+// was not written, unless the result happens to be that value: a word is named only when a
+// repeat of the call with a second sentinel leaves that one in place too.
+constexpr unsigned char kSentinels[2] = {0xA5, 0x5A};
 
 template <class T>
-void poison(T& value) {
-    std::memset(static_cast<void*>(&value), kSentinelByte, sizeof(T));
+std::uint32_t wordOf(const T& value, std::size_t word) {
+    std::uint32_t bits;
+    std::memcpy(&bits, reinterpret_cast<const unsigned char*>(&value) + 4 * word, 4);
+    return bits;
 }
 
-// Names every 32-bit word of value that still holds the sentinel.
 template <class T>
-void collectUnwritten(const T& value, const char* what, std::vector<std::string>* unwritten) {
+bool holdsSentinel(const T& value, std::size_t word, unsigned char sentinel) {
+    return wordOf(value, word) == 0x01010101u * sentinel;
+}
+
+// Calls op(out) with out filled with the first sentinel and returns its result. When
+// unwritten is given, names in it each of the first `checked` words (all by default) that the
+// call left unwritten.
+template <class T, class Op>
+int runChecked(T& out, const char* what, std::vector<std::string>* unwritten, Op op,
+               std::size_t (*checkedWords)(int result) = nullptr) {
     static_assert(sizeof(T) % 4 == 0);
+    std::memset(static_cast<void*>(&out), kSentinels[0], sizeof(T));
+    const int result = op(out);
     if (!unwritten) {
-        return;
+        return result;
     }
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&value);
-    for (std::size_t word = 0; word < sizeof(T) / 4; ++word) {
-        std::uint32_t bits;
-        std::memcpy(&bits, bytes + 4 * word, 4);
-        if (bits == 0xA5A5A5A5u) {
-            unwritten->push_back(std::string(what) + " word " + std::to_string(word));
+    const std::size_t checked = checkedWords ? checkedWords(result) : sizeof(T) / 4;
+    std::vector<std::size_t> suspects;
+    for (std::size_t word = 0; word < checked; ++word) {
+        if (holdsSentinel(out, word, kSentinels[0])) {
+            suspects.push_back(word);
         }
     }
+    if (!suspects.empty()) {
+        T again;
+        std::memset(static_cast<void*>(&again), kSentinels[1], sizeof(T));
+        op(again);
+        for (std::size_t word : suspects) {
+            if (holdsSentinel(again, word, kSentinels[1])) {
+                unwritten->push_back(std::string(what) + " word " + std::to_string(word));
+            }
+        }
+    }
+    return result;
 }
 
 void checkValid(int valid, const char* what, std::vector<std::string>* unwritten) {
@@ -462,43 +488,46 @@ Evaluation Evaluator::evaluate(const ShadingContext& sc,
                                std::vector<std::string>* unwritten) const {
     Evaluation e;
     if (uvwgen) {
-        poison(e.uvw);
-        e.uvwValid = uvwgen->evalUVW(sc, e.uvw);
+        e.uvwValid = runChecked(e.uvw, "evalUVW uvw", unwritten,
+                                [&](Vector4f& out) { return uvwgen->evalUVW(sc, out); });
         checkValid(e.uvwValid, "evalUVW", unwritten);
-        collectUnwritten(e.uvw, "evalUVW uvw", unwritten);
-
-        poison(e.derivs);
-        e.derivsValid = uvwgen->evalUVWDerivs(sc, e.derivs);
+        e.derivsValid =
+            runChecked(e.derivs, "evalUVWDerivs out", unwritten,
+                       [&](Vector4f(&out)[3]) { return uvwgen->evalUVWDerivs(sc, out); });
         checkValid(e.derivsValid, "evalUVWDerivs", unwritten);
-        collectUnwritten(e.derivs, "evalUVWDerivs out", unwritten);
-
-        poison(e.transform);
-        e.transformValid = uvwgen->evalUVWTransform(sc, e.transform);
+        e.transformValid =
+            runChecked(e.transform, "evalUVWTransform tm", unwritten,
+                       [&](UVWTransform& out) { return uvwgen->evalUVWTransform(sc, out); });
         checkValid(e.transformValid, "evalUVWTransform", unwritten);
-        collectUnwritten(e.transform, "evalUVWTransform tm", unwritten);
     }
     if (ostrel) {
-        poison(e.basisUVW);
-        poison(e.basis);
-        e.basisValid =
-            static_cast<UVWGenOstrelInterface*>(ostrel)->evalUVWBasis(sc, e.basisUVW, e.basis);
+        // The basis is written only when the call gives 1.
+        struct BasisOut {
+            Vector4f uvw;
+            Vector4f basis[3];
+        } out;
+        auto* gen = static_cast<UVWGenOstrelInterface*>(ostrel);
+        e.basisValid = runChecked(
+            out, "evalUVWBasis", unwritten,
+            [&](BasisOut& o) { return gen->evalUVWBasis(sc, o.uvw, o.basis); },
+            [](int valid) { return valid == 1 ? sizeof(BasisOut) / 4 : sizeof(Vector4f) / 4; });
         checkValid(e.basisValid, "evalUVWBasis", unwritten);
-        collectUnwritten(e.basisUVW, "evalUVWBasis uvw", unwritten);
+        e.basisUVW = out.uvw;
         if (e.basisValid == 1) {
-            collectUnwritten(e.basis, "evalUVWBasis basis", unwritten);
-        } else {
-            std::memset(static_cast<void*>(e.basis), 0, sizeof(e.basis));
+            std::copy(out.basis, out.basis + 3, e.basis);
         }
     }
     if (uvwCoords) {
-        poison(e.texVector);
-        uvwCoords->getTexVector(e.texVector, sc);
-        collectUnwritten(e.texVector, "uvw_coords getTexVector", unwritten);
+        runChecked(e.texVector, "uvw_coords getTexVector", unwritten, [&](Vector4f& out) {
+            uvwCoords->getTexVector(out, sc);
+            return 1;
+        });
     }
     if (texture) {
-        poison(e.color);
-        texture->evalColor(e.color, sc);
-        collectUnwritten(e.color, "evalColor", unwritten);
+        runChecked(e.color, "evalColor", unwritten, [&](AColor& out) {
+            texture->evalColor(out, sc);
+            return 1;
+        });
     }
     return e;
 }
