@@ -441,10 +441,10 @@ int Runner::eval(Args& args) {
     int status = EXIT_OK;
     std::string line;
     for (std::uint64_t index = 0; std::getline(s.in, line); ++index) {
-        auto spec = parseContextLine(line);
-        if (!spec) {
-            s.err << "uvwhost: contexts line " << index + 1 << ": " << spec.error() << "\n";
-            s.out << Json{{"error", "line " + std::to_string(index + 1) + ": " + spec.error()}}
+        auto request = parseContextLine(line);
+        if (!request) {
+            s.err << "uvwhost: contexts line " << index + 1 << ": " << request.error() << "\n";
+            s.out << Json{{"error", "line " + std::to_string(index + 1) + ": " + request.error()}}
                          .dump(-1, ' ', false, Json::error_handler_t::replace)
                   << "\n";
             status = EXIT_PARTIAL;
@@ -452,7 +452,7 @@ int Runner::eval(Args& args) {
         }
         ShadingContext sc;
         sc.renderer = session.renderer();
-        fillContext(*spec, index, sc);
+        fillContext(*request, index, sc);
         s.out << evaluate(target, sc).dump() << "\n";
     }
     session.endFrame();

@@ -138,8 +138,8 @@ std::string readShadeInstance(const Json& value, const std::string& what,
 
 } // namespace
 
-Parsed<ContextSpec> readContext(const Json& value) {
-    ContextSpec s;
+Parsed<ContextRequest> readContext(const Json& value) {
+    ContextRequest s;
     const std::map<std::string, Reader> readers = {
         {"shadingPoint", vectorInto(s.shadingPoint)},
         {"surfacePoint", optionalVectorInto(s.surfacePoint)},
@@ -180,43 +180,43 @@ Parsed<ContextSpec> readContext(const Json& value) {
     };
     std::string error = readFields(value, "context", readers);
     if (!error.empty()) {
-        return Parsed<ContextSpec>::failure(error);
+        return Parsed<ContextRequest>::failure(error);
     }
     return s;
 }
 
-Parsed<ContextSpec> parseContextLine(std::string_view line) {
+Parsed<ContextRequest> parseContextLine(std::string_view line) {
     const Json value = Json::parse(line, nullptr, false);
     if (value.is_discarded()) {
-        return Parsed<ContextSpec>::failure("not valid JSON (expected one JSON object)");
+        return Parsed<ContextRequest>::failure("not valid JSON (expected one JSON object)");
     }
     return readContext(value);
 }
 
-void fillContext(const ContextSpec& spec, std::uint64_t lineIndex, ShadingContext& sc) {
-    sc.shadingPoint = spec.shadingPoint;
-    sc.surfacePoint = spec.surfacePoint.value_or(spec.shadingPoint);
-    sc.normal = spec.normal;
-    sc.auxNormal = spec.auxNormal.value_or(spec.normal);
-    sc.dPdx = spec.dPdx;
-    sc.dPdy = spec.dPdy;
-    sc.rayOrigin = spec.rayOrigin;
-    sc.rayDir = spec.rayDir;
-    sc.dDdx = spec.dDdx;
-    sc.dDdy = spec.dDdy;
-    sc.screenFrameAxis = spec.screenFrameAxis;
-    sc.time = spec.time;
-    sc.imageX = spec.imageX;
-    sc.imageY = spec.imageY;
-    sc.backSide = spec.backSide;
-    sc.flags = spec.flags;
-    sc.threadData.threadIndex = spec.threadIndex;
+void fillContext(const ContextRequest& request, std::uint64_t lineIndex, ShadingContext& sc) {
+    sc.shadingPoint = request.shadingPoint;
+    sc.surfacePoint = request.surfacePoint.value_or(request.shadingPoint);
+    sc.normal = request.normal;
+    sc.auxNormal = request.auxNormal.value_or(request.normal);
+    sc.dPdx = request.dPdx;
+    sc.dPdy = request.dPdy;
+    sc.rayOrigin = request.rayOrigin;
+    sc.rayDir = request.rayDir;
+    sc.dDdx = request.dDdx;
+    sc.dDdy = request.dDdy;
+    sc.screenFrameAxis = request.screenFrameAxis;
+    sc.time = request.time;
+    sc.imageX = request.imageX;
+    sc.imageY = request.imageY;
+    sc.backSide = request.backSide;
+    sc.flags = request.flags;
+    sc.threadData.threadIndex = request.threadIndex;
     // The default stamp counts lines from 1 and skips 0 (the caches' "empty") when it wraps.
     const auto counted = static_cast<std::uint32_t>(1 + lineIndex);
-    sc.evalStamp = spec.evalStamp.value_or(counted == 0 ? 1u : counted);
-    sc.evalSlot = spec.evalSlot;
-    sc.shadeData = spec.shadeData ? &*spec.shadeData : nullptr;
-    sc.shadeInstance = spec.shadeInstance ? &*spec.shadeInstance : nullptr;
+    sc.evalStamp = request.evalStamp.value_or(counted == 0 ? 1u : counted);
+    sc.evalSlot = request.evalSlot;
+    sc.shadeData = request.shadeData ? &*request.shadeData : nullptr;
+    sc.shadeInstance = request.shadeInstance ? &*request.shadeInstance : nullptr;
 }
 
 } // namespace uvwhost

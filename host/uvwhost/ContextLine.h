@@ -13,7 +13,7 @@
 
 namespace uvwhost {
 
-struct ContextSpec {
+struct ContextRequest {
     KUtils::Vector4f shadingPoint;
     // Unset: the shading point.
     std::optional<KUtils::Vector4f> surfacePoint;
@@ -40,12 +40,13 @@ struct ContextSpec {
     std::optional<kivohost::ShadedInstance> shadeInstance;
 };
 
-Parsed<ContextSpec> readContext(const Json& value);
+Parsed<ContextRequest> readContext(const Json& value);
 // The text of one line; messages do not carry the line number (the caller adds it).
-Parsed<ContextSpec> parseContextLine(std::string_view line);
+Parsed<ContextRequest> parseContextLine(std::string_view line);
 
-// Fills sc from the spec; its shade data and shaded instance point into `spec`, which must
+// Fills sc from the request; its shade data and shaded instance point into `request`, which must
 // outlive the evaluation. `lineIndex` (from 0) gives the default evalStamp.
-void fillContext(const ContextSpec& spec, std::uint64_t lineIndex, KUtils::ShadingContext& sc);
+void fillContext(const ContextRequest& request, std::uint64_t lineIndex,
+                 KUtils::ShadingContext& sc);
 
 } // namespace uvwhost

@@ -68,7 +68,7 @@ Parsed<std::string> readName(const Json& v, const std::string& w) {
     return v.get<std::string>();
 }
 
-std::string readInstance(const Json& value, const std::string& what, InstanceSpec& spec) {
+std::string readInstance(const Json& value, const std::string& what, InstanceEntry& spec) {
     std::string error = readFields(value, what,
                                    {{"name", into(spec.name, readName)},
                                     {"type", into(spec.type, readName)},
@@ -212,7 +212,7 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
               }
               std::set<std::string> names;
               for (std::size_t i = 0; i < v.size(); ++i) {
-                  InstanceSpec spec;
+                  InstanceEntry spec;
                   std::string e = readInstance(v[i], w + "[" + std::to_string(i) + "]", spec);
                   if (!e.empty()) {
                       return e;
@@ -269,7 +269,7 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
     }
     // Every reference of an object or the environment names an instance.
     std::set<std::string> names;
-    for (const InstanceSpec& i : doc.instances) {
+    for (const InstanceEntry& i : doc.instances) {
         names.insert(i.name);
     }
     for (std::size_t i = 0; i < doc.objects.size(); ++i) {
@@ -309,7 +309,7 @@ Parsed<SceneDocument> loadSceneDocument(const std::string& path) {
 std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& catalog,
                                     PluginSession& session) {
     std::vector<PluginInstance*> created;
-    for (const InstanceSpec& spec : doc.instances) {
+    for (const InstanceEntry& spec : doc.instances) {
         KivoPluginDesc* desc = catalog.find(spec.type);
         const std::string what = doc.source + ": instance \"" + spec.name + "\"";
         if (!desc) {
@@ -323,7 +323,7 @@ std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& cat
     }
     // Parameters after every instance exists, so references may point forward.
     for (std::size_t i = 0; i < created.size(); ++i) {
-        const InstanceSpec& spec = doc.instances[i];
+        const InstanceEntry& spec = doc.instances[i];
         const KivoParameterListDesc* defs = created[i]->desc->getParamListDesc();
         const std::vector<ParamDef> paramDefs = defs ? paramDefsOf(*defs) : std::vector<ParamDef>{};
         for (const auto& [name, value] : spec.params.items()) {

@@ -31,7 +31,7 @@
 
 namespace uvwhost {
 
-struct InstanceSpec {
+struct InstanceEntry {
     std::string name;
     std::string type;
     // Parameter name to value, in file order.
@@ -65,7 +65,7 @@ struct SceneDocument {
     int samples = 2;
     CameraSpec camera;
     FrameSettings frame;
-    std::vector<InstanceSpec> instances;
+    std::vector<InstanceEntry> instances;
     std::vector<ObjectSpec> objects;
     // An instance name, or a colour, or neither (a gradient).
     std::string environment;
