@@ -31,11 +31,11 @@ PluginBase* connectable() {
 }
 
 void context(std::string_view text) {
-    const Parsed<ContextRequest> spec = parseContextLine(text);
-    requireValueOrMessage(spec);
-    if (spec) {
+    const auto request = parseContextLine(text);
+    requireValueOrMessage(request);
+    if (request) {
         ShadingContext sc;
-        fillContext(*spec, 0, sc);
+        fillContext(*request, 0, sc);
     }
 }
 

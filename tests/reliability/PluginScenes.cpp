@@ -277,15 +277,16 @@ void Scene::configure() {
         set(p, "filtering", 0.5f);
     } else if (name == "TexMultiProjection") {
         static UVWGenProjectionDesc projectionDesc;
-        std::vector<ParamValue> colors;
+        std::vector<PluginBase*> checkers;
         for (const Vector3d& centre : {Vector3d{0.0, 0.0, 5.0}, Vector3d{5.0, 0.0, 0.0}}) {
             PluginBase* projection = create(projectionDesc);
             set(projection, "type", 2);
             set(projection, "uvw_transform", placedAt(centre));
             PluginBase* checker = create(hostPlugin("TexChecker"));
             set(checker, "uvwgen", projection);
-            colors.push_back(checker);
+            checkers.push_back(checker);
         }
+        const std::vector<ParamValue> colors(checkers.begin(), checkers.end());
         PluginBase* depth = create(hostPlugin("TexConstant"));
         set(depth, "color", AColor{5.0f, 5.0f, 5.0f, 1.0f});
         if (!setParamList(params(), "color_textures", colors) ||

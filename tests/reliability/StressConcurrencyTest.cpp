@@ -26,7 +26,7 @@ constexpr int kThreads = 8;
 constexpr int kFrames = 3;
 
 #if defined(__SANITIZE_THREAD__)
-constexpr long long kDefaultCalls = 400'000;
+constexpr long long kDefaultCalls = 2'000'000;
 #elif defined(__SANITIZE_ADDRESS__)
 constexpr long long kDefaultCalls = 2'000'000;
 #else
