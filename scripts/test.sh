@@ -22,3 +22,6 @@ echo "== tsan build (concurrency tests)" >&2
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
 ctest --preset tsan -j "$jobs" -R 'Concurren'
+
+# Every fuzz target for a bounded time over its seed corpus (clang, ASan + UBSan).
+scripts/fuzz.sh
