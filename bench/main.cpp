@@ -96,6 +96,9 @@ void registerCase(const Case& c) {
     if (c.direct) {
         add(directName(c), [&c](benchmark::State& s) { runDirect(s, c); });
     }
+}
+
+void registerScaling(const Case& c) {
     onOneAndTwoThreads(add(threadsName(c), [&c](benchmark::State& s) {
         runPlugin(s, c, scalingOp(c), Stamps::Fresh);
     }));
@@ -114,7 +117,12 @@ int main(int argc, char** argv) {
     for (CaseSetup setup : kSetups) {
         setup(bench);
     }
+    // The thread-scaling runs come first, right after the machine's reference, so that they
+    // share one short stretch of the machine's load.
     registerReference();
+    for (const Case& c : bench.allCases()) {
+        registerScaling(c);
+    }
     std::map<const Case*, CaseCheck> checks;
     for (const Case& c : bench.allCases()) {
         checks[&c] = check(c);
