@@ -126,6 +126,16 @@ TEST(ColorResultCache, EntriesAreKeyedBySlotAndStamp) {
     EXPECT_EQ(cache.find(20, 9), nullptr);
 }
 
+TEST(ColorResultCache, AbsurdSlotsStayUncachedWithoutAllocating) {
+    ColorResultCache cache;
+    const std::size_t before = kivohost::allocationCount();
+    EXPECT_FALSE(cache.store(int(kMaxCachedSlots), 5, {1, 1, 1, 1}));
+    EXPECT_FALSE(cache.store(700000000, 5, {1, 1, 1, 1}));
+    EXPECT_EQ(kivohost::allocationCount(), before);
+    EXPECT_EQ(cache.size(), 0u);
+    EXPECT_TRUE(cache.store(int(kMaxCachedSlots) - 1, 5, {1, 1, 1, 1}));
+}
+
 TEST(ColorResultCache, GrowthWithoutMemoryStoresNothing) {
     ColorResultCache cache;
     ASSERT_TRUE(cache.store(1, 5, {1, 1, 1, 1}));

@@ -1,6 +1,7 @@
 #include "channel/UVWTex.h"
 
 #include "channel/UVWGenBase.h"
+#include "frame/MotionSamples.h"
 #include "frame/VectorMath.h"
 
 namespace KUtils {
@@ -59,7 +60,7 @@ void UVWTex::beginFrame(const KivoRenderer* renderer, const KivoParameter* uvwTr
     if (uvwTransformTex || !renderer || !renderer->sequenceData || !renderer->frameData) {
         return;
     }
-    const int count = determineMotionBlurSamples(*renderer->sequenceData, nsamples);
+    const int count = motionSampleCount(*renderer->sequenceData, nsamples);
     samples.take(uvwTransformParam, worldSpace, count, *renderer->frameData);
 }
 

@@ -1,6 +1,7 @@
 #include "environment/UVWGenEnvironment.h"
 
 #include "frame/GpuText.h"
+#include "frame/MotionSamples.h"
 #include "frame/ShadingContext.h"
 #include "frame/VectorMath.h"
 
@@ -44,7 +45,7 @@ void UVWGenEnvironment::frameBegin(KivoRenderer* renderer) {
     KivoSequenceData* sequence = renderer ? renderer->sequenceData : nullptr;
     const KivoFrameData* frame = renderer ? renderer->frameData : nullptr;
 
-    const int n = sequence && frame ? determineMotionBlurSamples(*sequence, 0) : 1;
+    const int n = sequence && frame ? motionSampleCount(*sequence, 0) : 1;
     if (n > 1) {
         sampleMatrices(n, *frame);
     }

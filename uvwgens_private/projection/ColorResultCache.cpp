@@ -14,6 +14,9 @@ static_assert(alignof(ColorResultCache) <= kCacheAlignment);
 
 bool ColorResultCache::store(int slot, std::uint32_t stamp, const AColor& color) noexcept {
     const auto index = static_cast<std::size_t>(slot);
+    if (index >= kMaxCachedSlots) {
+        return false;
+    }
     if (index >= length) {
         // Doubling keeps the reallocations of a thread that walks through many slots few.
         const std::size_t grown = std::max(index + 1, 2 * length);

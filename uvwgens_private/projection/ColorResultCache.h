@@ -19,6 +19,10 @@ struct ColorCacheEntry {
 };
 static_assert(sizeof(ColorCacheEntry) == 20);
 
+// Slots at or above this evaluate uncached: a context with an absurd evalSlot must not make a
+// render thread allocate gigabytes.
+inline constexpr std::size_t kMaxCachedSlots = 4096;
+
 // One thread's entries. Caches sit on cache lines of their own so that threads storing into
 // their own caches never share a line.
 class alignas(128) ColorResultCache {
@@ -34,7 +38,8 @@ public:
         return index < length && entries[index].stamp == stamp ? &entries[index].color : nullptr;
     }
     // Stores the colour at slot, first growing the cache to at least slot + 1 entries (new
-    // entries empty). False, and nothing stored, when the memory for growing is not to be had.
+    // entries empty). False, and nothing stored, for a slot at or above kMaxCachedSlots or
+    // when the memory for growing is not to be had.
     bool store(int slot, std::uint32_t stamp, const AColor& color) noexcept;
     // Empties every entry.
     void clear();

@@ -1,5 +1,6 @@
 #include "projection/UVWGenProjection.h"
 
+#include "frame/MotionSamples.h"
 #include "frame/Platform.h"
 #include "frame/VectorMath.h"
 
@@ -182,10 +183,7 @@ void UVWGenProjection::readBitmapAspect(const KivoFrameData& frame) {
 void UVWGenProjection::sampleUVWTransform(KivoRenderer* renderer) {
     const KivoSequenceData* sequence = renderer ? renderer->sequenceData : nullptr;
     const KivoFrameData* frame = renderer ? renderer->frameData : nullptr;
-    nsamples = sequence ? determineMotionBlurSamples(*sequence, nsamples) : 1;
-    if (nsamples < 1) {
-        nsamples = 1;
-    }
+    nsamples = sequence ? motionSampleCount(*sequence, nsamples) : 1;
     KivoParameter* param = getParamList() ? getParamList()->getParam("uvw_transform") : nullptr;
     if (!param) {
         uvwTransform = Transform3x4f{};
