@@ -3,12 +3,17 @@
 # Sanitizer) and runs each for a bounded time over its committed seed corpus in
 # fuzz/corpus/<target>/. Fails on any finding; the input that caused it is kept in
 # <build>/artifacts/. Prints the executions and corpus sizes of every target.
-#   FUZZ_SECONDS    time per target (default 45)
+#   FUZZ_RUNS       executions per target (default 200000)
+#   FUZZ_SECONDS    time limit per target (default 90)
+#   FUZZ_SEED       libFuzzer's random seed (default 1): a fixed seed and run count make the
+#                   run the same on every machine, so CI cannot fail by chance
 #   FUZZ_BUILD_DIR  build directory (default build/fuzz, the preset's)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${FUZZ_SECONDS:-45}
+runs=${FUZZ_RUNS:-200000}
+seconds=${FUZZ_SECONDS:-90}
+seed=${FUZZ_SEED:-1}
 build=${FUZZ_BUILD_DIR:-build/fuzz}
 targets=(fuzz_utf8_to_utf16 fuzz_mapping fuzz_plugins fuzz_uvwhost_json)
 
@@ -31,7 +36,7 @@ for target in "${targets[@]}"; do
     seeds=fuzz/corpus/$target
     mkdir -p "$scratch/$target"
     log=$scratch/$target.log
-    if ! "$build/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+    if ! "$build/fuzz/$target" -seed="$seed" -runs="$runs" -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/$target-" "$scratch/$target" "$seeds" >"$log" 2>&1; then
         tail -n 60 "$log" >&2
         echo "== $target: FAILED (input in $build/artifacts/)" >&2
@@ -39,7 +44,7 @@ for target in "${targets[@]}"; do
     fi
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     found=$(find "$scratch/$target" -type f | wc -l)
-    echo "== $target: ${executions:-0} executions in ${seconds}s;" \
+    echo "== $target: ${executions:-0} executions (seed $seed);" \
         "seed corpus $(find "$seeds" -type f | wc -l) inputs, $found new inputs found"
 done
 exit $status
