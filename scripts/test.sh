@@ -18,10 +18,10 @@ for preset in dev asan; do
     ctest --preset "$preset" -j "$jobs"
 done
 
-echo "== tsan build (concurrency tests)" >&2
+echo "== tsan build (tests that run several threads)" >&2
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
-ctest --preset tsan -j "$jobs" -R 'Concurren'
+ctest --preset tsan -j "$jobs" -R 'Concurren|Thread'
 
 # Every fuzz target for a bounded time over its seed corpus (clang, ASan + UBSan).
 scripts/fuzz.sh
