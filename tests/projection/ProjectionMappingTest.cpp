@@ -247,6 +247,60 @@ TEST(ProjectionMapping, CentresAndAxesAreFinite) {
     expectVec(mapBall({1e-4f, 0, 3, 0}).o, 0.5f, 0.5f, 0.0f, 1e-4f);
 }
 
+// Within about 1e-38 of the y axis an azimuth derivative exceeds the float range: the point
+// counts as on the axis, with no azimuth derivative. A little farther out both are kept.
+TEST(ProjectionMapping, AzimuthDerivativesNextToTheAxis) {
+    struct Case {
+        int type;
+        Vector4f p;
+        float dudx, dudz;
+    };
+    // The default angle makes one turn 1 unit of u (spherical), 2 units (cylindrical).
+    const Case cases[] = {
+        {PROJ_SPHERICAL, {1.4e-45f, -0.895f, 4.8e-41f, 0}, 0, 0},
+        {PROJ_CYLINDRICAL, {1.4e-45f, -0.895f, 4.8e-41f, 0}, 0, 0},
+        {PROJ_CYLINDRICAL, {-5e-40f, 1, 0, 0}, 0, 0},
+        {PROJ_SPHERICAL, {0, 1, 1e-37f, 0}, 1.5915494e36f, 0},
+        {PROJ_CYLINDRICAL, {0, 1, 1e-37f, 0}, 3.1830989e36f, 0},
+        {PROJ_SPHERICAL, {-1e-37f, 0.5f, 0, 0}, 0, 1.5915494e36f},
+    };
+    for (const Case& c : cases) {
+        const UVWTransform t = mapProjection(c.type, c.p, {}, kPi, kPi / 2);
+        EXPECT_TRUE(finite(t)) << "type " << c.type << " x " << c.p.x;
+        EXPECT_FLOAT_EQ(t.c0.x, c.dudx) << "type " << c.type << " x " << c.p.x;
+        EXPECT_FLOAT_EQ(t.c2.x, c.dudz) << "type " << c.type << " x " << c.p.x;
+    }
+}
+
+// Face ratios without a float value (a tie over a tiny third component, a denormal dominant
+// one) are taken as 0 as over a zero one: the face centre and only the distance derivatives.
+TEST(ProjectionMapping, CubicFaceRatiosBeyondTheFloatRange) {
+    struct Case {
+        Vector4f p;
+        float w;
+        Vector4f dw; // d(w) along x, y, z
+    };
+    const float h = std::sqrt(0.5f);
+    const Case cases[] = {
+        {{0.5f, 0.5f, -9e-28f, 0}, -h, {-h, -h, 9e-28f / h, 0}},
+        {{-3, 3, 1e-20f, 0}, std::sqrt(18.0f), {-h, h, 1e-20f / std::sqrt(18.0f), 0}},
+        {{-1e-39f, 0, 0, 0}, 0, {}},
+        {{0, 2e-39f, -1e-39f, 0}, 0, {}},
+    };
+    for (const Case& c : cases) {
+        const UVWTransform t = mapCubic(c.p);
+        EXPECT_TRUE(finite(t)) << c.p.x << "," << c.p.y << "," << c.p.z;
+        expectVec(t.o, 0.5f, 0.5f, c.w, 1e-6f);
+        expectVec(t.c0, 0, 0, c.dw.x, 1e-6f);
+        expectVec(t.c1, 0, 0, c.dw.y, 1e-6f);
+        expectVec(t.c2, 0, 0, c.dw.z, 1e-6f);
+    }
+    // A small third component whose ratios fit the float range keeps them.
+    const UVWTransform t = mapCubic({1, 1, 1e-10f, 0});
+    EXPECT_FLOAT_EQ(t.o.x, 5e9f);
+    EXPECT_FLOAT_EQ(t.c2.x, -5e19f);
+}
+
 TEST(ProjectionMapping, SampleInterpolation) {
     UVWTransform s[3];
     s[0].o = {0, 0, 0, 0};

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace KUtils {
 
@@ -28,6 +29,10 @@ UVWTransform zeroJacobian(const Vector4f& uvw) {
     return local({}, {}, {}, uvw);
 }
 
+bool finite3(const Vector4f& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
 // u of the azimuth around the y axis, 0 on the -z side: atan2 in single precision, the rest
 // in double; su is the number of turns that make one unit of u (0: u stays at its middle).
 double azimuthU(float x, float z, double su) {
@@ -39,7 +44,10 @@ double azimuthU(float x, float z, double su) {
 
 // du/dx = z / (x^2 + z^2) / (2 pi su) and du/dz = -x / (x^2 + z^2) / (2 pi su), through the
 // ratio of the smaller to the larger of |x| and |z| so that nothing divides by the smaller.
-// On the axis itself (x = z = 0) the azimuth has no derivative; both are 0.
+// On the axis itself (x = z = 0) the azimuth has no derivative; both are 0. So close to the
+// axis that a derivative exceeds the float range (within about 1e-38 of it), the point is
+// taken as on the axis too: an infinite or clamped derivative would poison or swamp every
+// column it is carried into.
 void azimuthDerivs(double x, double z, double su, double& dudx, double& dudz) {
     dudx = dudz = 0.0;
     if (su == 0.0) {
@@ -56,6 +64,11 @@ void azimuthDerivs(double x, double z, double su, double& dudx, double& dudz) {
         const double g = x * (1.0 + q * q);
         dudx = q / g / k;
         dudz = -1.0 / g / k;
+    }
+    // From float inputs the quotients stay far inside the double range: the test is exact.
+    constexpr double kFloatMax = std::numeric_limits<float>::max();
+    if (std::fabs(dudx) > kFloatMax || std::fabs(dudz) > kFloatMax) {
+        dudx = dudz = 0.0;
     }
 }
 
@@ -203,21 +216,23 @@ UVWTransform mapCubic(const Vector4f& p) {
     const float dr[3] = {r > 0.0f ? c[0] / r : 0.0f, r > 0.0f ? c[1] / r : 0.0f,
                          r > 0.0f ? c[2] / r : 0.0f};
     Vector4f cols[3];
-    Vector4f uvw;
     if (m != 0.0f) {
-        uvw = {s * um / (2.0f * m) + 0.5f, s * vm / (2.0f * m) + 0.5f, s * r, 0.0f};
+        const Vector4f uvw{s * um / (2.0f * m) + 0.5f, s * vm / (2.0f * m) + 0.5f, s * r, 0.0f};
         cols[major] = {s * (-um / (2.0f * m * m)), s * (-vm / (2.0f * m * m)), s * dr[major], 0};
         cols[ua] = {s * (1.0f / (2.0f * m)), 0.0f, s * dr[ua], 0.0f};
         cols[va] = {0.0f, s * (1.0f / (2.0f * m)), s * dr[va], 0.0f};
-    } else {
-        // A tie of the two larger components over a zero third one (or the centre) selects a
-        // face through the point itself: the face ratios are taken as 0.
-        uvw = {0.5f, 0.5f, s * r, 0.0f};
-        for (int k = 0; k < 3; ++k) {
-            cols[k] = {0.0f, 0.0f, s * dr[k], 0.0f};
+        if (finite3(uvw) && finite3(cols[0]) && finite3(cols[1]) && finite3(cols[2])) {
+            return local(cols[0], cols[1], cols[2], uvw);
         }
     }
-    return local(cols[0], cols[1], cols[2], uvw);
+    // A tie of the two larger components over a zero third one (or the centre) selects a face
+    // through the point itself: the face ratios are taken as 0. The same holds where the
+    // dominant component is too small for them to have a float value (a tie over a tiny third
+    // component, a denormal point): 1 / m^2 overflows or m^2 underflows to 0.
+    for (int k = 0; k < 3; ++k) {
+        cols[k] = {0.0f, 0.0f, s * dr[k], 0.0f};
+    }
+    return local(cols[0], cols[1], cols[2], {0.5f, 0.5f, s * r, 0.0f});
 }
 
 UVWTransform mapTriplanar(const Vector4f& p, const Vector4f& nPrime) {
