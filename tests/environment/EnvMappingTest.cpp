@@ -163,6 +163,29 @@ TEST(EnvMapping, UpAxis) {
     }
 }
 
+// Answers whose squared length overflows or underflows the float range keep their direction.
+TEST(EnvMapping, UpAxisOfHugeAndTinyAnswers) {
+    struct Case {
+        UpDirectionRecord up;
+        float x, y, z;
+    };
+    const float third = 0.57735026f;
+    const Case cases[] = {
+        {{{3e-23f, 0, 0}}, 1, 0, 0},
+        {{{1e20f, 0, 0}}, 1, 0, 0},
+        {{{0, -2e-40f, 0}}, 0, -1, 0},
+        {{{3e-25f, 0, 4e-25f}}, 0.6f, 0, 0.8f},
+        {{{3e25f, 0, -4e25f}}, 0.6f, 0, -0.8f},
+        {{{3e38f, -3e38f, 3e38f}}, third, -third, third},
+    };
+    for (const Case& c : cases) {
+        const Vector4f up = upAxisFrom(&c.up);
+        EXPECT_FLOAT_EQ(up.x, c.x) << c.up.upDirection[0];
+        EXPECT_FLOAT_EQ(up.y, c.y) << c.up.upDirection[0];
+        EXPECT_FLOAT_EQ(up.z, c.z) << c.up.upDirection[0];
+    }
+}
+
 Matrix3x3f scaled(float s) {
     return {{s, 0, 0, 0}, {0, s, 0, 0}, {0, 0, s, 0}};
 }

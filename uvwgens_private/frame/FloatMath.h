@@ -18,7 +18,8 @@ inline Real truncFloor(Real x) {
     return x < Real(k) ? Real(k - 1) : Real(k);
 }
 
-// x - truncFloor(x), in [0, 1) for finite x.
+// x - truncFloor(x), in [0, 1] for finite x: 1 itself is reached by rounding, as a tiny
+// negative x gives x + 1, which rounds to 1 (truncFrac(-1e-10f) == 1.0f).
 template <class Real>
 inline Real truncFrac(Real x) {
     return x - truncFloor(x);
