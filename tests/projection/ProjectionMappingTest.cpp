@@ -272,6 +272,30 @@ TEST(ProjectionMapping, AzimuthDerivativesNextToTheAxis) {
     }
 }
 
+// The ball's derivatives exceed the float range next to the centre and to the -z half of the
+// axis: none there, as on the axis, with u and v of the direction kept. Farther out they stay.
+TEST(ProjectionMapping, BallDerivativesNextToTheCentreAndTheAxis) {
+    struct Case {
+        Vector4f p;
+        float u, v;
+    };
+    // Along the diagonal: u = v = 0.5 + 0.5 (1 / sqrt 2) acos(1 / sqrt 3) / pi.
+    const Case cases[] = {
+        {{1.4e-45f, 1.4e-45f, 1.4e-45f, 0}, 0.6075112f, 0.6075112f},
+        {{1e-39f, 0, -1, 0}, 1.0f, 0.5f},
+    };
+    for (const Case& c : cases) {
+        const UVWTransform t = mapBall(c.p);
+        EXPECT_TRUE(finite(t)) << c.p.x;
+        expectVec(t.o, c.u, c.v, 0, 1e-6f);
+        expectVec(t.c0, 0, 0, 0, 0);
+        expectVec(t.c1, 0, 0, 0, 0);
+        expectVec(t.c2, 0, 0, 0, 0);
+    }
+    // dv/dy = 0.5 a / (r d) with a = 1, r = 1, d = 1e-30.
+    EXPECT_FLOAT_EQ(mapBall({1e-30f, 0, -1, 0}).c1.y, 5e29f);
+}
+
 // Face ratios without a float value (a tie over a tiny third component, a denormal dominant
 // one) are taken as 0 as over a zero one: the face centre and only the distance derivatives.
 TEST(ProjectionMapping, CubicFaceRatiosBeyondTheFloatRange) {

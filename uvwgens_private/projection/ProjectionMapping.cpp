@@ -33,6 +33,12 @@ bool finite3(const Vector4f& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
+// Whether a double computed from float inputs has no float value. Such quotients stay far
+// inside the double range, so the comparison is exact.
+bool beyondFloatRange(double v) {
+    return std::fabs(v) > double(std::numeric_limits<float>::max());
+}
+
 // u of the azimuth around the y axis, 0 on the -z side: atan2 in single precision, the rest
 // in double; su is the number of turns that make one unit of u (0: u stays at its middle).
 double azimuthU(float x, float z, double su) {
@@ -65,9 +71,7 @@ void azimuthDerivs(double x, double z, double su, double& dudx, double& dudz) {
         dudx = q / g / k;
         dudz = -1.0 / g / k;
     }
-    // From float inputs the quotients stay far inside the double range: the test is exact.
-    constexpr double kFloatMax = std::numeric_limits<float>::max();
-    if (std::fabs(dudx) > kFloatMax || std::fabs(dudz) > kFloatMax) {
+    if (beyondFloatRange(dudx) || beyondFloatRange(dudz)) {
         dudx = dudz = 0.0;
     }
 }
@@ -186,7 +190,7 @@ UVWTransform mapBall(const Vector4f& p) {
 
     // Chain rule through n = q / r, d = |(nx, ny)|, a = acos(nz) / pi.
     const double sn = std::sqrt(1.0 - nz * nz);
-    Vector4f cols[3];
+    double du[3], dv[3];
     for (int k = 0; k < 3; ++k) {
         double dn[3];
         for (int i = 0; i < 3; ++i) {
@@ -196,9 +200,18 @@ UVWTransform mapBall(const Vector4f& p) {
         const double da = sn > 0.0 ? -(1.0 / kPi) * (1.0 / sn) * dn[2] : 0.0;
         const double dex = (dn[0] * d - n[0] * dd) / (d * d);
         const double dey = (dn[1] * d - n[1] * dd) / (d * d);
-        cols[k] = vec(0.5 * (dex * a + ex * da), 0.5 * (dey * a + ey * da), 0.0);
+        du[k] = 0.5 * (dex * a + ex * da);
+        dv[k] = 0.5 * (dey * a + ey * da);
     }
-    return local(cols[0], cols[1], cols[2], vec(u, v, 0.0));
+    // So close to the centre (|p| below about 1e-38) or to the -z half of the axis that a
+    // derivative exceeds the float range: no derivative, as on the axis itself; u and v kept.
+    for (int k = 0; k < 3; ++k) {
+        if (beyondFloatRange(du[k]) || beyondFloatRange(dv[k])) {
+            return zeroJacobian(vec(u, v, 0.0));
+        }
+    }
+    return local(vec(du[0], dv[0], 0.0), vec(du[1], dv[1], 0.0), vec(du[2], dv[2], 0.0),
+                 vec(u, v, 0.0));
 }
 
 UVWTransform mapCubic(const Vector4f& p) {
