@@ -232,20 +232,10 @@ Vector4f upAxisFrom(const UpDirectionRecord* up) {
     if (!up) {
         return zUp;
     }
-    const Vector4f v{up->upDirection[0], up->upDirection[1], up->upDirection[2], 0.0f};
-    const float lenSq = dot3(v, v);
-    if (lenSq >= std::numeric_limits<float>::min() && lenSq <= std::numeric_limits<float>::max()) {
-        return divided(v, std::sqrt(lenSq));
-    }
-    // The squares overflowed, or underflowed into denormals or zero, where the length is lost.
-    // Scaled by its largest magnitude first, any finite nonzero vector has a squared length in
-    // [1, 3]. A zero vector has no direction; NaN or inf components give no finite one.
-    const float largest = std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
-    if (std::isnan(lenSq) || !(largest > 0.0f && std::isfinite(largest))) {
-        return zUp;
-    }
-    const Vector4f scaled = divided(v, largest);
-    return divided(scaled, std::sqrt(dot3(scaled, scaled)));
+    // A zero vector has no direction and NaN or inf components give no finite one; tiny and
+    // huge finite ones still do.
+    return unitDirection({up->upDirection[0], up->upDirection[1], up->upDirection[2], 0.0f})
+        .value_or(zUp);
 }
 
 Matrix3x3f sampleMatrix(const Matrix3x3f& uvwMatrix, int numSamples, const Matrix3x3f* samples,

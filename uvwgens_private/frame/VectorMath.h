@@ -4,6 +4,11 @@
 
 #include "frame/Types.h"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+
 namespace KUtils {
 
 inline Vector4f operator+(const Vector4f& a, const Vector4f& b) {
@@ -28,6 +33,27 @@ inline float dot3(const Vector4f& a, const Vector4f& b) {
 }
 inline Vector4f cross3(const Vector4f& a, const Vector4f& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x, 0.0f};
+}
+
+// v divided (all four lanes) by its length over x, y, z; none when v has no finite direction
+// (zero, NaN or infinite components). Where the squares would overflow or underflow, v is
+// first scaled by its largest magnitude, so every finite nonzero vector gives a unit vector;
+// otherwise the plain division is used and results are the usual ones bit for bit.
+inline std::optional<Vector4f> unitDirection(const Vector4f& v) {
+    auto divided = [](const Vector4f& a, float s) {
+        return Vector4f{a.x / s, a.y / s, a.z / s, a.w / s};
+    };
+    const float lengthSq = dot3(v, v);
+    if (lengthSq >= std::numeric_limits<float>::min() &&
+        lengthSq <= std::numeric_limits<float>::max()) {
+        return divided(v, std::sqrt(lengthSq));
+    }
+    const float largest = std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
+    if (std::isnan(lengthSq) || !(largest > 0.0f && std::isfinite(largest))) {
+        return std::nullopt;
+    }
+    const Vector4f scaled = divided(v, largest);
+    return divided(scaled, std::sqrt(dot3(scaled, scaled)));
 }
 
 // c0*v.x + c1*v.y + c2*v.z over four lanes (no offset).

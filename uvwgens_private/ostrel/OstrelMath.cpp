@@ -51,22 +51,9 @@ UVWTransform fixedPlacement(const Placement& placement) {
 }
 
 Vector4f unitAxis(const Vector4f& v) {
-    const float lengthSq = dot3(v, v);
-    if (lengthSq >= std::numeric_limits<float>::min() &&
-        lengthSq <= std::numeric_limits<float>::max()) {
-        const float length = std::sqrt(lengthSq);
-        return {v.x / length, v.y / length, v.z / length, v.w / length};
-    }
-    // The squares underflowed or overflowed (a huge or tiny placement size makes such columns):
-    // the vector is first scaled by its largest magnitude, so that any finite nonzero length
-    // still gives a unit vector.
-    const float largest = std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
-    if (std::isnan(lengthSq) || !(largest > 0.0f && std::isfinite(largest))) {
-        return {};
-    }
-    const Vector4f scaled{v.x / largest, v.y / largest, v.z / largest, v.w / largest};
-    const float length = std::sqrt(dot3(scaled, scaled));
-    return {scaled.x / length, scaled.y / length, scaled.z / length, scaled.w / length};
+    // Huge or tiny placement sizes make columns whose squares overflow or underflow; they
+    // still have a direction.
+    return unitDirection(v).value_or(Vector4f{});
 }
 
 bool hasVariation(const Placement& amplitude) {
