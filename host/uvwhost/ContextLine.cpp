@@ -1,6 +1,7 @@
 #include "uvwhost/ContextLine.h"
 
 #include "frame/VectorMath.h"
+#include "uvwhost/JsonFields.h"
 
 #include <functional>
 #include <map>
@@ -12,50 +13,16 @@ using namespace KUtils;
 
 namespace {
 
-using Reader = std::function<std::string(const Json&, const std::string&)>;
-
-// Runs the reader of every key of an object; unknown keys are errors.
-std::string readFields(const Json& value, const std::string& what,
-                       const std::map<std::string, Reader>& readers) {
-    if (!value.is_object()) {
-        return what + ": expected a JSON object, got " + excerpt(value);
-    }
-    for (const auto& [key, item] : value.items()) {
-        const auto reader = readers.find(key);
-        if (reader == readers.end()) {
-            return what + ": unknown field \"" + key + "\"";
-        }
-        std::string error = reader->second(item, what == "context" ? "field \"" + key + "\""
-                                                                   : what + " \"" + key + "\"");
-        if (!error.empty()) {
-            return error;
-        }
-    }
-    return {};
-}
-
-template <class T, class F>
-Reader into(T& field, F read) {
-    return [&field, read](const Json& v, const std::string& w) -> std::string {
-        auto parsed = read(v, w);
-        if (!parsed) {
-            return parsed.error();
-        }
-        field = *parsed;
-        return {};
-    };
-}
-
-Reader vectorInto(Vector4f& field) {
+FieldReader vectorInto(Vector4f& field) {
     return into(field, readVector);
 }
-Reader optionalVectorInto(std::optional<Vector4f>& field) {
+FieldReader optionalVectorInto(std::optional<Vector4f>& field) {
     return into(field, readVector);
 }
-Reader floatInto(float& field) {
+FieldReader floatInto(float& field) {
     return into(field, readFloat);
 }
-Reader intInto(int& field) {
+FieldReader intInto(int& field) {
     return into(field, readInt);
 }
 
@@ -140,7 +107,7 @@ std::string readShadeInstance(const Json& value, const std::string& what,
 
 Parsed<ContextRequest> readContext(const Json& value) {
     ContextRequest s;
-    const std::map<std::string, Reader> readers = {
+    const std::map<std::string, FieldReader> readers = {
         {"shadingPoint", vectorInto(s.shadingPoint)},
         {"surfacePoint", optionalVectorInto(s.surfacePoint)},
         {"normal", vectorInto(s.normal)},
@@ -178,7 +145,7 @@ Parsed<ContextRequest> readContext(const Json& value) {
              return readShadeInstance(v, w, *s.shadeInstance);
          }},
     };
-    std::string error = readFields(value, "context", readers);
+    std::string error = readFields(value, "context", readers, true);
     if (!error.empty()) {
         return Parsed<ContextRequest>::failure(error);
     }

@@ -1,5 +1,7 @@
 #include "uvwhost/SceneFile.h"
 
+#include "uvwhost/JsonFields.h"
+
 #include <fstream>
 #include <functional>
 #include <map>
@@ -11,38 +13,6 @@ namespace uvwhost {
 using namespace KUtils;
 
 namespace {
-
-using Reader = std::function<std::string(const Json&, const std::string&)>;
-
-std::string readFields(const Json& value, const std::string& what,
-                       const std::map<std::string, Reader>& readers) {
-    if (!value.is_object()) {
-        return what + ": expected a JSON object, got " + excerpt(value);
-    }
-    for (const auto& [key, item] : value.items()) {
-        const auto reader = readers.find(key);
-        if (reader == readers.end()) {
-            return what + ": unknown field \"" + key + "\"";
-        }
-        std::string error = reader->second(item, what + " \"" + key + "\"");
-        if (!error.empty()) {
-            return error;
-        }
-    }
-    return {};
-}
-
-template <class T, class F>
-Reader into(T& field, F read) {
-    return [&field, read](const Json& v, const std::string& w) -> std::string {
-        auto parsed = read(v, w);
-        if (!parsed) {
-            return parsed.error();
-        }
-        field = *parsed;
-        return {};
-    };
-}
 
 Parsed<int> readPositive(const Json& v, const std::string& w) {
     auto i = readInt(v, w);
