@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
         setup(bench);
     }
     // The thread-scaling runs come first, right after the machine's reference, so that they
-    // share one short stretch of the machine's load.
+    // share one stretch of the machine's load (unless repetitions are interleaved at random).
     registerReference();
     for (const Case& c : bench.allCases()) {
         registerScaling(c);

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks, then times the showcase render with one and two threads, and
-# prints the summary table of figures and ratios with every missed target marked '!'.
+# Builds the benchmarks and the reference host, times the showcase render with one and two
+# threads, runs the benchmarks and prints the summary table of figures and ratios with every
+# missed target marked '!'.
 # Extra arguments go to the benchmark program (e.g. --benchmark_filter=environment).
 # Environment: BENCH_BUILD_DIR (default build/bench), RELEASE_BUILD_DIR (build/release),
 # BENCH_REPETITIONS (5), BENCH_MIN_TIME (0.1 s per repetition), RENDER_RUNS (3),
-# RENDER_SIZE (1280x640), BENCH_QUIET_LOAD (unset; when set, each measurement waits up to
+# RENDER_SIZE (1280x640), BENCH_QUIET_LOAD (unset; when set, the measurements first wait up to
 # BENCH_QUIET_WAIT seconds (1800) for the 1-minute load average to drop below it: two-thread
 # figures mean nothing while other work holds a core).
 set -euo pipefail
@@ -40,14 +41,8 @@ echo "== building the reference host ($release_dir)" >&2
 cmake --preset release -B "$release_dir" >/dev/null
 cmake --build "$release_dir" -j "$jobs" --target uvwgens uvwhost
 
-log="$bench_dir/bench.log"
-echo "== running the benchmarks ($repetitions repetitions; Google Benchmark's output in $log)" >&2
-wait_for_quiet
-"$bench_dir/bench/uvwgens_bench" --benchmark_repetitions="$repetitions" \
-    --benchmark_min_time="$min_time" --benchmark_display_aggregates_only=true "$@" 2>"$log"
-
-# The showcase render: the best wall time of a few runs per thread count.
-echo "== timing the showcase render ($render_size, best of $render_runs)" >&2
+# The showcase render: the best wall time of a few runs per thread count. Timed before the
+# benchmarks, whose own load would otherwise be waited out.
 uvwhost="$release_dir/host/uvwhost/uvwhost"
 image=$(mktemp --suffix=.png)
 trap 'rm -f "$image"' EXIT
@@ -64,10 +59,21 @@ best_time() {
     echo "$best"
 }
 wait_for_quiet
+echo "== timing the showcase render ($render_size, best of $render_runs)" >&2
+render_load=$(cut -d' ' -f1-3 /proc/loadavg)
 one=$(best_time 1)
 two=$(best_time 2)
+
+# Repetitions of different benchmarks are interleaved at random, so that a passing burst of
+# other work on the machine does not fall on all repetitions of one figure.
+log="$bench_dir/bench.log"
+echo "== running the benchmarks ($repetitions repetitions; Google Benchmark's output in $log)" >&2
+"$bench_dir/bench/uvwgens_bench" --benchmark_repetitions="$repetitions" \
+    --benchmark_min_time="$min_time" --benchmark_enable_random_interleaving=true \
+    --benchmark_display_aggregates_only=true "$@" 2>"$log"
+
 echo
-echo "Showcase render ($render_size, uvwhost render, release build; load average $(cut -d' ' -f1-3 /proc/loadavg)):"
+echo "Showcase render ($render_size, uvwhost render, release build; load average $render_load):"
 echo
 awk -v one="$one" -v two="$two" 'BEGIN {
     printf "| threads | seconds |\n|--------:|--------:|\n| 1 | %.3f |\n| 2 | %.3f |\n", one, two
