@@ -10,35 +10,37 @@ std::string describe(const ParamDef& def) {
     return "parameter '" + def.name + "' (" + paramTypeName(def.type) + ")";
 }
 
-Parsed<ValueSpec> failed(const ParamDef& def, const std::string& what, const Json& value) {
-    return Parsed<ValueSpec>::failure(what + ": expected " + paramShape(def.type) + ", got " +
-                                      excerpt(value));
+Parsed<ParsedParamValue> failed(const ParamDef& def, const std::string& what, const Json& value) {
+    return Parsed<ParsedParamValue>::failure(what + ": expected " + paramShape(def.type) +
+                                             ", got " + excerpt(value));
 }
 
 template <class T>
-Parsed<ValueSpec> wrap(const Parsed<T>& parsed) {
+Parsed<ParsedParamValue> wrap(const Parsed<T>& parsed) {
     if (!parsed) {
-        return Parsed<ValueSpec>::failure(parsed.error());
+        return Parsed<ParsedParamValue>::failure(parsed.error());
     }
-    return ValueSpec{ParamValue{*parsed}, {}};
+    return ParsedParamValue{ParamValue{*parsed}, {}};
 }
 
 bool isReference(const Json& value) {
     return value.is_null() || (value.is_string() && value.get<std::string>().starts_with("@"));
 }
 
-Parsed<ValueSpec> readReference(const ParamDef& def, const std::string& what, const Json& value) {
+Parsed<ParsedParamValue> readReference(const ParamDef& def, const std::string& what,
+                                       const Json& value) {
     if (value.is_null()) {
-        return ValueSpec{ParamValue{static_cast<PluginBase*>(nullptr)}, {}};
+        return ParsedParamValue{ParamValue{static_cast<PluginBase*>(nullptr)}, {}};
     }
     const std::string text = value.get<std::string>();
     if (text.size() < 2) {
         return failed(def, what, value);
     }
-    return ValueSpec{ParamValue{static_cast<PluginBase*>(nullptr)}, text.substr(1)};
+    return ParsedParamValue{ParamValue{static_cast<PluginBase*>(nullptr)}, text.substr(1)};
 }
 
-Parsed<ValueSpec> readElement(const ParamDef& def, const std::string& what, const Json& value) {
+Parsed<ParsedParamValue> readElement(const ParamDef& def, const std::string& what,
+                                     const Json& value) {
     switch (def.type) {
     case ParamType::Int:
         return wrap(readInt(value, what));
@@ -50,7 +52,7 @@ Parsed<ValueSpec> readElement(const ParamDef& def, const std::string& what, cons
         if (!value.is_string()) {
             return failed(def, what, value);
         }
-        return ValueSpec{ParamValue{value.get<std::string>()}, {}};
+        return ParsedParamValue{ParamValue{value.get<std::string>()}, {}};
     case ParamType::Vector:
         return wrap(readVector(value, what));
     case ParamType::Color:
@@ -74,7 +76,7 @@ Parsed<ValueSpec> readElement(const ParamDef& def, const std::string& what, cons
     case ParamType::OutputTextureVector:
         break;
     }
-    return Parsed<ValueSpec>::failure(what + ": is an output and takes no value");
+    return Parsed<ParsedParamValue>::failure(what + ": is an output and takes no value");
 }
 
 Parsed<ParamSetting> readKeys(const ParamDef& def, const Json& keys) {
@@ -247,7 +249,7 @@ Parsed<ParamSetting> readNamedSetting(const std::vector<ParamDef>& defs,
 std::string applyParamSetting(KivoParameterList& list, const ParamSetting& setting,
                               const PluginResolver& resolve) {
     std::vector<ParamValue> values;
-    for (const ValueSpec& spec : setting.values) {
+    for (const ParsedParamValue& spec : setting.values) {
         if (spec.ref.empty()) {
             values.push_back(spec.value);
             continue;

@@ -37,7 +37,7 @@ const char* paramTypeName(KUtils::ParamType type);
 const char* paramShape(KUtils::ParamType type);
 
 // One value; a non-empty `ref` names the instance to connect (value unused).
-struct ValueSpec {
+struct ParsedParamValue {
     KUtils::ParamValue value = 0;
     std::string ref;
 };
@@ -47,7 +47,7 @@ struct ParamSetting {
     std::string name;
     Kind kind = Kind::Constant;
     // Constant: one value; Animated: one per key time; List: the elements.
-    std::vector<ValueSpec> values;
+    std::vector<ParsedParamValue> values;
     std::vector<double> times;
 };
 

@@ -161,7 +161,7 @@ private:
 
 Parsed<RenderWorld> RenderWorld::build(const SceneDocument& doc, PluginSession& session, int width,
                                        int height) {
-    const CameraSpec& c = doc.camera;
+    const CameraEntry& c = doc.camera;
     RenderWorld world(kivohost::SceneCamera(c.position, c.target, c.up, c.fov, width, height));
     world.perAxis = doc.samples;
     auto textureOf = [&](const std::string& name,
@@ -176,7 +176,7 @@ Parsed<RenderWorld> RenderWorld::build(const SceneDocument& doc, PluginSession& 
         }
         return texture;
     };
-    for (const ObjectSpec& spec : doc.objects) {
+    for (const ObjectEntry& spec : doc.objects) {
         auto texture = textureOf(spec.texture, "the texture");
         if (!texture) {
             return Parsed<RenderWorld>::failure(texture.error());

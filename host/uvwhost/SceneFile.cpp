@@ -58,7 +58,7 @@ std::string readInstance(const Json& value, const std::string& what, InstanceEnt
     return error;
 }
 
-std::string readObject(const Json& value, const std::string& what, ObjectSpec& spec) {
+std::string readObject(const Json& value, const std::string& what, ObjectEntry& spec) {
     bool hasShape = false;
     std::optional<float> radius;
     std::optional<Json> size;
@@ -201,7 +201,7 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
                   return w + ": expected an array of objects, got " + excerpt(v);
               }
               for (std::size_t i = 0; i < v.size(); ++i) {
-                  ObjectSpec spec;
+                  ObjectEntry spec;
                   std::string e = readObject(v[i], w + "[" + std::to_string(i) + "]", spec);
                   if (!e.empty()) {
                       return e;

@@ -38,14 +38,14 @@ struct InstanceEntry {
     Json params = Json::object();
 };
 
-struct CameraSpec {
+struct CameraEntry {
     KUtils::Vector4f position{0.0f, -7.0f, 2.8f, 0.0f};
     KUtils::Vector4f target{0.0f, 0.0f, 0.7f, 0.0f};
     KUtils::Vector4f up{0.0f, 0.0f, 1.0f, 0.0f};
     float fov = 45.0f;
 };
 
-struct ObjectSpec {
+struct ObjectEntry {
     kivohost::ShapeKind shape = kivohost::ShapeKind::Sphere;
     KUtils::Vector4f center;
     KUtils::Vector4f size{1.0f, 0.0f, 0.0f, 0.0f};
@@ -63,10 +63,10 @@ struct SceneDocument {
     int height = 360;
     // Samples per pixel along each axis.
     int samples = 2;
-    CameraSpec camera;
+    CameraEntry camera;
     FrameSettings frame;
     std::vector<InstanceEntry> instances;
-    std::vector<ObjectSpec> objects;
+    std::vector<ObjectEntry> objects;
     // An instance name, or a colour, or neither (a gradient).
     std::string environment;
     std::optional<KUtils::AColor> background;
