@@ -267,11 +267,11 @@ void renderImage(const RenderWorld& world, KivoRenderer* renderer, int threads, 
     for (int i = 0; i < threads; ++i) {
         pool.emplace_back(work, i);
     }
-    while (rowsDone.load() < image.height) {
-        if (progress) {
-            progress(double(rowsDone.load()) / image.height);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Without a progress report the threads are simply joined; with one, the bar is redrawn
+    // every 20 ms (a coarser poll would make short renders wait for it).
+    while (progress && rowsDone.load() < image.height) {
+        progress(double(rowsDone.load()) / image.height);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     for (std::thread& t : pool) {
         t.join();
