@@ -353,11 +353,6 @@ float seamCorrected(float mu, float pu) {
     return up <= down ? pu + 1.0f : pu - 1.0f;
 }
 
-Vector4f screenUVW(float imageX, float imageY, int width, int height) {
-    return {float(double(imageX) / double(width)), float(1.0 - double(imageY) / double(height)),
-            0.0f, 0.0f};
-}
-
 UVWTransform screenTransform(const UVWTransform& uvwTransform, const ScreenFrame& frame,
                              const Vector4f& screenUvw, float duvwScale) {
     // Inverse of the matrix with columns a0, a1, a2: its rows are the cross products of the

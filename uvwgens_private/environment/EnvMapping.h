@@ -93,7 +93,12 @@ bool hasUSeam(int type);
 float seamCorrected(float mu, float pu);
 
 // (imageX / width, 1 - imageY / height, 0), divisions and subtraction in double.
-Vector4f screenUVW(float imageX, float imageY, int width, int height);
+// Inline: built out of line, the returned vector goes through a stack slot whose reload
+// stalls on store forwarding, which costs more than the arithmetic.
+inline Vector4f screenUVW(float imageX, float imageY, int width, int height) {
+    return {float(double(imageX) / double(width)), float(1.0 - double(imageY) / double(height)),
+            0.0f, 0.0f};
+}
 
 // The screen frame of a shading point: the position differentials along screen x and y and
 // the frame's third axis.
