@@ -53,7 +53,6 @@ public:
     void restart(kivohost::RenderSession& session) const {
         lifecycle().frameBegin(&session.renderer);
     }
-    // finishFrame and finishRender, as a renderer ends.
     void stop(kivohost::RenderSession& session) const {
         lifecycle().finishFrame(&session.renderer);
         lifecycle().finishRender(&session.renderer);
@@ -76,20 +75,8 @@ inline ShadingContext contextAt(kivohost::RenderSession& session, const Vector4f
     return sc;
 }
 
-inline Transform transformOf(const Vector4f& c0, const Vector4f& c1, const Vector4f& c2,
-                             const Vector3d& offset) {
-    Transform t;
-    t.m.c0 = c0;
-    t.m.c1 = c1;
-    t.m.c2 = c2;
-    t.offs = offset;
-    return t;
-}
-
 inline Transform translation(double x, double y, double z) {
-    Transform t;
-    t.offs = {x, y, z};
-    return t;
+    return {{}, {x, y, z}};
 }
 
 inline UVWTransform uvwTranslation(float x, float y, float z) {
@@ -121,6 +108,7 @@ inline std::string gpuText(RTTexInterface& rt, const char* output, GPUDataRecord
         EXPECT_FLOAT_EQ(v4_.w, (ew));                                                              \
     } while (0)
 
+// Every lane of the four columns, exactly.
 inline bool sameTransform(const UVWTransform& a, const UVWTransform& b) {
     const auto same = [](const Vector4f& p, const Vector4f& q) {
         return p.x == q.x && p.y == q.y && p.z == q.z && p.w == q.w;

@@ -3,7 +3,7 @@
 #include "ChannelTestSupport.h"
 #include "scene/ShadeStandIns.h"
 
-#include <array>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -14,10 +14,6 @@ using namespace channeltest;
 
 constexpr int kThreads = 8;
 constexpr int kPoints = 1500;
-
-// The x, y, z lanes of the derivatives, the uvw and the output texture, then the three valid
-// flags.
-using Result = std::array<float, 18>;
 
 ShadingContext contextFor(kivohost::RenderSession& session, const kivohost::MeshShadeData& mesh,
                           int thread, int i) {
@@ -34,21 +30,22 @@ ShadingContext contextFor(kivohost::RenderSession& session, const kivohost::Mesh
 }
 
 // Derivatives first, then the uvw and the output texture: both served by the thread's entry.
-Result evaluate(const Instance& gen, const ShadingContext& sc) {
+struct Result {
     Vector4f v[5];
     UVWTransform tm;
-    const int valid[3] = {gen.uvw().evalUVWDerivs(sc, v), gen.uvw().evalUVW(sc, v[3]),
-                          gen.uvw().evalUVWTransform(sc, tm)};
-    gen.uvwCoords().getTexVector(v[4], sc);
+    int valid[3];
+
+    bool operator==(const Result& other) const {
+        return std::memcmp(this, &other, sizeof *this) == 0;
+    }
+};
+
+Result evaluate(const Instance& gen, const ShadingContext& sc) {
     Result r;
-    for (std::size_t k = 0; k < 5; ++k) {
-        r[3 * k] = v[k].x;
-        r[3 * k + 1] = v[k].y;
-        r[3 * k + 2] = v[k].z;
-    }
-    for (std::size_t k = 0; k < 3; ++k) {
-        r[15 + k] = float(valid[k]);
-    }
+    r.valid[0] = gen.uvw().evalUVWDerivs(sc, r.v);
+    r.valid[1] = gen.uvw().evalUVW(sc, r.v[3]);
+    r.valid[2] = gen.uvw().evalUVWTransform(sc, r.tm);
+    gen.uvwCoords().getTexVector(r.v[4], sc);
     return r;
 }
 
@@ -101,7 +98,7 @@ TEST(ChannelConcurrency, ThreadsMatchASingleThreadedRun) {
     int mismatches = 0, valid = 0;
     for (std::size_t k = 0; k < expected.size(); ++k) {
         mismatches += expected[k] == got[k] ? 0 : 1;
-        valid += int(expected[k][15]);
+        valid += expected[k].valid[0];
     }
     EXPECT_EQ(mismatches, 0);
     // The run covers both valid and cropped points.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -25,67 +26,6 @@ kivohost::MapChannel channelWith(const Vector4f& uvw, const Vector4f& b0 = {1, 0
     ch.basis[1] = b1;
     ch.basis[2] = b2;
     return ch;
-}
-
-TEST(UVWGenChannel, DescriptorAndParameters) {
-    UVWGenChannelDesc& desc = channelDesc();
-    EXPECT_STREQ(desc.getName(), "UVWGenChannel");
-    EXPECT_EQ(desc.getPluginID(), 2004120801u);
-    EXPECT_STREQ(desc.getDescription(),
-                 "The most common UVW generator plugin. Uses one of the map channels from a mesh "
-                 "plugin and optionally transforms the UVs. [gpuSupport=(partial)]");
-    EXPECT_TRUE(desc.supportsInterface(EXT_UVWGEN));
-    EXPECT_FALSE(desc.supportsInterface(EXT_RTTEX));
-
-    const KivoParameterListDesc& defs = *desc.getParamListDesc();
-    std::string names;
-    for (int i = 0; i < defs.getNumParamDefs(); ++i) {
-        names += std::string(defs.getParamDefName(i)) + " ";
-        if (i != 11) {
-            EXPECT_EQ(defs.getParamDefCount(i), -1) << i;
-        }
-    }
-    EXPECT_EQ(names, "uvw_transform uvw_transform_tex tex_transform nsamples wrap_u wrap_v wrap_w "
-                     "crop_u crop_v crop_w coverage uvw_coords wrap_mode duvw_scale uvw_channel "
-                     "uvwgen use_double_sided_mode ");
-    EXPECT_EQ(defs.getParamDefType(0), ParamType::Transform);
-    EXPECT_EQ(defs.getParamDefWorldSpace(0), 0);
-    EXPECT_EQ(defs.getParamDefType(1), ParamType::TextureTransform);
-    EXPECT_EQ(defs.getParamDefType(10), ParamType::Vector);
-    EXPECT_EQ(defs.getParamDefType(11), ParamType::OutputTextureVector);
-    EXPECT_EQ(defs.getParamDefType(13), ParamType::Float);
-    EXPECT_EQ(defs.getParamDefType(15), ParamType::Plugin);
-    EXPECT_EQ(defs.getParamDefType(16), ParamType::Bool);
-    // The hints a host reads: the enum of wrap_mode and what the GPU code cannot do.
-    EXPECT_STREQ(defs.getParamDefHints(12),
-                 "enum=(0:On 0.5 boundary; 1:On integer boundary), gpuSupport=(full)");
-    EXPECT_STREQ(defs.getParamDefHints(3), "gpuSupport=(none)");
-    EXPECT_STREQ(defs.getParamDefHints(16), "gpuSupport=(none)");
-}
-
-TEST(UVWGenChannel, InterfacesInOrder) {
-    Instance gen(channelDesc());
-    PluginBase* plugin = gen.get();
-    const struct {
-        InterfaceID id;
-        const char* name;
-    } parts[] = {{EXT_RTTEX, "EXT_RTTEX"},
-                 {EXT_UVWGENCHANNEL, "EXT_UVWGENCHANNEL"},
-                 {EXT_UVWGEN, "EXT_UVWGEN"},
-                 {EXT_KIVO_PLUGIN, "EXT_KIVO_PLUGIN"}};
-    for (const auto& part : parts) {
-        PluginInterface* iface = plugin->getInterface(part.id);
-        ASSERT_NE(iface, nullptr) << part.name;
-        EXPECT_EQ(iface->getInterfaceID(), part.id);
-        EXPECT_STREQ(iface->getInterfaceName(), part.name);
-        EXPECT_EQ(iface->getPlugin(), plugin);
-    }
-    EXPECT_EQ(plugin->getInterface(EXT_TEXTURE), nullptr);
-    // Other ids fall back to the interface list.
-    PluginInterface* coords = &gen.uvwCoords();
-    plugin->addInterface(coords, 0);
-    EXPECT_EQ(plugin->getInterface(EXT_TEXTURE_VECTOR), coords);
-    plugin->removeInterface(coords);
 }
 
 enum class Data { None, Bare, Mesh, Provider };
@@ -192,18 +132,16 @@ TEST(UVWGenChannel, ChannelInterface) {
     gen.set("crop_u", 1);
     gen.set("crop_w", 1);
     gen.set("uvw_transform", translation(1, 2, 3));
-    gen.set("tex_transform", transformOf({2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {10, 0, 0}));
+    gen.set("tex_transform", Transform{{{2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, {10, 0, 0}});
     gen.start(session);
-    auto& channel =
-        *static_cast<UVWGenChannelInterface*>(gen.get()->getInterface(EXT_UVWGENCHANNEL));
+    auto* channelPart = gen.get()->getInterface(EXT_UVWGENCHANNEL);
+    ASSERT_NE(channelPart, nullptr);
+    auto& channel = *static_cast<UVWGenChannelInterface*>(channelPart);
 
     EXPECT_EQ(channel.getMapChannel(), -1);
     std::uint8_t flags[4] = {0xff, 0xff, 0xff, 0xff};
     EXPECT_EQ(channel.getWrapCropFlags(flags), flags);
-    EXPECT_EQ(flags[0], 0x91);
-    EXPECT_EQ(flags[1], 0x01);
-    EXPECT_EQ(flags[2], 0x00);
-    EXPECT_EQ(flags[3], 0x00);
+    EXPECT_EQ(std::vector<int>(flags, flags + 4), (std::vector<int>{0x91, 0x01, 0x00, 0x00}));
 
     // tex_transform after uvw_transform: (1, 2, 3) -> (2 * 1 + 10, 2, 3).
     UVWTransform tm;
@@ -235,35 +173,6 @@ TEST(UVWGenChannel, ChannelInterface) {
     gen.stop(session);
 }
 
-TEST(UVWGenChannel, GpuTextDefaults) {
-    kivohost::RenderSession session;
-    Instance gen(channelDesc());
-    gen.start(session);
-    GPUDataRecord record;
-    record.objectSpaceFlag = 1;
-    EXPECT_EQ(gpuText(gen.rt(), "", record),
-              "uvw_transform 1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,"
-              "0.000000,1.000000,0.000000,0.000000,0.000000\n"
-              "wrap 0,0,0\n"
-              "crop 0,0,0\n"
-              "map_channel 1\n"
-              "duvw_scale 1.000000\n");
-    EXPECT_EQ(record.objectSpaceFlag, 0);
-
-    // Any other kind writes nothing.
-    GPUDataRecord untouched;
-    untouched.objectSpaceFlag = 1;
-    for (const char* kind : {"materialDescriptor", static_cast<const char*>(nullptr)}) {
-        EXPECT_EQ(gpuText(gen.rt(), "", untouched, kind, 0), "");
-    }
-    EXPECT_EQ(untouched.objectSpaceFlag, 1);
-    gen.stop(session);
-
-    // An instance without a parameter list has nothing to describe.
-    UVWGenChannel bare(nullptr);
-    EXPECT_EQ(gpuText(bare, "", untouched, "MaterialDescriptor", 0), "");
-}
-
 TEST(UVWGenChannel, GpuTextWithInputAfterOwnLines) {
     kivohost::RenderSession session;
     Instance input(planarWorldDesc());
@@ -274,7 +183,7 @@ TEST(UVWGenChannel, GpuTextWithInputAfterOwnLines) {
     Instance gen(channelDesc());
     gen.set("uvwgen", input.get());
     gen.set("uvw_transform",
-            transformOf({0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 2, 0}, {0.5, 0.25, 0}));
+            Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 2, 0}}, {0.5, 0.25, 0}});
     gen.set("tex_transform", translation(1, 0, 0));
     gen.set("wrap_u", 2);
     gen.set("wrap_v", 1);
@@ -290,6 +199,7 @@ TEST(UVWGenChannel, GpuTextWithInputAfterOwnLines) {
     gen.start(session);
 
     GPUDataRecord record;
+    record.objectSpaceFlag = 1;
     EXPECT_EQ(gpuText(gen.rt(), "", record),
               "uvw_transform "
               "0.000000,1.000000,0.000000,-1.000000,0.000000,0.000000,0.000000,0.000000,2.000000,"
@@ -304,8 +214,20 @@ TEST(UVWGenChannel, GpuTextWithInputAfterOwnLines) {
               "wrap 1,1,1\n"
               "crop 0,0,0\n"
               "map_channel -5\n");
+    EXPECT_EQ(record.objectSpaceFlag, 0);
+
+    // Any other kind writes nothing and leaves the record alone.
+    record.objectSpaceFlag = 1;
+    for (const char* kind : {"materialDescriptor", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(gpuText(gen.rt(), "", record, kind, 0), "");
+    }
+    EXPECT_EQ(record.objectSpaceFlag, 1);
     gen.stop(session);
     input.stop(session);
+
+    // An instance without a parameter list has nothing to describe.
+    UVWGenChannel bare(nullptr);
+    EXPECT_EQ(gpuText(bare, "", record, "MaterialDescriptor", 0), "");
 }
 
 } // namespace

@@ -19,25 +19,6 @@ Vector4f worldUVW(kivohost::RenderSession& session, const ShadingContext& sc) {
     return uvw;
 }
 
-TEST(UVWGenPlanarWorld, DescriptorAndInterfaces) {
-    UVWGenPlanarWorldDesc& desc = planarWorldDesc();
-    EXPECT_STREQ(desc.getName(), "UVWGenPlanarWorld");
-    EXPECT_EQ(desc.getPluginID(), 2004110501u);
-    EXPECT_STREQ(desc.getDescription(), "UVW generator that uses the world space coordinates of "
-                                        "the shaded point as UVW values [gpuSupport=(partial)]");
-    EXPECT_TRUE(desc.supportsInterface(EXT_UVWGEN));
-    ASSERT_EQ(desc.getParamListDesc()->getNumParamDefs(), 14);
-    EXPECT_STREQ(desc.getParamListDesc()->getParamDefName(13), "duvw_scale");
-
-    Instance gen(desc);
-    for (InterfaceID id : {EXT_RTTEX, EXT_UVWGEN, EXT_KIVO_PLUGIN}) {
-        PluginInterface* iface = gen.get()->getInterface(id);
-        ASSERT_NE(iface, nullptr) << id;
-        EXPECT_EQ(iface->getInterfaceID(), id);
-    }
-    EXPECT_EQ(gen.get()->getInterface(EXT_UVWGENCHANNEL), nullptr);
-}
-
 TEST(UVWGenPlanarWorld, WorldPositionOfTheShadedPoint) {
     kivohost::RenderSession session;
     session.frame.sceneOrigin = {100.0, 0.0, 0.0};
@@ -73,36 +54,32 @@ TEST(UVWGenPlanarWorld, WorldPositionOfTheShadedPoint) {
 TEST(UVWGenPlanarWorld, GpuText) {
     kivohost::RenderSession session;
     Instance gen(planarWorldDesc());
-    const std::string defaults = "uvw_transform 1.000000,0.000000,0.000000,0.000000,1.000000,"
-                                 "0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,0.000000\n"
-                                 "wrap 0,0,0\ncrop 0,0,0\nmap_channel -5\n";
-    gen.start(session);
-    GPUDataRecord record;
-    record.objectSpaceFlag = 1;
-    EXPECT_EQ(gpuText(gen.rt(), "", record), defaults);
-    EXPECT_EQ(record.objectSpaceFlag, 0);
-    gen.stop(session);
-
-    gen.set("uvw_transform", transformOf({2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {-1, 0, 0.5}));
+    gen.set("uvw_transform", Transform{{{2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, {-1, 0, 0.5}});
     gen.set("wrap_w", 2);
     gen.set("crop_v", 1);
     // Not part of the text.
     gen.set("tex_transform", translation(9, 9, 9));
     gen.set("duvw_scale", 4.0f);
     gen.start(session);
+    GPUDataRecord record;
+    record.objectSpaceFlag = 1;
     const std::string lines = "uvw_transform 2.000000,0.000000,0.000000,0.000000,1.000000,"
                               "0.000000,0.000000,0.000000,1.000000,-1.000000,0.000000,0.500000\n"
                               "wrap 0,0,2\ncrop 0,1,0\n";
     EXPECT_EQ(gpuText(gen.rt(), "uvw_baked", record), lines);
+    EXPECT_EQ(record.objectSpaceFlag, 0);
     EXPECT_EQ(gpuText(gen.rt(), "uvw_coords", record), lines + "map_channel -5\n");
     record.objectSpaceFlag = 1;
     EXPECT_EQ(gpuText(gen.rt(), "", record, "Material", 0), "");
     EXPECT_EQ(record.objectSpaceFlag, 1);
     gen.stop(session);
 
-    // No parameter list is needed for the text.
+    // No parameter list is needed for the text: the defaults.
     UVWGenPlanarWorld bare(nullptr);
-    EXPECT_EQ(gpuText(bare, nullptr, record), defaults);
+    EXPECT_EQ(gpuText(bare, nullptr, record),
+              "uvw_transform 1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,"
+              "0.000000,1.000000,0.000000,0.000000,0.000000\n"
+              "wrap 0,0,0\ncrop 0,0,0\nmap_channel -5\n");
 }
 
 } // namespace
