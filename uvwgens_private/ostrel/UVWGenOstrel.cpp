@@ -80,46 +80,51 @@ void UVWGenOstrel::frameBegin(KivoRenderer* renderer) {
     randomized = hasVariation(amplitude);
 }
 
-UVWTransform UVWGenOstrel::placementFor(const ShadingContext& sc) const {
+template <typename Step>
+int UVWGenOstrel::withPlacement(const ShadingContext& sc, Step&& step) const {
     if (!randomized) {
-        return placementTm;
+        return step(placementTm);
     }
-    return randomPlacement(base, amplitude, xyzLock != 0,
-                           variationSeed(sc, randMat, randObj, seed));
+    return step(
+        randomPlacement(base, amplitude, xyzLock != 0, variationSeed(sc, randMat, randObj, seed)));
 }
 
 int UVWGenOstrel::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
     uvw = Vector4f{};
-    return coordinateStep(sc, placementFor(sc), mapping, uvw);
+    return withPlacement(
+        sc, [&](const UVWTransform& t) { return coordinateStep(sc, t, mapping, uvw); });
 }
 
 int UVWGenOstrel::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    return derivativeStep(sc, placementFor(sc), mapping, out);
+    return withPlacement(
+        sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, out); });
 }
 
 int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
     Vector4f local[3];
-    const int valid = derivativeStep(sc, placementFor(sc), mapping, local);
+    const int valid = withPlacement(
+        sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, local); });
     tm = {local[1], local[2], cross3(local[1], local[2]), local[0]};
     return valid;
 }
 
 int UVWGenOstrel::evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f basis[3]) {
     uvw = Vector4f{};
-    const UVWTransform t = placementFor(sc);
-    if (!coordinateStep(sc, t, mapping, uvw)) {
-        return 0;
-    }
-    if (randomized) {
-        basis[0] = unitAxis(t.c0);
-        basis[1] = unitAxis(t.c1);
-        basis[2] = unitAxis(t.c2);
-    } else {
-        basis[0] = unitAxes[0];
-        basis[1] = unitAxes[1];
-        basis[2] = unitAxes[2];
-    }
-    return 1;
+    return withPlacement(sc, [&](const UVWTransform& t) {
+        if (!coordinateStep(sc, t, mapping, uvw)) {
+            return 0;
+        }
+        if (randomized) {
+            basis[0] = unitAxis(t.c0);
+            basis[1] = unitAxis(t.c1);
+            basis[2] = unitAxis(t.c2);
+        } else {
+            basis[0] = unitAxes[0];
+            basis[1] = unitAxes[1];
+            basis[2] = unitAxes[2];
+        }
+        return 1;
+    });
 }
 
 int UVWGenOstrel::emitRTSource(const char*, const char*, const char* kind, ShaderSource& source,

@@ -36,8 +36,11 @@ public:
     bool isRandomized() const { return randomized; }
 
 private:
-    // The placement for this call: placementTm, or the surface's own random variation.
-    UVWTransform placementFor(const ShadingContext& sc) const;
+    // Calls step with this call's placement: placementTm itself (by reference: copying its
+    // 64 bytes on every call costs as much as the cheapest mappings), or the surface's own
+    // random variation.
+    template <typename Step>
+    int withPlacement(const ShadingContext& sc, Step&& step) const;
 
     // Parameter caches, angles in degrees as the user gives them.
     Placement paramBase{{}, {}, {1.0f, 1.0f, 1.0f, 0.0f}};
