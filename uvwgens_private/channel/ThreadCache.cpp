@@ -37,13 +37,4 @@ void ThreadCache::clear() {
     }
 }
 
-ThreadCacheEntry* ThreadCache::entryFor(const ShadingContext& sc) const {
-    const int index = sc.threadData.threadIndex;
-    if ((sc.flags & SC_FLAG_BYPASS_UVW_CACHE) != 0 || !entries || index < 0 || index >= count ||
-        sc.evalStamp == 0) {
-        return nullptr;
-    }
-    return &entries[index];
-}
-
 } // namespace KUtils

@@ -40,7 +40,15 @@ public:
 
     // The calling thread's entry, or null when this context is not cached: bit
     // SC_FLAG_BYPASS_UVW_CACHE set, no cache, threadIndex out of range, or evalStamp 0.
-    ThreadCacheEntry* entryFor(const ShadingContext& sc) const;
+    // Inline: a cache hit costs a few nanoseconds, and a call would be a good part of it.
+    ThreadCacheEntry* entryFor(const ShadingContext& sc) const {
+        const int index = sc.threadData.threadIndex;
+        if ((sc.flags & SC_FLAG_BYPASS_UVW_CACHE) != 0 || !entries || index < 0 || index >= count ||
+            sc.evalStamp == 0) {
+            return nullptr;
+        }
+        return &entries[index];
+    }
 
 private:
     int count = 0;

@@ -72,23 +72,30 @@ void UVWTex::finishRender() {
     threadCache.release();
 }
 
-int UVWTex::evalTransform(const ShadingContext& sc, UVWTransform& tm) {
+template <typename Use>
+int UVWTex::withTransform(const ShadingContext& sc, Use&& use) {
     ThreadCacheEntry* entry = threadCache.entryFor(sc);
     if (entry && entry->stamp == sc.evalStamp) {
-        tm = entry->tm;
-        return entry->valid;
+        return use(entry->tm, entry->valid);
     }
     if (!owner) {
-        tm = UVWTransform{Vector4f{}, Vector4f{}, Vector4f{}, Vector4f{}};
-        return 0;
+        return use(UVWTransform{Vector4f{}, Vector4f{}, Vector4f{}, Vector4f{}}, 0);
     }
+    UVWTransform tm;
     const int valid = evalUncached(sc, tm);
     if (entry) {
         entry->stamp = sc.evalStamp;
         entry->tm = tm;
         entry->valid = static_cast<std::uint8_t>(valid);
     }
-    return valid;
+    return use(tm, valid);
+}
+
+int UVWTex::evalTransform(const ShadingContext& sc, UVWTransform& tm) {
+    return withTransform(sc, [&](const UVWTransform& t, int valid) {
+        tm = t;
+        return valid;
+    });
 }
 
 int UVWTex::evalUncached(const ShadingContext& sc, UVWTransform& tm) {
@@ -109,19 +116,19 @@ int UVWTex::evalUncached(const ShadingContext& sc, UVWTransform& tm) {
 }
 
 int UVWTex::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
-    UVWTransform tm;
-    const int valid = evalTransform(sc, tm);
-    uvw = applyPoint(tm, offsetFromSurface(sc));
-    return valid;
+    return withTransform(sc, [&](const UVWTransform& tm, int valid) {
+        uvw = applyPoint(tm, offsetFromSurface(sc));
+        return valid;
+    });
 }
 
 int UVWTex::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    UVWTransform tm;
-    const int valid = evalTransform(sc, tm);
-    out[0] = applyPoint(tm, offsetFromSurface(sc));
-    out[1] = applyLinear(tm, sc.dPdx);
-    out[2] = applyLinear(tm, sc.dPdy);
-    return valid;
+    return withTransform(sc, [&](const UVWTransform& tm, int valid) {
+        out[0] = applyPoint(tm, offsetFromSurface(sc));
+        out[1] = applyLinear(tm, sc.dPdx);
+        out[2] = applyLinear(tm, sc.dPdy);
+        return valid;
+    });
 }
 
 } // namespace KUtils

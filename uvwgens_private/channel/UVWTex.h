@@ -49,6 +49,11 @@ public:
     const UVWFinish& finish() const { return settings; }
 
 private:
+    // Calls use(transform, valid) with the final transform at the context: the calling
+    // thread's cache entry itself on a hit (copying its 64 bytes out would cost as much as
+    // the rest of the hit), else a fresh evaluation, which the entry then keeps.
+    template <typename Use>
+    int withTransform(const ShadingContext& sc, Use&& use);
     int evalUncached(const ShadingContext& sc, UVWTransform& tm);
 
     TransformSamples samples;
