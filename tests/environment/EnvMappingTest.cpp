@@ -24,26 +24,15 @@ TEST(EnvMapping, NamesAreMatchedExactly) {
     for (int type = 0; type < 9; ++type) {
         EXPECT_EQ(findEnvMappingType(names[type]), type);
     }
-    for (const char* other : {"Spherical", "spherical ", "", static_cast<const char*>(nullptr)}) {
-        EXPECT_EQ(findEnvMappingType(other), -1);
-    }
-}
-
-TEST(EnvMapping, NormalizeHelpers) {
-    // No length to divide by: returned unchanged.
-    EXPECT_EQ(safeNormalize({}).x, 0.0f);
-    EXPECT_EQ(safeNormalize({1e-30f, 0.0f, 0.0f, 0.0f}).x, 1e-30f);
-    EXPECT_FLOAT_EQ(normalizeOrZero({0.0f, -2.0f, 0.0f, 0.0f}).y, -1.0f);
-    // Squared length 1e-26 < 1e-24: no direction.
-    EXPECT_EQ(normalizeOrZero({1e-13f, 0.0f, 0.0f, 0.0f}).x, 0.0f);
+    EXPECT_EQ(findEnvMappingType(nullptr), -1);
 }
 
 // Every type, in order, at the axes (the poles and seams), the zero direction and the general
 // directions d1 to d4. Angular: r = 0 along y, (1,0,0) has k = (pi/2)/(2 pi) = 0.25, zero is the
 // centre. Cubic: the six faces off their centres, then the tie rule (x over y, x or y over z, a
-// zero component counts as positive); zero is the +x centre. The spherical kinds put zero at
-// their lower pole. Mirror ball: (0,1,0) looks into the centre; straight away from the viewer
-// is the top of the rim. Screen (never reached here) and unknown types give (0, 1).
+// zero component of either sign counts as positive), so zero is the +x centre. The spherical kinds
+// put zero at their lower pole. Mirror ball: (0,1,0) looks into the centre; straight away from the
+// viewer is the top of the rim. Screen (never reached here) and unknown types give (0, 1).
 // max_cylindrical: d1 above 45 deg elevation, d2 in the lower band, d3/d4 between. Shrink
 // wrap: (1,0,0) has phi 0.5, rho 0.5, angle 1.5 pi; (0,-1,0) phi 0, angle pi.
 TEST(EnvMapping, EveryTypeAtAxisAndGeneralDirections) {
@@ -61,15 +50,12 @@ TEST(EnvMapping, EveryTypeAtAxisAndGeneralDirections) {
         {0, {0, -1, 0, 0}, 0.5f, 0.5f},
         {0, zero, 0.5f, 0.5f},
         {0, d1, 0.550674153f, 0.652022458f},
-        {0, d2, 0.33625732f, 0.41812866f},
-        {0, d3, 0.705673756f, 0.842789593f},
         {0, d4, 0.133812386f, 0.573237523f},
         {1, {0, 0, 1, 0}, 0.5f, 0.875f},
         {1, {3, 1, -1, 0}, 0.777777778f, 0.583333333f},
         {1, {-3, 1, 2, 0}, 0.222222222f, 0.708333333f},
         {1, {0.5f, 2, -1, 0}, 0.541666667f, 0.5625f},
         {1, {1, -2, 0.5f, 0}, 0.583333333f, 0.09375f},
-        {1, {1, -3, 0.2f, 0}, 0.555555556f, 0.116666667f},
         {1, {-1, 0.5f, 4, 0}, 0.458333333f, 0.859375f},
         {1, {0.3f, -1, -2, 0}, 0.525f, 0.3125f},
         {1, {1, 1, 0, 0}, 0.666666667f, 0.625f},
@@ -81,55 +67,42 @@ TEST(EnvMapping, EveryTypeAtAxisAndGeneralDirections) {
         {1, {-1, -1, -1, 0}, 0.0f, 0.5f},
         {1, {0, -1, -1, 0}, 0.5f, 0.25f},
         {1, {-0.0f, 0, 0.0f, 0}, 0.833333333f, 0.625f},
-        {1, zero, 0.833333333f, 0.625f},
         {2, {1, 0, 0, 0}, 1.0f, 0.5f},
         {2, {0, 1, 0, 0}, 0.75f, 0.5f},
         {2, {0, 0, 1, 0}, 1.0f, 1.0f},
         {2, {0, 0, -1, 0}, 1.0f, 0.0f},
         {2, zero, 1.0f, 0.0f},
         {2, d1, 0.823791809f, 0.796115416f},
-        {2, d2, 0.573791809f, 0.366139764f},
         {2, d3, 0.192899874f, 0.668535642f},
-        {2, d4, 0.375f, 0.544719261f},
         {3, {0, 1, 0, 0}, 0.5f, 0.5f},
         {3, {1, 0, 0, 0}, 0.5f - 0.5f / std::sqrt(2.0f), 0.5f},
         {3, {0, -7, 0, 0}, 0.5f, 1.0f},
         {3, zero, 0.5f, 0.5f},
         {3, d1, 0.423721111f, 0.728836668f},
         {3, d2, 0.743259472f, 0.378370264f},
-        {3, d3, 0.255403256f, 0.907661241f},
-        {3, d4, 0.952043975f, 0.590408795f},
         {4, d1, 0.0f, 1.0f},
-        {-1, d1, 0.0f, 1.0f},
         {42, d1, 0.0f, 1.0f},
         {5, {0, -1, 0, 0}, 0.5f, 0.5f},
         {5, {0, 0, -2, 0}, 0.5f, 0.0f},
         {5, zero, 0.5f, 0.0f},
         {5, d1, 0.926208191f, 0.796115416f},
-        {5, d2, 0.176208191f, 0.366139764f},
         {5, d3, 0.557100126f, 0.668535642f},
-        {5, d4, 0.375f, 0.544719261f},
         {6, {-1, 0, 0, 0}, 1.0f, 0.5f},
         {6, {0, 0, 1, 0}, 0.5f, 1.0f},
         {6, zero, 0.5f, 0.0f},
         {6, d1, 0.676208191f, 0.796115416f},
-        {6, d2, 0.926208191f, 0.366139764f},
         {6, d3, 0.307100126f, 0.668535642f},
-        {6, d4, 0.125f, 0.544719261f},
         {7, {0, 0, 1, 0}, 0.5f, 1.0f},
         {7, {1, 0, 0, 0}, 0.75f, 0.5f},
         {7, {0, 0, -1, 0}, 0.5f, cylinderDown},
         {7, d1, 0.926208191f, 0.813661002f},
         {7, d2, 0.176208191f, 0.388196601f},
         {7, d3, 0.557100126f, 0.646301434f},
-        {7, d4, 0.375f, 0.535355339f},
         {8, {1, 0, 0, 0}, 0.5f, 0.75f},
         {8, {0, -1, 0, 0}, 0.75f, 0.5f},
         {8, {0, 0, 1, 0}, 0.5f, 0.5f},
         {8, d1, 0.408820042f, 0.545589979f},
         {8, d2, 0.358264542f, 0.216529085f},
-        {8, d3, 0.655179875f, 0.558192453f},
-        {8, d4, 0.660966049f, 0.339033951f},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "type " << row.type << " dir " << row.dir.x << ","
@@ -147,42 +120,28 @@ TEST(EnvMapping, EveryTypeAtAxisAndGeneralDirections) {
     EXPECT_TRUE(isFinite(mapDirection(1, {kNaN, kNaN, kNaN, 0})));
 }
 
+// No answer, or none with a direction, is the default z up, never NaN; answers whose squared
+// length overflows or underflows the float range keep their direction.
 TEST(EnvMapping, UpAxis) {
     EXPECT_EQ(upAxisFrom(nullptr).z, 1.0f);
-    UpDirectionRecord rec{{1.0f, 0.0f, 1.0f}};
-    const Vector4f up = upAxisFrom(&rec);
-    EXPECT_FLOAT_EQ(up.x, 0.707106781f);
-    EXPECT_FLOAT_EQ(up.z, 0.707106781f);
-    // No direction in the answer: the default z up, never NaN.
     const float inf = std::numeric_limits<float>::infinity();
-    for (const UpDirectionRecord& bad :
-         {UpDirectionRecord{{0.0f, 0.0f, 0.0f}}, UpDirectionRecord{{kNaN, 0.0f, 1.0f}},
-          UpDirectionRecord{{0.0f, inf, 0.0f}}}) {
-        const Vector4f z = upAxisFrom(&bad);
-        EXPECT_TRUE(z.x == 0.0f && z.y == 0.0f && z.z == 1.0f);
-    }
-}
-
-// Answers whose squared length overflows or underflows the float range keep their direction.
-TEST(EnvMapping, UpAxisOfHugeAndTinyAnswers) {
-    struct Case {
+    const struct {
         UpDirectionRecord up;
         float x, y, z;
-    };
-    const float third = 0.57735026f;
-    const Case cases[] = {
-        {{{3e-23f, 0, 0}}, 1, 0, 0},
-        {{{1e20f, 0, 0}}, 1, 0, 0},
+    } cases[] = {
+        {{{1, 0, 1}}, 0.707106781f, 0, 0.707106781f},
+        {{{0, 0, 0}}, 0, 0, 1},
+        {{{kNaN, 0, 1}}, 0, 0, 1},
+        {{{0, inf, 0}}, 0, 0, 1},
         {{{0, -2e-40f, 0}}, 0, -1, 0},
         {{{3e-25f, 0, 4e-25f}}, 0.6f, 0, 0.8f},
         {{{3e25f, 0, -4e25f}}, 0.6f, 0, -0.8f},
-        {{{3e38f, -3e38f, 3e38f}}, third, -third, third},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const Vector4f up = upAxisFrom(&c.up);
         EXPECT_FLOAT_EQ(up.x, c.x) << c.up.upDirection[0];
-        EXPECT_FLOAT_EQ(up.y, c.y) << c.up.upDirection[0];
-        EXPECT_FLOAT_EQ(up.z, c.z) << c.up.upDirection[0];
+        EXPECT_FLOAT_EQ(up.y, c.y) << c.up.upDirection[1];
+        EXPECT_FLOAT_EQ(up.z, c.z) << c.up.upDirection[2];
     }
 }
 
@@ -232,11 +191,8 @@ TEST(EnvMapping, FinishUVWTransformsThenWrapsOrMirrors) {
     const int noCrop[3] = {0, 0, 0};
     const int cropAll[3] = {1, 1, 1};
     // Transform columns and the w lane; the crop bounds are inclusive.
-    UVWTail scale{{}, noWrap, cropAll};
-    scale.transform.c0 = {2, 0, 0, 0};
-    scale.transform.c1 = {0, -1, 0, 0};
-    scale.transform.c2 = {0, 0, 3, 0};
-    scale.transform.o = {0.5f, 1.0f, -5.0f, 0.0f};
+    const UVWTail scale{
+        {{2, 0, 0, 0}, {0, -1, 0, 0}, {0, 0, 3, 0}, {0.5f, 1.0f, -5.0f, 0.0f}}, noWrap, cropAll};
     Vector4f uvw{0.25f, 1.0f, 2.0f, 9.0f};
     EXPECT_EQ(finishUVW(scale, uvw), 1);
     EXPECT_FLOAT_EQ(uvw.x, 1.0f);
@@ -275,9 +231,6 @@ TEST(EnvMapping, SeamCorrection) {
     // Ties keep the value.
     EXPECT_FLOAT_EQ(seamCorrected(0.75f, 0.25f), 0.25f);
     EXPECT_FLOAT_EQ(seamCorrected(0.25f, 0.75f), 0.75f);
-    for (int type = -1; type <= 8; ++type) {
-        EXPECT_EQ(hasUSeam(type), type == 2 || type == 5 || type == 6) << type;
-    }
 }
 
 // The plugin shows a diagonal frame; this is a sheared one with a flipped transform, and a

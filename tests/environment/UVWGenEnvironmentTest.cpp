@@ -32,10 +32,9 @@ protected:
     void set(const char* name, const ParamValue& value) {
         EXPECT_TRUE(setParamValue(*paramListOf(plugin), name, value)) << name;
     }
-    void beginFrame() { kivo().frameBegin(&session.renderer); }
-
-    KivoPluginInterface& kivo() {
-        return *static_cast<KivoPluginInterface*>(plugin->getInterface(EXT_KIVO_PLUGIN));
+    void beginFrame() {
+        static_cast<KivoPluginInterface*>(plugin->getInterface(EXT_KIVO_PLUGIN))
+            ->frameBegin(&session.renderer);
     }
     UVWGenInterface& gen() {
         return *static_cast<UVWGenInterface*>(plugin->getInterface(EXT_UVWGEN));
@@ -60,10 +59,9 @@ protected:
         }
         return uvw;
     }
-    std::string gpuText(const char* output, GPUDataRecord& gpu, int expectedResult = 1) {
+    std::string gpuText(const char* output, GPUDataRecord& gpu) {
         ShaderSource source;
-        EXPECT_EQ(rtTex().emitRTSource(output, "env", "MaterialDescriptor", source, gpu),
-                  expectedResult);
+        EXPECT_EQ(rtTex().emitRTSource(output, "env", "MaterialDescriptor", source, gpu), 1);
         return source.text();
     }
     std::string gpuParameters() {
@@ -75,70 +73,13 @@ protected:
     PluginBase* plugin;
 };
 
-Transform transformOf(Vector4f c0, Vector4f c1, Vector4f c2, Vector3d offs) {
-    Transform t;
-    t.m = {c0, c1, c2};
-    t.offs = offs;
-    return t;
-}
-
 bool isFinite(const Vector4f& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w);
 }
 
-TEST(EnvironmentDesc, IdentityAndParameters) {
-    EXPECT_STREQ(envDesc.getName(), "UVWGenEnvironment");
-    EXPECT_EQ(envDesc.getPluginID(), 2004121202u);
-    EXPECT_STREQ(envDesc.getDescription(), "UVW generator to be used for environment maps of "
-                                           "cubic, spherical and other types "
-                                           "[gpuSupport=(partial)]");
-    EXPECT_TRUE(envDesc.supportsInterface(0x7776FFFF));
-    EXPECT_TRUE(envDesc.supportsInterface(2014021801));
-    EXPECT_FALSE(envDesc.supportsInterface(EXT_RTTEX));
-    EXPECT_FALSE(envDesc.supportsInterface(0));
-
-    const KivoParameterListDesc& p = *envDesc.getParamListDesc();
-    std::string names;
-    for (int i = 0; i < p.getNumParamDefs(); ++i) {
-        names += std::string(p.getParamDefName(i)) + " ";
-        EXPECT_EQ(p.getParamDefCount(i), -1) << i;
-    }
-    EXPECT_EQ(names, "uvw_matrix uvw_transform mapping_type wrap_u wrap_v wrap_w crop_u crop_v "
-                     "crop_w duvw_scale ground_on ground_position ground_radius ");
-    EXPECT_EQ(p.getParamDefType(0), ParamType::Matrix);
-    EXPECT_EQ(p.getParamDefType(1), ParamType::Transform);
-    EXPECT_EQ(p.getParamDefWorldSpace(1), 0);
-    EXPECT_EQ(p.getParamDefType(2), ParamType::String);
-    EXPECT_EQ(p.getParamDefType(11), ParamType::Vector);
-    EXPECT_STREQ(p.getParamDefHints(2),
-                 "string_enum=(angular;cubic;spherical;mirror_ball;screen;max_spherical;"
-                 "spherical_kivo;max_cylindrical;max_shrink_wrap), gpuSupport=(partial)");
-    EXPECT_STREQ(p.getParamDefHints(5),
-                 "enum=(0:No wrapping; 1:Wrap; 2:Mirror tile), gpuSupport=(full)");
-    EXPECT_STREQ(p.getParamDefHints(9), "gpuSupport=(none)");
-}
-
-TEST_F(Environment, DefaultIsSphericalWithIdentityTransforms) {
-    beginFrame();
-    EXPECT_TRUE(session.log.lines().empty());
-    int valid = 0;
-    Vector4f uvw = uvwOf({1, 2, 3, 0}, &valid);
-    EXPECT_EQ(valid, 1);
-    EXPECT_NEAR(uvw.x, 0.823791809f, kTol);
-    EXPECT_NEAR(uvw.y, 0.796115416f, kTol);
-    EXPECT_EQ(uvw.z, 0.0f);
-    // Away from screen mode the local transform is the identity.
-    UVWTransform tm{{9, 9, 9, 9}, {9, 9, 9, 9}, {9, 9, 9, 9}, {9, 9, 9, 9}};
-    EXPECT_EQ(gen().evalUVWTransform(context({1, 2, 3, 0}), tm), 1);
-    EXPECT_TRUE(tm.c0.x == 1.0f && tm.c0.y == 0.0f && tm.c1.x == 0.0f && tm.c1.y == 1.0f);
-    EXPECT_TRUE(tm.c2.z == 1.0f && tm.o.x == 0.0f && tm.o.y == 0.0f && tm.o.z == 0.0f);
-    // Not a channel generator.
-    EXPECT_EQ(gen().evalChannelTransform(context({1, 2, 3, 0}), nullptr, tm, 0), 0);
-}
-
 TEST_F(Environment, UnknownMappingWarnsOncePerFrameBegin) {
     set("mapping_type", std::string("Spherical"));
-    set("uvw_transform", transformOf({2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0.5, 0, 0}));
+    set("uvw_transform", Transform{{{2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, {0.5, 0, 0}});
     beginFrame();
     const std::string warning = "[UVWGenEnvironment] Unknown mapping type \"Spherical\"\n";
     EXPECT_EQ(session.log.lines(), std::vector<std::string>{warning});
@@ -150,12 +91,6 @@ TEST_F(Environment, UnknownMappingWarnsOncePerFrameBegin) {
     EXPECT_EQ(gpuParameters().rfind("env_mapping -1\n", 0), 0u);
     beginFrame();
     EXPECT_EQ(session.log.lines(), (std::vector<std::string>{warning, warning}));
-
-    session.log.clear();
-    set("mapping_type", std::string(""));
-    beginFrame();
-    EXPECT_EQ(session.log.lines(),
-              std::vector<std::string>{"[UVWGenEnvironment] Unknown mapping type \"\"\n"});
 
     // Without a message log the name is still resolved, silently.
     session.log.clear();
@@ -170,42 +105,10 @@ TEST_F(Environment, UnknownMappingWarnsOncePerFrameBegin) {
     EXPECT_EQ(gpuParameters().rfind("env_mapping 4\n", 0), 0u);
 }
 
-TEST_F(Environment, GpuTextDefaults) {
-    beginFrame();
-    EXPECT_EQ(gpuParameters(), "env_mapping 2\n"
-                               "env_tex_transform 1.000000,0.000000,0.000000,0.000000,1.000000,"
-                               "0.000000,0.000000,0.000000,1.000000\n"
-                               "env_tex_uvw_transform 1.000000,0.000000,0.000000,0.000000,"
-                               "1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,"
-                               "0.000000\n"
-                               "env_hvflips 1.000000,1.000000\n"
-                               "ground_on 0\n");
-    // The parameters output leaves the record alone; any other output name writes only wrap
-    // and crop, and no object-space coordinates.
-    GPUDataRecord gpu;
-    gpu.objectSpaceFlag = 1;
-    gpuText("parameters", gpu);
-    EXPECT_EQ(gpu.objectSpaceFlag, 1);
-    for (const char* output : {"", static_cast<const char*>(nullptr)}) {
-        gpu.objectSpaceFlag = 1;
-        EXPECT_EQ(gpuText(output, gpu), "wrap 0,0,0\ncrop 0,0,0\n");
-        EXPECT_EQ(gpu.objectSpaceFlag, 0);
-    }
-
-    // Only the exact kind is answered; nothing is written otherwise.
-    for (const char* kind : {"materialDescriptor", "MaterialDescriptor "}) {
-        ShaderSource source;
-        gpu.objectSpaceFlag = 7;
-        EXPECT_EQ(rtTex().emitRTSource("", "env", kind, source, gpu), 0) << kind;
-        EXPECT_EQ(source.size(), 0u);
-        EXPECT_EQ(gpu.objectSpaceFlag, 7);
-    }
-}
-
 TEST_F(Environment, GpuTextGroundAndFlips) {
     set("mapping_type", std::string("mirror_ball"));
     set("uvw_matrix", Matrix3x3f{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 0.5f, 0}});
-    set("uvw_transform", transformOf({-1, 0, 0, 0}, {0.25f, 2, 0, 0}, {0, 0, 1, 0}, {1, 0, -3}));
+    set("uvw_transform", Transform{{{-1, 0, 0, 0}, {0.25f, 2, 0, 0}, {0, 0, 1, 0}}, {1, 0, -3}});
     set("wrap_u", 1);
     set("wrap_v", 2);
     set("crop_v", 1);
@@ -225,20 +128,38 @@ TEST_F(Environment, GpuTextGroundAndFlips) {
                                "ground_on 1\n"
                                "ground_position 6.000000 0.000000 2.000000\n"
                                "ground_radius 250.000000\n");
+    // The parameters output leaves the record alone; any other output name writes only wrap
+    // and crop, and no object-space coordinates.
     GPUDataRecord gpu;
-    EXPECT_EQ(gpuText("uvw", gpu), "wrap 1,2,0\ncrop 0,1,1\n");
+    gpu.objectSpaceFlag = 1;
+    gpuText("parameters", gpu);
+    EXPECT_EQ(gpu.objectSpaceFlag, 1);
+    for (const char* output : {"uvw", static_cast<const char*>(nullptr)}) {
+        gpu.objectSpaceFlag = 1;
+        EXPECT_EQ(gpuText(output, gpu), "wrap 1,2,0\ncrop 0,1,1\n");
+        EXPECT_EQ(gpu.objectSpaceFlag, 0);
+    }
+    // Only the exact kind is answered; nothing is written otherwise.
+    for (const char* kind : {"materialDescriptor", "MaterialDescriptor "}) {
+        ShaderSource source;
+        gpu.objectSpaceFlag = 7;
+        EXPECT_EQ(rtTex().emitRTSource("", "env", kind, source, gpu), 0) << kind;
+        EXPECT_EQ(source.size(), 0u);
+        EXPECT_EQ(gpu.objectSpaceFlag, 7);
+    }
 
-    // A zero scale counts as flipped.
-    set("uvw_transform", transformOf({0, 0, 0, 0}, {0, -1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0}));
+    // A zero scale counts as flipped; without the ground its lines end the text.
+    set("uvw_transform", Transform{{{0, 0, 0, 0}, {0, -1, 0, 0}, {0, 0, 1, 0}}, {0, 0, 0}});
+    set("ground_on", 0);
     beginFrame();
     const std::string text = gpuParameters();
-    EXPECT_NE(text.find("env_hvflips -1.000000,-1.000000\n"), std::string::npos) << text;
+    EXPECT_TRUE(text.ends_with("env_hvflips -1.000000,-1.000000\nground_on 0\n")) << text;
 }
 
 TEST_F(Environment, MatrixTransformWrapAndCrop) {
     // uvw_matrix turns x into y: (1,0,0) maps like (0,1,0), u = 0.75.
     set("uvw_matrix", Matrix3x3f{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}});
-    set("uvw_transform", transformOf({2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0.25, 0, 0}));
+    set("uvw_transform", Transform{{{2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, {0.25, 0, 0}});
     beginFrame();
     int valid = 0;
     Vector4f uvw = uvwOf({1, 0, 0, 0}, &valid);
@@ -301,7 +222,7 @@ TEST_F(Environment, DerivativesAcrossTheSeam) {
 }
 
 TEST_F(Environment, DerivativesTakeTransformAndScaleButNeitherOffsetNorWrap) {
-    set("uvw_transform", transformOf({3, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {5.5, 0, 0}));
+    set("uvw_transform", Transform{{{3, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, {5.5, 0, 0}});
     set("duvw_scale", 2.0f);
     set("wrap_u", 1);
     beginFrame();
@@ -316,7 +237,7 @@ TEST_F(Environment, DerivativesTakeTransformAndScaleButNeitherOffsetNorWrap) {
 
 TEST_F(Environment, ScreenMode) {
     set("mapping_type", std::string("screen"));
-    set("uvw_transform", transformOf({2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0.5, 0}));
+    set("uvw_transform", Transform{{{2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, {0, 0.5, 0}});
     set("duvw_scale", 0.5f);
     beginFrame();
     ShadingContext sc = context({1, 2, 3, 0});
@@ -393,32 +314,13 @@ TEST_F(Environment, GroundProjection) {
     EXPECT_NEAR(uvw.y, 0.25f, kTol);
 }
 
-TEST_F(Environment, DegenerateUpAndDirectionStayFinite) {
-    set("ground_on", 1);
-    set("ground_radius", 1.0f);
-    ShadingContext sc = context({1, 0, -1, 0});
-    sc.rayOrigin = {0, 0, 2, 0};
-    beginFrame();
-    Vector4f reference;
-    gen().evalUVW(sc, reference);
-    EXPECT_NEAR(reference.y, 0.352416382f, kTol);
-
-    // A zero up answer falls back to z up.
-    session.sequence.up = UpDirectionRecord{{0, 0, 0}};
-    beginFrame();
-    Vector4f uvw;
-    gen().evalUVW(sc, uvw);
-    EXPECT_EQ(uvw.x, reference.x);
-    EXPECT_EQ(uvw.y, reference.y);
-
-    // A zero direction (and zero differentials) gives finite results for every type.
+TEST_F(Environment, ZeroDirectionStaysFiniteForEveryType) {
     for (const char* type : {"angular", "cubic", "spherical", "mirror_ball", "max_spherical",
                              "spherical_kivo", "max_cylindrical", "max_shrink_wrap", "bogus"}) {
         set("mapping_type", std::string(type));
         beginFrame();
-        ShadingContext zero = context({});
         Vector4f out[3];
-        gen().evalUVWDerivs(zero, out);
+        gen().evalUVWDerivs(context({}), out);
         EXPECT_TRUE(isFinite(out[0]) && isFinite(out[1]) && isFinite(out[2])) << type;
     }
 }
@@ -446,9 +348,7 @@ TEST_F(Environment, MotionBlurredMatrix) {
         return uvw.x;
     };
     // Samples read at 0, 0.5 and 1 give y = 0, 1, 3; between them y is interpolated.
-    EXPECT_NEAR(uAt(0.0f), 1.0f, kTol);          // y = 0
     EXPECT_NEAR(uAt(0.25f), 0.926208191f, kTol); // y = 0.5
-    EXPECT_NEAR(uAt(0.5f), 0.875f, kTol);        // y = 1
     EXPECT_NEAR(uAt(1.0f), 0.801208191f, kTol);  // y = 3
     EXPECT_NEAR(uAt(1.5f), 0.801208191f, kTol);  // clamped to the last sample
     EXPECT_NEAR(uAt(-0.5f), 0.125f, kTol);       // y = 2*0 - 1 = -1, extrapolated
@@ -458,7 +358,6 @@ TEST_F(Environment, MotionBlurredMatrix) {
     session.frame.motionBlurEnd = 0.75;
     beginFrame();
     EXPECT_NEAR(uAt(0.0f), 0.926208191f, kTol);
-    EXPECT_NEAR(uAt(0.5f), 0.875f, kTol);
     EXPECT_NEAR(uAt(1.0f), 0.823791809f, kTol);
 
     // Motion blur off: the matrix cached at the frame time (0) for every time.
@@ -474,7 +373,7 @@ TEST_F(Environment, ConcurrentEvaluationMatchesSingleThread) {
     set("mapping_type", std::string("max_shrink_wrap"));
     set("ground_on", 1);
     set("ground_radius", 3.0f);
-    set("uvw_transform", transformOf({2, 0, 0, 0}, {0, -1, 0, 0}, {0, 0, 1, 0}, {0.1, 1, 0}));
+    set("uvw_transform", Transform{{{2, 0, 0, 0}, {0, -1, 0, 0}, {0, 0, 1, 0}}, {0.1, 1, 0}});
     set("wrap_u", 2);
     set("crop_v", 1);
     EXPECT_TRUE(setParamKeys(

@@ -98,73 +98,6 @@ protected:
 
 } // namespace
 
-TEST_F(Ostrel, DescriptorParametersAndInterfaces) {
-    UVWGenOstrelDesc& desc = ostrelDesc();
-    EXPECT_STREQ(desc.getName(), "UVWGenOstrel");
-    EXPECT_STREQ(desc.getDescription(), "Ostrel textures UVW generator [gpuSupport=(none)]");
-    EXPECT_EQ(desc.getPluginID(), 2011100300u);
-    EXPECT_TRUE(desc.supportsInterface(0x7776FFFF));
-    EXPECT_TRUE(desc.supportsInterface(2014021801));
-    EXPECT_FALSE(desc.supportsInterface(EXT_UVWGEN_OSTREL));
-
-    // Name, type (f float, i int), default and description of every parameter, in order; none
-    // has hints.
-    const KivoParameterListDesc& defs = *desc.getParamListDesc();
-    std::string table;
-    for (int i = 0; i < defs.getNumParamDefs(); ++i) {
-        const char* name = defs.getParamDefName(i);
-        const bool real = defs.getParamDefType(i) == ParamType::Float;
-        EXPECT_TRUE(real || defs.getParamDefType(i) == ParamType::Int) << name;
-        EXPECT_EQ(defs.getParamDefCount(i), -1) << name;
-        const char* hints = defs.getParamDefHints(i);
-        EXPECT_TRUE(hints == nullptr || *hints == '\0') << name;
-        const KivoParameter& p = *params->getParam(name);
-        char value[32];
-        std::snprintf(value, sizeof value, "%g",
-                      real ? double(p.getFloat(0, 0.0)) : double(p.getInt(0, 0.0)));
-        table += std::string(name) + (real ? ":f:" : ":i:") + value + ":" +
-                 defs.getParamDefDescription(i) + ";";
-    }
-    EXPECT_EQ(table,
-              "offset_x:f:0:the X offset;offset_y:f:0:the Y offset;offset_z:f:0:the Z offset;"
-              "size_x:f:1:X size;size_y:f:1:Y size;size_z:f:1:Z size;"
-              "angle_x:f:0:X angle;angle_y:f:0:Y angle;angle_z:f:0:Z angle;"
-              "tile_x:i:1:X tiles;tile_y:i:1:Y tiles;tile_z:i:1:Z tiles;"
-              "offset_x2:f:0:second X offset;offset_y2:f:0:second Y offset;"
-              "offset_z2:f:0:second Z offset;size_x2:f:0:second X size;size_y2:f:0:second Y size;"
-              "size_z2:f:0:second Z size;angle_x2:f:0:second X angle;"
-              "angle_y2:f:0:second Y angle;angle_z2:f:0:second Z angle;xyz_lock:i:0:XYZ Lock;"
-              "seed:i:1:Seed;rand_mat:i:0:Random by material;rand_obj:i:0:Random by object;"
-              "rand_par:i:0:Random by particle;map:i:0:Mapping type;channel:i:0:Mapping channel;"
-              "filtering:f:1:filtering;");
-
-    EXPECT_EQ(plugin->getInterface(EXT_RTTEX), static_cast<RTTexInterface*>(&ostrel()));
-    EXPECT_STREQ(basisIface->getInterfaceName(), "EXT_UVWGEN_OSTREL");
-    EXPECT_EQ(basisIface->getInterfaceID(), 2017111358u);
-    EXPECT_EQ(basisIface->getPlugin(), plugin);
-    EXPECT_EQ(plugin->getInterface(EXT_TEXTURE), nullptr);
-}
-
-TEST_F(Ostrel, FrameBeginPlacesRotatesAndScales) {
-    // The offset is added before the rotation: (1 + 1, 0, 0) turned a quarter about z.
-    set("map", 3);
-    set("angle_z", 90.0f);
-    set("offset_x", 1.0f);
-    begin();
-    sc.shadingPoint = {1.0f, 0.0f, 0.0f, 0.0f};
-    expectVec(uvw(), 0.0f, 2.0f, 0.0f);
-    EXPECT_FALSE(ostrel().isRandomized());
-    // Parameters not refreshed: the angles are converted from degrees once per frame only.
-    begin();
-    expectVec(uvw(), 0.0f, 2.0f, 0.0f);
-
-    // Degrees to radians by 0.0174532925 in double: 90 degrees is 1.570796325 rad.
-    set("angle_z", 0.0f);
-    set("angle_x", 90.0f);
-    begin();
-    EXPECT_EQ(ostrel().getPlacementTm().c1.z, std::sin(float(90.0 * 0.0174532925)));
-}
-
 TEST_F(Ostrel, SizesNearZeroStayFiniteAndNegativeSizesMirror) {
     set("size_x", 0.0f);
     set("size_y", -0.00002f);
@@ -193,8 +126,8 @@ TEST_F(Ostrel, RandomizedSwitchesOnAboveTheThresholdOnly) {
         bool randomized;
     } rows[] = {
         // Angles are compared in radians: 0.005 degrees is below 0.0001, 0.006 above.
-        {"offset_x2", 0.00011f, true}, {"size_z2", 0.5f, true},    {"angle_x2", 0.005f, false},
-        {"angle_x2", 0.006f, true},    {"angle_z2", 0.006f, true},
+        {"offset_y2", 0.0001f, false}, {"offset_x2", 0.00011f, true}, {"size_z2", 0.5f, true},
+        {"angle_x2", 0.005f, false},   {"angle_x2", 0.006f, true},    {"angle_z2", 0.006f, true},
     };
     for (const auto& row : rows) {
         set(row.name, row.value);
@@ -354,12 +287,7 @@ TEST_F(Ostrel, PositionAndScreenSources) {
     sc.shadeInstance = &instance;
 
     // Object space twice the world, moved by (10, 0, 0).
-    UVWTransform os;
-    os.c0 = {2, 0, 0, 0};
-    os.c1 = {0, 2, 0, 0};
-    os.c2 = {0, 0, 2, 0};
-    os.o = {10, 0, 0, 0};
-    instance.objectSpace = os;
+    instance.objectSpace = UVWTransform{{2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 2, 0}, {10, 0, 0, 0}};
     expectVec(uvw(), 6.0f, 4.0f, 6.0f);
     Vector4f d[3];
     EXPECT_EQ(uvwgen->evalUVWDerivs(sc, d), 1);
@@ -404,19 +332,35 @@ TEST_F(Ostrel, UnknownSourceWritesZeros) {
     }
 }
 
-TEST_F(Ostrel, BasisIsTheUnitPlacementAxes) {
+TEST_F(Ostrel, FrameBeginPlacesRotatesAndScales) {
+    // The offset is added before the rotation: (1 + 1, 0, 0) turned a quarter about z.
     set("map", 3);
-    set("size_x", 3.0f);
     set("angle_z", 90.0f);
+    set("offset_x", 1.0f);
+    set("size_y", 3.0f);
     begin();
+    sc.shadingPoint = {1.0f, 0.0f, 0.0f, 0.0f};
+    expectVec(uvw(), 0.0f, 2.0f, 0.0f);
+    EXPECT_FALSE(ostrel().isRandomized());
+    // Parameters not refreshed: the angles are converted from degrees once per frame only.
+    begin();
+    expectVec(uvw(), 0.0f, 2.0f, 0.0f);
+    // The basis is the unit placement axes.
     Vector4f coords, basis[3];
     ASSERT_EQ(basisIface->evalUVWBasis(sc, coords, basis), 1);
     expectVec(basis[0], 0.0f, 1.0f, 0.0f);
     expectVec(basis[1], -1.0f, 0.0f, 0.0f);
     expectVec(basis[2], 0.0f, 0.0f, 1.0f);
 
-    // Randomized: the axes of the call's own placement. Only z turns, by the sixth draw.
+    // Degrees to radians by 0.0174532925 in double: 90 degrees is 1.570796325 rad.
     set("angle_z", 0.0f);
+    set("angle_x", 90.0f);
+    set("size_y", 1.0f);
+    begin();
+    EXPECT_EQ(ostrel().getPlacementTm().c1.z, std::sin(float(90.0 * 0.0174532925)));
+
+    // Randomized: the axes of the call's own placement. Only z turns, by the sixth draw.
+    set("angle_x", 0.0f);
     set("angle_z2", 90.0f);
     begin();
     ASSERT_TRUE(ostrel().isRandomized());
@@ -427,23 +371,10 @@ TEST_F(Ostrel, BasisIsTheUnitPlacementAxes) {
     expectVec(basis[2], 0.0f, 0.0f, 1.0f, 1e-5f);
 }
 
-TEST_F(Ostrel, RandomPlacementFollowsTheSeededDraws) {
+// Sizes with xyz_lock: one draw (the seventh, seeded by noiseHash(1)) shared by the three
+// axes.
+TEST_F(Ostrel, XyzLockSharesOneSizeDraw) {
     set("map", 3);
-    set("offset_x2", 1.0f);
-    set("offset_y2", 2.0f);
-    set("offset_z2", 3.0f);
-    begin();
-    // seed 1, no material or object: noiseHash(1) = 804952 seeds every call alike.
-    for (int call = 0; call < 2; ++call) {
-        expectVec(uvw(), unit(DRAWS_SEED_1[0]) * 1.0f, unit(DRAWS_SEED_1[1]) * 2.0f,
-                  unit(DRAWS_SEED_1[2]) * 3.0f);
-    }
-    EXPECT_NEAR(uvw().x, -0.558519f, 1e-6f);
-
-    // Sizes with xyz_lock: one draw (the seventh) shared by the three axes.
-    set("offset_x2", 0.0f);
-    set("offset_y2", 0.0f);
-    set("offset_z2", 0.0f);
     set("size_x2", 0.5f);
     set("xyz_lock", 1);
     set("size_z", 2.0f);
@@ -499,6 +430,12 @@ TEST_F(Ostrel, GpuTextPerSource) {
     set("size_y", 4.0f);
     set("size_z", 0.5f);
     set("offset_x2", 3.0f); // random variation never reaches the GPU
+    GPUDataRecord unnamed;
+    unnamed.renderer = &session.renderer;
+    gpuText(0, unnamed);
+    EXPECT_EQ(session.log.lines(),
+              std::vector<std::string>{
+                  "Using unsupported \"UVW Mapping Type\" for Ostrel noise (in (null)) "});
     ostrel().setPluginName("noise1");
     const std::string line = "uvw_transform 0.500000,0.000000,0.000000,0.000000,0.250000,"
                              "0.000000,0.000000,0.000000,2.000000,1.000000,-2.000000,0.500000\n";
@@ -537,20 +474,10 @@ TEST_F(Ostrel, GpuTextPerSource) {
         EXPECT_EQ(lastEmit, 0);
         EXPECT_EQ(gpu.objectSpaceFlag, 7);
     }
-}
-
-TEST_F(Ostrel, GpuTextDefaultsAndNoParameterList) {
-    GPUDataRecord gpu;
-    gpu.renderer = &session.renderer;
-    EXPECT_EQ(gpuText(0, gpu), "uvw_transform 1.000000,0.000000,0.000000,0.000000,1.000000,"
-                               "0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,"
-                               "0.000000\n");
-    EXPECT_EQ(session.log.lines(),
-              std::vector<std::string>{
-                  "Using unsupported \"UVW Mapping Type\" for Ostrel noise (in (null)) "});
 
     UVWGenOstrel bare(nullptr); // no descriptor, no parameter list
     ShaderSource source;
+    GPUDataRecord gpu;
     EXPECT_EQ(bare.emitRTSource("", "", "MaterialDescriptor", source, gpu), 0);
     EXPECT_EQ(source.size(), 0u);
 }
