@@ -298,17 +298,10 @@ TEST_F(Environment, GroundProjection) {
     gen().evalUVW(sc, uvw);
     EXPECT_NEAR(uvw.y, 0.75f, kTol);
 
-    // Straight down: the projected direction is straight down too.
-    sc.rayDir = {0, 0, -1, 0};
-    sc.rayOrigin = {6, 0, 7, 0};
-    gen().evalUVW(sc, uvw);
-    EXPECT_NEAR(uvw.y, 0.0f, kTol);
-
     // The up axis comes from the sequence data: with y up the same ray runs parallel to the
     // ground and is not projected.
     session.sequence.up = UpDirectionRecord{{0.0f, 3.0f, 0.0f}};
     beginFrame();
-    sc.rayOrigin = {6, 0, 2, 0};
     sc.rayDir = {1, 0, -1, 0};
     gen().evalUVW(sc, uvw);
     EXPECT_NEAR(uvw.y, 0.25f, kTol);
@@ -350,8 +343,6 @@ TEST_F(Environment, MotionBlurredMatrix) {
     // Samples read at 0, 0.5 and 1 give y = 0, 1, 3; between them y is interpolated.
     EXPECT_NEAR(uAt(0.25f), 0.926208191f, kTol); // y = 0.5
     EXPECT_NEAR(uAt(1.0f), 0.801208191f, kTol);  // y = 3
-    EXPECT_NEAR(uAt(1.5f), 0.801208191f, kTol);  // clamped to the last sample
-    EXPECT_NEAR(uAt(-0.5f), 0.125f, kTol);       // y = 2*0 - 1 = -1, extrapolated
 
     // Samples over [0.25, 0.75] are read at 0.25, 0.5 and 0.75: y = 0.5, 1, 2.
     session.frame.motionBlurStart = 0.25;

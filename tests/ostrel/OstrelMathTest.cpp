@@ -1,5 +1,6 @@
 #include "ostrel/OstrelMath.h"
 
+#include "OstrelTestSupport.h"
 #include "frame/VectorMath.h"
 
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <random>
 
 using namespace KUtils;
+using namespace ostreltest;
 
 namespace {
 
@@ -18,16 +20,6 @@ void rotate(int k, double a, double v[3]) {
     const double vi = v[i], vj = v[j];
     v[i] = std::cos(a) * vi - std::sin(a) * vj;
     v[j] = std::sin(a) * vi + std::cos(a) * vj;
-}
-
-// The first draws of the C runtime sequence after seeding with 804952 = noiseHash(1), worked
-// out with 64-bit integers: state = 804952 * 214013 + 2531011 = 172272723387, modulo 2^32
-// 474031547 = 0x1C4125BB, and 0x1C41 & 0x7FFF = 7233; and so on.
-constexpr int DRAWS_804952[] = {7233, 27289, 10969, 27563, 23089, 6814,
-                                6282, 30622, 19594, 16698, 27395, 28560};
-
-float unit(int r) {
-    return float(r) / 32767.0f * 2.0f - 1.0f;
 }
 
 } // namespace
@@ -83,7 +75,7 @@ TEST(OstrelMath, RandSequenceReproducesTheRuntimeGenerator) {
     EXPECT_EQ(one.next(), 6334);
 
     RandSequence rng(804952);
-    for (int expected : DRAWS_804952) {
+    for (int expected : DRAWS_SEED_1) {
         EXPECT_EQ(rng.next(), expected);
     }
     RandSequence zero(0);
@@ -96,15 +88,10 @@ TEST(OstrelMath, RandSequenceReproducesTheRuntimeGenerator) {
 }
 
 TEST(OstrelMath, DrawPlacementUsesNineDrawsOrSevenWithXyzLock) {
-    Placement base;
-    base.offset = {10.0f, 20.0f, 30.0f, 0.0f};
-    base.angles = {0.1f, 0.2f, 0.3f, 0.0f};
-    base.sizes = {1.0f, 2.0f, 3.0f, 0.0f};
-    Placement amp;
-    amp.offset = {1.0f, 2.0f, 3.0f, 0.0f};
-    amp.angles = {0.5f, 0.25f, 0.125f, 0.0f};
-    amp.sizes = {0.5f, 0.75f, 0.25f, 0.0f};
-    const int* r = DRAWS_804952;
+    // Offsets, angles, sizes.
+    const Placement base{{10.0f, 20.0f, 30.0f, 0.0f}, {0.1f, 0.2f, 0.3f, 0.0f}, {1, 2, 3, 0}};
+    const Placement amp{{1, 2, 3, 0}, {0.5f, 0.25f, 0.125f, 0.0f}, {0.5f, 0.75f, 0.25f, 0.0f}};
+    const int* r = DRAWS_SEED_1;
 
     RandSequence free(804952);
     const Placement p = drawPlacement(base, amp, false, free);

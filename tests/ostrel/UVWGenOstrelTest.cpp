@@ -1,12 +1,12 @@
 #include "ostrel/UVWGenOstrel.h"
 
+#include "OstrelTestSupport.h"
 #include "frame/HostSdk.h"
 #include "scene/ShadeStandIns.h"
 #include "sdk/HostRuntime.h"
 #include "sdk/ParamValues.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -14,6 +14,7 @@
 #include <vector>
 
 using namespace KUtils;
+using namespace ostreltest;
 
 namespace {
 
@@ -22,18 +23,13 @@ UVWGenOstrelDesc& ostrelDesc() {
     return desc;
 }
 
-// First draws after seeding with noiseHash(n) for the n used below (64-bit arithmetic by hand:
-// state = state * 214013 + 2531011 modulo 2^32, draw = bits 16..30).
-constexpr int DRAWS_SEED_1[] = {7233, 27289, 10969, 27563, 23089, 6814, 6282, 30622, 19594};
+// First draws after seeding with noiseHash(n) for the n used below, beside DRAWS_SEED_1 (64-bit
+// arithmetic by hand: state = state * 214013 + 2531011 modulo 2^32, draw = bits 16..30).
 constexpr int FIRST_DRAW_MAT_5 = 17639;              // n = 5 + 1 = 6
 constexpr int FIRST_DRAW_OBJ_3 = 4943;               // n = 1 + noiseHash(3) = 2792401
 constexpr int FIRST_DRAW_MAT_5_OBJ_3 = 20628;        // n = 6 + 2792400
 constexpr int FIRST_DRAW_MAT_5_OBJ_3_SEED_3 = 22053; // n = 3 * 2792406
 constexpr int FIRST_DRAW_SEED_0 = 38;                // n = 0
-
-float unit(int r) {
-    return float(r) / 32767.0f * 2.0f - 1.0f;
-}
 
 void expectVec(const Vector4f& v, float x, float y, float z, float tol = 1e-6f) {
     EXPECT_NEAR(v.x, x, tol);

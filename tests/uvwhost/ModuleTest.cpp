@@ -1,6 +1,5 @@
 // The library as a renderer sees it: loaded with dlopen, enumerated, every type created,
 // queried and destroyed.
-#include "UvwhostTestSupport.h"
 #include "frame/PluginModel.h"
 #include "uvwhost/PluginLibrary.h"
 
@@ -8,21 +7,6 @@
 
 using namespace KUtils;
 using namespace uvwhost;
-
-TEST(UvwhostModule, EnumeratesTheEightTypesInRegistrationReverseOrder) {
-    auto lib = PluginLibrary::open(UVWGENS_MODULE_PATH);
-    ASSERT_TRUE(lib) << lib.error();
-    PluginLibDesc& libDesc = (*lib)->libDesc();
-    EXPECT_STREQ(libDesc.getCategory(), "UVW Generators");
-    EXPECT_STREQ(libDesc.getLibraryDescription(), "Kivo UVW Generators");
-    EXPECT_EQ(libDesc.enumeratePluginDescs(nullptr), 8u);
-
-    std::vector<std::string> names;
-    for (KivoPluginDesc* d : (*lib)->descriptors()) {
-        names.push_back(d->getName());
-    }
-    EXPECT_EQ(names, test::allPluginTypes());
-}
 
 TEST(UvwhostModule, CreatesQueriesAndDeletesOneInstanceOfEachType) {
     auto lib = PluginLibrary::open(UVWGENS_MODULE_PATH);
