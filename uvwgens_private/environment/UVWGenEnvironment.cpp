@@ -27,7 +27,7 @@ UVWGenEnvironment::UVWGenEnvironment(KivoPluginDesc* desc) : GpuUVWGen(desc) {
     }
     params->setParamCache("uvw_matrix", &uvwMatrix);
     params->setParamCache("mapping_type", &mappingName);
-    params->setParamCache("uvw_transform", &uvwTransform);
+    params->setParamCache("uvw_transform", &tail.transform);
     params->setParamCache("wrap_u", &wrapMode[0]);
     params->setParamCache("wrap_v", &wrapMode[1]);
     params->setParamCache("wrap_w", &wrapMode[2]);
@@ -97,10 +97,6 @@ Vector4f UVWGenEnvironment::screenUVWOf(const ShadingContext& sc) const {
     return screenUVW(sc.imageX, sc.imageY, frame.imageWidth, frame.imageHeight);
 }
 
-UVWTail UVWGenEnvironment::tail() const {
-    return {uvwTransform, wrapMode, cropFlag};
-}
-
 int UVWGenEnvironment::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
     if (mappingIndex == ENV_MAPPING_SCREEN) {
         uvw = screenUVWOf(sc);
@@ -108,7 +104,7 @@ int UVWGenEnvironment::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
         const GroundPlane ground = groundPlane();
         uvw = mapThroughPipeline(pipelineFor(sc, ground), sc.rayDir);
     }
-    return finishUVW(tail(), uvw);
+    return finishUVW(tail, uvw);
 }
 
 int UVWGenEnvironment::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
@@ -134,11 +130,10 @@ int UVWGenEnvironment::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) 
         dx = px - mx;
         dy = py - my;
     }
-    const UVWTail t = tail();
-    out[1] = applyLinear(t.transform, dx) * duvwScale;
-    out[2] = applyLinear(t.transform, dy) * duvwScale;
+    out[1] = applyLinear(tail.transform, dx) * duvwScale;
+    out[2] = applyLinear(tail.transform, dy) * duvwScale;
     out[0] = centre;
-    return finishUVW(t, out[0]);
+    return finishUVW(tail, out[0]);
 }
 
 int UVWGenEnvironment::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
@@ -149,7 +144,7 @@ int UVWGenEnvironment::evalUVWTransform(const ShadingContext& sc, UVWTransform& 
     const KivoFrameData& frame = *sc.renderer->frameData;
     const ScreenFrame screen{sc.dPdx, sc.dPdy, sc.screenFrameAxis, frame.imageWidth,
                              frame.imageHeight};
-    tm = screenTransform(uvwTransform, screen, screenUVWOf(sc), duvwScale);
+    tm = screenTransform(tail.transform, screen, screenUVWOf(sc), duvwScale);
     return 1;
 }
 
@@ -169,10 +164,10 @@ int UVWGenEnvironment::emitRTSource(const char* outputName, const char*, const c
     source.printf("env_tex_transform %f,%f,%f,%f,%f,%f,%f,%f,%f\n", double(m.c0.x), double(m.c0.y),
                   double(m.c0.z), double(m.c1.x), double(m.c1.y), double(m.c1.z), double(m.c2.x),
                   double(m.c2.y), double(m.c2.z));
-    writeTransformLine(source, "env_tex_uvw_transform ", uvwTransform);
+    writeTransformLine(source, "env_tex_uvw_transform ", tail.transform);
     // Zero and NaN count as flipped.
-    const double hFlip = uvwTransform.c0.x > 0.0f ? 1.0 : -1.0;
-    const double vFlip = uvwTransform.c1.y > 0.0f ? 1.0 : -1.0;
+    const double hFlip = tail.transform.c0.x > 0.0f ? 1.0 : -1.0;
+    const double vFlip = tail.transform.c1.y > 0.0f ? 1.0 : -1.0;
     source.printf("env_hvflips %f,%f\n", hFlip, vFlip);
     source.printf("ground_on %d\n", groundOn);
     if (groundOn) {

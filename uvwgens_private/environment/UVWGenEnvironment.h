@@ -30,15 +30,16 @@ private:
     DirectionPipeline pipelineFor(const ShadingContext& sc, const GroundPlane& ground) const;
     GroundPlane groundPlane() const;
     Vector4f screenUVWOf(const ShadingContext& sc) const;
-    UVWTail tail() const;
     void sampleMatrices(int n, const KivoFrameData& frame);
 
     Matrix3x3f uvwMatrix;
-    Transform3x4f uvwTransform;
     CharString mappingName;
     int mappingIndex = ENV_MAPPING_UNKNOWN;
     int wrapMode[3] = {0, 0, 0};
     int cropFlag[3] = {0, 0, 0};
+    // uvw_transform is cached straight into the tail, which evaluations then use in place:
+    // assembling a tail per call copies 64 bytes, as much as the screen mapping costs.
+    UVWTail tail{{}, wrapMode, cropFlag};
     float duvwScale = 1.0f;
     int groundOn = 0;
     Vector3f groundPosition;

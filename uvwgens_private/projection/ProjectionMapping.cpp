@@ -332,7 +332,7 @@ UVWTransform finishProjection(const UVWTransform& local, const UVWTransform& m,
     const Vector4f jy = applyLinear(local, m.c1);
     const Vector4f jz = applyLinear(local, m.c2);
     return {applyLinear(texTransform, jx), applyLinear(texTransform, jy),
-            applyLinear(texTransform, jz), applyPoint(texTransform, local.o)};
+            applyLinear(texTransform, jz), finishProjectionPoint(local, texTransform)};
 }
 
 } // namespace KUtils

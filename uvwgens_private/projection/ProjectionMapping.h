@@ -4,6 +4,7 @@
 #pragma once
 
 #include "frame/Types.h"
+#include "frame/VectorMath.h"
 
 namespace KUtils {
 
@@ -56,5 +57,9 @@ UVWTransform mapProjection(int type, const Vector4f& p, const Vector4f& nPrime, 
 // then columns and uvw through texTransform.
 UVWTransform finishProjection(const UVWTransform& local, const UVWTransform& m,
                               const UVWTransform& texTransform);
+// Its uvw alone, for callers that need no Jacobian.
+inline Vector4f finishProjectionPoint(const UVWTransform& local, const UVWTransform& texTransform) {
+    return applyPoint(texTransform, local.o);
+}
 
 } // namespace KUtils

@@ -13,8 +13,6 @@ namespace {
 // Serialises the once-per-frame image refresh of every perspective projection in the process.
 Lock projectionLock;
 
-const UVWTransform kZeroTransform{{}, {}, {}, {}};
-
 // The shaded instance's answer to id as the interface type the id stands for, or null.
 template <class Interface>
 const Interface* instanceQuery(const ShadingContext& sc, InterfaceID id) {
@@ -260,27 +258,6 @@ void UVWGenProjection::updateFrameData(KivoFrameData& frameData) {
 
 // ---- Evaluation -----------------------------------------------------------------------------
 
-int UVWGenProjection::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
-    UVWTransform tm;
-    const int valid = evaluate(sc, tm);
-    uvw = tm.o;
-    return valid;
-}
-
-int UVWGenProjection::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    UVWTransform tm;
-    const int valid = evaluate(sc, tm);
-    out[0] = tm.o;
-    // A hidden point gives zeros whatever the differentials hold.
-    out[1] = valid ? applyLinear(tm, sc.dPdx) : Vector4f{};
-    out[2] = valid ? applyLinear(tm, sc.dPdy) : Vector4f{};
-    return valid;
-}
-
-int UVWGenProjection::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
-    return evaluate(sc, tm);
-}
-
 UVWTransform UVWGenProjection::workingTransform(const ShadingContext& sc) {
     if (uvwTransformTex) {
         UVWTransform m;
@@ -293,7 +270,8 @@ UVWTransform UVWGenProjection::workingTransform(const ShadingContext& sc) {
     return uvwTransform;
 }
 
-int UVWGenProjection::evaluate(const ShadingContext& sc, UVWTransform& result) {
+template <typename Finish>
+int UVWGenProjection::evaluate(const ShadingContext& sc, Finish&& finish) {
     UVWTransform m = workingTransform(sc);
     const bool perspective = type == PROJ_PERSPECTIVE;
 
@@ -324,17 +302,47 @@ int UVWGenProjection::evaluate(const ShadingContext& sc, UVWTransform& result) {
     if (perspective) {
         UVWTransform local;
         if (!mapPerspective(sc, local)) {
-            result = kZeroTransform;
             return 0;
         }
-        result = finishProjection(local, m, texTransform);
+        finish(local, m);
         return 1;
     }
-    // Passed straight on: a default-constructed local overwritten by assignment costs a
-    // store-forwarding stall that is a large share of the cheapest mappings.
-    result = finishProjection(mapProjection(type, p, applyLinear(m, sc.normal), uAngle, vAngle), m,
-                              texTransform);
+    finish(mapProjection(type, p, applyLinear(m, sc.normal), uAngle, vAngle), m);
     return 1;
+}
+
+int UVWGenProjection::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
+    const int valid = evaluate(sc, [&](const UVWTransform& local, const UVWTransform&) {
+        uvw = finishProjectionPoint(local, texTransform);
+    });
+    if (!valid) {
+        uvw = Vector4f{};
+    }
+    return valid;
+}
+
+int UVWGenProjection::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
+    const int valid = evaluate(sc, [&](const UVWTransform& local, const UVWTransform& m) {
+        const UVWTransform tm = finishProjection(local, m, texTransform);
+        out[0] = tm.o;
+        out[1] = applyLinear(tm, sc.dPdx);
+        out[2] = applyLinear(tm, sc.dPdy);
+    });
+    // A hidden point gives zeros whatever the differentials hold.
+    if (!valid) {
+        out[0] = out[1] = out[2] = Vector4f{};
+    }
+    return valid;
+}
+
+int UVWGenProjection::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
+    const int valid = evaluate(sc, [&](const UVWTransform& local, const UVWTransform& m) {
+        tm = finishProjection(local, m, texTransform);
+    });
+    if (!valid) {
+        tm = UVWTransform{{}, {}, {}, {}};
+    }
+    return valid;
 }
 
 // ---- Perspective ----------------------------------------------------------------------------

@@ -44,8 +44,12 @@ public:
                      ShaderSource& source, GPUDataRecord& gpuData) override;
 
 private:
-    // The local transform at the point (zero when hidden) and the valid flag.
-    int evaluate(const ShadingContext& sc, UVWTransform& result);
+    // Maps the point and calls finish(local, m) with the local mapping and the working
+    // transform m it was taken through, unless the point is hidden; returns the valid flag.
+    // Each operation finishes only what it returns (evalUVW the point alone), and inline, so
+    // no 64-byte transform is copied out per call.
+    template <typename Finish>
+    int evaluate(const ShadingContext& sc, Finish&& finish);
     UVWTransform workingTransform(const ShadingContext& sc);
     // The perspective mapping before the working and texture transforms; 0 when hidden.
     int mapPerspective(const ShadingContext& sc, UVWTransform& local);
