@@ -97,7 +97,7 @@ int projectionUVW(const ProjectionMath& m, const ShadingContext& sc, Vector4f& u
     const Vector4f p = applyPoint(m.working, sc.shadingPoint + m.sceneOrigin);
     const UVWTransform local =
         mapProjection(m.type, p, applyLinear(m.working, sc.normal), m.uAngle, m.vAngle);
-    uvw = finishProjection(local, m.working, m.texTransform).o;
+    uvw = finishProjectionPoint(local, m.texTransform);
     return 1;
 }
 
@@ -125,7 +125,7 @@ int perspectiveUVW(const PerspectiveMath& m, const ShadingContext& sc, Vector4f&
     const Vector2f dy = shorterDifference(step(p + sc.dPdy), step(p - sc.dPdy));
     const UVWTransform local =
         imageProjection(m.image, m.placement, s, dx, dy, sc.dPdx, sc.dPdy, sc.auxNormal);
-    uvw = finishProjection(local, m.working, m.texTransform).o;
+    uvw = finishProjectionPoint(local, m.texTransform);
     return 1;
 }
 
