@@ -38,6 +38,8 @@ TEST(UvwhostModule, CreatesQueriesAndDeletesOneInstanceOfEachType) {
         EXPECT_EQ(plugin->getInterface(EXT_RTTEX) != nullptr, !isTexture);
         EXPECT_EQ(plugin->getInterface(EXT_UVWGEN_OSTREL) != nullptr,
                   std::string(d->getName()) == "UVWGenOstrel");
+        EXPECT_EQ(plugin->getInterface(EXT_UVWGENCHANNEL) != nullptr,
+                  std::string(d->getName()) == "UVWGenChannel");
         EXPECT_EQ(plugin->getInterface(EXT_RENDER_SETTINGS) != nullptr,
                   std::string(d->getName()) == "UVWGenProjection");
         EXPECT_EQ(plugin->getInterface(0x12345678), nullptr);
