@@ -15,8 +15,10 @@ using namespace channeltest;
 constexpr int kThreads = 8;
 constexpr int kPoints = 1500;
 
+// Context k of the run: thread k / kPoints, point k % kPoints of that thread.
 ShadingContext contextFor(kivohost::RenderSession& session, const kivohost::MeshShadeData& mesh,
-                          int thread, int i) {
+                          int k) {
+    const int thread = k / kPoints, i = k % kPoints;
     ShadingContext sc = contextAt(session, {0, 0, 0, 0}, std::uint32_t(i + 1));
     sc.threadData.threadIndex = thread;
     sc.shadeData = &mesh;
@@ -71,24 +73,20 @@ TEST(ChannelConcurrency, ThreadsMatchASingleThreadedRun) {
     gen.start(session);
 
     // The reference run is uncached; the mesh channel path allocates nothing either.
-    std::vector<Result> expected(std::size_t(kThreads) * kPoints);
+    std::vector<Result> expected(kThreads * kPoints), got(expected.size());
     const std::size_t allocations = kivohost::allocationCount();
-    for (int t = 0; t < kThreads; ++t) {
-        for (int i = 0; i < kPoints; ++i) {
-            ShadingContext sc = contextFor(session, mesh, t, i);
-            sc.flags = SC_FLAG_BYPASS_UVW_CACHE;
-            expected[std::size_t(t) * kPoints + std::size_t(i)] = evaluate(gen, sc);
-        }
+    for (int k = 0; k < kThreads * kPoints; ++k) {
+        ShadingContext sc = contextFor(session, mesh, k);
+        sc.flags = SC_FLAG_BYPASS_UVW_CACHE;
+        expected[std::size_t(k)] = evaluate(gen, sc);
     }
     EXPECT_EQ(kivohost::allocationCount(), allocations);
 
-    std::vector<Result> got(expected.size());
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
-            for (int i = 0; i < kPoints; ++i) {
-                got[std::size_t(t) * kPoints + std::size_t(i)] =
-                    evaluate(gen, contextFor(session, mesh, t, i));
+            for (int k = t * kPoints; k < (t + 1) * kPoints; ++k) {
+                got[std::size_t(k)] = evaluate(gen, contextFor(session, mesh, k));
             }
         });
     }
