@@ -1,6 +1,5 @@
-#include "ProjectionFixture.h"
+#include "ProjectionTestSupport.h"
 #include "scene/Bitmap.h"
-#include "scene/Cameras.h"
 #include "scene/ShadeStandIns.h"
 #include "scene/VisibilityRays.h"
 
@@ -11,7 +10,6 @@
 
 using namespace KUtils;
 using projtest::expectVec;
-using projtest::expectZero;
 using projtest::Projection;
 
 namespace {
@@ -49,42 +47,14 @@ public:
 };
 
 const Vector4f kPoint{1, 0.5f, -4, 0}; // pixel (400, 200)
+const float kU = 400.0f / 640, kV = 200.0f / 480;
 
 void perspective(Projection& proj, PerspectiveScene& scene) {
     proj.set("type", 8);
-    proj.startRender(scene.session);
-    proj.startFrame(scene.session);
+    proj.start(scene.session);
 }
 
 } // namespace
-
-TEST(PerspectiveProjection, PinholeCameraMapsToPixels) {
-    PerspectiveScene scene;
-    Vector2f s;
-    ShadingContext sc;
-    ASSERT_EQ(scene.camera->mapToScreen(sc, kPoint, s), 1);
-    EXPECT_FLOAT_EQ(s.x, 400.0f);
-    EXPECT_FLOAT_EQ(s.y, 200.0f);
-    // Behind the camera, and in its plane, nothing maps.
-    EXPECT_EQ(scene.camera->mapToScreen(sc, {1, 0.5f, 4, 0}, s), 0);
-    EXPECT_EQ(scene.camera->mapToScreen(sc, {1, 0.5f, 0, 0}, s), 0);
-
-    // Placement relative to the scene origin, turned to look down +x (right is +z);
-    // prepareCameraFrame
-    // takes the renderer's frame as it is now.
-    scene.session.frame.cameraTransform.m = {{0, 0, 1, 0}, {0, 1, 0, 0}, {-1, 0, 0, 0}};
-    scene.session.frame.cameraTransform.offs = {5, 0, 0};
-    scene.session.frame.imageWidth = 800;
-    scene.session.frame.imageHeight = 600;
-    scene.camera->prepareCameraFrame(&scene.session.renderer);
-    ASSERT_EQ(scene.camera->mapToScreen(sc, {9, 1, -2, 0}, s), 1);
-    EXPECT_FLOAT_EQ(s.x, 400.0f - 400.0f * 2 / 4);
-    EXPECT_FLOAT_EQ(s.y, 300.0f - 400.0f * 1 / 4);
-    // A degenerate field of view maps nothing.
-    scene.session.frame.fov = 0.0f;
-    scene.camera->prepareCameraFrame(&scene.session.renderer);
-    EXPECT_EQ(scene.camera->mapToScreen(sc, {9, 1, -2, 0}, s), 0);
-}
 
 TEST(PerspectiveProjection, PointProjectsToItsPixel) {
     PerspectiveScene scene;
@@ -94,16 +64,15 @@ TEST(PerspectiveProjection, PointProjectsToItsPixel) {
     ShadingContext sc;
     scene.context(sc, kPoint);
     int valid = 0;
-    UVWTransform tm = proj.transformAt(sc, &valid);
+    expectVec(proj.transformAt(sc, &valid).o, kU, 1.0f - kV, 0.0f);
     EXPECT_EQ(valid, 1);
-    expectVec(tm.o, 400.0f / 640, 1.0f - 200.0f / 480, 0.0f);
 
     // The reference point (absolute) stands for the shading point.
     kivohost::ShadedInstance instance;
     instance.referencePoint = Vector4f{1001, -19.5f, -1, 0};
     sc.shadeInstance = &instance;
     sc.shadingPoint = {7, 7, 7, 0};
-    expectVec(proj.uvwAt(sc), 400.0f / 640, 1.0f - 200.0f / 480, 0.0f);
+    expectVec(proj.uvwAt(sc), kU, 1.0f - kV, 0.0f);
     sc.shadeInstance = nullptr;
 
     // Camera motion: the camera moves by (0.4, 0, 0) over the interval; at time 0.5 the
@@ -113,37 +82,38 @@ TEST(PerspectiveProjection, PointProjectsToItsPixel) {
     scene.session.sequence.cameraMotionBlur = 1;
     scene.context(sc, kPoint);
     sc.time = 0.5f;
-    expectVec(proj.uvwAt(sc), 384.0f / 640, 1.0f - 200.0f / 480, 0.0f);
+    expectVec(proj.uvwAt(sc), 384.0f / 640, 1.0f - kV, 0.0f);
     scene.session.sequence.cameraMotionBlur = 0;
-    expectVec(proj.uvwAt(sc), 400.0f / 640, 1.0f - 200.0f / 480, 0.0f);
+    expectVec(proj.uvwAt(sc), kU, 1.0f - kV, 0.0f);
 
     // tex_transform applies to the result.
-    proj.set("tex_transform",
-             projtest::makeTransform({2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 2, 0}, {1, 1, 1}));
+    proj.set("tex_transform", projtest::scaled(2, {1, 1, 1}));
     proj.kivo().finishFrame(&scene.session.renderer);
     proj.startFrame(scene.session);
-    expectVec(proj.uvwAt(sc), 2 * 400.0f / 640 + 1, 2 * (1.0f - 200.0f / 480) + 1, 1.0f);
+    expectVec(proj.uvwAt(sc), 2 * kU + 1, 2 * (1.0f - kV) + 1, 1.0f);
     proj.kivo().finishFrame(&scene.session.renderer);
 }
 
 TEST(PerspectiveProjection, HiddenPointsGiveFlagZeroAndZeros) {
     PerspectiveScene scene;
     Projection proj;
-    proj.set("tex_transform",
-             projtest::makeTransform({2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 2, 0}, {1, 1, 1}));
+    proj.set("tex_transform", projtest::scaled(2, {1, 1, 1}));
     perspective(proj, scene);
 
     auto expectHidden = [&](const ShadingContext& sc) {
         int valid = 1;
-        expectZero(proj.transformAt(sc, &valid));
+        const UVWTransform tm = proj.transformAt(sc, &valid);
         EXPECT_EQ(valid, 0);
         Vector4f uvw{9, 9, 9, 9};
         EXPECT_EQ(proj.uvwgen().evalUVW(sc, uvw), 0);
-        expectZero({uvw, {}, {}, {}});
         Vector4f out[3] = {{9, 9, 9, 9}, {9, 9, 9, 9}, {9, 9, 9, 9}};
         EXPECT_EQ(proj.uvwgen().evalUVWDerivs(sc, out), 0);
-        expectZero({out[0], out[1], out[2], {}});
+        for (const Vector4f& v : {tm.c0, tm.c1, tm.c2, tm.o, uvw, out[0], out[1], out[2]}) {
+            expectVec(v, 0, 0, 0, 0);
+            EXPECT_EQ(v.w, 0.0f);
+        }
     };
+    const float visibleU = 2 * kU + 1;
 
     // Behind the camera.
     ShadingContext sc;
@@ -153,72 +123,51 @@ TEST(PerspectiveProjection, HiddenPointsGiveFlagZeroAndZeros) {
     // A back face counts only with hide_backface.
     scene.context(sc, kPoint);
     sc.normal = {0, 0, -1, 0};
-    EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, 2 * 400.0f / 640 + 1);
+    EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, visibleU);
     proj.set("hide_backface", true);
     proj.startFrame(scene.session);
     expectHidden(sc);
     sc.normal = {0, 0, 1, 0};
-    EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, 2 * 400.0f / 640 + 1);
+    EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, visibleU);
 
     // Occlusion only with hide_occluded: a sphere between the point and the camera.
     kivohost::SceneGeometry geometry;
     geometry.spheres.push_back({{0.5f, 0.25f, -2, 0}, 0.3f});
     kivohost::TracingShadingContext traced(&geometry);
     scene.context(traced, kPoint);
-    EXPECT_FLOAT_EQ(proj.uvwAt(traced).x, 2 * 400.0f / 640 + 1);
+    EXPECT_FLOAT_EQ(proj.uvwAt(traced).x, visibleU);
     EXPECT_EQ(traced.rays().requests, 0);
     proj.set("hide_occluded", true);
     proj.startFrame(scene.session);
     expectHidden(traced);
+    // One ray per operation, from the point to the camera, with the host's arguments.
     const kivohost::TracingShadingContext::RayRecord& ray = traced.rays();
-    EXPECT_EQ(ray.requests, 3);
-    EXPECT_EQ(ray.traces, 3);
-    EXPECT_EQ(ray.releases, 3);
-    EXPECT_EQ(ray.kind, 0);
-    EXPECT_EQ(ray.weight.r, 1.0f);
-    EXPECT_EQ(ray.weight.a, 1.0f);
-    EXPECT_EQ(ray.depth, 8);
-    EXPECT_NE(ray.directionArg, nullptr);
+    EXPECT_TRUE(ray.requests == 3 && ray.traces == 3 && ray.releases == 3);
+    EXPECT_TRUE(ray.kind == 0 && ray.depth == 8 && ray.flags == 0 && ray.directionArg);
+    EXPECT_TRUE(ray.weight.r == 1.0f && ray.weight.a == 1.0f);
+    EXPECT_TRUE(ray.tStart == 0.0f && ray.tEnd == 1.0f);
     expectVec(ray.origin, 1, 0.5f, -4, 0);
     expectVec(ray.segment, -1, -0.5f, 4, 0);
     const float length = std::sqrt(1 + 0.25f + 16);
     expectVec(ray.direction, -1 / length, -0.5f / length, 4 / length);
-    EXPECT_EQ(ray.tStart, 0.0f);
-    EXPECT_EQ(ray.tEnd, 1.0f);
-    EXPECT_EQ(ray.flags, 0);
-    for (int i = 0; i < 15; ++i) {
-        EXPECT_EQ(ray.hit.words[i], 0);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(ray.hit.words[i], i < 15 ? 0 : -1) << i;
     }
-    EXPECT_EQ(ray.hit.words[15], -1);
 
     // A sphere beyond the point does not hide it.
     geometry.spheres[0].centre = {2, 1, -8, 0};
-    EXPECT_FLOAT_EQ(proj.uvwAt(traced).x, 2 * 400.0f / 640 + 1);
+    EXPECT_FLOAT_EQ(proj.uvwAt(traced).x, visibleU);
     // Nor does a context that cannot trace.
     geometry.spheres[0].centre = {0.5f, 0.25f, -2, 0};
     ShadingContext untraced;
     scene.context(untraced, kPoint);
-    EXPECT_FLOAT_EQ(proj.uvwAt(untraced).x, 2 * 400.0f / 640 + 1);
+    EXPECT_FLOAT_EQ(proj.uvwAt(untraced).x, visibleU);
     proj.kivo().finishFrame(&scene.session.renderer);
-}
-
-TEST(PerspectiveProjection, HostGeometryFirstHit) {
-    kivohost::SceneGeometry geometry;
-    geometry.planes.push_back({{0, 0, 1, 0}, -1.0f});
-    EXPECT_NEAR(geometry.firstHit({0, 0, -4, 0}, {0, 0, 4, 0}, 0, 1), 0.75f, 1e-6f);
-    // The segment ends before the plane; a segment leaving the plane does not hit it.
-    EXPECT_LT(geometry.firstHit({0, 0, -4, 0}, {0, 0, 2, 0}, 0, 1), 0.0f);
-    EXPECT_LT(geometry.firstHit({0, 0, -1, 0}, {0, 0, 4, 0}, 0, 1), 0.0f);
-    // The nearest of several hits.
-    geometry.spheres.push_back({{0, 0, -3, 0}, 0.5f});
-    EXPECT_NEAR(geometry.firstHit({0, 0, -4, 0}, {0, 0, 4, 0}, 0, 1), 0.125f, 1e-6f);
-    EXPECT_LT(geometry.firstHit({2, 0, -4, 0}, {0, 0, 2, 0}, 0, 1), 0.0f);
 }
 
 TEST(PerspectiveProjection, FitPixelAspectFilmGateAndOverscan) {
     PerspectiveScene scene;
     kivohost::Bitmap bitmap(1280, 480); // aspect 8/3, twice the camera's 4/3
-    const float u = 400.0f / 640, v = 200.0f / 480;
     auto uvwWith = [&](const std::vector<std::pair<const char*, ParamValue>>& params) {
         Projection proj;
         proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
@@ -232,23 +181,35 @@ TEST(PerspectiveProjection, FitPixelAspectFilmGateAndOverscan) {
         proj.kivo().finishFrame(&scene.session.renderer);
         return uvw;
     };
-    expectVec(uvwWith({}), u, 1 - v, 0);
-    expectVec(uvwWith({{"fitfill", 1}}), u, 1 - ((v - 0.5f) * 2 + 0.5f), 0);
-    expectVec(uvwWith({{"fitfill", 2}}), (u - 0.5f) * 0.5f + 0.5f, 1 - v, 0);
-    expectVec(uvwWith({{"fittype", 1}, {"film_gate_w", 36.0f}, {"film_gate_h", 24.0f}}), u,
-              1 - ((v - 0.5f) * 1.125f + 0.5f), 0);
+    const std::pair<const char*, ParamValue> gate[] = {
+        {"fittype", 1}, {"film_gate_w", 36.0f}, {"film_gate_h", 24.0f}};
+    expectVec(uvwWith({}), kU, 1 - kV, 0);
+    expectVec(uvwWith({{"fitfill", 1}}), kU, 1 - ((kV - 0.5f) * 2 + 0.5f), 0);
+    expectVec(uvwWith({{"fitfill", 2}}), (kU - 0.5f) * 0.5f + 0.5f, 1 - kV, 0);
+    // Film gate 36 x 24 against the 4:3 image: v scaled by 1.5 / (4 / 3); only for fittype 1.
+    expectVec(uvwWith({gate[0], gate[1], gate[2]}), kU, 1 - ((kV - 0.5f) * 1.125f + 0.5f), 0);
+    expectVec(uvwWith({{"fittype", 2}, gate[1], gate[2]}), kU, 1 - kV, 0);
 
+    // Pixel aspect moves v about the centre; 1 (within float epsilon) and 0 do not.
     scene.session.frame.pixelAspect = 2.0f;
-    expectVec(uvwWith({}), u, 1 - ((v - 0.5f) / 2 + 0.5f), 0);
+    expectVec(uvwWith({}), kU, 1 - ((kV - 0.5f) / 2 + 0.5f), 0);
+    for (float aspect : {1.0f + 1e-7f, 0.0f}) {
+        scene.session.frame.pixelAspect = aspect;
+        expectVec(uvwWith({}), kU, 1 - kV, 0);
+    }
     scene.session.frame.pixelAspect = 1.0f;
 
-    // Overscan: 32 pixels more on each side, 24 above and below.
+    // Overscan: 32 pixels more on each side, 24 above and below; the gate then fits against
+    // the overscan aspect.
     scene.session.frame.overscanLeft = -32;
     scene.session.frame.overscanTop = -24;
     scene.session.frame.overscanWidth = 704;
     scene.session.frame.overscanHeight = 528;
-    expectVec(uvwWith({{"include_overscan", true}}), 432.0f / 704, 1 - 224.0f / 528, 0);
-    expectVec(uvwWith({}), u, 1 - v, 0);
+    const float v = 224.0f / 528;
+    expectVec(uvwWith({{"include_overscan", true}}), 432.0f / 704, 1 - v, 0);
+    expectVec(uvwWith({{"include_overscan", true}, gate[0], gate[1], gate[2]}), 432.0f / 704,
+              1 - ((v - 0.5f) * (1.5f * 528 / 704) + 0.5f), 0);
+    expectVec(uvwWith({}), kU, 1 - kV, 0);
 }
 
 TEST(PerspectiveProjection, JacobianFollowsTheDifferentials) {
@@ -257,8 +218,7 @@ TEST(PerspectiveProjection, JacobianFollowsTheDifferentials) {
     Projection proj;
     proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
     proj.set("fitfill", 1);
-    proj.set("tex_transform",
-             projtest::makeTransform({0, 1, 0, 0}, {-2, 0, 0, 0}, {0, 0, 1, 0}, {0.5, 0, 0}));
+    proj.set("tex_transform", Transform{{{0, 1, 0, 0}, {-2, 0, 0, 0}, {0, 0, 1, 0}}, {0.5, 0, 0}});
     perspective(proj, scene);
 
     ShadingContext sc;
@@ -274,21 +234,16 @@ TEST(PerspectiveProjection, JacobianFollowsTheDifferentials) {
         moved.shadingPoint = kPoint + d * 0.5f;
         const Vector4f plus = proj.uvwAt(moved);
         moved.shadingPoint = kPoint - d * 0.5f;
-        const Vector4f minus = proj.uvwAt(moved);
-        const Vector4f fd = plus - minus;
-        const float tol = 0.02f * std::sqrt(dot3(fd, fd)) + 1e-6f;
-        EXPECT_NEAR(out[k].x, fd.x, tol) << k;
-        EXPECT_NEAR(out[k].y, fd.y, tol) << k;
-        EXPECT_NEAR(out[k].z, fd.z, tol) << k;
+        const Vector4f fd = plus - proj.uvwAt(moved);
         EXPECT_GT(std::sqrt(dot3(fd, fd)), 1e-4f);
+        expectVec(out[k], fd.x, fd.y, fd.z, 0.02f * std::sqrt(dot3(fd, fd)) + 1e-6f);
     }
     // The auxiliary normal carries w alone (through tex_transform: column 2 is z).
-    const Vector4f alongAux = applyLinear(proj.transformAt(sc), sc.auxNormal);
-    expectVec(alongAux, 0, 0, 1);
+    expectVec(applyLinear(proj.transformAt(sc), sc.auxNormal), 0, 0, 1);
     proj.kivo().finishFrame(&scene.session.renderer);
 }
 
-TEST(PerspectiveProjection, UnmappedStepUsesTheOtherDirection) {
+TEST(PerspectiveProjection, ScreenStepsWithAnUnmappedStepAndWithoutACamera) {
     PerspectiveScene scene;
     Projection proj;
     perspective(proj, scene);
@@ -306,26 +261,21 @@ TEST(PerspectiveProjection, UnmappedStepUsesTheOtherDirection) {
     EXPECT_NEAR(out[1].x, (s0.x - back.x) / 640, 1e-4f);
     EXPECT_NEAR(out[1].y, -(s0.y - back.y) / 480, 1e-4f);
     proj.kivo().finishFrame(&scene.session.renderer);
-}
 
-TEST(PerspectiveProjection, WithoutACameraTheImagePositionStandsIn) {
-    PerspectiveScene scene;
+    // Without a camera the image position stands in, one pixel per differential step.
     scene.session.sequence.camera = nullptr;
-    Projection proj;
-    perspective(proj, scene);
-    ShadingContext sc;
+    Projection blind;
+    perspective(blind, scene);
     scene.context(sc, kPoint);
     sc.imageX = 320;
     sc.imageY = 120;
     sc.dPdx = {2, 0, 0, 0};
     sc.dPdy = {0, 4, 0, 0};
-    Vector4f out[3];
-    ASSERT_EQ(proj.uvwgen().evalUVWDerivs(sc, out), 1);
+    ASSERT_EQ(blind.uvwgen().evalUVWDerivs(sc, out), 1);
     expectVec(out[0], 0.5f, 0.75f, 0);
-    // One pixel per differential step.
     expectVec(out[1], 1.0f / 640, 0, 0);
     expectVec(out[2], 0, -1.0f / 480, 0);
-    proj.kivo().finishFrame(&scene.session.renderer);
+    blind.kivo().finishFrame(&scene.session.renderer);
 }
 
 TEST(PerspectiveProjection, RefreshRunsOncePerFrameAcrossThreads) {

@@ -1,374 +1,279 @@
+// The mapping functions without a host: every projection type, the motion samples and the
+// placement of a camera image.
 #include "projection/ProjectionMapping.h"
 
-#include "ProjectionTestSupport.h"
 #include "frame/VectorMath.h"
+#include "projection/ImageProjection.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
-#include <random>
+#include <limits>
 
 using namespace KUtils;
 
 namespace {
 
 constexpr float kPi = 3.14159265f;
+// Not checked.
+constexpr float X = std::numeric_limits<float>::quiet_NaN();
 
-void expectVec(const Vector4f& v, float x, float y, float z, float tol = 1e-5f) {
-    EXPECT_NEAR(v.x, x, tol);
-    EXPECT_NEAR(v.y, y, tol);
-    EXPECT_NEAR(v.z, z, tol);
-}
+// A point mapped by mapProjection: the expected uvw and Jacobian columns c0, c1, c2 (NaN
+// entries are not checked), within 1e-6 relative to the larger of 1 and the value.
+struct Row {
+    int type;
+    Vector4f p, n;
+    float uvw[3];
+    float j[9] = {X, X, X, X, X, X, X, X, X};
+    float uAngle = kPi, vAngle = kPi / 2;
+};
 
-bool finite(const UVWTransform& t) {
-    for (const Vector4f* v : {&t.c0, &t.c1, &t.c2, &t.o}) {
-        if (!std::isfinite(v->x) || !std::isfinite(v->y) || !std::isfinite(v->z)) {
-            return false;
+void expectRows(const std::initializer_list<Row> rows) {
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << "type " << r.type << " at " << r.p.x << "," << r.p.y << "," << r.p.z
+                     << " normal " << r.n.x << "," << r.n.y << "," << r.n.z);
+        const UVWTransform t = mapProjection(r.type, r.p, r.n, r.uAngle, r.vAngle);
+        const float got[12] = {t.o.x,  t.o.y,  t.o.z,  t.c0.x, t.c0.y, t.c0.z,
+                               t.c1.x, t.c1.y, t.c1.z, t.c2.x, t.c2.y, t.c2.z};
+        for (int k = 0; k < 12; ++k) {
+            EXPECT_TRUE(std::isfinite(got[k])) << k;
+            const float want = k < 3 ? r.uvw[k] : r.j[k - 3];
+            if (!std::isnan(want)) {
+                EXPECT_NEAR(got[k], want, 1e-6f * std::max(1.0f, std::fabs(want)))
+                    << (k < 3 ? "uvw " : "jacobian ") << k;
+            }
         }
-    }
-    return true;
-}
-
-// Central differences of uvw over p, against the Jacobian columns.
-template <class Map>
-void expectJacobianMatchesDifferences(Map map, const Vector4f& p, float h = 1e-3f) {
-    const UVWTransform at = map(p);
-    const Vector4f* cols[3] = {&at.c0, &at.c1, &at.c2};
-    for (int k = 0; k < 3; ++k) {
-        Vector4f step{};
-        (k == 0 ? step.x : k == 1 ? step.y : step.z) = h;
-        const Vector4f fd = (map(p + step).o - map(p - step).o) * (0.5f / h);
-        const float scale =
-            1.0f + std::fabs(cols[k]->x) + std::fabs(cols[k]->y) + std::fabs(cols[k]->z);
-        EXPECT_NEAR(cols[k]->x, fd.x, 2e-3f * scale)
-            << "axis " << k << " at " << p.x << "," << p.y << "," << p.z;
-        EXPECT_NEAR(cols[k]->y, fd.y, 2e-3f * scale) << "axis " << k;
-        EXPECT_NEAR(cols[k]->z, fd.z, 2e-3f * scale) << "axis " << k;
     }
 }
 
 } // namespace
 
-TEST(ProjectionMapping, PlanarAndUnnamedTypes) {
-    const UVWTransform t = mapPlanar({0.2f, -0.4f, 1.0f, 0.0f});
-    expectVec(t.o, 0.6f, 0.3f, 1.0f);
-    expectVec(t.c0, 0.5f, 0, 0);
-    expectVec(t.c1, 0, 0.5f, 0);
-    expectVec(t.c2, 0, 0, 0.5f);
-
-    for (int type : {0, 7, 8, 11, -1}) {
-        const UVWTransform none = mapProjection(type, {1, 2, 3, 0}, {0, 0, 1, 0}, kPi, kPi / 2);
-        expectVec(none.o, 0, 0, 0, 0);
-        expectVec(none.c0, 0, 0, 0, 0);
-        expectVec(none.c1, 0, 0, 0, 0);
-        expectVec(none.c2, 0, 0, 0, 0);
-    }
-}
-
-TEST(ProjectionMapping, SphericalValuesAndAngles) {
-    // u turns once around y from the -z side; v runs from -y to +y; w is the distance.
-    UVWTransform t = mapSpherical({1, 0, 0, 0}, kPi, kPi / 2);
-    expectVec(t.o, 0.75f, 0.5f, 1.0f);
-    expectVec(t.c0, 0.0f, 0.0f, 1.0f);
-    expectVec(t.c1, 0.0f, 1.0f / kPi, 0.0f);
-    expectVec(t.c2, -1.0f / (2 * kPi), 0.0f, 0.0f);
-
-    t = mapSpherical({0, 1, 1, 0}, kPi, kPi / 2);
-    expectVec(t.o, 0.5f, 0.75f, std::sqrt(2.0f));
-    t = mapSpherical({0, 0, -3, 0}, kPi, kPi / 2);
-    expectVec(t.o, 1.0f, 0.5f, 3.0f);
-
-    // Half the angles double the rate: U = 1 at a quarter turn, V = 1 at 45 degrees up.
-    t = mapSpherical({1, 0, 0, 0}, kPi / 2, kPi / 2);
-    EXPECT_NEAR(t.o.x, 1.0f, 1e-6f);
-    t = mapSpherical({0, 1, 1, 0}, kPi, kPi / 4);
-    EXPECT_NEAR(t.o.y, 1.0f, 1e-6f);
-}
-
-TEST(ProjectionMapping, CylindricalAndBallValues) {
-    // The default u_angle makes u cover two units around the axis.
-    UVWTransform t = mapCylindrical({1, 0.5f, 0, 0}, kPi);
-    expectVec(t.o, 1.0f, 0.75f, std::sqrt(1.25f));
-    expectVec(t.c0, 0.0f, 0.0f, 1.0f / std::sqrt(1.25f));
-    expectVec(t.c1, 0.0f, 0.5f, 0.5f / std::sqrt(1.25f));
-    expectVec(t.c2, -1.0f / kPi, 0.0f, 0.0f);
-
-    // Ball: the direction's angle from +z, laid out radially in the disc.
-    t = mapBall({1, 0, 1, 0});
-    expectVec(t.o, 0.625f, 0.5f, 0.0f);
-    t = mapBall({0, 3, 0, 0});
-    expectVec(t.o, 0.5f, 0.75f, 0.0f);
-    t = mapBall({-1, 0, -1, 0});
-    expectVec(t.o, 0.125f, 0.5f, 0.0f);
-}
-
-TEST(ProjectionMapping, CubicFacesSignsAndTies) {
-    UVWTransform t = mapCubic({2, 0.5f, -1, 0});
-    const float r = std::sqrt(5.25f);
-    expectVec(t.o, 0.25f, 0.625f, r);
-    expectVec(t.c0, 1.0f / 8, -0.5f / 8, 2 / r);
-    expectVec(t.c1, 0, 0.25f, 0.5f / r);
-    expectVec(t.c2, 0.25f, 0, -1 / r);
-
-    // The negative x face mirrors u and v and negates w.
-    t = mapCubic({-2, 0.5f, -1, 0});
-    expectVec(t.o, 0.25f, 0.625f, -r);
-
-    // y and z faces.
-    t = mapCubic({0.5f, -2, 1, 0});
-    expectVec(t.o, 0.625f, 0.75f, -r);
-    t = mapCubic({0.5f, 1, 2, 0});
-    expectVec(t.o, 0.625f, 0.75f, r);
-
-    // |x| = |y| > |z| takes the z face.
-    t = mapCubic({1, -1, 0.5f, 0});
-    expectVec(t.o, 1.5f, -0.5f, 1.5f);
-    expectVec(t.c2, -1.0f / 0.5f, 1.0f / 0.5f, 0.5f / 1.5f);
-    // ... also over a zero z: the face ratios are 0 instead of infinite.
-    t = mapCubic({1, 1, 0, 0});
-    EXPECT_TRUE(finite(t));
-    expectVec(t.o, 0.5f, 0.5f, -std::sqrt(2.0f));
-    // |y| = |z| > |x| and |x| = |z| > |y| take z as well.
-    EXPECT_NEAR(mapCubic({0.5f, 2, 2, 0}).o.x, 0.5f / 4 + 0.5f, 1e-6f);
-    EXPECT_NEAR(mapCubic({2, 0.5f, -2, 0}).o.x, -1 * 2 / -4.0f + 0.5f, 1e-6f);
-}
-
-TEST(ProjectionMapping, TriplanarAndQuorFacesFollowTheNormal) {
+// One or more hand-computed points of each type (1 planar, 2 spherical, 3 cylindrical, 4 ball,
+// 5 cubic, 6 triplanar, 9 Quor cubic, 10 Quor box); the Jacobian columns elsewhere are checked
+// against finite differences through the plugin.
+TEST(ProjectionMapping, HandValuesOfEveryType) {
+    const float r525 = std::sqrt(5.25f), r825 = std::sqrt(8.25f), r125 = std::sqrt(1.25f);
+    const float pi = kPi;
     const Vector4f p{0.2f, 0.4f, 0.6f, 0};
-    UVWTransform t = mapTriplanar(p, {0.9f, 0.1f, 0.2f, 0});
-    expectVec(t.o, 0.8f, 0.7f, 0.1f);
-    expectVec(t.c0, 0, 0, 0.5f);
-    expectVec(t.c2, 0.5f, 0, 0);
-    t = mapTriplanar(p, {0.1f, -0.9f, 0.2f, 0});
-    expectVec(t.o, 0.6f, 0.8f, 0.2f);
-    expectVec(t.c1, 0, 0, 0.5f);
-    // Ties fall to the later axis.
-    for (const Vector4f& n : {Vector4f{0.5f, 0.5f, 0.1f, 0}, Vector4f{0.1f, -0.5f, 0.5f, 0},
-                              Vector4f{0.5f, 0.1f, -0.5f, 0}}) {
-        expectVec(mapTriplanar(p, n).o, 0.6f, 0.7f, 0.3f);
-    }
-    expectVec(mapTriplanar(p, {0.5f, 0.5f, 0.5f, 0}).o, 0.6f, 0.7f, 0.3f);
-
-    // Quor cubic: x face seen from -x.
-    t = mapQuorCubic(p, {-0.9f, 0.1f, 0.2f, 0});
-    expectVec(t.o, 1.1f, 0.9f, 0.2f);
-    expectVec(t.c0, 0, 0, 1);
-    expectVec(t.c2, 1, 0, 0);
-    t = mapQuorCubic(p, {0.1f, 0.9f, 0.2f, 0});
-    expectVec(t.o, 0.7f, -0.1f, 0.4f);
-    expectVec(t.c2, 0, -1, 0);
-    t = mapQuorCubic(p, {0.1f, 0.2f, -0.9f, 0});
-    expectVec(t.o, 0.3f, 0.9f, 0.6f);
-    expectVec(t.c0, -1, 0, 0);
-    // A zero normal takes z with s = 0.
-    t = mapQuorCubic(p, {0, 0, 0, 0});
-    expectVec(t.o, 0.5f, 0.9f, 0.6f);
-    expectVec(t.c0, 0, 0, 0);
-
-    // Quor box.
-    t = mapQuorBox(p, {0.9f, 0.1f, 0.2f, 0});
-    expectVec(t.o, 0.9f, 1.1f, 0.2f);
-    expectVec(t.c1, 1, 0, 0);
-    t = mapQuorBox(p, {0, -0.8f, 0.3f, 0});
-    expectVec(t.o, 0.7f, 1.1f, 0.4f);
-    expectVec(t.c0, 1, 0, 0);
-    t = mapQuorBox(p, {0.1f, 0.2f, -0.9f, 0});
-    expectVec(t.o, 0.7f, 0.1f, 0.6f);
-    expectVec(t.c1, 0, -1, 0);
-    t = mapQuorBox(p, {0, 0, 0, 0});
-    expectVec(t.o, 0.7f, 0.5f, 0.6f);
-    expectVec(t.c1, 0, 0, 0);
-    // Tie of x and y falls to z with the sign of z.
-    expectVec(mapQuorBox(p, {0.5f, -0.5f, -0.2f, 0}).o, 0.7f, 0.1f, 0.6f);
+    // clang-format off
+    expectRows({
+        {1, {0.2f, -0.4f, 1, 0}, {}, {0.6f, 0.3f, 1}, {0.5f, 0, 0, 0, 0.5f, 0, 0, 0, 0.5f}},
+        // Spherical: u turns once around y from the -z side; v runs from -y to +y; w = r.
+        {2, {1, 0, 0, 0}, {}, {0.75f, 0.5f, 1}, {0, 0, 1, 0, 1 / pi, 0, -0.5f / pi, 0, 0}},
+        {2, {0, 1, 1, 0}, {}, {0.5f, 0.75f, std::sqrt(2.0f)}},
+        {2, {0, 0, -3, 0}, {}, {1, 0.5f, 3}},
+        // Cylindrical: the default u_angle makes u cover two units around the axis.
+        {3, {1, 0.5f, 0, 0}, {}, {1, 0.75f, r125},
+            {0, 0, 1 / r125, 0, 0.5f, 0.5f / r125, -1 / pi, 0, 0}},
+        // Ball: the direction's angle from +z, laid out radially in the disc.
+        {4, {1, 0, 1, 0}, {}, {0.625f, 0.5f, 0}},
+        {4, {0, 3, 0, 0}, {}, {0.5f, 0.75f, 0}},
+        {4, {-1, 0, -1, 0}, {}, {0.125f, 0.5f, 0}},
+        // Cubic: the x faces (the negative one mirrors u and v and negates w), y and z faces;
+        // |x| = |y| > |z|, |y| = |z| and |x| = |z| take the z face.
+        {5, {2, 0.5f, -1, 0}, {}, {0.25f, 0.625f, r525},
+            {0.125f, -0.0625f, 2 / r525, 0, 0.25f, 0.5f / r525, 0.25f, 0, -1 / r525}},
+        {5, {-2, 0.5f, -1, 0}, {}, {0.25f, 0.625f, -r525}},
+        {5, {0.5f, -2, 1, 0}, {}, {0.625f, 0.75f, -r525}},
+        {5, {0.5f, 1, 2, 0}, {}, {0.625f, 0.75f, r525}},
+        {5, {1, -1, 0.5f, 0}, {}, {1.5f, -0.5f, 1.5f}, {X, X, X, X, X, X, -2, 2, 0.5f / 1.5f}},
+        {5, {0.5f, 2, 2, 0}, {}, {0.625f, 1, r825}},
+        {5, {2, 0.5f, -2, 0}, {}, {1, 0.625f, -r825}},
+        // Triplanar by the dominant axis of the normal; ties fall to the later axis.
+        {6, p, {0.9f, 0.1f, 0.2f, 0}, {0.8f, 0.7f, 0.1f}, {0, 0, 0.5f, 0, 0.5f, 0, 0.5f, 0, 0}},
+        {6, p, {0.1f, -0.9f, 0.2f, 0}, {0.6f, 0.8f, 0.2f}, {0.5f, 0, 0, 0, 0, 0.5f, 0, 0.5f, 0}},
+        {6, p, {0.5f, 0.5f, 0.1f, 0}, {0.6f, 0.7f, 0.3f}},
+        {6, p, {0.1f, -0.5f, 0.5f, 0}, {0.6f, 0.7f, 0.3f}},
+        {6, p, {0.5f, 0.1f, -0.5f, 0}, {0.6f, 0.7f, 0.3f}},
+        // Quor cubic and Quor box: the face and its sign from the normal; a zero normal takes
+        // z with sign 0; a tie of x and y falls to z.
+        {9, p, {-0.9f, 0.1f, 0.2f, 0}, {1.1f, 0.9f, 0.2f}, {0, 0, 1, 0, 1, 0, 1, 0, 0}},
+        {9, p, {0.1f, 0.9f, 0.2f, 0}, {0.7f, -0.1f, 0.4f}, {1, 0, 0, 0, 0, 1, 0, -1, 0}},
+        {9, p, {0.1f, 0.2f, -0.9f, 0}, {0.3f, 0.9f, 0.6f}, {-1, 0, 0, 0, 1, 0, 0, 0, 1}},
+        {9, p, {}, {0.5f, 0.9f, 0.6f}, {0, 0, 0, 0, 1, 0, 0, 0, 1}},
+        {10, p, {0.9f, 0.1f, 0.2f, 0}, {0.9f, 1.1f, 0.2f}, {0, 0, 1, 1, 0, 0, 0, 1, 0}},
+        {10, p, {0, -0.8f, 0.3f, 0}, {0.7f, 1.1f, 0.4f}, {1, 0, 0, 0, 0, 1, 0, 1, 0}},
+        {10, p, {0.1f, 0.2f, -0.9f, 0}, {0.7f, 0.1f, 0.6f}, {1, 0, 0, 0, -1, 0, 0, 0, 1}},
+        {10, p, {}, {0.7f, 0.5f, 0.6f}, {1, 0, 0, 0, 0, 0, 0, 0, 1}},
+        {10, p, {0.5f, -0.5f, -0.2f, 0}, {0.7f, 0.1f, 0.6f}},
+        // Perspective (mapped elsewhere) and unnamed types: nothing.
+        {8, p, {}, {0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {-1, p, {}, {0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0, 0}},
+    });
+    // clang-format on
 }
 
-TEST(ProjectionMapping, JacobiansMatchCentralDifferences) {
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<float> coord(-2.0f, 2.0f);
-    const Vector4f n{0.3f, -0.8f, 0.4f, 0};
-    int checked[11] = {};
-    for (int i = 0; i < 400; ++i) {
-        const Vector4f p{coord(rng), coord(rng), coord(rng), 0};
-        for (int type : {1, 2, 3, 4, 5, 6, 9, 10}) {
-            if (!projtest::awayFromSingularities(type, p)) {
-                continue;
-            }
-            ++checked[type];
-            const float uAngle = type == 2 ? 2.0f : kPi, vAngle = type == 2 ? 1.2f : kPi / 2;
-            expectJacobianMatchesDifferences(
-                [&](const Vector4f& q) { return mapProjection(type, q, n, uAngle, vAngle); }, p);
-        }
-    }
-    for (int type : {1, 2, 3, 4, 5, 6, 9, 10}) {
-        EXPECT_GT(checked[type], 50) << "type " << type;
-    }
+// Where a formula has no value (a centre, an axis, a pole, a zero face, a zero angle) or its
+// value exceeds the float range, the mapping stays finite: the undefined ratio counts as 0
+// and a derivative that does not exist as 0.
+TEST(ProjectionMapping, FiniteWhereTheFormulasBreakDown) {
+    const float h = std::sqrt(0.5f), r18 = std::sqrt(18.0f);
+    const float big = 1.5915494e36f; // 1 / (2 pi 1e-37)
+    // clang-format off
+    expectRows({
+        // Centres.
+        {1, {}, {}, {0.5f, 0.5f, 0.5f}},
+        {2, {}, {}, {0.5f, 0.5f, 0}, {0, 0, 0, 0, 0, 0, X, X, X}},
+        {3, {}, {}, {0.5f, 0.5f, 0}},
+        {4, {}, {}, {0.5f, 0.5f, 0}, {0, 0, 0, X, X, X, X, X, X}},
+        {5, {}, {}, {0.5f, 0.5f, 0}},
+        {6, {}, {}, {0.5f, 0.5f, 0}},
+        {9, {}, {}, {0.5f, 0.5f, 0}},
+        {10, {}, {}, {0.5f, 0.5f, 0}},
+        // Spherical poles: v at the end of its range, no azimuth derivative; a zero angle keeps
+        // u or v at the middle.
+        {2, {0, 2, 0, 0}, {}, {0.5f, 1, 2}, {0, 0, 0, X, X, X, X, X, X}},
+        {2, {1e-30f, -1, 1e-30f, 0}, {}, {0.625f, 0, 1}},
+        {2, {1, 1, 1, 0}, {}, {0.5f, 0.5f, std::sqrt(3.0f)}, {X, X, X, X, X, X, X, X, X}, 0, 0},
+        // Cylindrical axis.
+        {3, {0, 0, 2, 0}, {}, {0.5f, 0.5f, 0}, {0.5f / kPi, 0, 0, X, X, X, X, X, X}},
+        // Ball poles; next to the +z pole it is continuous.
+        {4, {0, 0, 3, 0}, {}, {0.5f, 0.5f, 0}, {0, 0, 0, X, X, X, X, X, X}},
+        {4, {0, 0, -3, 0}, {}, {0.5f, 0.5f, 0}, {0, 0, 0, X, X, X, X, X, X}},
+        {4, {1e-4f, 0, 3, 0}, {}, {0.5000053f, 0.5f, 0}},
+        // Within about 1e-38 of the y axis an azimuth derivative (du/dx, du/dz) exceeds the
+        // float range: the point counts as on the axis. A little farther out both are kept.
+        {2, {1.4e-45f, -0.895f, 4.8e-41f, 0}, {}, {X, X, X}, {0, X, X, X, X, X, 0, X, X}},
+        {3, {1.4e-45f, -0.895f, 4.8e-41f, 0}, {}, {X, X, X}, {0, X, X, X, X, X, 0, X, X}},
+        {3, {-5e-40f, 1, 0, 0}, {}, {X, X, X}, {0, X, X, X, X, X, 0, X, X}},
+        {2, {0, 1, 1e-37f, 0}, {}, {X, X, X}, {big, X, X, X, X, X, 0, X, X}},
+        {3, {0, 1, 1e-37f, 0}, {}, {X, X, X}, {2 * big, X, X, X, X, X, 0, X, X}},
+        {2, {-1e-37f, 0.5f, 0, 0}, {}, {X, X, X}, {0, X, X, X, X, X, big, X, X}},
+        // The ball next to the centre and to the -z half of the axis: no derivatives, u and v
+        // of the direction kept (on the diagonal 0.5 + 0.5 acos(1 / sqrt 3) / (pi sqrt 2)).
+        // Farther out they stay: dv/dy = 0.5 / 1e-30.
+        {4, {1.4e-45f, 1.4e-45f, 1.4e-45f, 0}, {}, {0.6075112f, 0.6075112f, 0},
+            {0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {4, {1e-39f, 0, -1, 0}, {}, {1, 0.5f, 0}, {0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {4, {1e-30f, 0, -1, 0}, {}, {X, X, X}, {X, X, X, X, 5e29f, X, X, X, X}},
+        // Cubic face ratios without a float value (a zero or tiny third component in a tie, a
+        // denormal dominant one): the face centre and only the distance derivatives. A small
+        // third component whose ratios fit the float range keeps them.
+        {5, {1, 1, 0, 0}, {}, {0.5f, 0.5f, -std::sqrt(2.0f)}},
+        {5, {0.5f, 0.5f, -9e-28f, 0}, {}, {0.5f, 0.5f, -h}, {0, 0, -h, 0, 0, -h, 0, 0, 0}},
+        {5, {-3, 3, 1e-20f, 0}, {}, {0.5f, 0.5f, r18}, {0, 0, -h, 0, 0, h, 0, 0, 0}},
+        {5, {-1e-39f, 0, 0, 0}, {}, {0.5f, 0.5f, 0}, {0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {5, {0, 2e-39f, -1e-39f, 0}, {}, {0.5f, 0.5f, 0}, {0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {5, {1, 1, 1e-10f, 0}, {}, {5e9f, X, X}, {X, X, X, X, X, X, -5e19f, X, X}},
+    });
+    // clang-format on
 }
 
-TEST(ProjectionMapping, CentresAndAxesAreFinite) {
-    const Vector4f centre{0, 0, 0, 0};
-    for (int type : {1, 2, 3, 4, 5, 6, 9, 10}) {
-        EXPECT_TRUE(finite(mapProjection(type, centre, {0, 0, 0, 0}, kPi, kPi / 2)))
-            << "type " << type;
-    }
-    // Spherical centre: the middle of the map at distance 0, no derivative.
-    UVWTransform t = mapSpherical(centre, kPi, kPi / 2);
-    expectVec(t.o, 0.5f, 0.5f, 0.0f, 0);
-    expectVec(t.c0, 0, 0, 0, 0);
-    expectVec(t.c1, 0, 0, 0, 0);
-    // Spherical poles: v at the end of its range, no azimuth derivative.
-    t = mapSpherical({0, 2, 0, 0}, kPi, kPi / 2);
-    EXPECT_TRUE(finite(t));
-    expectVec(t.o, 0.5f, 1.0f, 2.0f);
-    expectVec(t.c0, 0, 0, 0);
-    t = mapSpherical({1e-30f, -1, 1e-30f, 0}, kPi, kPi / 2);
-    EXPECT_TRUE(finite(t));
-    EXPECT_NEAR(t.o.y, 0.0f, 1e-6f);
-    // A zero angle keeps u or v at the middle instead of dividing by zero.
-    t = mapSpherical({1, 1, 1, 0}, 0.0f, 0.0f);
-    EXPECT_TRUE(finite(t));
-    expectVec(t.o, 0.5f, 0.5f, std::sqrt(3.0f));
-
-    // Cylindrical axis (rho = 0) and centre.
-    t = mapCylindrical({0, 0, 2, 0}, kPi);
-    EXPECT_TRUE(finite(t));
-    expectVec(t.o, 0.5f, 0.5f, 0.0f);
-    expectVec(t.c0, 0.5f / kPi, 0, 0);
-    t = mapCylindrical(centre, kPi);
-    EXPECT_TRUE(finite(t));
-    expectVec(t.o, 0.5f, 0.5f, 0.0f);
-
-    // Ball centre and both poles: the disc centre, no derivative.
-    for (const Vector4f& p : {centre, Vector4f{0, 0, 3, 0}, Vector4f{0, 0, -3, 0}}) {
-        t = mapBall(p);
-        EXPECT_TRUE(finite(t));
-        expectVec(t.o, 0.5f, 0.5f, 0.0f, 0);
-        expectVec(t.c0, 0, 0, 0, 0);
-    }
-    // Near the +z pole the ball is continuous.
-    expectVec(mapBall({1e-4f, 0, 3, 0}).o, 0.5f, 0.5f, 0.0f, 1e-4f);
-}
-
-// Within about 1e-38 of the y axis an azimuth derivative exceeds the float range: the point
-// counts as on the axis, with no azimuth derivative. A little farther out both are kept.
-TEST(ProjectionMapping, AzimuthDerivativesNextToTheAxis) {
-    struct Case {
-        int type;
-        Vector4f p;
-        float dudx, dudz;
-    };
-    // The default angle makes one turn 1 unit of u (spherical), 2 units (cylindrical).
-    const Case cases[] = {
-        {PROJ_SPHERICAL, {1.4e-45f, -0.895f, 4.8e-41f, 0}, 0, 0},
-        {PROJ_CYLINDRICAL, {1.4e-45f, -0.895f, 4.8e-41f, 0}, 0, 0},
-        {PROJ_CYLINDRICAL, {-5e-40f, 1, 0, 0}, 0, 0},
-        {PROJ_SPHERICAL, {0, 1, 1e-37f, 0}, 1.5915494e36f, 0},
-        {PROJ_CYLINDRICAL, {0, 1, 1e-37f, 0}, 3.1830989e36f, 0},
-        {PROJ_SPHERICAL, {-1e-37f, 0.5f, 0, 0}, 0, 1.5915494e36f},
-    };
-    for (const Case& c : cases) {
-        const UVWTransform t = mapProjection(c.type, c.p, {}, kPi, kPi / 2);
-        EXPECT_TRUE(finite(t)) << "type " << c.type << " x " << c.p.x;
-        EXPECT_FLOAT_EQ(t.c0.x, c.dudx) << "type " << c.type << " x " << c.p.x;
-        EXPECT_FLOAT_EQ(t.c2.x, c.dudz) << "type " << c.type << " x " << c.p.x;
-    }
-}
-
-// The ball's derivatives exceed the float range next to the centre and to the -z half of the
-// axis: none there, as on the axis, with u and v of the direction kept. Farther out they stay.
-TEST(ProjectionMapping, BallDerivativesNextToTheCentreAndTheAxis) {
-    struct Case {
-        Vector4f p;
-        float u, v;
-    };
-    // Along the diagonal: u = v = 0.5 + 0.5 (1 / sqrt 2) acos(1 / sqrt 3) / pi.
-    const Case cases[] = {
-        {{1.4e-45f, 1.4e-45f, 1.4e-45f, 0}, 0.6075112f, 0.6075112f},
-        {{1e-39f, 0, -1, 0}, 1.0f, 0.5f},
-    };
-    for (const Case& c : cases) {
-        const UVWTransform t = mapBall(c.p);
-        EXPECT_TRUE(finite(t)) << c.p.x;
-        expectVec(t.o, c.u, c.v, 0, 1e-6f);
-        expectVec(t.c0, 0, 0, 0, 0);
-        expectVec(t.c1, 0, 0, 0, 0);
-        expectVec(t.c2, 0, 0, 0, 0);
-    }
-    // dv/dy = 0.5 a / (r d) with a = 1, r = 1, d = 1e-30.
-    EXPECT_FLOAT_EQ(mapBall({1e-30f, 0, -1, 0}).c1.y, 5e29f);
-}
-
-// Face ratios without a float value (a tie over a tiny third component, a denormal dominant
-// one) are taken as 0 as over a zero one: the face centre and only the distance derivatives.
-TEST(ProjectionMapping, CubicFaceRatiosBeyondTheFloatRange) {
-    struct Case {
-        Vector4f p;
-        float w;
-        Vector4f dw; // d(w) along x, y, z
-    };
-    const float h = std::sqrt(0.5f);
-    const Case cases[] = {
-        {{0.5f, 0.5f, -9e-28f, 0}, -h, {-h, -h, 9e-28f / h, 0}},
-        {{-3, 3, 1e-20f, 0}, std::sqrt(18.0f), {-h, h, 1e-20f / std::sqrt(18.0f), 0}},
-        {{-1e-39f, 0, 0, 0}, 0, {}},
-        {{0, 2e-39f, -1e-39f, 0}, 0, {}},
-    };
-    for (const Case& c : cases) {
-        const UVWTransform t = mapCubic(c.p);
-        EXPECT_TRUE(finite(t)) << c.p.x << "," << c.p.y << "," << c.p.z;
-        expectVec(t.o, 0.5f, 0.5f, c.w, 1e-6f);
-        expectVec(t.c0, 0, 0, c.dw.x, 1e-6f);
-        expectVec(t.c1, 0, 0, c.dw.y, 1e-6f);
-        expectVec(t.c2, 0, 0, c.dw.z, 1e-6f);
-    }
-    // A small third component whose ratios fit the float range keeps them.
-    const UVWTransform t = mapCubic({1, 1, 1e-10f, 0});
-    EXPECT_FLOAT_EQ(t.o.x, 5e9f);
-    EXPECT_FLOAT_EQ(t.c2.x, -5e19f);
-}
-
-TEST(ProjectionMapping, SampleInterpolation) {
+TEST(ProjectionMapping, SamplesInterpolateLinearlyAndClampOutsideTheInterval) {
     UVWTransform s[3];
     s[0].o = {0, 0, 0, 0};
     s[1].o = {2, 4, 6, 0};
     s[2].o = {4, 0, 2, 0};
     s[2].c0 = {3, 0, 0, 0};
-    expectVec(interpolateSamples(s, 3, 0.0f).o, 0, 0, 0);
-    expectVec(interpolateSamples(s, 3, 0.25f).o, 1, 2, 3);
-    expectVec(interpolateSamples(s, 3, 0.5f).o, 2, 4, 6);
-    const UVWTransform late = interpolateSamples(s, 3, 0.75f);
-    expectVec(late.o, 3, 2, 4);
-    expectVec(late.c0, 2, 0, 0);
-    expectVec(interpolateSamples(s, 3, 1.0f).o, 4, 0, 2);
-    // Outside the interval: the end samples.
-    expectVec(interpolateSamples(s, 3, 1.5f).o, 4, 0, 2);
-    expectVec(interpolateSamples(s, 3, -0.5f).o, 0, 0, 0);
-    expectVec(interpolateSamples(s, 3, std::nanf("")).o, 4, 0, 2);
+    const struct {
+        float time;
+        Vector4f o;
+        float c0x;
+    } rows[] = {
+        {0.0f, {0, 0, 0, 0}, 1},  {0.25f, {1, 2, 3, 0}, 1},         {0.5f, {2, 4, 6, 0}, 1},
+        {0.75f, {3, 2, 4, 0}, 2}, {1.0f, {4, 0, 2, 0}, 3},          {1.5f, {4, 0, 2, 0}, 3},
+        {-0.5f, {0, 0, 0, 0}, 1}, {std::nanf(""), {4, 0, 2, 0}, 3},
+    };
+    for (const auto& r : rows) {
+        const UVWTransform t = interpolateSamples(s, 3, r.time);
+        EXPECT_NEAR(t.o.x, r.o.x, 1e-6f) << r.time;
+        EXPECT_NEAR(t.o.y, r.o.y, 1e-6f) << r.time;
+        EXPECT_NEAR(t.o.z, r.o.z, 1e-6f) << r.time;
+        EXPECT_NEAR(t.c0.x, r.c0x, 1e-6f) << r.time;
+    }
 }
 
-TEST(ProjectionMapping, ObjectSpaceAndFinish) {
-    // Working transform: scale 2 and offset (1, 0, 0); object space: translate by (0, 0, -5)
-    // and swap x and y.
-    UVWTransform m;
-    m.c0 = {2, 0, 0, 0};
-    m.c1 = {0, 2, 0, 0};
-    m.c2 = {0, 0, 2, 0};
-    m.o = {1, 0, 0, 0};
-    const UVWTransform os =
-        toObjectSpace(m, {0, 1, 0, 0}, {1, 0, 0, 0}, {0, 0, 1, 0}, {0, 0, -5, 0});
-    expectVec(os.c0, 0, 2, 0);
-    expectVec(os.c1, 2, 0, 0);
-    expectVec(os.o, 1, 0, -10);
-    expectVec(applyPoint(os, {1, 2, 3, 0}), 5, 2, -4);
+namespace {
 
-    // Finish: J through the working transform, then columns and uvw through tex_transform.
-    const UVWTransform local = mapPlanar({1, 1, 1, 0});
-    UVWTransform tex;
-    tex.c0 = {0, 1, 0, 0};
-    tex.c1 = {-1, 0, 0, 0};
-    tex.o = {10, 20, 30, 0};
-    const UVWTransform out = finishProjection(local, os, tex);
-    // J * M'.m: column 0 = 0.5 * (0, 2, 0); through tex: (-1, 0, 0).
-    expectVec(out.c0, -1, 0, 0);
-    expectVec(out.c1, 0, 1, 0);
-    expectVec(out.c2, 0, 0, 1);
-    expectVec(out.o, 9, 21, 31);
+ProjectionImage image640() {
+    ProjectionImage image;
+    image.imageWidth = 640;
+    image.imageHeight = 480;
+    image.overscanLeft = -32;
+    image.overscanTop = -24;
+    image.overscanWidth = 704;
+    image.overscanHeight = 528;
+    return image;
+}
+
+ImagePlacement placementFor(const ProjectionImage& image) {
+    ImagePlacement placement;
+    const Vector2f inverse = inverseImageSize(false, image);
+    placement.invWidth = inverse.x;
+    placement.invHeight = inverse.y;
+    return placement;
+}
+
+} // namespace
+
+TEST(ImageProjection, CameraAspectAndZeroSizes) {
+    const ProjectionImage image = image640();
+    EXPECT_FLOAT_EQ(cameraAspect(1, 36, 24, false, image), 1.5f);
+    EXPECT_FLOAT_EQ(cameraAspect(2, 36, 24, false, image), 640.0f / 480.0f);
+    EXPECT_FLOAT_EQ(cameraAspect(0, 36, 24, true, image), 704.0f / 528.0f);
+
+    // Zero sizes give ratio 0 rather than a division by zero, and finite coordinates.
+    EXPECT_EQ(cameraAspect(1, 36, 0, false, image), 0.0f);
+    for (const Vector2f r : {bitmapFitRatios(1024, 0, 4.0f / 3.0f), bitmapFitRatios(1024, 512, 0),
+                             inverseImageSize(false, ProjectionImage{})}) {
+        EXPECT_EQ(r.x, 0.0f);
+        EXPECT_EQ(r.y, 0.0f);
+    }
+    ImagePlacement gate = placementFor(ProjectionImage{});
+    gate.fitType = 1;
+    const UVWTransform t = imageProjection(ProjectionImage{}, gate, {320, 120}, {3, 1}, {-1, 4},
+                                           {0.5f, 0, 0, 0}, {0, 0.25f, 0, 0}, {0, 0, 2, 0});
+    EXPECT_TRUE(std::isfinite(t.o.x) && std::isfinite(t.o.y));
+}
+
+// The shorter of the forward step and the negated backward one; equal lengths take the
+// backward one; a step the camera could not map is infinitely long.
+TEST(ImageProjection, ShorterScreenDifference) {
+    const Vector2f c{100, 50};
+    const struct {
+        ScreenStep forward, backward;
+        Vector2f expected;
+    } rows[] = {
+        {screenStep(1, {103, 54}, c), screenStep(1, {99, 50}, c), {1, 0}},
+        {screenStep(1, {100, 52}, c), screenStep(1, {98, 50}, c), {2, 0}},
+        {screenStep(1, {100, 52}, c), screenStep(1, {98, 49.5f}, c), {0, 2}},
+        {screenStep(1, {103, 54}, c), screenStep(0, {0, 0}, c), {3, 4}},
+        {screenStep(0, {0, 0}, c), screenStep(1, {99, 50}, c), {1, 0}},
+    };
+    for (const auto& r : rows) {
+        const Vector2f d = shorterDifference(r.forward, r.backward);
+        EXPECT_FLOAT_EQ(d.x, r.expected.x);
+        EXPECT_FLOAT_EQ(d.y, r.expected.y);
+    }
+}
+
+// (The Jacobian itself is checked against differences through the plugin.)
+TEST(ImageProjection, JacobianIgnoresAspectAndGateAndVanishesForADegenerateFrame) {
+    const ProjectionImage image = image640();
+    // Pixel aspect and film gate move v but not the Jacobian.
+    const Vector4f dPdx{0.5f, 0, 0, 0}, dPdy{0, 0.25f, 0, 0}, aux{0, 0, 2, 0};
+    ProjectionImage wide = image;
+    wide.pixelAspect = 2.0f;
+    ImagePlacement gate = placementFor(wide);
+    gate.fitType = 1;
+    gate.filmGateW = 36;
+    gate.filmGateH = 24;
+    const UVWTransform plain =
+        imageProjection(image, placementFor(image), {320, 120}, {3, 1}, {-1, 4}, dPdx, dPdy, aux);
+    const UVWTransform moved =
+        imageProjection(wide, gate, {320, 120}, {3, 1}, {-1, 4}, dPdx, dPdy, aux);
+    EXPECT_NE(plain.o.y, moved.o.y);
+    EXPECT_EQ(plain.c0.y, moved.c0.y);
+    EXPECT_EQ(plain.c1.y, moved.c1.y);
+
+    // A degenerate frame (dPdy parallel to dPdx) gives a zero Jacobian and a valid uvw.
+    const UVWTransform t = imageProjection(image, placementFor(image), {320, 120}, {3, 1}, {-1, 4},
+                                           dPdx, dPdx * 2.0f, aux);
+    EXPECT_FLOAT_EQ(t.o.y, 0.75f);
+    for (const Vector4f* col : {&t.c0, &t.c1, &t.c2}) {
+        EXPECT_EQ(col->x, 0.0f);
+        EXPECT_EQ(col->y, 0.0f);
+        EXPECT_EQ(col->z, 0.0f);
+    }
 }

@@ -1,18 +1,23 @@
-// TexMultiProjection as a renderer drives it: descriptor, blend weights, projection centres,
-// colour range and the per-thread colour cache.
-#include "TexMultiProjectionScene.h"
+// TexMultiProjection as a renderer drives it: blend weights, projection centres found through
+// the plugin graph, colour range and the per-thread colour caches.
+#include "ProjectionTestSupport.h"
+#include "projection/ColorResultCache.h"
+#include "projection/MultiProjectionBlend.h"
+#include "projection/ProjectionSearch.h"
 #include "scene/TextureStandIns.h"
 
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <limits>
+#include <thread>
 
 namespace {
 
-using namespace multitest;
+using namespace projtest;
 using kivohost::ColorTexture;
 using kivohost::LinkedTexture;
-using KUtils::ParamType;
+using KUtils::ParamValue;
 using KUtils::ShadingContext;
 
 PluginBase* base(PluginBase* p) {
@@ -25,57 +30,6 @@ const Vector4f UP{0, 0, 1, 0};
 const Vector4f DOWN{0, 0, -1, 0};
 const Vector4f ORIGIN{0, 0, 0, 0};
 
-TEST(TexMultiProjectionDesc, DescribesTheTextureAndItsParameters) {
-    KUtils::TexMultiProjectionDesc& desc = multiDesc();
-    EXPECT_STREQ(desc.getName(), "TexMultiProjection");
-    EXPECT_EQ(desc.getPluginID(), 2012061879u);
-    EXPECT_STREQ(desc.getDescription(),
-                 "Allows you to blend multiple projection textures together into a spherical "
-                 "projection. Pairs of RGB and ZDepth spherical textures are required for this "
-                 "feature to work correctly. The pairs are added as camera projections and need "
-                 "to be linked to the cameras that were used to originally render the textures. "
-                 "[gpuSupport=(none)]");
-    EXPECT_TRUE(desc.supportsInterface(KUtils::EXT_KIVO_PLUGIN));
-    EXPECT_TRUE(desc.supportsInterface(KUtils::EXT_TEXTURE));
-    EXPECT_FALSE(desc.supportsInterface(KUtils::EXT_UVWGEN));
-    EXPECT_FALSE(desc.supportsInterface(0));
-
-    const KUtils::KivoParameterListDesc* p = desc.getParamListDesc();
-    ASSERT_NE(p, nullptr);
-    ASSERT_EQ(p->getNumParamDefs(), 3);
-    struct Def {
-        const char* name;
-        ParamType type;
-        int count;
-        const char* description;
-    };
-    const Def defs[] = {
-        {"color_textures", ParamType::Texture, 0,
-         "The spherical projection textures; must be using a UVWGenProjection"},
-        {"zdepth_offset", ParamType::Float, -1,
-         "An offset for the zdepth value to avoid numeric errors"},
-        {"zdepth_textures", ParamType::Texture, 0, "The z-depth projection textures"},
-    };
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_STREQ(p->getParamDefName(i), defs[i].name);
-        EXPECT_EQ(p->getParamDefType(i), defs[i].type) << defs[i].name;
-        EXPECT_EQ(p->getParamDefCount(i), defs[i].count) << defs[i].name;
-        EXPECT_STREQ(p->getParamDefDescription(i), defs[i].description);
-        EXPECT_STREQ(p->getParamDefHints(i), "") << defs[i].name;
-    }
-
-    Scene scene;
-    EXPECT_FLOAT_EQ(Scene::kivo(scene.multi).getParameter("zdepth_offset")->getFloat(0, 0.0),
-                    0.01f);
-    KUtils::PluginInterface* texture = scene.multi->getInterface(KUtils::EXT_TEXTURE);
-    ASSERT_NE(texture, nullptr);
-    EXPECT_STREQ(texture->getInterfaceName(), "EXT_TEXTURE");
-    EXPECT_EQ(texture->getPlugin(), scene.multi);
-    EXPECT_EQ(Scene::kivo(scene.multi).getPlugin(), scene.multi);
-    EXPECT_EQ(scene.multi->getInterface(KUtils::EXT_UVWGEN), nullptr);
-    EXPECT_EQ(scene.multi->getInterface(KUtils::EXT_RTTEX), nullptr);
-}
-
 // Red is projected from (0, 0, 10) and green from (0, 6, 8), relative to a scene origin at
 // (100, 0, 0); seen from the origin with the normal up, red is 10 away straight above
 // (f = 1, weight 0.1) and green 10 away at f = 0.8 (weight 0.08).
@@ -87,116 +41,88 @@ protected:
         green = scene.linked(GREEN, scene.projection({100, 6, 8}));
         scene.setList(scene.multi, "color_textures", {base(red), base(green)});
     }
-    void resetCounts() {
-        red->resetEvaluations();
-        green->resetEvaluations();
-    }
 
     ColorTexture depth10{AColor{10, 10, 10, 1}};
     ColorTexture depth12{AColor{12, 12, 12, 1}};
-    Scene scene;
+    MultiScene scene;
     LinkedTexture* red;
     LinkedTexture* green;
 };
 
-TEST_F(MultiProjectionTwoCentres, WithoutDepthTexturesEachCentreWeighsFacingOverDistance) {
-    scene.beginFrame();
-    // (0.1 red + 0.08 green) / 0.18.
-    expectColor(scene.eval(scene.context(ORIGIN, UP)), 5.0f / 9.0f, 4.0f / 9.0f, 0, 1);
-    EXPECT_EQ(red->evaluations(), 1u);
-    EXPECT_EQ(green->evaluations(), 1u);
+TEST_F(MultiProjectionTwoCentres, WeighsEachCentreByFacingDistanceAndDepth) {
+    const float g5 = (3.0f / std::sqrt(45.0f)) / std::sqrt(45.0f);
+    const float r12 = 1.0f / 40.02f;
+    const AColor mean{5.0f / 9, 4.0f / 9, 0, 1}, none{0, 0, 0, 0};
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<ParamValue> no, d10{base(&depth10)}, d12{base(&depth12)};
+    const struct {
+        const char* what;
+        std::vector<ParamValue> depths;
+        float offset; // NaN: the default
+        Vector4f point, normal;
+        int backSide;
+        AColor expected;
+        std::uint64_t depthEvaluations;
+    } rows[] = {
+        // clang-format off
+        {"no depth: (0.1 red + 0.08 green) / 0.18", no, nan, ORIGIN, UP, 0, mean, 0},
+        // From (0, 0, 5): red 5 above (0.2), green sqrt(45) away at f = 3 / sqrt(45).
+        {"nearer to red", no, nan, {0, 0, 5, 0}, UP, 0,
+         {0.2f / (0.2f + g5), g5 / (0.2f + g5), 0, 1}, 0},
+        {"both centres behind", no, nan, ORIGIN, DOWN, 0, none, 0},
+        {"back side flips the facing", no, nan, ORIGIN, DOWN, 1, mean, 0},
+        {"back side facing up", no, nan, ORIGIN, UP, 1, none, 0},
+        // Red's depth is the true distance; green has none (the list is shorter): red weighs
+        // 1 / (0.01 + 0.01) by the default offset.
+        {"matching depth", d10, nan, ORIGIN, UP, 0, {50 / 50.08f, 0.08f / 50.08f, 0, 1}, 1},
+        // Recorded 12 at a true distance of 10: 1 / (0.02 + 10 * 2^2).
+        {"disagreeing depth", d12, nan, ORIGIN, UP, 0,
+         {r12 / (r12 + 0.08f), 0.08f / (r12 + 0.08f), 0, 1}, 1},
+        {"no depth evaluated behind a centre faced away", d12, nan, ORIGIN, DOWN, 0, none, 0},
+        // At red's centre, facing down, only green (above) is weighted.
+        {"at a centre", d12, nan, {0, 0, 10, 0}, DOWN, 0, {0, 1, 0, 1}, 1},
+        {"empty and non-texture depth entries", {base(nullptr), scene.projection({0, 0, 0})},
+         nan, ORIGIN, UP, 0, mean, 0},
+        {"offset 0.49: 1 / 0.5", d10, 0.49f, ORIGIN, UP, 0, {2 / 2.08f, 0.08f / 2.08f, 0, 1}, 1},
+        // Below -0.01 the offset term is 0 and the 1e-6 floor is left.
+        {"offset -0.5", d10, -0.5f, ORIGIN, UP, 0,
+         {1e6f / (1e6f + 0.08f), 0.08f / (1e6f + 0.08f), 0, 1}, 1},
+        // clang-format on
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        scene.setList(scene.multi, "zdepth_textures", r.depths);
+        if (!std::isnan(r.offset)) {
+            setParam(scene.multi, "zdepth_offset", r.offset);
+        }
+        scene.beginFrame();
+        for (kivohost::TextureRecord* depth : {&depth10, &depth12}) {
+            depth->resetEvaluations();
+        }
+        red->resetEvaluations();
+        green->resetEvaluations();
+        ShadingContext sc = scene.context(r.point, r.normal);
+        sc.backSide = r.backSide;
+        const AColor c = scene.eval(sc);
+        expectColor(c, r.expected.r, r.expected.g, r.expected.b, r.expected.a);
+        // Every colour texture is evaluated, even at weight 0.
+        EXPECT_EQ(red->evaluations(), 1u);
+        EXPECT_EQ(green->evaluations(), 1u);
+        EXPECT_EQ(depth10.evaluations() + depth12.evaluations(), r.depthEvaluations);
+    }
 
-    // From (0, 0, 5): red 5 away straight above (0.2), green sqrt(45) away at f = 3/sqrt(45)
-    // (weight 3/45).
-    ShadingContext sc = scene.context({0, 0, 5, 0}, UP);
-    sc.evalStamp = 2;
-    const float g = (3.0f / std::sqrt(45.0f)) / std::sqrt(45.0f);
-    expectColor(scene.eval(sc), 0.2f / (0.2f + g), g / (0.2f + g), 0, 1);
-}
-
-TEST_F(MultiProjectionTwoCentres, TheBackSideFlipsTheFacing) {
-    scene.beginFrame();
-    // With the normal down both centres lie behind the surface: nothing is weighted, though
-    // every colour texture is still evaluated.
-    expectColor(scene.eval(scene.context(ORIGIN, DOWN)), 0, 0, 0, 0);
-    EXPECT_EQ(red->evaluations(), 1u);
-    EXPECT_EQ(green->evaluations(), 1u);
-
-    ShadingContext back = scene.context(ORIGIN, DOWN);
-    back.backSide = 1;
-    back.evalStamp = 2;
-    expectColor(scene.eval(back), 5.0f / 9.0f, 4.0f / 9.0f, 0, 1);
-
-    ShadingContext backUp = scene.context(ORIGIN, UP);
-    backUp.backSide = 1;
-    backUp.evalStamp = 3;
-    expectColor(scene.eval(backUp), 0, 0, 0, 0);
-}
-
-TEST_F(MultiProjectionTwoCentres, AMatchingDepthWeighsFacingOverTheOffset) {
-    // Red's depth texture records the true distance 10; green has none (the depth list is
-    // shorter) and keeps f / L = 0.08.
-    scene.setList(scene.multi, "zdepth_textures", {base(&depth10)});
-    scene.beginFrame();
-    // Default offset 0.01: red weighs 1 / 0.02 = 50.
-    expectColor(scene.eval(scene.context(ORIGIN, UP)), 50.0f / 50.08f, 0.08f / 50.08f, 0, 1);
-    EXPECT_EQ(depth10.evaluations(), 1u);
-
-    scene.set(scene.multi, "zdepth_offset", 0.49f);
-    scene.beginFrame();
-    // 1 / 0.5 = 2.
-    expectColor(scene.eval(scene.context(ORIGIN, UP)), 2.0f / 2.08f, 0.08f / 2.08f, 0, 1);
-
-    // Below -0.01 the offset term is 0 and the 1e-6 floor is left: 1 / 1e-6.
-    scene.set(scene.multi, "zdepth_offset", -0.5f);
-    scene.beginFrame();
-    const AColor floored = scene.eval(scene.context(ORIGIN, UP));
-    EXPECT_FLOAT_EQ(floored.r, 1e6f / (1e6f + 0.08f));
-    EXPECT_FLOAT_EQ(floored.g, 0.08f / (1e6f + 0.08f));
-}
-
-TEST_F(MultiProjectionTwoCentres, ADisagreeingDepthWeighsLess) {
-    // Recorded 12 at a true distance of 10: 1 / (0.02 + 10 * 2^2).
-    scene.setList(scene.multi, "zdepth_textures", {base(&depth12)});
-    scene.beginFrame();
-    const float r = 1.0f / 40.02f;
-    expectColor(scene.eval(scene.context(ORIGIN, UP)), r / (r + 0.08f), 0.08f / (r + 0.08f), 0, 1);
-
-    // A depth texture behind a centre the surface faces away from is not evaluated.
-    depth12.resetEvaluations();
-    ShadingContext away = scene.context(ORIGIN, DOWN);
-    away.evalStamp = 2;
-    expectColor(scene.eval(away), 0, 0, 0, 0);
-    EXPECT_EQ(depth12.evaluations(), 0u);
-}
-
-TEST_F(MultiProjectionTwoCentres, EmptyAndNonTextureDepthEntriesMeanNoDepth) {
-    // Green's entry is a projection, not a texture; red's is empty.
-    scene.setList(scene.multi, "zdepth_textures", {base(nullptr), scene.projection({0, 0, 0})});
-    scene.beginFrame();
-    expectColor(scene.eval(scene.context(ORIGIN, UP)), 5.0f / 9.0f, 4.0f / 9.0f, 0, 1);
-}
-
-TEST_F(MultiProjectionTwoCentres, APointAtACentreGivesNoWeightToIt) {
-    scene.setList(scene.multi, "zdepth_textures", {base(&depth12)});
-    scene.beginFrame();
-    // At red's centre with the normal down, green lies above the surface.
-    const AColor c = scene.eval(scene.context({0, 0, 10, 0}, DOWN));
-    expectColor(c, 0, 1, 0, 1);
-    EXPECT_EQ(depth12.evaluations(), 1u);
-
-    // With red alone nothing is weighted: zero, not NaN.
+    // With red alone nothing is weighted at its centre: zero, not NaN.
     scene.setList(scene.multi, "color_textures", {base(red)});
+    scene.setList(scene.multi, "zdepth_textures", {base(&depth12)});
     scene.beginFrame();
-    const AColor alone = scene.eval(scene.context({0, 0, 10, 0}, DOWN));
-    expectColor(alone, 0, 0, 0, 0);
+    expectColor(scene.eval(scene.context({0, 0, 10, 0}, DOWN)), 0, 0, 0, 0);
     scene.setList(scene.multi, "zdepth_textures", {});
     scene.beginFrame();
     expectColor(scene.eval(scene.context({0, 0, 10, 0}, UP)), 0, 0, 0, 0);
 }
 
 TEST(TexMultiProjection, AnUnfoundProjectionCentresAtTheSceneOrigin) {
-    Scene scene;
+    MultiScene scene;
     scene.session.frame.sceneOrigin = {100, 0, 0};
     // Red has no projection behind it: its centre is the scene origin. Green is projected
     // from (-5, 0, 10) relative to it.
@@ -211,59 +137,30 @@ TEST(TexMultiProjection, AnUnfoundProjectionCentresAtTheSceneOrigin) {
     expectColor(scene.eval(scene.context({3, 0, 4, 0}, {-1, 0, 0, 0})), 0.6f, 0.4f, 0, 1);
 }
 
-TEST(TexMultiProjection, ACentreBehindTwoPluginsAndAListIsFound) {
-    Scene scene;
-    // Red is linked to a texture whose list holds a texture driven by the projection.
-    LinkedTexture* inner = scene.linked(GREEN, scene.projection({0, 0, 10}));
-    LinkedTexture* middle = scene.linked(GREEN);
-    scene.setList(middle, "inputs", {base(scene.linked(GREEN)), base(inner)});
-    LinkedTexture* red = scene.linked(RED);
-    scene.set(red, "input", base(middle));
-    LinkedTexture* green = scene.linked(GREEN);
-    scene.setList(scene.multi, "color_textures", {base(red), base(green)});
-    scene.beginFrame();
-    // From (0, 0, 5) facing up, red's centre is 5 above (weight 0.2); green has none, and the
-    // scene origin lies behind the surface.
-    expectColor(scene.eval(scene.context({0, 0, 5, 0}, UP)), 1, 0, 0, 1);
-    // From (0, 0, -5) facing up: red 15 above (1/15), the origin 5 above (0.2).
-    ShadingContext below = scene.context({0, 0, -5, 0}, UP);
-    below.evalStamp = 2;
-    const float r = 1.0f / 15.0f;
-    expectColor(scene.eval(below), r / (r + 0.2f), 0.2f / (r + 0.2f), 0, 1);
-}
-
-TEST(TexMultiProjection, WithoutColourTexturesTheColourAndRangeAreZero) {
-    Scene scene;
-    scene.beginFrame();
-    expectColor(scene.eval(scene.context(ORIGIN, UP)), 0, 0, 0, 0);
+TEST(TexMultiProjection, TheColourRangeSpansEveryColourTexture) {
+    MultiScene scene;
     AColor low{5, 5, 5, 5};
     AColor high{5, 5, 5, 5};
-    scene.texture().getColorRange(low, high);
-    expectColor(low, 0, 0, 0, 0);
-    expectColor(high, 0, 0, 0, 0);
+    // Without colour textures, or with empty entries only, colour and range are zero.
+    for (const std::vector<ParamValue>& empty :
+         {std::vector<ParamValue>{}, std::vector<ParamValue>{base(nullptr), base(nullptr)}}) {
+        scene.setList(scene.multi, "color_textures", empty);
+        scene.beginFrame();
+        expectColor(scene.eval(scene.context(ORIGIN, UP)), 0, 0, 0, 0);
+        scene.texture().getColorRange(low, high);
+        expectColor(low, 0, 0, 0, 0);
+        expectColor(high, 0, 0, 0, 0);
+    }
 
-    // Only empty entries: the same.
-    scene.setList(scene.multi, "color_textures", {base(nullptr), base(nullptr)});
-    scene.beginFrame();
-    expectColor(scene.eval(scene.context(ORIGIN, UP)), 0, 0, 0, 0);
-    scene.texture().getColorRange(low, high);
-    expectColor(low, 0, 0, 0, 0);
-    expectColor(high, 0, 0, 0, 0);
-}
-
-TEST(TexMultiProjection, TheColourRangeSpansEveryColourTexture) {
-    Scene scene;
     ColorTexture wide([](const ShadingContext&) { return AColor{}; }, AColor{-1, 0.2f, 0, 0},
                       AColor{0.5f, 2, 0, 1}, "");
+    // The first texture found sets both ends, the later ones widen them.
     LinkedTexture* first = scene.linked({0.25f, 0.5f, 0.75f, 0.5f});
-    scene.setList(scene.multi, "color_textures", {base(first)});
+    scene.setList(scene.multi, "color_textures", {base(nullptr), base(first)});
     scene.beginFrame();
-    AColor low;
-    AColor high;
     scene.texture().getColorRange(low, high);
     expectColor(low, 0.25f, 0.5f, 0.75f, 0.5f);
     expectColor(high, 0.25f, 0.5f, 0.75f, 0.5f);
-
     scene.setList(scene.multi, "color_textures",
                   {base(nullptr), base(first), base(&wide), base(scene.linked(RED))});
     scene.beginFrame();
@@ -277,72 +174,68 @@ TEST_F(MultiProjectionTwoCentres, ARepeatedRequestIsServedFromTheThreadsCache) {
     scene.beginFrame();
     const ShadingContext sc = scene.context(ORIGIN, UP);
     const AColor first = scene.eval(sc);
-    EXPECT_EQ(red->evaluations(), 1u);
-    EXPECT_EQ(depth10.evaluations(), 1u);
-
-    // Same slot and stamp: the cached colour, no texture evaluated, even at another point.
+    // Same slot and stamp: the cached colour, no texture evaluated, even at another point and
+    // with the UVW generators' bypass bit, which does not concern textures.
     ShadingContext elsewhere = sc;
     elsewhere.shadingPoint = {0, 0, 5, 0};
+    elsewhere.flags = KUtils::SC_FLAG_BYPASS_UVW_CACHE;
     const AColor again = scene.eval(elsewhere);
     EXPECT_EQ(std::memcmp(&first, &again, sizeof first), 0);
     EXPECT_EQ(red->evaluations(), 1u);
-    EXPECT_EQ(green->evaluations(), 1u);
     EXPECT_EQ(depth10.evaluations(), 1u);
 
-    // Another slot, another stamp: evaluated.
+    // Another slot, another stamp: evaluated; slot 3 keeps its own entry.
     ShadingContext slot = sc;
     slot.evalSlot = 3;
-    scene.eval(slot);
-    EXPECT_EQ(red->evaluations(), 2u);
     ShadingContext stamp = sc;
     stamp.evalStamp = 2;
-    scene.eval(stamp);
+    for (const ShadingContext& c : {slot, stamp, slot}) {
+        scene.eval(c);
+    }
     EXPECT_EQ(red->evaluations(), 3u);
     EXPECT_EQ(depth10.evaluations(), 3u);
-    // Slot 3 kept its own entry.
-    scene.eval(slot);
-    EXPECT_EQ(red->evaluations(), 3u);
 
-    // The bypass flag evaluates every time.
-    ShadingContext bypass = stamp;
-    bypass.flags = KUtils::SC_FLAG_BYPASS_TEXTURE_CACHE;
-    scene.eval(bypass);
-    scene.eval(bypass);
-    EXPECT_EQ(red->evaluations(), 5u);
-    // A thread without a cache, or a context without a stamp, is never cached.
-    ShadingContext otherThread = stamp;
-    otherThread.threadData.threadIndex = 1;
-    scene.eval(otherThread);
-    scene.eval(otherThread);
-    ShadingContext unstamped = stamp;
-    unstamped.evalStamp = 0;
-    scene.eval(unstamped);
-    scene.eval(unstamped);
-    EXPECT_EQ(red->evaluations(), 9u);
-    EXPECT_EQ(green->evaluations(), 9u);
+    // Never cached: the texture bypass bit, a thread without a cache, a negative thread index
+    // or slot, no stamp.
+    std::vector<ShadingContext> uncached(5, stamp);
+    uncached[0].flags = KUtils::SC_FLAG_BYPASS_TEXTURE_CACHE;
+    uncached[1].threadData.threadIndex = 1;
+    uncached[2].threadData.threadIndex = -1;
+    uncached[3].evalSlot = -1;
+    uncached[4].evalStamp = 0;
+    for (const ShadingContext& c : uncached) {
+        scene.eval(c);
+        scene.eval(c);
+    }
+    EXPECT_EQ(red->evaluations(), 13u);
+    EXPECT_EQ(green->evaluations(), 13u);
 }
 
-TEST_F(MultiProjectionTwoCentres, EveryFrameStartsWithEmptyCaches) {
+TEST_F(MultiProjectionTwoCentres, EachFrameStartsWithEmptyCachesAndRereadsItsInputs) {
     scene.beginFrame();
     const ShadingContext sc = scene.context(ORIGIN, UP);
     scene.eval(sc);
     scene.eval(sc);
     EXPECT_EQ(red->evaluations(), 1u);
 
+    // Green's projection moves to (0, 0, 10) as well: equal weights, computed afresh.
+    setParam(green, "uvwgen", scene.projection({100, 0, 10}));
     scene.beginFrame();
-    expectColor(scene.eval(sc), 5.0f / 9.0f, 4.0f / 9.0f, 0, 1);
+    expectColor(scene.eval(sc), 0.5f, 0.5f, 0, 1);
     EXPECT_EQ(red->evaluations(), 2u);
 
     // After the render the caches are gone and evaluations run uncached; the next frame
     // creates them again.
-    Scene::kivo(scene.multi).finishRender(&scene.session.renderer);
+    MultiScene::kivo(scene.multi).finishRender(&scene.session.renderer);
     scene.eval(sc);
     scene.eval(sc);
     EXPECT_EQ(red->evaluations(), 4u);
+    scene.setList(scene.multi, "color_textures", {base(green)});
     scene.beginFrame();
+    expectColor(scene.eval(sc), 0, 1, 0, 1);
     scene.eval(sc);
-    scene.eval(sc);
-    EXPECT_EQ(red->evaluations(), 5u);
+    EXPECT_EQ(red->evaluations(), 4u);
+    EXPECT_EQ(green->evaluations(), 5u);
 }
 
 TEST_F(MultiProjectionTwoCentres, ACacheThatCannotGrowLeavesTheColourUncached) {
@@ -361,17 +254,249 @@ TEST_F(MultiProjectionTwoCentres, ACacheThatCannotGrowLeavesTheColourUncached) {
     EXPECT_EQ(red->evaluations(), 3u);
 }
 
-TEST_F(MultiProjectionTwoCentres, EachFrameRereadsTheTexturesAndCentres) {
+TEST(MultiProjectionBlend, DepthAndFacingWeightRounding) {
+    // The depth is scaled by 0.33333334, not divided by 3: 0.3 / 3 would round to 0.1.
+    EXPECT_EQ(KUtils::recordedDepth({0.3f, 0, 0, 0}), 0.100000009f);
+    // A distance below the floor divides by the floor.
+    EXPECT_FLOAT_EQ(KUtils::facingWeight({1e-8f, 0.5f}), 500000.0f);
+}
+
+TEST(ColorResultCache, AbsurdSlotsStayUncachedWithoutAllocating) {
+    KUtils::ColorResultCache cache;
+    const std::size_t before = kivohost::allocationCount();
+    EXPECT_FALSE(cache.store(int(KUtils::kMaxCachedSlots), 5, {1, 1, 1, 1}));
+    EXPECT_FALSE(cache.store(700000000, 5, {1, 1, 1, 1}));
+    EXPECT_EQ(kivohost::allocationCount(), before);
+    EXPECT_EQ(cache.size(), 0u);
+    EXPECT_TRUE(cache.store(int(KUtils::kMaxCachedSlots) - 1, 5, {1, 1, 1, 1}));
+}
+
+TEST(ColorResultCache, GrowthWithoutMemoryKeepsWhatIsStored) {
+    KUtils::ColorResultCache cache;
+    ASSERT_TRUE(cache.store(1, 5, {1, 1, 1, 1}));
+    {
+        kivohost::ScopedAllocFailure failing;
+        EXPECT_FALSE(cache.store(40, 5, {2, 2, 2, 2}));
+        // A slot within the cache needs no memory.
+        EXPECT_TRUE(cache.store(0, 5, {3, 3, 3, 3}));
+    }
+    EXPECT_EQ(cache.find(40, 5), nullptr);
+    ASSERT_NE(cache.find(1, 5), nullptr);
+    EXPECT_EQ(cache.find(1, 5)->r, 1.0f);
+    ASSERT_NE(cache.find(0, 5), nullptr);
+    EXPECT_EQ(cache.find(0, 5)->r, 3.0f);
+}
+
+// ---- Finding the projection behind a texture through the plugin graph -------------------
+
+// The offset the search found, or NaN when it found nothing.
+Vector4f foundCentre(PluginBase* root, const Vector3d& sceneOrigin = {}) {
+    KUtils::ProjectionSearch search(0.0, sceneOrigin);
+    KUtils::UVWTransform found;
+    if (!search.find(root, found)) {
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        return {nan, nan, nan, nan};
+    }
+    return found.o;
+}
+
+void expectCentre(const Vector4f& c, float x, float y, float z) {
+    EXPECT_EQ(c.x, x);
+    EXPECT_EQ(c.y, y);
+    EXPECT_EQ(c.z, z);
+}
+
+void expectNotFound(const Vector4f& c) {
+    EXPECT_TRUE(std::isnan(c.x)) << c.x << " " << c.y << " " << c.z;
+}
+
+TEST(ProjectionSearch, AProjectionGivesItsTransformRelativeToTheSceneOrigin) {
+    MultiScene scene;
+    PluginBase* projection = scene.projection({}, 1);
+    // Far from the origin a float cannot hold the half; the difference in double can.
+    setParam(projection, "uvw_transform",
+             Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 2, 0}}, {16777216.5, -3.0, 7.25}});
+    KUtils::ProjectionSearch search(0.0, {16777216.0, 1.0, 0.0});
+    KUtils::UVWTransform found;
+    ASSERT_TRUE(search.find(projection, found));
+    EXPECT_EQ(found.c0.x, 0.0f);
+    EXPECT_EQ(found.c0.y, 1.0f);
+    EXPECT_EQ(found.c1.x, -1.0f);
+    EXPECT_EQ(found.c2.z, 2.0f);
+    // The fourth lane repeats the third, as in every transform read from a parameter.
+    EXPECT_EQ(found.c2.w, 2.0f);
+    expectCentre(found.o, 0.5f, -4.0f, 7.25f);
+    EXPECT_EQ(found.o.w, 7.25f);
+
+    // Every type but 8 reads uvw_transform.
+    for (int type : {0, 1, 2, 3, 4, 5, 6, 7, 9, 10}) {
+        setParam(projection, "type", type);
+        expectCentre(foundCentre(projection, {16777216.0, 1.0, 0.0}), 0.5f, -4.0f, 7.25f);
+    }
+}
+
+TEST(ProjectionSearch, APerspectiveProjectionGivesItsCameraViewsTransform) {
+    MultiScene scene;
+    PluginBase* view = scene.create(descriptor<kivohost::RenderViewDesc>());
+    setParam(view, "transform", Transform{{}, {11, 12, 13}});
+    PluginBase* perspective = scene.projection({50, 50, 50}, 8);
+    setParam(perspective, "camera_view", view);
+    expectCentre(foundCentre(perspective, {10, 10, 10}), 1, 2, 3);
+
+    // Without a camera view, or with one that has no "transform" or no parameters, the
+    // projection gives nothing, and the search goes on to the next input.
+    PluginBase* blind = scene.projection({1, 2, 3}, 8);
+    PluginBase* odd = scene.projection({1, 2, 3}, 8);
+    setParam(odd, "camera_view", base(scene.linked({})));
+    ColorTexture bare{AColor{}};
+    PluginBase* bareView = scene.projection({1, 2, 3}, 8);
+    setParam(bareView, "camera_view", base(&bare));
+    for (PluginBase* p : {blind, odd, bareView}) {
+        expectNotFound(foundCentre(p));
+    }
+    LinkedTexture* texture = scene.linked({});
+    scene.setList(texture, "inputs", {blind, odd, scene.projection({4, 5, 6})});
+    expectCentre(foundCentre(texture), 4, 5, 6);
+}
+
+TEST(ProjectionSearch, FindsTheFirstProjectionDepthFirstBehindPluginsAndLists) {
+    MultiScene scene;
+    PluginBase* a = scene.projection({1, 0, 0});
+    PluginBase* b = scene.projection({2, 0, 0});
+    PluginBase* c = scene.projection({3, 0, 0});
+    LinkedTexture* one = scene.linked({}, a);
+    LinkedTexture* two = scene.linked({});
+    setParam(two, "input", base(one));
+    expectCentre(foundCentre(two), 1, 0, 0);
+    // Lists, skipping empty elements and dead ends; a list of one through its element.
+    LinkedTexture* listed = scene.linked({});
+    scene.setList(listed, "inputs", {base(nullptr), base(scene.linked({})), base(two)});
+    expectCentre(foundCentre(listed), 1, 0, 0);
+    LinkedTexture* single = scene.linked({});
+    scene.setList(single, "inputs", {base(one)});
+    expectCentre(foundCentre(single), 1, 0, 0);
+    expectNotFound(foundCentre(scene.linked({})));
+    expectNotFound(foundCentre(nullptr));
+    ColorTexture unparametrised{AColor{}};
+    expectNotFound(foundCentre(&unparametrised));
+
+    // Parameters in index order: uvwgen (1) before input (2) before inputs (3).
+    LinkedTexture* byIndex = scene.linked({}, a);
+    setParam(byIndex, "input", base(scene.linked({}, b)));
+    expectCentre(foundCentre(byIndex), 1, 0, 0);
+    // Depth first: the first list element's deep projection before the second element.
+    LinkedTexture* deep = scene.linked({});
+    setParam(deep, "input", base(scene.linked({}, b)));
+    LinkedTexture* ordered = scene.linked({});
+    scene.setList(ordered, "inputs", {base(deep), c});
+    expectCentre(foundCentre(ordered), 2, 0, 0);
+    // An input met on two paths without a projection behind it does not end the search.
+    LinkedTexture* deadEnd = scene.linked({});
+    LinkedTexture* path = scene.linked({});
+    setParam(path, "input", base(deadEnd));
+    LinkedTexture* diamond = scene.linked({});
+    scene.setList(diamond, "inputs", {base(path), base(deadEnd), c});
+    expectCentre(foundCentre(diamond), 3, 0, 0);
+}
+
+TEST(ProjectionSearch, ACycleEndsTheSearch) {
+    MultiScene scene;
+    LinkedTexture* self = scene.linked({});
+    setParam(self, "input", base(self));
+    expectNotFound(foundCentre(self));
+
+    LinkedTexture* a = scene.linked({});
+    LinkedTexture* b = scene.linked({});
+    setParam(a, "input", base(b));
+    scene.setList(b, "inputs", {base(a), base(b)});
+    expectNotFound(foundCentre(a));
+
+    // A projection beyond the cycle is still found.
+    LinkedTexture* c = scene.linked({});
+    setParam(c, "input", base(a));
+    setParam(b, "input", base(c));
+    setParam(c, "uvwgen", scene.projection({7, 8, 9}));
+    expectCentre(foundCentre(a), 7, 8, 9);
+
+    // One search object serves several searches, each from scratch.
+    KUtils::ProjectionSearch search(0.0, {});
+    KUtils::UVWTransform found;
+    EXPECT_TRUE(search.find(a, found));
+    EXPECT_TRUE(search.find(b, found));
+    EXPECT_FALSE(search.find(self, found));
+    EXPECT_TRUE(search.find(c, found));
+    expectCentre(found.o, 7, 8, 9);
+
+    // A colour texture leading back to the multi-projection texture itself still lets the
+    // frame begin: no projection, so centred at the origin, 5 above the point.
+    LinkedTexture* loop = scene.linked({1, 0, 0, 1});
+    setParam(loop, "input", scene.multi);
+    scene.setList(scene.multi, "color_textures", {base(loop)});
     scene.beginFrame();
-    expectColor(scene.eval(scene.context(ORIGIN, UP)), 5.0f / 9.0f, 4.0f / 9.0f, 0, 1);
-    // Green's projection moves to (0, 0, 10) as well: equal weights.
-    PluginBase* moved = scene.projection({100, 0, 10});
-    scene.set(green, "uvwgen", moved);
+    expectColor(scene.eval(scene.context({0, 0, -5, 0}, UP)), 1, 0, 0, 1);
+}
+
+// ---- Many render threads at once ------------------------------------------------------------
+
+TEST(TexMultiProjectionConcurrency, ThreadsGetTheSingleThreadedColours) {
+    constexpr int threads = 8;
+    constexpr int points = 96;
+    MultiScene scene;
+    scene.session.sequence.numThreads = threads;
+    // A depth texture recording the true distance from (0, 0, 10), and a constant one.
+    ColorTexture depthA(
+        [](const ShadingContext& sc) {
+            const Vector4f d = sc.shadingPoint - Vector4f{0, 0, 10, 0};
+            const float l = std::sqrt(KUtils::dot3(d, d));
+            return AColor{l, l, l, 1.0f};
+        },
+        {}, {}, "");
+    ColorTexture depthB(AColor{9, 9, 9, 1});
+    scene.setList(scene.multi, "color_textures",
+                  {base(scene.linked({1, 0, 0, 1}, scene.projection({0, 0, 10}))),
+                   base(scene.linked({0, 1, 0, 1}, scene.projection({0, 6, 8}))),
+                   base(scene.linked({0, 0, 1, 0.5f}, scene.projection({-4, 0, 3})))});
+    scene.setList(scene.multi, "zdepth_textures", {base(&depthA), base(&depthB)});
     scene.beginFrame();
-    expectColor(scene.eval(scene.context(ORIGIN, UP)), 0.5f, 0.5f, 0, 1);
-    scene.setList(scene.multi, "color_textures", {base(green)});
-    scene.beginFrame();
-    expectColor(scene.eval(scene.context(ORIGIN, UP)), 0, 1, 0, 1);
+
+    auto contextAt = [&](int i, int thread, std::uint32_t stamp) {
+        const float x = float(i % 12) - 5.5f;
+        const float y = float(i / 12) - 3.5f;
+        ShadingContext sc = scene.context({x, y, 0.1f * x, 0}, {0, 0.1f, 1, 0}, stamp);
+        sc.threadData.threadIndex = thread;
+        sc.evalSlot = i % 3;
+        return sc;
+    };
+    std::vector<AColor> expected(points);
+    for (int i = 0; i < points; ++i) {
+        ShadingContext sc = contextAt(i, 0, 1);
+        sc.flags = KUtils::SC_FLAG_BYPASS_TEXTURE_CACHE;
+        expected[i] = scene.eval(sc);
+    }
+    // The blend differs from point to point, so a colour served from the wrong entry shows.
+    EXPECT_NE(expected[0].r, expected[1].r);
+
+    std::vector<std::vector<AColor>> results(threads, std::vector<AColor>(points * 2));
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < points; ++i) {
+                // Each point twice under its own stamp: computed, then served from the cache.
+                const ShadingContext sc = contextAt(i, t, std::uint32_t(i + 1));
+                scene.texture().evalColor(results[t][2 * i], sc);
+                scene.texture().evalColor(results[t][2 * i + 1], sc);
+            }
+        });
+    }
+    for (std::thread& w : workers) {
+        w.join();
+    }
+    for (int t = 0; t < threads; ++t) {
+        for (int i = 0; i < 2 * points; ++i) {
+            EXPECT_EQ(std::memcmp(&results[t][i], &expected[i / 2], sizeof(AColor)), 0)
+                << "thread " << t << " evaluation " << i;
+        }
+    }
 }
 
 } // namespace

@@ -27,6 +27,27 @@ inline std::string gpuText(KUtils::RTTexInterface& rt, const char* kind, KUtils:
     return source.text();
 }
 
+// uvw_transform: columns (2,0,0), (0,3,0), (1,0,4), offset (10,20,30).
+inline KUtils::Transform userTransform() {
+    return KUtils::Transform{KUtils::Matrix3x3f{{2, 0, 0, 0}, {0, 3, 0, 0}, {1, 0, 4, 4}},
+                             {10, 20, 30}};
+}
+
+// Everything one context yields from the three operations of one generator, each of which
+// must report the point valid.
+struct Result {
+    KUtils::Vector4f uvw;
+    KUtils::Vector4f derivs[3];
+    KUtils::UVWTransform tm;
+};
+inline Result evaluate(KUtils::UVWGenInterface& gen, const KUtils::ShadingContext& sc) {
+    Result r;
+    EXPECT_EQ(gen.evalUVW(sc, r.uvw), 1);
+    EXPECT_EQ(gen.evalUVWDerivs(sc, r.derivs), 1);
+    EXPECT_EQ(gen.evalUVWTransform(sc, r.tm), 1);
+    return r;
+}
+
 class PluginHarness {
 public:
     explicit PluginHarness(KUtils::PluginDesc& desc)
@@ -39,18 +60,17 @@ public:
         EXPECT_TRUE(KUtils::setParamValue(*KUtils::paramListOf(plugin), name, value)) << name;
     }
     void beginFrame() {
-        auto* kivo = iface<KUtils::KivoPluginInterface>(KUtils::EXT_KIVO_PLUGIN);
+        auto* kivo = static_cast<KUtils::KivoPluginInterface*>(
+            plugin->getInterface(KUtils::EXT_KIVO_PLUGIN));
         kivo->prepareRender(&session.renderer);
         kivo->frameBegin(&session.renderer);
     }
-    template <class Interface>
-    Interface* iface(KUtils::InterfaceID id) {
-        return static_cast<Interface*>(plugin->getInterface(id));
-    }
     KUtils::UVWGenInterface& uvwGen() {
-        return *iface<KUtils::UVWGenInterface>(KUtils::EXT_UVWGEN);
+        return *static_cast<KUtils::UVWGenInterface*>(plugin->getInterface(KUtils::EXT_UVWGEN));
     }
-    KUtils::RTTexInterface& rtTex() { return *iface<KUtils::RTTexInterface>(KUtils::EXT_RTTEX); }
+    KUtils::RTTexInterface& rtTex() {
+        return *static_cast<KUtils::RTTexInterface*>(plugin->getInterface(KUtils::EXT_RTTEX));
+    }
 
     // A context of render thread 0 for the first evaluation.
     KUtils::ShadingContext context() {

@@ -3,8 +3,10 @@
 #include "PluginHarness.h"
 #include "scene/TextureStandIns.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -14,148 +16,94 @@ using kivohost::ColorTexture;
 using kivohost::FloatTexture;
 using spatialtest::expectXYZ;
 using spatialtest::PluginHarness;
+using spatialtest::Result;
 
 UVWGenExplicitDesc explicitDesc;
 
-TEST(UVWGenExplicit, DescriptorAndParameters) {
-    EXPECT_STREQ(explicitDesc.getName(), "UVWGenExplicit");
-    EXPECT_EQ(explicitDesc.getPluginID(), 2005122900u);
-    EXPECT_STREQ(explicitDesc.getDescription(),
-                 "UVW generator that uses UVW values from a color texture or separate grayscale "
-                 "textures [gpuSupport=(partial)]");
-    EXPECT_TRUE(explicitDesc.supportsInterface(EXT_UVWGEN));
-    EXPECT_FALSE(explicitDesc.supportsInterface(EXT_TEXTURE));
+// Connected inputs, as bits.
+constexpr int U = 1, V = 2, W = 4, COLOR = 8;
 
-    const KivoParameterListDesc& params = *explicitDesc.getParamListDesc();
-    ASSERT_EQ(params.getNumParamDefs(), 5);
-    const char* const names[] = {"u", "v", "w", "uvw", "useSeparateParams"};
-    const ParamType types[] = {ParamType::TextureFloat, ParamType::TextureFloat,
-                               ParamType::TextureFloat, ParamType::Texture, ParamType::Int};
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_STREQ(params.getParamDefName(i), names[i]);
-        EXPECT_EQ(params.getParamDefType(i), types[i]) << names[i];
-        EXPECT_EQ(params.getParamDefCount(i), -1) << names[i];
-    }
-    EXPECT_STREQ(params.getParamDefHints(0), "gpuSupport=(full)");
-    EXPECT_STREQ(params.getParamDefHints(2), "gpuSupport=(full)");
-    EXPECT_STREQ(params.getParamDefHints(3), "gpuSupport=(none)");
-    EXPECT_STREQ(params.getParamDefHints(4),
-                 "enum=(0:Automatic (use the one that's set);1:Use the single uvw parameter;2:Use "
-                 "separate u,v,w parameters)gpuSupport=(none)");
-
-    PluginHarness h(explicitDesc);
-    KivoParameterList& list = *paramListOf(h.plugin);
-    EXPECT_EQ(list.getParam("u")->getFloat(0, 0.0), 0.0f);
-    const AColor uvw = list.getParam("uvw")->getColor(0, 0.0);
-    EXPECT_TRUE(uvw.r == 0.0f && uvw.g == 0.0f && uvw.b == 0.0f && uvw.a == 1.0f);
-    EXPECT_EQ(list.getParam("useSeparateParams")->getInt(0, 0.0), 0);
-}
-
-// Which textures supply the coordinates, as the mode's description states it.
-enum class Source { Color, Separate, Zeros };
-Source describedSource(int mode, bool colorConnected) {
-    switch (mode) {
-    case 0: // automatic: the one that is set
-        return colorConnected ? Source::Color : Source::Separate;
-    case 2: // always the separate u, v, w
-        return Source::Separate;
-    default: // the single uvw parameter (1, and anything outside the enum)
-        return colorConnected ? Source::Color : Source::Zeros;
-    }
-}
-
-TEST(UVWGenExplicit, EveryModeWithEveryCombinationOfInputs) {
-    for (int mode : {0, 1, 2, 5, -1}) {
-        for (int inputs = 0; inputs < 16; ++inputs) {
-            const bool hasU = inputs & 1, hasV = inputs & 2, hasW = inputs & 4,
-                       hasColor = inputs & 8;
-            SCOPED_TRACE("mode " + std::to_string(mode) + " inputs " + std::to_string(inputs));
-            ColorTexture color(AColor{0.25f, 0.5f, 0.75f, 1.0f});
-            FloatTexture u(0.125f), v(0.375f), w(0.625f);
-
-            PluginHarness h(explicitDesc);
-            h.set("useSeparateParams", mode);
-            PluginBase* textures[] = {&u, &v, &w, &color};
-            const char* names[] = {"u", "v", "w", "uvw"};
-            for (int k = 0; k < 4; ++k) {
-                if (inputs & (1 << k)) {
-                    h.set(names[k], textures[k]);
-                }
+// The colour texture gives (0.25, 0.5, 0.75) and the float textures u 0.125, v 0.375,
+// w 0.625. Mode 0 takes the colour texture when it is connected, else the float textures;
+// mode 2 always the float textures; mode 1 (and any other value) only the colour texture.
+TEST(UVWGenExplicit, EachModeEvaluatesOnlyTheInputsItUses) {
+    const struct {
+        int mode, inputs;
+        Vector4f uvw; // the fourth lane repeats blue when the colour texture supplies it
+        int evaluated;
+    } cases[] = {
+        {0, 0, {0, 0, 0, 0}, 0},
+        {1, U | V | W, {0, 0, 0, 0}, 0},
+        {0, COLOR | U, {0.25f, 0.5f, 0.75f, 0.75f}, COLOR},
+        {1, COLOR | U, {0.25f, 0.5f, 0.75f, 0.75f}, COLOR},
+        {2, COLOR | U, {0.125f, 0, 0, 0}, U},
+        {0, V, {0, 0.375f, 0, 0}, V},
+        {0, U | V | W, {0.125f, 0.375f, 0.625f, 0}, U | V | W},
+        {5, COLOR | U | V, {0.25f, 0.5f, 0.75f, 0.75f}, COLOR},
+        {-1, U | V, {0, 0, 0, 0}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("mode " + std::to_string(c.mode) + " inputs " + std::to_string(c.inputs));
+        ColorTexture color(AColor{0.25f, 0.5f, 0.75f, 1.0f});
+        FloatTexture u(0.125f), v(0.375f), w(0.625f);
+        PluginHarness h(explicitDesc);
+        h.set("useSeparateParams", c.mode);
+        const std::pair<const char*, PluginBase*> inputs[] = {
+            {"u", &u}, {"v", &v}, {"w", &w}, {"uvw", &color}};
+        for (int k = 0; k < 4; ++k) {
+            if (c.inputs & (1 << k)) {
+                h.set(inputs[k].first, inputs[k].second);
             }
-            h.beginFrame();
+        }
+        h.beginFrame();
 
-            ShadingContext sc = h.context();
-            sc.dPdx = {1, 2, 3, 4};
-            sc.dPdy = {5, 6, 7, 8};
-            sc.normal = {0, 0.6f, 0.8f, 0.5f};
-            Vector4f uvw{9, 9, 9, 9};
-            Vector4f d[3] = {{9, 9, 9, 9}, {9, 9, 9, 9}, {9, 9, 9, 9}};
-            UVWTransform tm;
-            EXPECT_EQ(h.uvwGen().evalUVW(sc, uvw), 1);
-            EXPECT_EQ(h.uvwGen().evalUVWDerivs(sc, d), 1);
-            EXPECT_EQ(h.uvwGen().evalUVWTransform(sc, tm), 1);
-
-            const Source source = describedSource(mode, hasColor);
-            Vector4f expected;
-            if (source == Source::Color) {
-                expected = {0.25f, 0.5f, 0.75f, 0.75f}; // the fourth lane repeats blue
-            } else if (source == Source::Separate) {
-                expected = {hasU ? 0.125f : 0.0f, hasV ? 0.375f : 0.0f, hasW ? 0.625f : 0.0f, 0};
-            }
-            for (const Vector4f& got : {uvw, d[0], tm.o}) {
-                expectXYZ(got, expected.x, expected.y, expected.z);
-                EXPECT_EQ(got.w, expected.w);
-            }
-            for (const Vector4f& deriv : {d[1], d[2]}) {
-                expectXYZ(deriv, 0, 0, 0);
-                EXPECT_EQ(deriv.w, 0.0f);
-            }
-            expectXYZ(tm.c0, 1, 2, 3);
-            expectXYZ(tm.c1, 5, 6, 7);
-            expectXYZ(tm.c2, 0, 0.6f, 0.8f);
-            EXPECT_EQ(tm.c0.w, 4.0f);
-            EXPECT_EQ(tm.c2.w, 0.5f);
-
-            // Three operations, each evaluating exactly the textures that supply the result.
-            const std::uint64_t perUse = 3;
-            EXPECT_EQ(color.evaluations(), source == Source::Color ? perUse : 0);
-            const bool separate = source == Source::Separate;
-            EXPECT_EQ(u.evaluations(), separate && hasU ? perUse : 0);
-            EXPECT_EQ(v.evaluations(), separate && hasV ? perUse : 0);
-            EXPECT_EQ(w.evaluations(), separate && hasW ? perUse : 0);
+        ShadingContext sc = h.context();
+        sc.dPdx = {1, 2, 3, 4};
+        sc.dPdy = {5, 6, 7, 8};
+        sc.normal = {0, 0.6f, 0.8f, 0.5f};
+        const spatialtest::Result r = spatialtest::evaluate(h.uvwGen(), sc);
+        // The uvw wherever it appears, no derivatives of its own, the context's frame as the
+        // transform's columns; all four lanes.
+        const Vector4f got[] = {r.uvw,       r.derivs[0], r.tm.o,  r.derivs[1],
+                                r.derivs[2], r.tm.c0,     r.tm.c1, r.tm.c2};
+        const Vector4f want[] = {c.uvw, c.uvw, c.uvw, {}, {}, sc.dPdx, sc.dPdy, sc.normal};
+        for (int k = 0; k < 8; ++k) {
+            expectXYZ(got[k], want[k].x, want[k].y, want[k].z);
+            EXPECT_EQ(got[k].w, want[k].w) << k;
+        }
+        // Each of the three operations evaluates exactly the textures that supply it.
+        const kivohost::TextureRecord* records[] = {&u, &v, &w, &color};
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_EQ(records[k]->evaluations(), c.evaluated & (1 << k) ? 3u : 0u) << k;
         }
     }
 }
 
 const std::string zeroColor = "color 0.000000 0.000000 0.000000 0.000000\n";
 
+// The text always describes the separate inputs, whatever the mode and the colour texture.
 TEST(UVWGenExplicit, GpuTextDescribesTheSeparateInputs) {
     FloatTexture u(0.125f), v(0.5f), w(0.625f);
     ColorTexture color(AColor{0.25f, 0.5f, 0.75f, 1.0f});
     // An input whose own code reads object space; the generator's flag is written after it.
     v.objectSpaceFlag = 1;
+    const std::string vText = "color 0.500000 0.500000 0.500000 1.000000\n";
 
     struct Case {
         std::vector<std::pair<const char*, PluginBase*>> connections;
         std::string text;
     };
     const Case cases[] = {
-        {{},
-         zeroColor + "subtex\n" + zeroColor + "subtex\n" + zeroColor + "subtex\n" +
-             "map_channel -2\n"},
         {{{"v", &v}},
-         zeroColor + "subtex\n" + "color 0.500000 0.500000 0.500000 1.000000\n" + "subtex\n" +
-             zeroColor + "subtex\n" + "map_channel -2\n"},
+         zeroColor + "subtex\n" + vText + "subtex\n" + zeroColor + "subtex\n" + "map_channel -2\n"},
         {{{"u", &u}, {"v", &v}, {"w", &w}, {"uvw", &color}},
-         "color 0.125000 0.125000 0.125000 1.000000\nsubtex\n"
-         "color 0.500000 0.500000 0.500000 1.000000\nsubtex\n"
-         "color 0.625000 0.625000 0.625000 1.000000\nsubtex\n"
-         "map_channel -2\n"},
+         "color 0.125000 0.125000 0.125000 1.000000\nsubtex\n" + vText +
+             "subtex\ncolor 0.625000 0.625000 0.625000 1.000000\nsubtex\nmap_channel -2\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         PluginHarness h(explicitDesc);
-        h.set("useSeparateParams", 1); // the text ignores the mode and the colour texture
+        h.set("useSeparateParams", 1);
         for (const auto& [name, texture] : c.connections) {
             h.set(name, texture);
         }
@@ -165,36 +113,82 @@ TEST(UVWGenExplicit, GpuTextDescribesTheSeparateInputs) {
         gpu.objectSpaceFlag = 5;
         EXPECT_EQ(spatialtest::gpuText(h.rtTex(), "MaterialDescriptor", gpu, 1), c.text);
         EXPECT_EQ(gpu.objectSpaceFlag, 0);
-    }
-    // Every connected float texture was asked once for its colour output in each case it
-    // took part in; the colour texture was never asked, nor any texture evaluated.
-    EXPECT_EQ(u.rtRequests(), std::vector<std::string>{"color"});
-    EXPECT_EQ(v.rtRequests(), (std::vector<std::string>{"color", "color"}));
-    EXPECT_EQ(w.rtRequests(), std::vector<std::string>{"color"});
-    EXPECT_TRUE(color.rtRequests().empty());
-    EXPECT_EQ(u.evaluations() + v.evaluations() + w.evaluations() + color.evaluations(), 0u);
-}
 
-TEST(UVWGenExplicit, GpuTextOnlyForMaterialDescriptors) {
-    FloatTexture u(0.125f);
-    u.objectSpaceFlag = 1;
-    PluginHarness h(explicitDesc);
-    h.set("u", &u);
-    h.beginFrame();
-    GPUDataRecord gpu;
-    for (const char* kind : {"materialdescriptor", "MaterialDescriptor2", "Material", "",
-                             static_cast<const char*>(nullptr)}) {
+        // Other kinds write nothing and ask no input.
         gpu.objectSpaceFlag = 7;
-        EXPECT_EQ(spatialtest::gpuText(h.rtTex(), kind, gpu, 0), "");
+        EXPECT_EQ(spatialtest::gpuText(h.rtTex(), "materialdescriptor", gpu, 0), "");
+        EXPECT_EQ(spatialtest::gpuText(h.rtTex(), nullptr, gpu, 0), "");
         EXPECT_EQ(gpu.objectSpaceFlag, 7);
     }
-    EXPECT_TRUE(u.rtRequests().empty());
+    // Each connected float texture was asked once for its colour output per case; the colour
+    // texture was never asked, nor any texture evaluated.
+    EXPECT_EQ(u.rtRequests(), std::vector<std::string>{"color"});
+    EXPECT_EQ(v.rtRequests(), (std::vector<std::string>{"color", "color"}));
+    EXPECT_TRUE(color.rtRequests().empty());
+    EXPECT_EQ(u.evaluations() + v.evaluations() + w.evaluations() + color.evaluations(), 0u);
 
     // Unlike the object generator it describes itself even without a parameter list.
     UVWGenExplicit bare(nullptr);
+    GPUDataRecord gpu;
     EXPECT_EQ(spatialtest::gpuText(bare, "MaterialDescriptor", gpu, 1),
               zeroColor + "subtex\n" + zeroColor + "subtex\n" + zeroColor + "subtex\n" +
                   "map_channel -2\n");
+}
+
+// The explicit generator on many threads at once, through separate inputs with the colour
+// texture connected but unused: every result is bit for bit the single-threaded one, the
+// textures see every caller's context, and the unused one is never evaluated. (Every plugin
+// type through its usual inputs is under StressConcurrency in the reliability tests.)
+TEST(UVWGenExplicit, ConcurrentThreadsMatchOneThreadAndTexturesSeeEachContext) {
+    ColorTexture color(AColor{1, 1, 1, 1});
+    FloatTexture u([](const ShadingContext& sc) { return sc.shadingPoint.z; }, "u\n");
+    FloatTexture w([](const ShadingContext& sc) { return sc.imageX * 2.0f; }, "w\n");
+    PluginHarness h(explicitDesc);
+    h.set("uvw", &color);
+    h.set("u", &u);
+    h.set("w", &w);
+    h.set("useSeparateParams", 2);
+    h.beginFrame();
+
+    constexpr int points = 64;
+    std::vector<ShadingContext> contexts(points, h.context());
+    std::vector<Result> expected;
+    for (int i = 0; i < points; ++i) {
+        contexts[i].shadingPoint = {float(i), float(i % 7) - 3.0f, 0.25f * float(i), 0};
+        contexts[i].imageX = float(i * 3);
+        expected.push_back(spatialtest::evaluate(h.uvwGen(), contexts[i]));
+    }
+    spatialtest::expectXYZ(expected[5].uvw, 1.25f, 0, 30);
+
+    constexpr int threads = 8, rounds = 50;
+    std::vector<int> mismatches(threads, 0);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            std::uint32_t stamp = 1;
+            for (int round = 0; round < rounds; ++round) {
+                for (int i = 0; i < points; ++i) {
+                    ShadingContext sc = contexts[i];
+                    sc.threadData.threadIndex = t;
+                    sc.evalStamp = ++stamp;
+                    const Result r = spatialtest::evaluate(h.uvwGen(), sc);
+                    // Floats only, no padding: equal results are equal bytes.
+                    mismatches[t] += std::memcmp(&r, &expected[i], sizeof r) != 0;
+                }
+            }
+        });
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    for (int t = 0; t < threads; ++t) {
+        EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+    }
+    // Three operations per context: the reference run plus every thread's rounds.
+    const std::uint64_t uses = 3u * points * (1 + threads * rounds);
+    EXPECT_EQ(u.evaluations(), uses);
+    EXPECT_EQ(w.evaluations(), uses);
+    EXPECT_EQ(color.evaluations(), 0u);
 }
 
 } // namespace

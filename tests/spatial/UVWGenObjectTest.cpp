@@ -4,7 +4,6 @@
 #include "scene/ShadeStandIns.h"
 
 #include <gtest/gtest.h>
-#include <string>
 
 namespace {
 
@@ -14,57 +13,15 @@ using spatialtest::PluginHarness;
 
 UVWGenObjectDesc objectDesc;
 
-// uvw_transform: columns (2,0,0), (0,3,0), (1,0,4), offset (10,20,30).
-Transform userTransform() {
-    Transform t;
-    t.m.c0 = {2, 0, 0, 0};
-    t.m.c1 = {0, 3, 0, 0};
-    t.m.c2 = {1, 0, 4, 4};
-    t.offs = {10, 20, 30};
-    return t;
-}
-
-TEST(UVWGenObject, DescriptorAndParameters) {
-    EXPECT_STREQ(objectDesc.getName(), "UVWGenObject");
-    EXPECT_EQ(objectDesc.getPluginID(), 2006012002u);
-    EXPECT_STREQ(objectDesc.getDescription(),
-                 "UVW generator that uses the object space coordinates of the shaded point as UVW "
-                 "values [gpuSupport=(partial)]");
-    EXPECT_TRUE(objectDesc.supportsInterface(0x7776FFFF));
-    EXPECT_TRUE(objectDesc.supportsInterface(2014021801));
-    EXPECT_FALSE(objectDesc.supportsInterface(EXT_RTTEX));
-
-    const KivoParameterListDesc& params = *objectDesc.getParamListDesc();
-    ASSERT_EQ(params.getNumParamDefs(), 2);
-    EXPECT_STREQ(params.getParamDefName(0), "uvw_transform");
-    EXPECT_EQ(params.getParamDefType(0), ParamType::Transform);
-    EXPECT_EQ(params.getParamDefWorldSpace(0), 0);
-    EXPECT_STREQ(params.getParamDefHints(0), "gpuSupport=(full)");
-    EXPECT_STREQ(params.getParamDefName(1), "duvw_scale");
-    EXPECT_EQ(params.getParamDefType(1), ParamType::Float);
-    EXPECT_STREQ(params.getParamDefHints(1), "gpuSupport=(none)");
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(params.getParamDefCount(i), -1) << i;
-    }
-
-    PluginHarness h(objectDesc);
-    EXPECT_EQ(paramListOf(h.plugin)->getParam("duvw_scale")->getFloat(0, 0.0), 1.0f);
-    const Transform def = paramListOf(h.plugin)->getParam("uvw_transform")->getTransform(0, 0.0);
-    expectXYZ(def.m.c0, 1, 0, 0);
-    expectXYZ(def.m.c1, 0, 1, 0);
-    expectXYZ(def.m.c2, 0, 0, 1);
-    EXPECT_TRUE(def.offs.x == 0.0 && def.offs.y == 0.0 && def.offs.z == 0.0);
-}
-
 enum class Space { None, Unmapped, Rotated };
 
 // The three operations at the point (1,2,3) with dPdx (0.5,0,0) and dPdy (0,0.25,1), with the
-// user transform M above. Without object space: uvw = M*(1,2,3) + offset = (5,6,12) + offset;
-// the derivatives are M*dP times duvw_scale; the transform keeps the bare columns (no
-// duvw_scale) and leaves out the offset. Object space rotated (a quarter turn about z, z
-// doubled, moved by (1,2,3)): the object point is (-1,3,9), object dPdx (0,0.5,0), object dPdy
-// (-0.25,0,2); the transform's columns are M applied to the object images of duvw_scale times
-// the unit axes, and its offset is the evalUVW result.
+// user transform M of userTransform(). Without object space: uvw = M*(1,2,3) + offset =
+// (5,6,12) + offset; the derivatives are M*dP times duvw_scale; the transform keeps the bare
+// columns (no duvw_scale) and leaves out the offset. Object space rotated (a quarter turn
+// about z, z doubled, moved by (1,2,3)): the object point is (-1,3,9), object dPdx (0,0.5,0),
+// object dPdy (-0.25,0,2); the transform's columns are M applied to the object images of
+// duvw_scale times the unit axes, and its offset is the evalUVW result.
 TEST(UVWGenObject, ThreeOperationsWithAndWithoutObjectSpace) {
     kivohost::ShadedInstance unmapped;
     kivohost::ShadedInstance rotated;
@@ -92,7 +49,7 @@ TEST(UVWGenObject, ThreeOperationsWithAndWithoutObjectSpace) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "space " << int(c.space) << " scale " << c.scale);
         PluginHarness h(objectDesc);
-        h.set("uvw_transform", userTransform());
+        h.set("uvw_transform", spatialtest::userTransform());
         h.set("duvw_scale", c.scale);
         h.beginFrame();
         ShadingContext sc = h.context();
@@ -103,27 +60,25 @@ TEST(UVWGenObject, ThreeOperationsWithAndWithoutObjectSpace) {
         sc.dPdx = {0.5f, 0, 0, 0};
         sc.dPdy = {0, 0.25f, 1, 0};
 
-        Vector4f uvw, d[3];
-        UVWTransform tm;
-        EXPECT_EQ(h.uvwGen().evalUVW(sc, uvw), 1);
-        EXPECT_EQ(h.uvwGen().evalUVWDerivs(sc, d), 1);
-        EXPECT_EQ(h.uvwGen().evalUVWTransform(sc, tm), 1);
-        const Vector4f got[] = {uvw, d[1], d[2], tm.c0, tm.c1, tm.c2, tm.o, d[0]};
+        spatialtest::Result r = spatialtest::evaluate(h.uvwGen(), sc);
+        const Vector4f got[] = {r.uvw,   r.derivs[1], r.derivs[2], r.tm.c0,
+                                r.tm.c1, r.tm.c2,     r.tm.o,      r.derivs[0]};
         for (int k = 0; k < 8; ++k) {
             const float* want = &c.v[3 * (k % 7)];
             SCOPED_TRACE(k);
             expectXYZ(got[k], want[0], want[1], want[2]);
         }
         // Not a channel generator.
-        EXPECT_EQ(h.uvwGen().evalChannelTransform(sc, nullptr, tm, 0), 0);
+        EXPECT_EQ(h.uvwGen().evalChannelTransform(sc, nullptr, r.tm, 0), 0);
     }
 }
 
-TEST(UVWGenObject, GpuText) {
+TEST(UVWGenObject, GpuTextOnlyForMaterialDescriptorsWithParameters) {
     PluginHarness h(objectDesc);
-    h.set("uvw_transform", userTransform());
+    h.set("uvw_transform", spatialtest::userTransform());
     h.set("duvw_scale", 0.5f);
     h.beginFrame();
+    EXPECT_EQ(h.rtTex().getPlugin(), h.plugin);
     GPUDataRecord gpu;
     gpu.objectSpaceFlag = 0;
     EXPECT_EQ(spatialtest::gpuText(h.rtTex(), "MaterialDescriptor", gpu, 1),
@@ -133,13 +88,13 @@ TEST(UVWGenObject, GpuText) {
     EXPECT_EQ(gpu.objectSpaceFlag, 1);
 
     // Other kinds, and an instance made without a parameter list, write nothing.
-    UVWGenObject bare(nullptr);
-    for (const char* kind : {"materialDescriptor", "MaterialDescriptor ", "Material", "",
-                             static_cast<const char*>(nullptr)}) {
+    for (const char* kind :
+         {"materialDescriptor", "MaterialDescriptor ", "", static_cast<const char*>(nullptr)}) {
         gpu.objectSpaceFlag = 7;
         EXPECT_EQ(spatialtest::gpuText(h.rtTex(), kind, gpu, 0), "");
         EXPECT_EQ(gpu.objectSpaceFlag, 7);
     }
+    UVWGenObject bare(nullptr);
     EXPECT_EQ(spatialtest::gpuText(bare, "MaterialDescriptor", gpu, 0), "");
     EXPECT_EQ(gpu.objectSpaceFlag, 7);
 }
