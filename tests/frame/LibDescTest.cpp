@@ -1,8 +1,8 @@
 #include "frame/LibDesc.h"
+
 #include "frame/PluginDescriptor.h"
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
 using namespace KUtils;
@@ -29,13 +29,6 @@ public:
 };
 
 } // namespace
-
-TEST(LibDesc, IdentifiesTheLibrary) {
-    PluginDescList list;
-    LibDesc lib(list);
-    EXPECT_STREQ(lib.getCategory(), "UVW Generators");
-    EXPECT_STREQ(lib.getLibraryDescription(), "Kivo UVW Generators");
-}
 
 TEST(LibDesc, EnumeratesNewestFirstAndStopsWhereTheCallbackSays) {
     PluginDescList list;
@@ -74,16 +67,4 @@ TEST(LibDesc, DestructionFreesTheNodesAndKeepsTheCount) {
     }
     EXPECT_EQ(list.head, nullptr);
     EXPECT_EQ(list.count, 2u);
-}
-
-TEST(LibDesc, RegisteredDescriptorJoinsTheListOnConstruction) {
-    PluginDescList list;
-    LibDesc lib(list);
-    {
-        RegisteredPluginDesc<DummyDesc> registered(list, "R", 9, "", UVWGEN_DESC_INTERFACES);
-        EXPECT_EQ(list.count, 1u);
-        ASSERT_NE(list.head, nullptr);
-        EXPECT_EQ(list.head->desc, &registered.desc);
-        EXPECT_STREQ(list.head->desc->getName(), "R");
-    }
 }

@@ -2,9 +2,8 @@
 #include "frame/ShadingContext.h"
 #include "sdk/HostRuntime.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 
 using namespace KUtils;
 
@@ -33,6 +32,7 @@ public:
     int releases = 0;
 };
 
+// A descriptor without parameter descriptors.
 TestTextureDesc& textureDesc() {
     static TestTextureDesc desc("TestTexture", 42, "A test texture", TEXTURE_DESC_INTERFACES);
     return desc;
@@ -43,23 +43,13 @@ TestTextureDesc& textureDesc() {
 TEST(PluginModel, InterfaceQueriesAnswerOwnPartsThenTheList) {
     PluginBase* instance = textureDesc().newPlugin(nullptr);
     ASSERT_NE(instance, nullptr);
-
-    PluginInterface* kivo = instance->getInterface(EXT_KIVO_PLUGIN);
-    ASSERT_NE(kivo, nullptr);
-    EXPECT_EQ(kivo->getInterfaceID(), EXT_KIVO_PLUGIN);
-    EXPECT_STREQ(kivo->getInterfaceName(), "EXT_KIVO_PLUGIN");
-    EXPECT_EQ(kivo->getPlugin(), instance);
-
     PluginInterface* texture = instance->getInterface(EXT_TEXTURE);
     ASSERT_NE(texture, nullptr);
     EXPECT_STREQ(texture->getInterfaceName(), "EXT_TEXTURE");
-    EXPECT_EQ(texture->getPlugin(), instance);
     AColor c;
     static_cast<TextureInterface*>(texture)->evalColor(c, ShadingContext{});
     EXPECT_EQ(c.b, 3.0f);
-
     EXPECT_EQ(instance->getInterface(EXT_UVWGEN), nullptr);
-    EXPECT_EQ(instance->getInterface(0), nullptr);
 
     // The list answers ids the plugin's own parts do not, newest first.
     ExtraInterface first(instance, 7), second(instance, 7), other(instance, 8);
@@ -80,7 +70,6 @@ TEST(PluginModel, InterfaceQueriesAnswerOwnPartsThenTheList) {
     EXPECT_EQ(instance->removeInterface(&first), 1);
     EXPECT_EQ(instance->removeInterface(&other), 1);
     EXPECT_EQ(instance->getInterface(7), nullptr);
-
     textureDesc().deletePlugin(instance);
 }
 
@@ -96,17 +85,6 @@ TEST(PluginModel, DestroyingThePluginReleasesOnlyOwnedInterfaces) {
     textureDesc().deletePlugin(nullptr); // ignored
 }
 
-TEST(PluginModel, DescriptorIdentityAndSupportedInterfaces) {
-    TestTextureDesc& desc = textureDesc();
-    EXPECT_EQ(desc.getPluginID(), 42u);
-    EXPECT_STREQ(desc.getName(), "TestTexture");
-    EXPECT_STREQ(desc.getDescription(), "A test texture");
-    EXPECT_TRUE(desc.supportsInterface(EXT_KIVO_PLUGIN));
-    EXPECT_TRUE(desc.supportsInterface(EXT_TEXTURE));
-    EXPECT_FALSE(desc.supportsInterface(EXT_UVWGEN));
-    EXPECT_FALSE(desc.supportsInterface(0));
-}
-
 TEST(PluginModel, NamesAreCopiedAndTypeNameComesFromTheDescriptor) {
     auto* instance = static_cast<TestTexture*>(textureDesc().newPlugin(nullptr));
     ASSERT_NE(instance, nullptr);
@@ -120,26 +98,11 @@ TEST(PluginModel, NamesAreCopiedAndTypeNameComesFromTheDescriptor) {
     instance->setPluginName(nullptr);
     EXPECT_EQ(instance->getPluginName(), nullptr);
     EXPECT_STREQ(instance->getTypeName(), "TestTexture");
-    EXPECT_EQ(instance->getPluginDesc(), &textureDesc());
     textureDesc().deletePlugin(instance);
 }
 
-TEST(PluginModel, RegistrationPublishesToTheHostOnlyWhenThereIsOne) {
-    TestTextureDesc desc("Other", 43, "Other texture", TEXTURE_DESC_INTERFACES);
-    desc.registerPlugin(nullptr);
-    desc.unregisterPlugin(nullptr);
-
-    kivohost::PluginRegistry host;
-    desc.registerPlugin(&host);
-    ASSERT_EQ(host.registered.size(), 1u);
-    EXPECT_EQ(host.registered[0], &desc);
-    desc.unregisterPlugin(&host);
-    EXPECT_TRUE(host.registered.empty());
-}
-
-TEST(PluginModel, InstancesWithoutParameterDescriptorsHaveNoList) {
-    // Descriptors publish their parameter descriptors only when the subclass asks; without
-    // them an instance has no list and parameter access reports absence.
+TEST(PluginModel, WithoutParameterDescriptorsOrHostThereIsNothingToDo) {
+    // No parameter descriptors: the instance has no list and parameter access reports absence.
     PluginBase* instance = textureDesc().newPlugin(nullptr);
     auto* kivo = static_cast<KivoPluginInterface*>(instance->getInterface(EXT_KIVO_PLUGIN));
     EXPECT_EQ(kivo->getParamList(), nullptr);
@@ -147,4 +110,7 @@ TEST(PluginModel, InstancesWithoutParameterDescriptorsHaveNoList) {
     EXPECT_EQ(kivo->setParameter(nullptr), 0);
     kivo->frameBegin(nullptr);
     textureDesc().deletePlugin(instance);
+    // No host: registration does nothing.
+    textureDesc().registerPlugin(nullptr);
+    textureDesc().unregisterPlugin(nullptr);
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 #include <new>
+#include <tuple>
 
 using KUtils::alignedBlockOffset;
 
@@ -17,49 +18,35 @@ std::uintptr_t address(const void* p) {
     return reinterpret_cast<std::uintptr_t>(p);
 }
 
-void* storedRaw(const void* block) {
-    void* raw;
-    std::memcpy(&raw, static_cast<const char*>(block) - sizeof(void*), sizeof(void*));
-    return raw;
-}
-
 } // namespace
 
 TEST(AlignedAlloc, PlacementInsideTheUnderlyingBlock) {
     const std::uintptr_t page = 0x7f00'0000'1000;
-    // raw mod 128 = 8: the block starts at raw + 120, the raw word sits at raw + 112.
-    EXPECT_EQ(alignedBlockOffset(page + 8, 128), 120u);
-    // raw mod 128 = 124: no room for the word below raw + 4, so the next line is taken.
-    EXPECT_EQ(alignedBlockOffset(page + 124, 128), 132u);
-    EXPECT_EQ(alignedBlockOffset(page, 128), 128u);
-    EXPECT_EQ(alignedBlockOffset(page + 120, 128), 8u);
-    EXPECT_EQ(alignedBlockOffset(page + 121, 128), 135u);
-    EXPECT_EQ(alignedBlockOffset(page + 8, 16), 8u);
-    EXPECT_EQ(alignedBlockOffset(page + 9, 16), 23u);
-    for (std::uintptr_t m = 0; m < 128; ++m) {
-        const std::size_t offset = alignedBlockOffset(page + m, 128);
-        EXPECT_EQ((page + m + offset) % 128, 0u) << m;
-        EXPECT_GE(offset, 8u) << m;
-        // size + 256 bytes hold the offset and size more bytes.
-        EXPECT_LE(offset, 256u) << m;
+    // (raw mod alignment, alignment, offset of the block from raw). raw mod 128 = 8: the block
+    // starts at raw + 120, the raw word at raw + 112; raw mod 128 = 124: no room for the word
+    // below raw + 4, so the next line is taken.
+    const std::tuple<std::uintptr_t, std::size_t, std::size_t> cases[] = {
+        {8, 128, 120},   {124, 128, 132}, {0, 128, 128}, {120, 128, 8},
+        {121, 128, 135}, {8, 16, 8},      {9, 16, 23}};
+    for (const auto& [m, alignment, offset] : cases) {
+        EXPECT_EQ(alignedBlockOffset(page + m, alignment), offset) << m << " " << alignment;
     }
 }
 
-TEST(AlignedAlloc, RealBlocksAreAlignedAndFreeable) {
+TEST(AlignedAlloc, RealBlocksAreAlignedFreeableAndFailAsNullWithoutReport) {
     for (std::size_t size : {0u, 1u, 100u, 4096u}) {
         auto* block = static_cast<unsigned char*>(KUtils::allocAligned(size));
         ASSERT_NE(block, nullptr);
         EXPECT_EQ(address(block) % 128, 0u);
-        const std::uintptr_t raw = address(storedRaw(block));
-        EXPECT_GE(address(block), raw + 8);
-        EXPECT_LE(address(block), raw + 135);
+        void* raw;
+        std::memcpy(&raw, block - sizeof(void*), sizeof(void*));
+        EXPECT_GE(address(block), address(raw) + 8);
+        EXPECT_LE(address(block), address(raw) + 135);
         std::memset(block, 0x5A, size); // the sanitizer checks the bounds
         KUtils::freeAligned(block);
     }
     KUtils::freeAligned(nullptr);
-}
 
-TEST(AlignedAlloc, FailureIsNullWithoutReport) {
     DebugCapture capture;
     {
         kivohost::ScopedAllocFailure fail;
@@ -79,11 +66,9 @@ TEST(AlignedAlloc, OverAlignedNewAndDelete) {
     EXPECT_EQ(address(wide) % 512, 0u);
     std::memset(wide, 1, sizeof(Wide) * 3);
     delete[] wide;
-
     void* p = ::operator new (100, std::align_val_t{256});
     EXPECT_EQ(address(p) % 256, 0u);
     ::operator delete (p, 100, std::align_val_t{256});
-
     // Alignments below a word still get a valid block.
     void* small = ::operator new (10, std::align_val_t{4});
     EXPECT_EQ(address(small) % 4, 0u);

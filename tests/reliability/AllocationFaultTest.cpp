@@ -20,18 +20,6 @@ using namespace reliability;
 
 namespace {
 
-constexpr int kFrames = 3;
-
-std::vector<Evaluation> evaluateAll(Scene& scene, const Evaluator& eval) {
-    std::vector<Evaluation> results;
-    for (int i = 0; i < Scene::kContextCount; ++i) {
-        kivohost::TracingShadingContext sc = scene.context(i);
-        sc.threadData.threadIndex = i % 4;
-        results.push_back(eval.evaluate(sc, nullptr));
-    }
-    return results;
-}
-
 void expectSame(const std::vector<Evaluation>& actual, const std::vector<Evaluation>& expected,
                 const std::string& what) {
     ASSERT_EQ(actual.size(), expected.size());
@@ -40,21 +28,6 @@ void expectSame(const std::vector<Evaluation>& actual, const std::vector<Evaluat
             << what << ", context " << i << "\n  got      " << describeEvaluation(actual[i])
             << "\n  expected " << describeEvaluation(expected[i]);
     }
-}
-
-// Frames 1 .. kFrames with memory throughout.
-std::vector<std::vector<Evaluation>> referenceFrames(KivoPluginDesc& type) {
-    std::vector<std::vector<Evaluation>> frames;
-    Scene scene(type);
-    const Evaluator eval(scene.subject());
-    scene.prepareRender();
-    for (int frame = 1; frame <= kFrames; ++frame) {
-        scene.setFrame(frame);
-        scene.beginFrame();
-        frames.push_back(evaluateAll(scene, eval));
-        scene.endFrame();
-    }
-    return frames;
 }
 
 // The failure path writes its diagnostics to the debugger output; counted, not printed.
@@ -81,8 +54,7 @@ protected:
     // (if it went on) and the next one against the reference.
     Outcome failPoint(int armedFrame, int skip) {
         Outcome outcome;
-        KivoPluginDesc& type = *GetParam();
-        Scene scene(type);
+        Scene scene(*GetParam());
         const Evaluator eval(scene.subject());
         scene.prepareInputs();
         if (armedFrame > 1) {
@@ -110,7 +82,7 @@ protected:
             }
             outcome.failed = failure.failures() > 0;
         }
-        const std::string where = std::string(type.getName()) + ", frame " +
+        const std::string where = std::string(scene.typeName()) + ", frame " +
                                   std::to_string(armedFrame) + ", request " + std::to_string(skip) +
                                   " failed";
         if (!outcome.failed) {
@@ -119,23 +91,29 @@ protected:
         }
         outcome.warned = scene.session.log.lines().size() > logLines;
         if (!outcome.threw && !outcome.warned) {
-            expectSame(evaluateAll(scene, eval), reference[armedFrame - 1], where);
+            expectSame(scene.evaluateAll(eval), reference[armedFrame - 1], where);
         }
         scene.endFrame();
         scene.setFrame(armedFrame + 1);
         scene.beginFrame();
-        expectSame(evaluateAll(scene, eval), reference[armedFrame],
+        expectSame(scene.evaluateAll(eval), reference[armedFrame],
                    where + (outcome.threw ? " (threw)" : "") + "; the next frame");
-        scene.endFrame();
         return outcome;
     }
 
-    // Fails every request of the setup of the frame, one at a time, until a run makes fewer
-    // requests than the one to fail.
-    void sweep(int armedFrame) {
-        reference = referenceFrames(*GetParam());
+    std::vector<std::vector<Evaluation>> reference;
+    DebugOutputSink previousSink = nullptr;
+};
+
+// Frame 1: prepareRender and the first frameBegin (per-thread caches, sample arrays, camera
+// samplers, projection lists, and whatever the host's parameter refresh allocates on the way).
+// Frame 2: a later frameBegin, with the caches of the first frame in place. Every request is
+// failed in turn until a run makes fewer requests than the one to fail.
+TEST_P(AllocationFaults, EveryRequestOfTheFirstAndALaterFrameSetUp) {
+    reference = referenceFrames(*GetParam(), 3);
+    for (int armedFrame : {1, 2}) {
         int points = 0, thrown = 0, warned = 0;
-        for (int skip = 0;; ++skip) {
+        for (int skip = 0; !HasFailure(); ++skip) {
             const std::size_t before = liveHeapBytes();
             const Outcome outcome = failPoint(armedFrame, skip);
             EXPECT_EQ(liveHeapBytes(), before)
@@ -147,28 +125,11 @@ protected:
             ++points;
             thrown += outcome.threw;
             warned += outcome.warned;
-            if (HasFailure()) {
-                break;
-            }
         }
         std::printf("[allocation faults] %s frame %d: %d failure points, %d reached the host as "
                     "ExceptionMsg, %d went on with a warning\n",
                     GetParam()->getName(), armedFrame, points, thrown, warned);
     }
-
-    std::vector<std::vector<Evaluation>> reference;
-    DebugOutputSink previousSink = nullptr;
-};
-
-// prepareRender and the first frameBegin: per-thread caches, sample arrays, camera samplers,
-// projection lists, and whatever the parameter refresh of the host allocates on the way.
-TEST_P(AllocationFaults, EveryRequestOfTheFirstFrameSetUp) {
-    sweep(1);
-}
-
-// A later frameBegin, with the caches of the first frame in place.
-TEST_P(AllocationFaults, EveryRequestOfALaterFrameSetUp) {
-    sweep(2);
 }
 
 std::string typeName(const ::testing::TestParamInfo<KivoPluginDesc*>& info) {

@@ -5,19 +5,22 @@
 // operation returns a valid flag of 0 or 1 and writes each of its outputs. NaN in may give NaN
 // out; crashes, undefined behaviour and unwritten outputs are what this looks for (the
 // sanitizer builds report the first two).
-#include "BadInputs.h"
 #include "PluginScenes.h"
-#include "frame/HostSdk.h"
 #include "memory/ExceptionMsg.h"
 #include "scene/Bitmap.h"
 #include "scene/Cameras.h"
 #include "scene/TextureStandIns.h"
 #include "scene/TransformTextures.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,79 @@ using namespace KUtils;
 using namespace reliability;
 
 namespace {
+
+// Values that break arithmetic and indexing, as a scene file written by another program or a
+// damaged one may hand them to a plugin. Single-precision inputs take the reals converted.
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kBadReals[] = {kNaN, kInf, -kInf, 1e30, -1e30, 0.0, -0.0};
+constexpr int kBadInts[] = {INT_MIN, INT_MAX, -1, 0};
+
+std::string spell(double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.9g", value);
+    return buffer;
+}
+
+// Bad values of each arithmetic type.
+template <class T>
+std::vector<T> badValues() {
+    if constexpr (std::is_same_v<T, int>) {
+        return std::vector<T>(std::begin(kBadInts), std::end(kBadInts));
+    } else {
+        return std::vector<T>(std::begin(kBadReals), std::end(kBadReals));
+    }
+}
+
+// Lanes of the value types: single-precision ones, then double ones (a transform's offset).
+template <class T>
+constexpr int kDoubleLanes = std::is_same_v<T, Transform> || std::is_same_v<T, Vector3d> ? 3 : 0;
+template <class T>
+constexpr int kFloatLanes = int(sizeof(T) / 4) - 2 * kDoubleLanes<T>;
+template <class T>
+constexpr int kLanes = kFloatLanes<T> + kDoubleLanes<T>;
+static_assert(offsetof(Transform, offs) == sizeof(Matrix3x3f));
+
+// The value with lane `lane` set to v, or every lane when lane is kLanes<T>.
+template <class T>
+T withLane(T value, int lane, double v) {
+    auto* bytes = reinterpret_cast<unsigned char*>(&value);
+    const float f = float(v);
+    for (int k = lane == kLanes<T> ? 0 : lane; k <= lane && k < kLanes<T>; ++k) {
+        if (k < kFloatLanes<T>) {
+            std::memcpy(bytes + 4 * k, &f, 4);
+        } else {
+            std::memcpy(bytes + 4 * kFloatLanes<T> + 8 * (k - kFloatLanes<T>), &v, 8);
+        }
+    }
+    return value;
+}
+
+// add(description, change) for every bad value in each lane of a T, then in all of them.
+template <class T, class Add>
+void eachLane(const std::string& what, Add add) {
+    for (double v : kBadReals) {
+        for (int k = 0; k <= kLanes<T>; ++k) {
+            add(what + (k == kLanes<T> ? " all" : " lane " + std::to_string(k)) + " = " + spell(v),
+                [k, v](const T& base) { return withLane(base, k, v); });
+        }
+    }
+}
+
+// One past the largest value an "enum=(0:...; 1:...)" hint lists, or 0 when it lists none.
+int pastLargestEnumValue(const char* hints) {
+    int past = 0;
+    const char* p = hints ? std::strstr(hints, "enum=(") : nullptr;
+    // p at the '(' or ';' before each entry "value:label".
+    for (p = p ? p + 5 : nullptr; p && *p != ')'; p = std::strpbrk(p + 1, ";)")) {
+        char* end = nullptr;
+        const long value = std::strtol(p + 1, &end, 10);
+        if (end != p + 1 && *end == ':' && value < INT_MAX) {
+            past = std::max(past, int(value) + 1);
+        }
+    }
+    return past;
+}
 
 // A UVW generator that gives the same vector for everything it is asked: an input generator
 // that has gone bad.
@@ -48,260 +124,180 @@ private:
     Vector4f v;
 };
 
+// A bad input; each part may be empty.
 struct Mutation {
     std::string what;
     // Once, after the scene is built.
     std::function<void(Scene&)> apply;
-    // After each frame's data is set; may be empty.
+    // After each frame's data is set.
     std::function<void(Scene&)> perFrame = {};
+    // To each context before it is evaluated.
+    std::function<void(ShadingContext&)> perContext = {};
 };
+using Mutations = std::vector<Mutation>;
 
-void setOrThrow(Scene& scene, const std::string& name, const ParamValue& value) {
-    Scene::set(scene.subject(), name.c_str(), value);
+std::unique_ptr<PluginBase> colorTexture(float v) {
+    return std::make_unique<kivohost::ColorTexture>(AColor{v, v, v, v});
 }
 
-void setListOrThrow(Scene& scene, const std::string& name, const std::vector<ParamValue>& list) {
-    if (!setParamList(scene.params(), name.c_str(), list)) {
-        throw std::logic_error("cannot set the list " + name);
-    }
-}
-
-// Variants of a matrix: each of its nine entries, then all of them, set to v.
-std::vector<std::pair<std::string, Matrix3x3f>> matrixVariants(const Matrix3x3f& base, float v) {
-    std::vector<std::pair<std::string, Matrix3x3f>> variants;
-    for (int column = 0; column < 3; ++column) {
-        for (int lane = 0; lane < 3; ++lane) {
-            Matrix3x3f changed = base;
-            (&(&changed.c0)[column].x)[lane] = v;
-            variants.emplace_back("m" + std::to_string(column) + std::to_string(lane), changed);
-        }
-    }
-    const Vector4f all{v, v, v, v};
-    variants.emplace_back("matrix", Matrix3x3f{all, all, all});
-    return variants;
-}
-
-std::vector<std::pair<std::string, Transform>> transformVariants(const Transform& base, double v) {
-    std::vector<std::pair<std::string, Transform>> variants;
-    for (auto& [what, m] : matrixVariants(base.m, float(v))) {
-        variants.emplace_back(what, Transform{m, base.offs});
-    }
-    for (int lane = 0; lane < 3; ++lane) {
-        Transform changed = base;
-        (&changed.offs.x)[lane] = v;
-        variants.emplace_back(std::string("offset ") + "xyz"[lane], changed);
-    }
-    const Vector4f all{float(v), float(v), float(v), float(v)};
-    variants.emplace_back("all", Transform{{all, all, all}, {v, v, v}});
-    return variants;
-}
-
-// The parameter's value in the working scene at the first frame's time.
-KivoParameter& currentParam(Scene& scene, const std::string& name) {
-    KivoParameter* p = scene.params().getParam(name.c_str());
-    if (!p) {
-        throw std::logic_error("no parameter " + name);
-    }
-    return *p;
-}
-
-std::unique_ptr<PluginBase> badColorTexture(float v) {
-    return std::make_unique<kivohost::ColorTexture>(
-        [v](const ShadingContext&) {
-            return AColor{v, v, v, v};
-        },
-        AColor{v, v, v, v}, AColor{v, v, v, v}, "bad\n");
-}
-
-std::unique_ptr<PluginBase> badTransformTexture(float v) {
-    const Vector4f all{v, v, v, v};
-    return std::make_unique<kivohost::TransformTexture>(UVWTransform{all, all, all, all});
+// Each lane of the parameter's value in the working scene (read by `get`) made bad in turn.
+template <class T>
+void laneMutations(const std::string& name, T (KivoParameter::*get)(int, double) const,
+                   Mutations& out) {
+    eachLane<T>(name, [&](const std::string& what, auto change) {
+        out.push_back({what, [name, get, change](Scene& s) {
+                           const T value = (s.params().getParam(name.c_str())->*get)(0, 1.0);
+                           Scene::set(s.subject(), name.c_str(), change(value));
+                       }});
+    });
 }
 
 // Connections a plugin parameter may be given besides its proper plugin: nothing, a plugin
 // of the wrong kind, and for the plugins the library reads data from, that data gone bad.
-void pluginMutations(const std::string& name, std::vector<Mutation>& out) {
-    out.push_back({name + " = none", [name](Scene& s) { setOrThrow(s, name, nullptr); }, {}});
-    out.push_back({name + " = a bitmap (wrong kind)",
-                   [name](Scene& s) {
-                       setOrThrow(s, name, s.adopt(std::make_unique<kivohost::Bitmap>(4, 4)));
-                   },
-                   {}});
-    if (name == "uvwgen") {
-        for (float v : badFloats()) {
-            out.push_back({name + " = generator giving " + spell(v), [name, v](Scene& s) {
-                               setOrThrow(s, name, s.adopt(std::make_unique<ConstantUVWGen>(v)));
-                           }});
+void pluginMutations(const std::string& name, Mutations& out) {
+    static kivohost::RenderViewDesc viewDesc;
+    static kivohost::SettingsCameraDesc settingsDesc;
+    auto connect = [&](const std::string& what, auto make) {
+        out.push_back({name + " = " + what,
+                       [name, make](Scene& s) { Scene::set(s.subject(), name.c_str(), make(s)); }});
+    };
+    connect("none", [](Scene&) { return nullptr; });
+    connect("a bitmap (wrong kind)",
+            [](Scene& s) { return s.adopt(std::make_unique<kivohost::Bitmap>(4, 4)); });
+    for (double v : kBadReals) {
+        if (name == "uvwgen") {
+            connect("generator giving " + spell(v),
+                    [v](Scene& s) { return s.adopt(std::make_unique<ConstantUVWGen>(float(v))); });
         }
-    }
-    if (name == "bitmap") {
-        for (auto [w, h] : {std::pair{0, 0}, {-1, -1}, {INT_MAX, 1}, {1, INT_MAX}, {INT_MIN, 5}}) {
-            out.push_back({name + " = bitmap " + std::to_string(w) + "x" + std::to_string(h),
-                           [name, w, h](Scene& s) {
-                               setOrThrow(s, name,
-                                          s.adopt(std::make_unique<kivohost::Bitmap>(w, h)));
-                           }});
+        if (name == "camera_view") {
+            for (const char* field : {"fov", "zoom"}) {
+                connect(std::string(field) + " " + spell(v), [field, v](Scene& s) {
+                    PluginBase* view = s.create(viewDesc);
+                    Scene::set(view, field, float(v));
+                    return view;
+                });
+            }
         }
     }
     if (name == "camera_view") {
-        static kivohost::RenderViewDesc viewDesc;
-        for (const char* field : {"fov", "zoom"}) {
-            for (float v : badFloats()) {
-                out.push_back({name + " " + field + " = " + spell(v), [name, field, v](Scene& s) {
-                                   PluginBase* view = s.create(viewDesc);
-                                   Scene::set(view, field, v);
-                                   setOrThrow(s, name, view);
-                               }});
-            }
-        }
-        for (double v : badDoubles()) {
-            for (auto& [what, t] : transformVariants(Transform{}, v)) {
-                out.push_back({name + " transform " + what + " = " + spell(v), [name, t](Scene& s) {
-                                   PluginBase* view = s.create(viewDesc);
-                                   Scene::set(view, "transform", t);
-                                   setOrThrow(s, name, view);
-                               }});
-            }
+        eachLane<Transform>("transform", [&](const std::string& what, auto change) {
+            connect(what, [change](Scene& s) {
+                PluginBase* view = s.create(viewDesc);
+                Scene::set(view, "transform", change(Transform{}));
+                return view;
+            });
+        });
+    }
+    if (name == "bitmap") {
+        for (auto [w, h] : {std::pair{0, 0}, {-1, -1}, {INT_MAX, 1}, {1, INT_MAX}, {INT_MIN, 5}}) {
+            connect("bitmap " + std::to_string(w) + "x" + std::to_string(h),
+                    [w, h](Scene& s) { return s.adopt(std::make_unique<kivohost::Bitmap>(w, h)); });
         }
     }
     if (name == "camera_settings") {
-        static kivohost::SettingsCameraDesc settingsDesc;
-        for (int v : {INT_MIN, -1, 99, INT_MAX}) {
-            out.push_back({name + " type = " + std::to_string(v), [name, v](Scene& s) {
-                               PluginBase* camera = s.create(settingsDesc);
-                               Scene::set(camera, "type", v);
-                               setOrThrow(s, name, camera);
-                           }});
+        for (int type : {INT_MIN, -1, 99, INT_MAX}) {
+            connect("camera type " + std::to_string(type), [type](Scene& s) {
+                PluginBase* camera = s.create(settingsDesc);
+                Scene::set(camera, "type", type);
+                return camera;
+            });
         }
     }
 }
 
-void listMutations(const std::string& name, std::vector<Mutation>& out) {
-    out.push_back({name + " = []", [name](Scene& s) { setListOrThrow(s, name, {}); }});
-    out.push_back({name + " = [none, none]", [name](Scene& s) {
-                       setListOrThrow(s, name, {nullptr, nullptr});
-                   }});
-    out.push_back({name + " = [a bitmap (wrong kind)]", [name](Scene& s) {
-                       setListOrThrow(s, name, {s.adopt(std::make_unique<kivohost::Bitmap>(4, 4))});
-                   }});
-    out.push_back({name + " = 300 textures", [name](Scene& s) {
-                       PluginBase* t = s.adopt(badColorTexture(0.5f));
-                       setListOrThrow(s, name, std::vector<ParamValue>(300, t));
-                   }});
-    for (float v : badFloats()) {
-        out.push_back({name + " = [texture giving " + spell(v) + "]", [name, v](Scene& s) {
-                           setListOrThrow(s, name, {s.adopt(badColorTexture(v))});
+void listMutations(const std::string& name, Mutations& out) {
+    auto list = [&](const std::string& what, auto make) {
+        out.push_back({name + " = " + what, [name, make](Scene& s) {
+                           if (!setParamList(s.params(), name.c_str(), make(s))) {
+                               throw std::logic_error("cannot set the list " + name);
+                           }
                        }});
+    };
+    using Values = std::vector<ParamValue>;
+    list("[]", [](Scene&) { return Values{}; });
+    list("[none, none]", [](Scene&) { return Values{nullptr, nullptr}; });
+    list("[a bitmap (wrong kind)]",
+         [](Scene& s) { return Values{s.adopt(std::make_unique<kivohost::Bitmap>(4, 4))}; });
+    list("300 textures", [](Scene& s) { return Values(300, s.adopt(colorTexture(0.5f))); });
+    for (double v : kBadReals) {
+        list("[texture giving " + spell(v) + "]",
+             [v](Scene& s) { return Values{s.adopt(colorTexture(float(v)))}; });
     }
 }
 
 // Every bad value of every parameter the type registers.
-std::vector<Mutation> parameterMutations(const KivoPluginDesc& type) {
-    std::vector<Mutation> out;
+Mutations parameterMutations(const KivoPluginDesc& type) {
+    Mutations out;
     const KivoParameterListDesc& defs = *type.getParamListDesc();
     for (int index = 0; index < defs.getNumParamDefs(); ++index) {
         const std::string name = defs.getParamDefName(index);
+        auto constant = [&](const std::string& what, const ParamValue& value) {
+            out.push_back({name + " = " + what, [name, value](Scene& s) {
+                               Scene::set(s.subject(), name.c_str(), value);
+                           }});
+        };
+        auto plugin = [&](const std::string& what, auto make) {
+            out.push_back({name + " = " + what, [name, make](Scene& s) {
+                               Scene::set(s.subject(), name.c_str(), s.adopt(make()));
+                           }});
+        };
         if (defs.getParamDefCount(index) >= 0) {
             listMutations(name, out);
             continue;
         }
-        switch (defs.getParamDefType(index)) {
+        const ParamType paramType = defs.getParamDefType(index);
+        switch (paramType) {
         case ParamType::Int:
-        case ParamType::Bool: {
-            std::vector<int> values = badInts();
-            values.push_back(1);
-            int largest = 0;
-            if (largestEnumValue(defs.getParamDefHints(index), largest) && largest < INT_MAX) {
-                values.push_back(largest + 1);
+        case ParamType::Bool:
+            for (int v : badValues<int>()) {
+                constant(std::to_string(v), v);
             }
-            for (int v : values) {
-                out.push_back({name + " = " + std::to_string(v),
-                               [name, v](Scene& s) { setOrThrow(s, name, v); }});
+            constant("1", 1);
+            if (const int past = pastLargestEnumValue(defs.getParamDefHints(index))) {
+                constant(std::to_string(past), past);
             }
             break;
-        }
         case ParamType::Float:
-            for (float v : badFloats()) {
-                out.push_back(
-                    {name + " = " + spell(v), [name, v](Scene& s) { setOrThrow(s, name, v); }});
+            for (float v : badValues<float>()) {
+                constant(spell(v), v);
             }
             break;
         case ParamType::Vector:
+            laneMutations(name, &KivoParameter::getVector, out);
+            break;
         case ParamType::Color:
-            for (float v : badFloats()) {
-                for (int lane = 0; lane < 4; ++lane) {
-                    out.push_back({name + " lane " + std::to_string(lane) + " = " + spell(v),
-                                   [name, v, lane](Scene& s) {
-                                       KivoParameter& p = currentParam(s, name);
-                                       if (p.getType() == ParamType::Color) {
-                                           AColor c = p.getColor(0, 1.0);
-                                           (&c.r)[lane] = v;
-                                           setOrThrow(s, name, c);
-                                       } else {
-                                           Vector4f x = p.getVector(0, 1.0);
-                                           (&x.x)[lane] = v;
-                                           setOrThrow(s, name, x);
-                                       }
-                                   }});
-                }
-            }
+            laneMutations(name, &KivoParameter::getColor, out);
             break;
         case ParamType::Matrix:
-            for (float v : badFloats()) {
-                for (std::size_t k = 0; k < matrixVariants({}, v).size(); ++k) {
-                    out.push_back({name + " " + matrixVariants({}, v)[k].first + " = " + spell(v),
-                                   [name, v, k](Scene& s) {
-                                       const Matrix3x3f m = currentParam(s, name).getMatrix(0, 1.0);
-                                       setOrThrow(s, name, matrixVariants(m, v)[k].second);
-                                   }});
-                }
-            }
+            laneMutations(name, &KivoParameter::getMatrix, out);
             break;
         case ParamType::Transform:
-            for (double v : badDoubles()) {
-                for (std::size_t k = 0; k < transformVariants({}, v).size(); ++k) {
-                    out.push_back(
-                        {name + " " + transformVariants({}, v)[k].first + " = " + spell(v),
-                         [name, v, k](Scene& s) {
-                             const Transform t = currentParam(s, name).getTransform(0, 1.0);
-                             setOrThrow(s, name, transformVariants(t, v)[k].second);
-                         }});
-                }
-            }
+            laneMutations(name, &KivoParameter::getTransform, out);
             break;
         case ParamType::String:
-            for (const std::string& v : badStrings()) {
-                out.push_back({name + " = \"" + v.substr(0, 20) + "\"",
-                               [name, v](Scene& s) { setOrThrow(s, name, v); }});
+            for (std::string v : {"", "no such value"}) {
+                constant("\"" + v + "\"", v);
             }
+            constant("5000 x", std::string(5000, 'x'));
             break;
         case ParamType::Texture:
-            for (float v : badFloats()) {
-                out.push_back({name + " = constant " + spell(v), [name, v](Scene& s) {
-                                   setOrThrow(s, name, AColor{v, v, v, v});
-                               }});
-                out.push_back({name + " = texture giving " + spell(v), [name, v](Scene& s) {
-                                   setOrThrow(s, name, s.adopt(badColorTexture(v)));
-                               }});
-            }
-            pluginMutations(name, out);
-            break;
         case ParamType::TextureFloat:
-            for (float v : badFloats()) {
-                out.push_back({name + " = constant " + spell(v),
-                               [name, v](Scene& s) { setOrThrow(s, name, v); }});
-                out.push_back({name + " = texture giving " + spell(v), [name, v](Scene& s) {
-                                   setOrThrow(s, name,
-                                              s.adopt(std::make_unique<kivohost::FloatTexture>(v)));
-                               }});
-            }
-            pluginMutations(name, out);
-            break;
         case ParamType::TextureTransform:
-            for (float v : badFloats()) {
-                out.push_back({name + " = texture giving " + spell(v), [name, v](Scene& s) {
-                                   setOrThrow(s, name, s.adopt(badTransformTexture(v)));
-                               }});
+            for (float v : badValues<float>()) {
+                if (paramType == ParamType::Texture) {
+                    constant("constant " + spell(v), AColor{v, v, v, v});
+                    plugin("texture giving " + spell(v), [v] { return colorTexture(v); });
+                } else if (paramType == ParamType::TextureFloat) {
+                    constant("constant " + spell(v), v);
+                    plugin("texture giving " + spell(v),
+                           [v] { return std::make_unique<kivohost::FloatTexture>(v); });
+                } else {
+                    plugin("texture giving " + spell(v), [v] {
+                        const Vector4f all{v, v, v, v};
+                        return std::make_unique<kivohost::TransformTexture>(
+                            UVWTransform{all, all, all, all});
+                    });
+                }
             }
             pluginMutations(name, out);
             break;
@@ -316,93 +312,70 @@ std::vector<Mutation> parameterMutations(const KivoPluginDesc& type) {
 }
 
 // Bad frame and sequence data, as a misconfigured render hands it to every plugin.
-std::vector<Mutation> frameMutations() {
-    std::vector<Mutation> out;
-    auto frameDouble = [&out](const char* what, double KivoFrameData::*field) {
-        for (double v : badDoubles()) {
-            out.push_back({std::string(what) + " = " + spell(v), {}, [field, v](Scene& s) {
-                               s.session.frame.*field = v;
-                           }});
+Mutations frameMutations() {
+    Mutations out;
+    auto frame = [&](const std::string& what, std::function<void(KivoFrameData&)> change) {
+        out.push_back({what, {}, [change](Scene& s) { change(s.session.frame); }});
+    };
+    auto sequence = [&](const std::string& what, std::function<void(Scene&)> change) {
+        out.push_back({what, change});
+    };
+    auto field = [&](const char* what, auto KivoFrameData::*member) {
+        using T = std::remove_reference_t<decltype(KivoFrameData{}.*member)>;
+        for (T v : badValues<T>()) {
+            frame(std::string(what) + " = " + spell(v),
+                  [member, v](KivoFrameData& f) { f.*member = v; });
         }
     };
-    auto frameFloat = [&out](const char* what, float KivoFrameData::*field) {
-        for (float v : badFloats()) {
-            out.push_back({std::string(what) + " = " + spell(v), {}, [field, v](Scene& s) {
-                               s.session.frame.*field = v;
-                           }});
-        }
-    };
-    auto frameInt = [&out](const char* what, int KivoFrameData::*field) {
-        for (int v : badInts()) {
-            out.push_back({std::string(what) + " = " + std::to_string(v), {}, [field, v](Scene& s) {
-                               s.session.frame.*field = v;
-                           }});
-        }
-    };
-    frameDouble("frameTime", &KivoFrameData::frameTime);
-    frameDouble("motionBlurStart", &KivoFrameData::motionBlurStart);
-    frameDouble("motionBlurEnd", &KivoFrameData::motionBlurEnd);
-    frameInt("imageWidth", &KivoFrameData::imageWidth);
-    frameInt("imageHeight", &KivoFrameData::imageHeight);
-    frameInt("frameIndex", &KivoFrameData::frameIndex);
-    frameInt("samplerMode", &KivoFrameData::samplerMode);
-    frameFloat("overscanLeft", &KivoFrameData::overscanLeft);
-    frameFloat("overscanTop", &KivoFrameData::overscanTop);
-    frameFloat("overscanWidth", &KivoFrameData::overscanWidth);
-    frameFloat("overscanHeight", &KivoFrameData::overscanHeight);
-    frameFloat("pixelAspect", &KivoFrameData::pixelAspect);
-    frameFloat("fov", &KivoFrameData::fov);
-    for (double v : badDoubles()) {
-        out.push_back({"sceneOrigin.x = " + spell(v), {}, [v](Scene& s) {
-                           s.session.frame.sceneOrigin.x = v;
-                       }});
-        out.push_back({"sceneOrigin = " + spell(v), {}, [v](Scene& s) {
-                           s.session.frame.sceneOrigin = {v, v, v};
-                       }});
-        for (auto& [what, t] : transformVariants(Transform{}, v)) {
-            out.push_back({"cameraTransform " + what + " = " + spell(v), {}, [t](Scene& s) {
-                               s.session.frame.cameraTransform = t;
-                           }});
-        }
+    field("frameTime", &KivoFrameData::frameTime);
+    field("motionBlurStart", &KivoFrameData::motionBlurStart);
+    field("motionBlurEnd", &KivoFrameData::motionBlurEnd);
+    field("imageWidth", &KivoFrameData::imageWidth);
+    field("imageHeight", &KivoFrameData::imageHeight);
+    field("frameIndex", &KivoFrameData::frameIndex);
+    field("samplerMode", &KivoFrameData::samplerMode);
+    field("overscanLeft", &KivoFrameData::overscanLeft);
+    field("overscanTop", &KivoFrameData::overscanTop);
+    field("overscanWidth", &KivoFrameData::overscanWidth);
+    field("overscanHeight", &KivoFrameData::overscanHeight);
+    field("pixelAspect", &KivoFrameData::pixelAspect);
+    field("fov", &KivoFrameData::fov);
+    eachLane<Vector3d>("sceneOrigin", [&](const std::string& what, auto change) {
+        frame(what, [change](KivoFrameData& f) { f.sceneOrigin = change(f.sceneOrigin); });
+    });
+    eachLane<Transform>("cameraTransform", [&](const std::string& what, auto change) {
+        frame(what, [change](KivoFrameData& f) { f.cameraTransform = change(Transform{}); });
+    });
+    for (float v : badValues<float>()) {
+        frame("cameraOrigin = " + spell(v), [v](KivoFrameData& f) {
+            f.cameraOrigin = {v, v, v, v};
+        });
+        sequence("up direction = " + spell(v), [v](Scene& s) {
+            s.session.sequence.up = UpDirectionRecord{{v, v, v}};
+        });
+        sequence("camera motion velocity = " + spell(v), [v](Scene& s) {
+            s.cameraMotion.velocity = {v, v, v, 0.0f};
+            s.session.sequence.cameraMotionBlur = 1;
+            s.session.sequence.cameraMotion = &s.cameraMotion;
+        });
     }
-    for (float v : badFloats()) {
-        out.push_back({"cameraOrigin = " + spell(v), {}, [v](Scene& s) {
-                           s.session.frame.cameraOrigin = {v, v, v, v};
-                       }});
-        out.push_back({"up direction = " + spell(v), [v](Scene& s) {
-                           s.session.sequence.up = UpDirectionRecord{{v, v, v}};
-                       }});
-        out.push_back({"camera motion velocity = " + spell(v), [v](Scene& s) {
-                           s.cameraMotion.velocity = {v, v, v, 0.0f};
-                           s.session.sequence.cameraMotionBlur = 1;
-                           s.session.sequence.cameraMotion = &s.cameraMotion;
-                       }});
-    }
-    out.push_back({"up direction unanswered", [](Scene& s) { s.session.sequence.up.reset(); }});
+    sequence("up direction unanswered", [](Scene& s) { s.session.sequence.up.reset(); });
     for (int v : {INT_MIN, -1, 0}) {
-        out.push_back({"numThreads = " + std::to_string(v),
-                       [v](Scene& s) { s.session.sequence.numThreads = v; }});
-        out.push_back({"geomSamples = " + std::to_string(v),
-                       [v](Scene& s) { s.session.sequence.geomSamples = v; }});
+        sequence("numThreads = " + std::to_string(v),
+                 [v](Scene& s) { s.session.sequence.numThreads = v; });
+        sequence("geomSamples = " + std::to_string(v),
+                 [v](Scene& s) { s.session.sequence.geomSamples = v; });
     }
-    out.push_back({"motion blur off", [](Scene& s) { s.session.sequence.motionBlur = 0; }});
+    sequence("motion blur off", [](Scene& s) { s.session.sequence.motionBlur = 0; });
     for (int v : {INT_MIN, -1, 1, 99, INT_MAX}) {
-        out.push_back({"cameraType = " + std::to_string(v),
-                       [v](Scene& s) { s.session.sequence.cameraType = v; }});
+        sequence("cameraType = " + std::to_string(v),
+                 [v](Scene& s) { s.session.sequence.cameraType = v; });
     }
     return out;
 }
 
-void checkOutputs(const Evaluator& eval, const ShadingContext& sc, const std::string& what,
-                  std::vector<std::string>& failures) {
-    std::vector<std::string> unwritten;
-    eval.evaluate(sc, &unwritten);
-    for (const std::string& u : unwritten) {
-        failures.push_back(what + ": " + u);
-    }
-}
-
-// Two frames of the scene with the mutation, every operation at every context of each frame.
+// Two frames of the scene with the mutation, every operation at every context of each frame;
+// what went wrong is appended to failures.
 void runScenario(KivoPluginDesc& type, const Mutation& m, std::vector<std::string>& failures) {
     try {
         Scene scene(type);
@@ -412,38 +385,40 @@ void runScenario(KivoPluginDesc& type, const Mutation& m, std::vector<std::strin
         const Evaluator eval(scene.subject());
         scene.prepareRender();
         for (int frame = 1; frame <= 2; ++frame) {
+            const std::string what = m.what + ", frame " + std::to_string(frame) + ": ";
             scene.setFrame(frame);
             if (m.perFrame) {
                 m.perFrame(scene);
             }
             scene.beginFrame();
+            std::vector<std::string> unwritten;
             for (int i = 0; i < Scene::kContextCount; ++i) {
                 kivohost::TracingShadingContext sc = scene.context(i);
                 sc.threadData.threadIndex = i % 4;
-                checkOutputs(eval, sc, m.what + ", frame " + std::to_string(frame), failures);
+                if (m.perContext) {
+                    m.perContext(sc);
+                }
+                eval.evaluate(sc, &unwritten);
             }
             const int described = eval.describe(&scene.session.renderer, &scene.gpuBlocks).first;
             if (described != 0 && described != 1) {
-                failures.push_back(m.what + ": emitRTSource gave " + std::to_string(described));
+                unwritten.push_back("emitRTSource gave " + std::to_string(described));
             }
             if (eval.texture) {
-                AColor low, high;
-                std::memset(static_cast<void*>(&low), 0xA5, sizeof low);
-                std::memset(static_cast<void*>(&high), 0xA5, sizeof high);
-                eval.texture->getColorRange(low, high);
+                AColor range[2];
+                std::memset(static_cast<void*>(range), 0xA5, sizeof range);
+                eval.texture->getColorRange(range[0], range[1]);
                 std::uint32_t bits[8];
-                std::memcpy(bits, &low, 16);
-                std::memcpy(bits + 4, &high, 16);
-                for (std::uint32_t b : bits) {
-                    if (b == 0xA5A5A5A5u) {
-                        failures.push_back(m.what + ": getColorRange left a lane unwritten");
-                        break;
-                    }
+                std::memcpy(bits, range, sizeof bits);
+                if (std::count(bits, bits + 8, 0xA5A5A5A5u) > 0) {
+                    unwritten.push_back("getColorRange left a lane unwritten");
                 }
+            }
+            for (const std::string& u : unwritten) {
+                failures.push_back(what + u);
             }
             scene.endFrame();
         }
-        scene.finishRender();
     } catch (const ExceptionMsg& e) {
         failures.push_back(m.what + ": threw ExceptionMsg \"" + e.getMessage() + "\"");
     } catch (const std::exception& e) {
@@ -451,19 +426,26 @@ void runScenario(KivoPluginDesc& type, const Mutation& m, std::vector<std::strin
     }
 }
 
-// A field of the shading context, or of the shade data or shaded instance it reaches.
-struct ContextMutation {
-    std::string what;
-    std::function<void(kivohost::TracingShadingContext&, kivohost::MeshShadeData&,
-                       kivohost::ShadedInstance&)>
-        apply;
-};
-
-std::vector<ContextMutation> contextMutations() {
-    using SC = kivohost::TracingShadingContext;
-    using Mesh = kivohost::MeshShadeData;
-    using Instance = kivohost::ShadedInstance;
-    std::vector<ContextMutation> out;
+// Bad fields of the shading context, and of the shade data and shaded instances it reaches.
+Mutations contextMutations() {
+    Mutations out;
+    auto context = [&](const std::string& what, std::function<void(ShadingContext&)> change) {
+        out.push_back({what, {}, {}, change});
+    };
+    auto meshes = [&](const std::string& what,
+                      std::function<void(kivohost::MeshShadeData&)> change) {
+        out.push_back({what, [change](Scene& s) {
+                           change(s.meshWithProvider);
+                           change(s.meshWithoutProvider);
+                       }});
+    };
+    auto instances = [&](const std::string& what,
+                         std::function<void(kivohost::ShadedInstance&)> change) {
+        out.push_back({what, [change](Scene& s) {
+                           change(s.objectOnly);
+                           change(s.fullInstance);
+                       }});
+    };
     const std::pair<const char*, Vector4f ShadingContext::*> vectors[] = {
         {"rayDir", &ShadingContext::rayDir},
         {"rayOrigin", &ShadingContext::rayOrigin},
@@ -477,93 +459,68 @@ std::vector<ContextMutation> contextMutations() {
         {"dPdx", &ShadingContext::dPdx},
         {"dPdy", &ShadingContext::dPdy},
     };
-    for (float v : badFloats()) {
-        for (const auto& [name, field] : vectors) {
-            for (int lane = 0; lane < 4; ++lane) {
-                const std::string laneName = lane < 3 ? std::string(".") + "xyz"[lane] : "";
-                out.push_back({std::string(name) + laneName + " = " + spell(v),
-                               [field, lane, v](SC& sc, Mesh&, Instance&) {
-                                   Vector4f& f = sc.*field;
-                                   if (lane < 3) {
-                                       (&f.x)[lane] = v;
-                                   } else {
-                                       f = {v, v, v, v};
-                                   }
-                               }});
-            }
-        }
-        for (const auto& [name, field] : {std::pair{"time", &ShadingContext::time},
-                                          std::pair{"imageX", &ShadingContext::imageX},
-                                          std::pair{"imageY", &ShadingContext::imageY}}) {
-            out.push_back({std::string(name) + " = " + spell(v),
-                           [field, v](SC& sc, Mesh&, Instance&) { sc.*field = v; }});
-        }
-        out.push_back({"channel uvw = " + spell(v), [v](SC& sc, Mesh& mesh, Instance&) {
-                           for (auto& [index, channel] : mesh.channels) {
-                               channel.uvw = {v, v, v, v};
-                           }
-                           sc.shadeData = &mesh;
-                       }});
-        out.push_back(
-            {"channel basis = " + spell(v), [v](SC& sc, Mesh& mesh, Instance&) {
-                 for (auto& [index, channel] : mesh.channels) {
-                     channel.basis[0] = channel.basis[1] = channel.basis[2] = {v, v, v, v};
-                 }
-                 sc.shadeData = &mesh;
-             }});
-        out.push_back({"object space = " + spell(v), [v](SC& sc, Mesh&, Instance& instance) {
-                           const Vector4f all{v, v, v, v};
-                           instance.objectSpace = UVWTransform{all, all, all, all};
-                           sc.shadeInstance = &instance;
-                       }});
-        out.push_back({"reference point = " + spell(v), [v](SC& sc, Mesh&, Instance& instance) {
-                           instance.referencePoint = Vector4f{v, v, v, v};
-                           sc.shadeInstance = &instance;
-                       }});
-        out.push_back({"scene point = " + spell(v), [v](SC& sc, Mesh&, Instance& instance) {
-                           instance.referencePoint.reset();
-                           instance.scenePoint = Vector4f{v, v, v, v};
-                           sc.shadeInstance = &instance;
-                       }});
+    for (const auto& [name, field] : vectors) {
+        eachLane<Vector4f>(name, [&](const std::string& what, auto change) {
+            context(what, [field, change](ShadingContext& sc) { sc.*field = change(sc.*field); });
+        });
     }
-    const std::pair<const char*, int ShadingContext::*> ints[] = {
-        {"flags", &ShadingContext::flags},
-        {"backSide", &ShadingContext::backSide},
-        {"evalSlot", &ShadingContext::evalSlot},
-    };
+    for (float v : badValues<float>()) {
+        const std::string value = " = " + spell(v);
+        const Vector4f all{v, v, v, v};
+        context("time" + value, [v](ShadingContext& sc) { sc.time = v; });
+        context("imageX" + value, [v](ShadingContext& sc) { sc.imageX = v; });
+        context("imageY" + value, [v](ShadingContext& sc) { sc.imageY = v; });
+        meshes("channel uvw" + value, [all](kivohost::MeshShadeData& mesh) {
+            for (auto& [index, channel] : mesh.channels) {
+                channel.uvw = all;
+            }
+        });
+        meshes("channel basis" + value, [all](kivohost::MeshShadeData& mesh) {
+            for (auto& [index, channel] : mesh.channels) {
+                channel.basis[0] = channel.basis[1] = channel.basis[2] = all;
+            }
+        });
+        instances("object space" + value, [all](kivohost::ShadedInstance& instance) {
+            instance.objectSpace = UVWTransform{all, all, all, all};
+        });
+        instances("reference point" + value,
+                  [all](kivohost::ShadedInstance& instance) { instance.referencePoint = all; });
+        instances("scene point" + value, [all](kivohost::ShadedInstance& instance) {
+            instance.referencePoint.reset();
+            instance.scenePoint = all;
+        });
+    }
     for (int v : {INT_MIN, INT_MAX, -1, 0, 2}) {
-        for (const auto& [name, field] : ints) {
-            out.push_back({std::string(name) + " = " + std::to_string(v),
-                           [field, v](SC& sc, Mesh&, Instance&) { sc.*field = v; }});
-        }
-        out.push_back({"threadIndex = " + std::to_string(v),
-                       [v](SC& sc, Mesh&, Instance&) { sc.threadData.threadIndex = v; }});
-        out.push_back(
-            {"channel index " + std::to_string(v) + " only", [v](SC& sc, Mesh& mesh, Instance&) {
-                 mesh.channels = {{v, mesh.channel(1)}};
-                 sc.shadeData = &mesh;
-             }});
+        const std::string value = " = " + std::to_string(v);
+        context("flags" + value, [v](ShadingContext& sc) { sc.flags = v; });
+        context("backSide" + value, [v](ShadingContext& sc) { sc.backSide = v; });
+        context("evalSlot" + value, [v](ShadingContext& sc) { sc.evalSlot = v; });
+        context("threadIndex" + value, [v](ShadingContext& sc) { sc.threadData.threadIndex = v; });
+        meshes("only channel index" + value, [v](kivohost::MeshShadeData& mesh) {
+            mesh.channels = {{v, mesh.channel(1)}};
+        });
     }
     for (std::uint32_t v : {0u, 1u, 0xFFFFFFFFu}) {
-        out.push_back({"evalStamp = " + std::to_string(v),
-                       [v](SC& sc, Mesh&, Instance&) { sc.evalStamp = v; }});
-        out.push_back({"shade ids = " + std::to_string(v), [v](SC& sc, Mesh& mesh, Instance&) {
-                           mesh.ids = kivohost::ShadeIds{v, v, 1};
-                           sc.shadeData = &mesh;
-                       }});
+        context("evalStamp = " + std::to_string(v), [v](ShadingContext& sc) { sc.evalStamp = v; });
+        meshes("shade ids = " + std::to_string(v), [v](kivohost::MeshShadeData& mesh) {
+            mesh.ids = kivohost::ShadeIds{v, v, 1};
+        });
     }
-    out.push_back({"shade ids unavailable", [](SC& sc, Mesh& mesh, Instance&) {
-                       mesh.ids = kivohost::ShadeIds{7, 7, 0};
-                       sc.shadeData = &mesh;
-                   }});
+    meshes("shade ids unavailable", [](kivohost::MeshShadeData& mesh) {
+        mesh.ids = kivohost::ShadeIds{7, 7, 0};
+    });
     return out;
 }
 
 class BadInputSweep : public ::testing::TestWithParam<KivoPluginDesc*> {
 protected:
-    static void report(const std::string& what, std::size_t tried,
-                       const std::vector<std::string>& failures) {
-        std::printf("[bad inputs] %s %s: %zu tried\n", GetParam()->getName(), what.c_str(), tried);
+    void sweep(const std::string& what, const Mutations& mutations) const {
+        std::vector<std::string> failures;
+        for (const Mutation& m : mutations) {
+            runScenario(*GetParam(), m, failures);
+        }
+        std::printf("[bad inputs] %s %s: %zu tried\n", GetParam()->getName(), what.c_str(),
+                    mutations.size());
         for (std::size_t i = 0; i < failures.size() && i < 25; ++i) {
             ADD_FAILURE() << failures[i];
         }
@@ -572,47 +529,15 @@ protected:
 };
 
 TEST_P(BadInputSweep, EveryParameter) {
-    const std::vector<Mutation> mutations = parameterMutations(*GetParam());
-    ASSERT_GT(mutations.size(), 0u);
-    std::vector<std::string> failures;
-    for (const Mutation& m : mutations) {
-        runScenario(*GetParam(), m, failures);
-    }
-    report("parameters", mutations.size(), failures);
+    sweep("parameters", parameterMutations(*GetParam()));
 }
 
 TEST_P(BadInputSweep, EveryFrameAndSequenceField) {
-    const std::vector<Mutation> mutations = frameMutations();
-    std::vector<std::string> failures;
-    for (const Mutation& m : mutations) {
-        runScenario(*GetParam(), m, failures);
-    }
-    report("frame and sequence fields", mutations.size(), failures);
+    sweep("frame and sequence fields", frameMutations());
 }
 
 TEST_P(BadInputSweep, EveryContextField) {
-    const std::vector<ContextMutation> mutations = contextMutations();
-    std::vector<std::string> failures;
-    std::size_t tried = 0;
-    Scene scene(*GetParam());
-    const Evaluator eval(scene.subject());
-    scene.prepareRender();
-    scene.beginFrame();
-    // Contexts with every mix of shade data and shaded instance.
-    for (int base : {0, 5, 10, 14}) {
-        for (const ContextMutation& m : mutations) {
-            kivohost::TracingShadingContext sc = scene.context(base);
-            sc.threadData.threadIndex = base % 4;
-            kivohost::MeshShadeData mesh = scene.meshWithProvider;
-            kivohost::ShadedInstance instance = scene.fullInstance;
-            m.apply(sc, mesh, instance);
-            checkOutputs(eval, sc, m.what + " at context " + std::to_string(base), failures);
-            ++tried;
-        }
-    }
-    scene.endFrame();
-    scene.finishRender();
-    report("context fields", tried, failures);
+    sweep("context fields", contextMutations());
 }
 
 std::string typeName(const ::testing::TestParamInfo<KivoPluginDesc*>& info) {

@@ -1,6 +1,6 @@
 // Finite values far from 1 (tiny and huge placement sizes, directions scaled by them) where a
 // single-precision square underflows or overflows: the results keep the guarantees their
-// functions state.
+// functions state. (Zero, infinite and NaN axes are the ostrel tests' concern.)
 #include "ostrel/OstrelMath.h"
 #include "ostrel/UVWGenOstrel.h"
 #include "sdk/HostRuntime.h"
@@ -31,31 +31,19 @@ TEST(ExtremeMagnitudes, UnitAxisOfAnyFiniteNonzeroLengthIsAUnitVector) {
     expectVector(unitAxis({3e30f, 4e30f, 0.0f, 0.0f}), 0.6f, 0.8f, 0.0f);
     expectVector(unitAxis({std::numeric_limits<float>::max(), 0.0f, 0.0f, 0.0f}), 1.0f, 0.0f, 0.0f);
     // In range it is v / |v| exactly as before.
-    const Vector4f v{1.0f, 2.0f, 2.0f, 0.0f};
-    const Vector4f u = unitAxis(v);
-    EXPECT_EQ(u.x, 1.0f / 3.0f);
-    EXPECT_EQ(u.y, 2.0f / 3.0f);
-    // No finite direction: zero, infinite or not a number.
-    const float inf = std::numeric_limits<float>::infinity();
-    for (const Vector4f& none :
-         {Vector4f{}, Vector4f{inf, 1e-30f, 0, 0}, Vector4f{1e30f, std::nanf(""), 0, 0}}) {
-        const Vector4f z = unitAxis(none);
-        EXPECT_TRUE(z.x == 0.0f && z.y == 0.0f && z.z == 0.0f && z.w == 0.0f) << none.x;
-    }
+    EXPECT_EQ(unitAxis({1.0f, 2.0f, 2.0f, 0.0f}).y, 2.0f / 3.0f);
 }
 
 TEST(ExtremeMagnitudes, OstrelBasisStaysUnitForHugeSizes) {
     static UVWGenOstrelDesc desc;
     for (float size : {1e22f, 1e30f, 1e38f}) {
         PluginBase* plugin = desc.newPlugin(nullptr);
-        KivoParameterList& params = *paramListOf(plugin);
-        ASSERT_TRUE(setParamValue(params, "size_x", size));
-        ASSERT_TRUE(setParamValue(params, "angle_z", 30.0f));
+        ASSERT_TRUE(setParamValue(*paramListOf(plugin), "size_x", size));
+        ASSERT_TRUE(setParamValue(*paramListOf(plugin), "angle_z", 30.0f));
         kivohost::RenderSession session;
         auto* kivo = static_cast<KivoPluginInterface*>(plugin->getInterface(EXT_KIVO_PLUGIN));
         kivo->prepareRender(&session.renderer);
         kivo->frameBegin(&session.renderer);
-
         ShadingContext sc;
         sc.renderer = &session.renderer;
         Vector4f uvw, basis[3];
@@ -64,7 +52,6 @@ TEST(ExtremeMagnitudes, OstrelBasisStaysUnitForHugeSizes) {
         // The x axis of the placement turned 30 degrees about z, whatever its scale.
         expectVector(basis[0], 0.8660254f, 0.5f, 0.0f);
         expectVector(basis[1], -0.5f, 0.8660254f, 0.0f);
-
         kivo->finishFrame(&session.renderer);
         kivo->finishRender(&session.renderer);
         desc.deletePlugin(plugin);

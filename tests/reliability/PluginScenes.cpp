@@ -3,12 +3,12 @@
 #include "channel/UVWGenChannel.h"
 #include "channel/UVWGenPlanarWorld.h"
 #include "environment/UVWGenEnvironment.h"
+#include "frame/VectorMath.h"
 #include "ostrel/UVWGenOstrel.h"
 #include "ostrel/UVWGenOstrelInterface.h"
 #include "projection/TexMultiProjection.h"
 #include "projection/UVWGenProjection.h"
 #include "scene/Bitmap.h"
-#include "scene/Cameras.h"
 #include "scene/ScenePlugins.h"
 #include "scene/TextureStandIns.h"
 #include "spatial/UVWGenExplicit.h"
@@ -37,24 +37,8 @@ KivoPluginDesc& hostPlugin(const char* name) {
     throw std::logic_error(std::string("no host plugin ") + name);
 }
 
-kivohost::RenderViewDesc& renderViewDesc() {
-    static kivohost::RenderViewDesc desc;
-    return desc;
-}
-
-kivohost::SettingsCameraDesc& settingsCameraDesc() {
-    static kivohost::SettingsCameraDesc desc;
-    return desc;
-}
-
 // Far from the origin, so that every world-space offset is exercised.
 constexpr Vector3d kSceneOrigin{100.0, -50.0, 25.0};
-
-Transform placedAt(const Vector3d& relative) {
-    return Transform{
-        Matrix3x3f{},
-        {kSceneOrigin.x + relative.x, kSceneOrigin.y + relative.y, kSceneOrigin.z + relative.z}};
-}
 
 // A rotation about z by `angle` radians, scaled by s, offset by o.
 Transform rotatedZ(float angle, float s, const Vector3d& o) {
@@ -63,33 +47,38 @@ Transform rotatedZ(float angle, float s, const Vector3d& o) {
     return Transform{Matrix3x3f{{c, n, 0.0f, 0.0f}, {-n, c, 0.0f, 0.0f}, {0.0f, 0.0f, s, s}}, o};
 }
 
-Matrix3x3f rotationZ(float angle) {
-    return rotatedZ(angle, 1.0f, {}).m;
+Transform placedAt(const Vector3d& relative) {
+    return Transform{
+        Matrix3x3f{},
+        {kSceneOrigin.x + relative.x, kSceneOrigin.y + relative.y, kSceneOrigin.z + relative.z}};
 }
 
-Vector4f normalised(const Vector4f& v) {
-    const float length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-    return {v.x / length, v.y / length, v.z / length, 0.0f};
-}
-
-// Animated uvw_transform over the frames the tests render (times 0 .. 3).
-void animateTransform(PluginBase* plugin, const char* name) {
-    if (!setParamKeys(*paramListOf(plugin), name,
-                      {{-1.0, rotatedZ(0.1f, 1.5f, {0.1, 0.2, 0.0})},
-                       {4.0, rotatedZ(0.9f, 0.75f, {0.6, -0.3, 0.2})}})) {
+void animate(PluginBase* plugin, const char* name, const ParamValue& first,
+             const ParamValue& last) {
+    if (!setParamKeys(*paramListOf(plugin), name, {{-1.0, first}, {4.0, last}})) {
         throw std::logic_error(std::string("cannot animate ") + name);
     }
 }
 
+// Animated uvw_transform over the frames the tests render (times 0 .. 3).
+void animateTransform(PluginBase* plugin) {
+    animate(plugin, "uvw_transform", rotatedZ(0.1f, 1.5f, {0.1, 0.2, 0.0}),
+            rotatedZ(0.9f, 0.75f, {0.6, -0.3, 0.2}));
+}
+
+// Pairs of parameter name and value.
+void setAll(PluginBase*) {}
+template <class... Rest>
+void setAll(PluginBase* p, const char* name, const ParamValue& value, const Rest&... rest) {
+    Scene::set(p, name, value);
+    setAll(p, rest...);
+}
+
 void setBaseChain(PluginBase* p) {
-    animateTransform(p, "uvw_transform");
-    Scene::set(p, "tex_transform", rotatedZ(0.0f, 2.0f, {0.5, 0.0, 0.0}));
-    Scene::set(p, "nsamples", 3);
-    Scene::set(p, "wrap_u", 1);
-    Scene::set(p, "wrap_v", 2);
-    Scene::set(p, "crop_w", 1);
-    Scene::set(p, "coverage", Vector4f{0.9f, 1.0f, 1.0f, 0.0f});
-    Scene::set(p, "duvw_scale", 1.5f);
+    animateTransform(p);
+    setAll(p, "tex_transform", rotatedZ(0.0f, 2.0f, {0.5, 0.0, 0.0}), "nsamples", 3, "wrap_u", 1,
+           "wrap_v", 2, "crop_w", 1, "coverage", Vector4f{0.9f, 1.0f, 1.0f, 0.0f}, "duvw_scale",
+           1.5f);
 }
 
 } // namespace
@@ -211,12 +200,11 @@ void Scene::configure() {
     PluginBase* p = subjectPlugin;
     if (name == "UVWGenChannel") {
         setBaseChain(p);
-        set(p, "uvw_channel", 1);
-        set(p, "use_double_sided_mode", true);
+        setAll(p, "uvw_channel", 1, "use_double_sided_mode", true);
     } else if (name == "UVWGenPlanarWorld") {
         setBaseChain(p);
     } else if (name == "UVWGenObject") {
-        animateTransform(p, "uvw_transform");
+        animateTransform(p);
         set(p, "duvw_scale", 2.0f);
     } else if (name == "UVWGenExplicit") {
         set(p, "useSeparateParams", 1);
@@ -231,65 +219,40 @@ void Scene::configure() {
                 },
                 AColor{-2.0f, -2.0f, 0.5f, 1.0f}, AColor{2.0f, 2.0f, 0.5f, 1.0f}, "uvw\n")));
     } else if (name == "UVWGenEnvironment") {
-        if (!setParamKeys(params(), "uvw_matrix",
-                          {{-1.0, rotationZ(0.2f)}, {4.0, rotationZ(1.4f)}})) {
-            throw std::logic_error("cannot animate uvw_matrix");
-        }
-        set(p, "uvw_transform", rotatedZ(0.0f, 1.0f, {0.05, 0.1, 0.0}));
-        set(p, "mapping_type", std::string("spherical"));
-        set(p, "wrap_u", 1);
-        set(p, "crop_v", 1);
-        set(p, "duvw_scale", 1.25f);
-        set(p, "ground_on", 1);
-        set(p, "ground_position", Vector4f{100.0f, -50.0f, 24.0f, 0.0f});
-        set(p, "ground_radius", 20.0f);
+        animate(p, "uvw_matrix", rotatedZ(0.2f, 1.0f, {}).m, rotatedZ(1.4f, 1.0f, {}).m);
+        setAll(p, "uvw_transform", rotatedZ(0.0f, 1.0f, {0.05, 0.1, 0.0}), "mapping_type",
+               std::string("spherical"), "wrap_u", 1, "crop_v", 1, "duvw_scale", 1.25f, "ground_on",
+               1, "ground_position", Vector4f{100.0f, -50.0f, 24.0f, 0.0f}, "ground_radius", 20.0f);
     } else if (name == "UVWGenProjection") {
+        static kivohost::RenderViewDesc viewDesc;
+        static kivohost::SettingsCameraDesc settingsDesc;
         set(p, "type", 8);
-        animateTransform(p, "uvw_transform");
-        set(p, "tex_transform", rotatedZ(0.3f, 1.0f, {0.0, 0.1, 0.0}));
-        PluginBase* view = create(renderViewDesc());
-        set(view, "transform", placedAt({0.0, 0.0, 10.0}));
-        set(view, "fov", 0.9f);
-        set(p, "camera_view", view);
-        set(p, "camera_settings", create(settingsCameraDesc()));
-        set(p, "bitmap", adopt(std::make_unique<kivohost::Bitmap>(800, 600)));
-        set(p, "fitfill", 1);
-        set(p, "fittype", 1);
-        set(p, "film_gate_w", 1.5f);
-        set(p, "hide_backface", true);
-        set(p, "hide_occluded", true);
-        set(p, "include_overscan", true);
-        set(p, "nsamples", 3);
+        animateTransform(p);
+        PluginBase* view = create(viewDesc);
+        setAll(view, "transform", placedAt({0.0, 0.0, 10.0}), "fov", 0.9f);
+        PluginBase* settings = create(settingsDesc);
+        PluginBase* bitmap = adopt(std::make_unique<kivohost::Bitmap>(800, 600));
+        setAll(p, "tex_transform", rotatedZ(0.3f, 1.0f, {0.0, 0.1, 0.0}), "camera_view", view,
+               "camera_settings", settings, "bitmap", bitmap, "fitfill", 1, "fittype", 1,
+               "film_gate_w", 1.5f, "hide_backface", true, "hide_occluded", true,
+               "include_overscan", true, "nsamples", 3);
     } else if (name == "UVWGenOstrel") {
-        set(p, "map", 0);
-        set(p, "channel", 1);
-        set(p, "offset_x", 0.1f);
-        set(p, "size_x", 2.0f);
-        set(p, "angle_z", 30.0f);
-        set(p, "offset_x2", 0.3f);
-        set(p, "size_x2", 0.5f);
-        set(p, "angle_z2", 45.0f);
-        set(p, "rand_mat", 1);
-        set(p, "rand_obj", 1);
-        set(p, "seed", 5);
-        set(p, "tile_x", 2);
-        set(p, "tile_y", 3);
-        set(p, "filtering", 0.5f);
+        setAll(p, "map", 0, "channel", 1, "offset_x", 0.1f, "size_x", 2.0f, "angle_z", 30.0f,
+               "offset_x2", 0.3f, "size_x2", 0.5f, "angle_z2", 45.0f, "rand_mat", 1, "rand_obj", 1,
+               "seed", 5, "tile_x", 2, "tile_y", 3, "filtering", 0.5f);
     } else if (name == "TexMultiProjection") {
         static UVWGenProjectionDesc projectionDesc;
-        std::vector<PluginBase*> checkers;
+        std::vector<ParamValue> checkers;
         for (const Vector3d& centre : {Vector3d{0.0, 0.0, 5.0}, Vector3d{5.0, 0.0, 0.0}}) {
             PluginBase* projection = create(projectionDesc);
-            set(projection, "type", 2);
-            set(projection, "uvw_transform", placedAt(centre));
+            setAll(projection, "type", 2, "uvw_transform", placedAt(centre));
             PluginBase* checker = create(hostPlugin("TexChecker"));
             set(checker, "uvwgen", projection);
             checkers.push_back(checker);
         }
-        const std::vector<ParamValue> colors(checkers.begin(), checkers.end());
         PluginBase* depth = create(hostPlugin("TexConstant"));
         set(depth, "color", AColor{5.0f, 5.0f, 5.0f, 1.0f});
-        if (!setParamList(params(), "color_textures", colors) ||
+        if (!setParamList(params(), "color_textures", checkers) ||
             !setParamList(params(), "zdepth_textures", {depth})) {
             throw std::logic_error("cannot set the texture lists");
         }
@@ -299,81 +262,53 @@ void Scene::configure() {
     }
 }
 
-void Scene::lifecycle(PluginBase* plugin, void (*call)(KivoPluginInterface&, KivoRenderer*),
-                      KivoRenderer* renderer) {
+void Scene::lifecycle(PluginBase* plugin, LifecycleCall call) {
+    auto* settings =
+        static_cast<RenderSettingsInterface*>(plugin->getInterface(EXT_RENDER_SETTINGS));
+    if (settings && call == &KivoPluginInterface::frameBegin) {
+        settings->updateFrameData(session.frame);
+    }
     if (auto* kivo = static_cast<KivoPluginInterface*>(plugin->getInterface(EXT_KIVO_PLUGIN))) {
-        call(*kivo, renderer);
+        (kivo->*call)(&session.renderer);
     }
-}
-
-namespace {
-
-RenderSettingsInterface* renderSettingsOf(PluginBase* plugin) {
-    return static_cast<RenderSettingsInterface*>(plugin->getInterface(EXT_RENDER_SETTINGS));
-}
-
-void callPrepare(KivoPluginInterface& k, KivoRenderer* r) {
-    k.prepareRender(r);
-}
-void callBegin(KivoPluginInterface& k, KivoRenderer* r) {
-    k.frameBegin(r);
-}
-void callFinishFrame(KivoPluginInterface& k, KivoRenderer* r) {
-    k.finishFrame(r);
-}
-void callFinishRender(KivoPluginInterface& k, KivoRenderer* r) {
-    k.finishRender(r);
-}
-
-} // namespace
-
-void Scene::prepareInputs() {
-    for (const Owned& input : inputs) {
-        lifecycle(input.plugin, callPrepare, &session.renderer);
-        if (RenderSettingsInterface* settings = renderSettingsOf(input.plugin)) {
-            settings->updateSequenceData(session.sequence);
-        }
-    }
-}
-
-void Scene::prepareSubject() {
-    prepared = true;
-    lifecycle(subjectPlugin, callPrepare, &session.renderer);
-    if (RenderSettingsInterface* settings = renderSettingsOf(subjectPlugin)) {
+    if (settings && call == &KivoPluginInterface::prepareRender) {
         settings->updateSequenceData(session.sequence);
     }
 }
 
-void Scene::beginInputs() {
+void Scene::inputsLifecycle(LifecycleCall call) {
     for (const Owned& input : inputs) {
-        if (RenderSettingsInterface* settings = renderSettingsOf(input.plugin)) {
-            settings->updateFrameData(session.frame);
-        }
-        lifecycle(input.plugin, callBegin, &session.renderer);
+        lifecycle(input.plugin, call);
     }
+}
+
+void Scene::prepareInputs() {
+    inputsLifecycle(&KivoPluginInterface::prepareRender);
+}
+
+void Scene::prepareSubject() {
+    prepared = true;
+    lifecycle(subjectPlugin, &KivoPluginInterface::prepareRender);
+}
+
+void Scene::beginInputs() {
+    inputsLifecycle(&KivoPluginInterface::frameBegin);
 }
 
 void Scene::beginSubject() {
     inFrame = true;
-    if (RenderSettingsInterface* settings = renderSettingsOf(subjectPlugin)) {
-        settings->updateFrameData(session.frame);
-    }
-    lifecycle(subjectPlugin, callBegin, &session.renderer);
+    lifecycle(subjectPlugin, &KivoPluginInterface::frameBegin);
 }
 
 void Scene::endFrame() {
-    for (const Owned& input : inputs) {
-        lifecycle(input.plugin, callFinishFrame, &session.renderer);
-    }
-    lifecycle(subjectPlugin, callFinishFrame, &session.renderer);
+    inputsLifecycle(&KivoPluginInterface::finishFrame);
+    lifecycle(subjectPlugin, &KivoPluginInterface::finishFrame);
     inFrame = false;
 }
 
 void Scene::finishRender() {
-    for (const Owned& input : inputs) {
-        lifecycle(input.plugin, callFinishRender, &session.renderer);
-    }
-    lifecycle(subjectPlugin, callFinishRender, &session.renderer);
+    inputsLifecycle(&KivoPluginInterface::finishRender);
+    lifecycle(subjectPlugin, &KivoPluginInterface::finishRender);
     prepared = false;
 }
 
@@ -387,8 +322,8 @@ kivohost::TracingShadingContext Scene::context(int index) const {
     sc.shadingPoint = {1.5f * std::sin(a), 1.2f * std::cos(1.3f * a),
                        0.5f * std::sin(0.4f * a) + 0.3f * float(index % 3), 0.0f};
     sc.surfacePoint = sc.shadingPoint - Vector4f{0.01f * float(index % 4), 0.0f, 0.02f, 0.0f};
-    sc.normal = normalised(sc.shadingPoint + Vector4f{0.0f, 0.0f, 1.0f, 0.0f});
-    sc.auxNormal = normalised(sc.normal + Vector4f{0.1f, 0.0f, 0.0f, 0.0f});
+    sc.normal = *unitDirection(sc.shadingPoint + Vector4f{0.0f, 0.0f, 1.0f, 0.0f});
+    sc.auxNormal = *unitDirection(sc.normal + Vector4f{0.1f, 0.0f, 0.0f, 0.0f});
     // Directions over the whole sphere, the lower hemisphere included.
     const float theta = 3.14159265f * (float(index) + 0.5f) / float(kContextCount);
     const float phi = 2.4f * float(index);
@@ -414,6 +349,31 @@ kivohost::TracingShadingContext Scene::context(int index) const {
     return sc;
 }
 
+std::vector<Evaluation> Scene::evaluateAll(const Evaluator& eval) const {
+    std::vector<Evaluation> results;
+    for (int i = 0; i < kContextCount; ++i) {
+        kivohost::TracingShadingContext sc = context(i);
+        sc.threadData.threadIndex = i % 4;
+        results.push_back(eval.evaluate(sc, nullptr));
+    }
+    return results;
+}
+
+std::vector<std::vector<Evaluation>> referenceFrames(KivoPluginDesc& type, int frames,
+                                                     int numThreads) {
+    std::vector<std::vector<Evaluation>> results;
+    Scene scene(type, numThreads);
+    const Evaluator eval(scene.subject());
+    scene.prepareRender();
+    for (int frame = 1; frame <= frames; ++frame) {
+        scene.setFrame(frame);
+        scene.beginFrame();
+        results.push_back(scene.evaluateAll(eval));
+        scene.endFrame();
+    }
+    return results;
+}
+
 // ---- Evaluation -----------------------------------------------------------------------------
 
 namespace {
@@ -424,20 +384,15 @@ namespace {
 constexpr unsigned char kSentinels[2] = {0xA5, 0x5A};
 
 template <class T>
-std::uint32_t wordOf(const T& value, std::size_t word) {
+bool holdsSentinel(const T& value, std::size_t word, unsigned char sentinel) {
     std::uint32_t bits;
     std::memcpy(&bits, reinterpret_cast<const unsigned char*>(&value) + 4 * word, 4);
-    return bits;
-}
-
-template <class T>
-bool holdsSentinel(const T& value, std::size_t word, unsigned char sentinel) {
-    return wordOf(value, word) == 0x01010101u * sentinel;
+    return bits == 0x01010101u * sentinel;
 }
 
 // Calls op(out) with out filled with the first sentinel and returns its result. When
 // unwritten is given, names in it each of the first `checked` words (all by default) that the
-// call left unwritten.
+// call left unwritten, and a valid flag other than 0 or 1.
 template <class T, class Op>
 int runChecked(T& out, const char* what, std::vector<std::string>* unwritten, Op op,
                std::size_t (*checkedWords)(int result) = nullptr) {
@@ -447,30 +402,26 @@ int runChecked(T& out, const char* what, std::vector<std::string>* unwritten, Op
     if (!unwritten) {
         return result;
     }
-    const std::size_t checked = checkedWords ? checkedWords(result) : sizeof(T) / 4;
-    std::vector<std::size_t> suspects;
-    for (std::size_t word = 0; word < checked; ++word) {
-        if (holdsSentinel(out, word, kSentinels[0])) {
-            suspects.push_back(word);
-        }
+    if (result != 0 && result != 1) {
+        unwritten->push_back(std::string(what) + " valid flag " + std::to_string(result));
     }
-    if (!suspects.empty()) {
-        T again;
-        std::memset(static_cast<void*>(&again), kSentinels[1], sizeof(T));
-        op(again);
-        for (std::size_t word : suspects) {
-            if (holdsSentinel(again, word, kSentinels[1])) {
-                unwritten->push_back(std::string(what) + " word " + std::to_string(word));
-            }
+    const std::size_t checked = checkedWords ? checkedWords(result) : sizeof(T) / 4;
+    T again;
+    bool repeated = false;
+    for (std::size_t word = 0; word < checked; ++word) {
+        if (!holdsSentinel(out, word, kSentinels[0])) {
+            continue;
+        }
+        if (!repeated) {
+            std::memset(static_cast<void*>(&again), kSentinels[1], sizeof(T));
+            op(again);
+            repeated = true;
+        }
+        if (holdsSentinel(again, word, kSentinels[1])) {
+            unwritten->push_back(std::string(what) + " word " + std::to_string(word));
         }
     }
     return result;
-}
-
-void checkValid(int valid, const char* what, std::vector<std::string>* unwritten) {
-    if (unwritten && valid != 0 && valid != 1) {
-        unwritten->push_back(std::string(what) + " valid flag " + std::to_string(valid));
-    }
 }
 
 } // namespace
@@ -489,17 +440,14 @@ Evaluation Evaluator::evaluate(const ShadingContext& sc,
                                std::vector<std::string>* unwritten) const {
     Evaluation e;
     if (uvwgen) {
-        e.uvwValid = runChecked(e.uvw, "evalUVW uvw", unwritten,
+        e.uvwValid = runChecked(e.uvw, "evalUVW", unwritten,
                                 [&](Vector4f& out) { return uvwgen->evalUVW(sc, out); });
-        checkValid(e.uvwValid, "evalUVW", unwritten);
-        e.derivsValid =
-            runChecked(e.derivs, "evalUVWDerivs out", unwritten,
-                       [&](Vector4f(&out)[3]) { return uvwgen->evalUVWDerivs(sc, out); });
-        checkValid(e.derivsValid, "evalUVWDerivs", unwritten);
+        e.derivsValid = runChecked(e.derivs, "evalUVWDerivs", unwritten, [&](Vector4f(&out)[3]) {
+            return uvwgen->evalUVWDerivs(sc, out);
+        });
         e.transformValid =
-            runChecked(e.transform, "evalUVWTransform tm", unwritten,
+            runChecked(e.transform, "evalUVWTransform", unwritten,
                        [&](UVWTransform& out) { return uvwgen->evalUVWTransform(sc, out); });
-        checkValid(e.transformValid, "evalUVWTransform", unwritten);
     }
     if (ostrel) {
         // The basis is written only when the call gives 1.
@@ -512,7 +460,6 @@ Evaluation Evaluator::evaluate(const ShadingContext& sc,
             out, "evalUVWBasis", unwritten,
             [&](BasisOut& o) { return gen->evalUVWBasis(sc, o.uvw, o.basis); },
             [](int valid) { return valid == 1 ? sizeof(BasisOut) / 4 : sizeof(Vector4f) / 4; });
-        checkValid(e.basisValid, "evalUVWBasis", unwritten);
         e.basisUVW = out.uvw;
         if (e.basisValid == 1) {
             std::copy(out.basis, out.basis + 3, e.basis);
@@ -551,23 +498,23 @@ bool sameEvaluation(const Evaluation& a, const Evaluation& b) {
 }
 
 std::string describeEvaluation(const Evaluation& e) {
-    std::string text;
     char buffer[160];
-    auto vector = [&](const char* name, const Vector4f& v) {
-        std::snprintf(buffer, sizeof buffer, "%s (%.9g, %.9g, %.9g, %.9g) ", name, double(v.x),
+    std::string text = "valid " + std::to_string(e.uvwValid) + "/" + std::to_string(e.derivsValid) +
+                       "/" + std::to_string(e.transformValid) + "/" + std::to_string(e.basisValid);
+    const std::pair<const char*, Vector4f> vectors[] = {
+        {"uvw", e.uvw},
+        {"dx", e.derivs[1]},
+        {"dy", e.derivs[2]},
+        {"c0", e.transform.c0},
+        {"o", e.transform.o},
+        {"basis uvw", e.basisUVW},
+        {"tex vector", e.texVector},
+        {"color", Vector4f{e.color.r, e.color.g, e.color.b, e.color.a}}};
+    for (const auto& [name, v] : vectors) {
+        std::snprintf(buffer, sizeof buffer, " %s (%.9g, %.9g, %.9g, %.9g)", name, double(v.x),
                       double(v.y), double(v.z), double(v.w));
         text += buffer;
-    };
-    text += "valid " + std::to_string(e.uvwValid) + "/" + std::to_string(e.derivsValid) + "/" +
-            std::to_string(e.transformValid) + "/" + std::to_string(e.basisValid) + " ";
-    vector("uvw", e.uvw);
-    vector("dx", e.derivs[1]);
-    vector("dy", e.derivs[2]);
-    vector("c0", e.transform.c0);
-    vector("o", e.transform.o);
-    vector("basis uvw", e.basisUVW);
-    vector("tex vector", e.texVector);
-    vector("color", Vector4f{e.color.r, e.color.g, e.color.b, e.color.a});
+    }
     return text;
 }
 

@@ -24,82 +24,6 @@ namespace reliability {
 // The descriptors of every plugin type of the library, in the library's registration order.
 const std::vector<KUtils::KivoPluginDesc*>& libraryPluginTypes();
 
-// A plugin instance and the host plugins around it.
-class Scene {
-public:
-    // The working scene of the type (a descriptor of libraryPluginTypes()) for numThreads
-    // render threads.
-    explicit Scene(KUtils::KivoPluginDesc& type, int numThreads = 4);
-    // Ends what is still open, then deletes every plugin, newest first.
-    ~Scene();
-    Scene(const Scene&) = delete;
-    Scene& operator=(const Scene&) = delete;
-
-    KUtils::PluginBase* subject() const { return subjectPlugin; }
-    KUtils::KivoParameterList& params() const;
-    const char* typeName() const;
-
-    // Frame data of frame `index`: frame time index, blur interval index - 0.25 .. index + 0.25.
-    void setFrame(int index);
-
-    // The renderer's calls, the inputs' and the subject's separately (a test may arm an
-    // allocation failure around the subject's alone). The subject's part includes the render
-    // settings it takes (sequence data at prepare, frame data at frame begin).
-    void prepareInputs();
-    void prepareSubject();
-    void beginInputs();
-    void beginSubject();
-    void prepareRender() {
-        prepareInputs();
-        prepareSubject();
-    }
-    void beginFrame() {
-        beginInputs();
-        beginSubject();
-    }
-    void endFrame();
-    void finishRender();
-
-    // Contexts of the scene: point, normal, ray, differentials, time, image position, side and
-    // stamp vary with the index; shade data and the shaded instance rotate among the scene's
-    // stand-ins. Thread 0, evalStamp index + 1.
-    kivohost::TracingShadingContext context(int index) const;
-    static constexpr int kContextCount = 24;
-
-    // A plugin of the scene, created by a descriptor (deleted by it) or handed over.
-    KUtils::PluginBase* create(KUtils::PluginDesc& desc);
-    KUtils::PluginBase* adopt(std::unique_ptr<KUtils::PluginBase> plugin);
-    static void set(KUtils::PluginBase* plugin, const char* name, const KUtils::ParamValue& value);
-
-    kivohost::RenderSession session;
-    kivohost::SceneGeometry geometry;
-    kivohost::GpuParamBlocks gpuBlocks;
-    // Unused until a test points the sequence data at it.
-    kivohost::LinearCameraMotion cameraMotion{{}};
-    // Shade data with a channel provider, without one, and shaded instances with an object
-    // space only and with every answer.
-    kivohost::MeshShadeData meshWithProvider;
-    kivohost::MeshShadeData meshWithoutProvider;
-    kivohost::ShadedInstance objectOnly;
-    kivohost::ShadedInstance fullInstance;
-
-private:
-    void configure();
-    static void lifecycle(KUtils::PluginBase* plugin,
-                          void (*call)(KUtils::KivoPluginInterface&, KUtils::KivoRenderer*),
-                          KUtils::KivoRenderer* renderer);
-
-    struct Owned {
-        KUtils::PluginDesc* desc; // null: a host object deleted directly
-        KUtils::PluginBase* plugin;
-    };
-    KUtils::KivoPluginDesc& type;
-    KUtils::PluginBase* subjectPlugin;
-    std::vector<Owned> inputs;
-    bool prepared = false;
-    bool inFrame = false;
-};
-
 // What every evaluation operation of a plugin gives at one context, in a fixed order:
 // UVW generators evalUVW, evalUVWDerivs, evalUVWTransform (and evalUVWBasis when answered, and
 // the uvw_coords output texture when published); textures evalColor.
@@ -136,6 +60,90 @@ struct Evaluator {
     KUtils::TextureVectorInterface* uvwCoords;
     KUtils::RTTexInterface* rtTex;
 };
+
+// A plugin instance and the host plugins around it.
+class Scene {
+public:
+    // The working scene of the type (a descriptor of libraryPluginTypes(), or of the same type
+    // from a loaded module) for numThreads render threads.
+    explicit Scene(KUtils::KivoPluginDesc& type, int numThreads = 4);
+    // Ends what is still open, then deletes every plugin, newest first.
+    ~Scene();
+    Scene(const Scene&) = delete;
+    Scene& operator=(const Scene&) = delete;
+
+    KUtils::PluginBase* subject() const { return subjectPlugin; }
+    KUtils::KivoParameterList& params() const;
+    const char* typeName() const;
+
+    // Frame data of frame `index`: frame time index, blur interval index - 0.25 .. index + 0.25.
+    void setFrame(int index);
+
+    // The renderer's calls, the inputs' and the subject's separately (a test may arm an
+    // allocation failure around the subject's alone). The subject's part includes the render
+    // settings it takes (sequence data at prepare, frame data at frame begin).
+    void prepareInputs();
+    void prepareSubject();
+    void beginInputs();
+    void beginSubject();
+    void prepareRender() {
+        prepareInputs();
+        prepareSubject();
+    }
+    void beginFrame() {
+        beginInputs();
+        beginSubject();
+    }
+    void endFrame();
+    void finishRender();
+
+    // Contexts of the scene: point, normal, ray, differentials, time, image position, side and
+    // stamp vary with the index; shade data and the shaded instance rotate among the scene's
+    // stand-ins. Thread 0, evalStamp index + 1.
+    kivohost::TracingShadingContext context(int index) const;
+    static constexpr int kContextCount = 24;
+    // Every operation at every context, context i on thread i % 4.
+    std::vector<Evaluation> evaluateAll(const Evaluator& eval) const;
+
+    // A plugin of the scene, created by a descriptor (deleted by it) or handed over.
+    KUtils::PluginBase* create(KUtils::PluginDesc& desc);
+    KUtils::PluginBase* adopt(std::unique_ptr<KUtils::PluginBase> plugin);
+    static void set(KUtils::PluginBase* plugin, const char* name, const KUtils::ParamValue& value);
+
+    kivohost::RenderSession session;
+    kivohost::SceneGeometry geometry;
+    kivohost::GpuParamBlocks gpuBlocks;
+    // Unused until a test points the sequence data at it.
+    kivohost::LinearCameraMotion cameraMotion{{}};
+    // Shade data with a channel provider, without one, and shaded instances with an object
+    // space only and with every answer.
+    kivohost::MeshShadeData meshWithProvider;
+    kivohost::MeshShadeData meshWithoutProvider;
+    kivohost::ShadedInstance objectOnly;
+    kivohost::ShadedInstance fullInstance;
+
+private:
+    void configure();
+    // A lifecycle call with the render settings that go with it (sequence data after
+    // prepareRender, frame data before frameBegin), to one plugin or to every input in order.
+    using LifecycleCall = void (KUtils::KivoPluginInterface::*)(KUtils::KivoRenderer*);
+    void lifecycle(KUtils::PluginBase* plugin, LifecycleCall call);
+    void inputsLifecycle(LifecycleCall call);
+
+    struct Owned {
+        KUtils::PluginDesc* desc; // null: a host object deleted directly
+        KUtils::PluginBase* plugin;
+    };
+    KUtils::KivoPluginDesc& type;
+    KUtils::PluginBase* subjectPlugin;
+    std::vector<Owned> inputs;
+    bool prepared = false;
+    bool inFrame = false;
+};
+
+// Frames 1 .. frames of the type's scene with memory throughout: evaluateAll of each frame.
+std::vector<std::vector<Evaluation>> referenceFrames(KUtils::KivoPluginDesc& type, int frames,
+                                                     int numThreads = 4);
 
 // Bit for bit (NaN equals the same NaN); the basis counts only when evalUVWBasis gave 1.
 bool sameEvaluation(const Evaluation& a, const Evaluation& b);
