@@ -1,5 +1,5 @@
-// The mapping functions without a host: every projection type, the motion samples and the
-// placement of a camera image.
+// The mapping functions without a host: every projection type and the placement of a camera
+// image.
 #include "projection/ProjectionMapping.h"
 
 #include "frame/VectorMath.h"
@@ -158,30 +158,6 @@ TEST(ProjectionMapping, FiniteWhereTheFormulasBreakDown) {
         {5, {1, 1, 1e-10f, 0}, {}, {5e9f, X, X}, {X, X, X, X, X, X, -5e19f, X, X}},
     });
     // clang-format on
-}
-
-TEST(ProjectionMapping, SamplesInterpolateLinearlyAndClampOutsideTheInterval) {
-    UVWTransform s[3];
-    s[0].o = {0, 0, 0, 0};
-    s[1].o = {2, 4, 6, 0};
-    s[2].o = {4, 0, 2, 0};
-    s[2].c0 = {3, 0, 0, 0};
-    const struct {
-        float time;
-        Vector4f o;
-        float c0x;
-    } rows[] = {
-        {0.0f, {0, 0, 0, 0}, 1},  {0.25f, {1, 2, 3, 0}, 1},         {0.5f, {2, 4, 6, 0}, 1},
-        {0.75f, {3, 2, 4, 0}, 2}, {1.0f, {4, 0, 2, 0}, 3},          {1.5f, {4, 0, 2, 0}, 3},
-        {-0.5f, {0, 0, 0, 0}, 1}, {std::nanf(""), {4, 0, 2, 0}, 3},
-    };
-    for (const auto& r : rows) {
-        const UVWTransform t = interpolateSamples(s, 3, r.time);
-        EXPECT_NEAR(t.o.x, r.o.x, 1e-6f) << r.time;
-        EXPECT_NEAR(t.o.y, r.o.y, 1e-6f) << r.time;
-        EXPECT_NEAR(t.o.z, r.o.z, 1e-6f) << r.time;
-        EXPECT_NEAR(t.c0.x, r.c0x, 1e-6f) << r.time;
-    }
 }
 
 namespace {

@@ -208,15 +208,17 @@ TEST(UVWGenProjection, MotionSamplesCountTimesAndInterpolation) {
     session.frame.motionBlurStart = 0.0;
     session.frame.motionBlurEnd = 1.0;
     Projection proj;
-    // Offset x rises to 2 at t = 0.5 and falls back to 0 at t = 1.
-    auto offsetX = [](double x) { return ParamValue{scaled(1, {x, 0, 0})}; };
+    // Scale 1 + x with offset (x, 0, 0), where x rises from 0 to 2 at t = 0.5 and falls to 1
+    // at t = 1: planar at the point (1, 0, 0), u = 1 + x.
+    auto key = [](double x) { return ParamValue{scaled(float(1 + x), {x, 0, 0})}; };
     ASSERT_TRUE(setParamKeys(*paramListOf(proj.plugin), "uvw_transform",
-                             {{0.0, offsetX(0)}, {0.5, offsetX(2)}, {1.0, offsetX(0)}}));
+                             {{0.0, key(0)}, {0.5, key(2)}, {1.0, key(1)}}));
     proj.startRender(session);
 
     ShadingContext sc;
     sc.renderer = &session.renderer;
-    // One frame; planar at the origin: u = 0.5 * offset + 0.5 at each (time, u).
+    sc.shadingPoint = {1, 0, 0, 0};
+    // One frame, u at each (time, u).
     auto frameGives = [&](std::initializer_list<std::pair<float, float>> uAtTimes) {
         proj.startFrame(session);
         for (const auto& [time, u] : uAtTimes) {
@@ -226,20 +228,28 @@ TEST(UVWGenProjection, MotionSamplesCountTimesAndInterpolation) {
         proj.kivo().finishFrame(&session.renderer);
     };
     // The sequence's default of two samples: the ends only, so the peak is missed.
-    frameGives({{0.5f, 0.5f}});
-    // Three samples at 0, 0.5 and 1, linear between them.
+    frameGives({{0.5f, 1.5f}});
+    // Three samples at 0, 0.5 and 1, linear between them (matrix and offset); the end
+    // samples outside the interval, the last for a time without a value.
     proj.set("nsamples", 3);
-    frameGives({{0.0f, 0.5f}, {0.25f, 1.0f}, {0.5f, 1.5f}, {0.625f, 1.25f}, {1.0f, 0.5f}});
+    frameGives({{0.0f, 1},
+                {0.25f, 2},
+                {0.5f, 3},
+                {0.625f, 2.75f},
+                {1.0f, 2},
+                {1.5f, 2},
+                {-0.5f, 1},
+                {std::nanf(""), 2}});
     // Spread over the blur interval: 0.25, 0.5, 0.75; a second frame begin without
     // finishFrame starts over (no samples leak).
     session.frame.motionBlurStart = 0.25;
     session.frame.motionBlurEnd = 0.75;
     proj.startFrame(session);
-    frameGives({{0.0f, 1.0f}, {0.5f, 1.5f}, {1.0f, 1.0f}});
+    frameGives({{0.0f, 2}, {0.5f, 3}, {1.0f, 2.5f}});
     // Motion blur off: one transform at the frame time.
     session.sequence.motionBlur = 0;
     session.frame.frameTime = 0.25;
-    frameGives({{0.0f, 1.0f}, {1.0f, 1.0f}});
+    frameGives({{0.0f, 2}, {1.0f, 2}});
 }
 
 TEST(UVWGenProjection, TransformTextureOverridesAndStopsSampling) {
