@@ -66,7 +66,10 @@ template <class T>
 T withLane(T value, int lane, double v) {
     auto* bytes = reinterpret_cast<unsigned char*>(&value);
     const float f = float(v);
-    for (int k = lane == kLanes<T> ? 0 : lane; k <= lane && k < kLanes<T>; ++k) {
+    for (int k = 0; k < kLanes<T>; ++k) {
+        if (lane != kLanes<T> && lane != k) {
+            continue;
+        }
         if (k < kFloatLanes<T>) {
             std::memcpy(bytes + 4 * k, &f, 4);
         } else {

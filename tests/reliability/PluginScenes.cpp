@@ -242,7 +242,7 @@ void Scene::configure() {
                "seed", 5, "tile_x", 2, "tile_y", 3, "filtering", 0.5f);
     } else if (name == "TexMultiProjection") {
         static UVWGenProjectionDesc projectionDesc;
-        std::vector<ParamValue> checkers;
+        std::vector<PluginBase*> checkers;
         for (const Vector3d& centre : {Vector3d{0.0, 0.0, 5.0}, Vector3d{5.0, 0.0, 0.0}}) {
             PluginBase* projection = create(projectionDesc);
             setAll(projection, "type", 2, "uvw_transform", placedAt(centre));
@@ -250,9 +250,10 @@ void Scene::configure() {
             set(checker, "uvwgen", projection);
             checkers.push_back(checker);
         }
+        const std::vector<ParamValue> colors(checkers.begin(), checkers.end());
         PluginBase* depth = create(hostPlugin("TexConstant"));
         set(depth, "color", AColor{5.0f, 5.0f, 5.0f, 1.0f});
-        if (!setParamList(params(), "color_textures", checkers) ||
+        if (!setParamList(params(), "color_textures", colors) ||
             !setParamList(params(), "zdepth_textures", {depth})) {
             throw std::logic_error("cannot set the texture lists");
         }
