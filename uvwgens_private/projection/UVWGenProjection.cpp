@@ -258,21 +258,23 @@ void UVWGenProjection::updateFrameData(KivoFrameData& frameData) {
 
 // ---- Evaluation -----------------------------------------------------------------------------
 
-UVWTransform UVWGenProjection::workingTransform(const ShadingContext& sc) {
+const UVWTransform& UVWGenProjection::workingTransform(const ShadingContext& sc,
+                                                       UVWTransform& scratch) const {
     if (uvwTransformTex) {
-        UVWTransform m;
-        uvwTransformTex->evalTransform(m, sc);
-        return m;
+        uvwTransformTex->evalTransform(scratch, sc);
+        return scratch;
     }
     if (transformSamples && nsamples > 1) {
-        return interpolateSamples(transformSamples.get(), nsamples, sc.time);
+        scratch = interpolateSamples(transformSamples.get(), nsamples, sc.time);
+        return scratch;
     }
     return uvwTransform;
 }
 
 template <typename Finish>
 int UVWGenProjection::evaluate(const ShadingContext& sc, Finish&& finish) {
-    UVWTransform m = workingTransform(sc);
+    UVWTransform scratch;
+    const UVWTransform* m = &workingTransform(sc, scratch);
     const bool perspective = type == PROJ_PERSPECTIVE;
 
     // The projected point, in object space or in world space (scene origin included).
@@ -284,18 +286,19 @@ int UVWGenProjection::evaluate(const ShadingContext& sc, Finish&& finish) {
             os->toObjectVector(e1, sc, {0.0f, 1.0f, 0.0f, 0.0f});
             os->toObjectVector(e2, sc, {0.0f, 0.0f, 1.0f, 0.0f});
             os->toObjectPoint(q0, sc, {0.0f, 0.0f, 0.0f, 0.0f});
-            m = toObjectSpace(m, e0, e1, e2, q0);
-            p = applyPoint(m, sc.shadingPoint);
+            scratch = toObjectSpace(*m, e0, e1, e2, q0);
+            m = &scratch;
+            p = applyPoint(*m, sc.shadingPoint);
         } else {
-            p = applyPoint(m, sc.shadingPoint + sceneOriginOf(sc));
+            p = applyPoint(*m, sc.shadingPoint + sceneOriginOf(sc));
         }
     } else if (!perspective) {
         if (const auto* ref = instanceQuery<ReferencePointInterface>(sc, EXT_REFERENCE_POINT)) {
             Vector4f q;
             ref->getReferencePoint(q, sc);
-            p = applyPoint(m, q);
+            p = applyPoint(*m, q);
         } else {
-            p = applyPoint(m, sc.shadingPoint + sceneOriginOf(sc));
+            p = applyPoint(*m, sc.shadingPoint + sceneOriginOf(sc));
         }
     }
 
@@ -304,10 +307,10 @@ int UVWGenProjection::evaluate(const ShadingContext& sc, Finish&& finish) {
         if (!mapPerspective(sc, local)) {
             return 0;
         }
-        finish(local, m);
+        finish(local, *m);
         return 1;
     }
-    finish(mapProjection(type, p, applyLinear(m, sc.normal), uAngle, vAngle), m);
+    finish(mapProjection(type, p, applyLinear(*m, sc.normal), uAngle, vAngle), *m);
     return 1;
 }
 

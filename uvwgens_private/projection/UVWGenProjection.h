@@ -50,7 +50,9 @@ private:
     // no 64-byte transform is copied out per call.
     template <typename Finish>
     int evaluate(const ShadingContext& sc, Finish&& finish);
-    UVWTransform workingTransform(const ShadingContext& sc);
+    // The working transform at the context: the frame's uvw_transform itself (no copy per
+    // call), or scratch filled from the connected transform texture or the motion samples.
+    const UVWTransform& workingTransform(const ShadingContext& sc, UVWTransform& scratch) const;
     // The perspective mapping before the working and texture transforms; 0 when hidden.
     int mapPerspective(const ShadingContext& sc, UVWTransform& local);
     // Screen position and differences through the camera; 0 when the point is hidden.
