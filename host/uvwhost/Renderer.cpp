@@ -254,11 +254,11 @@ void renderImage(const RenderWorld& world, KivoRenderer* renderer, int threads, 
                 for (int k = 0; k < 3; ++k) {
                     image.rgb[at + std::size_t(k)] = sum[k] / float(n * n);
                 }
-                if (shader.probed()) {
-                    image.uvw[at] = shader.probe().x;
-                    image.uvw[at + 1] = shader.probe().y;
-                    image.uvw[at + 2] = shader.probe().z;
-                }
+                // Written for every pixel, so an image can be rendered into again.
+                const Vector4f probe = shader.probed() ? shader.probe() : Vector4f{};
+                image.uvw[at] = probe.x;
+                image.uvw[at + 1] = probe.y;
+                image.uvw[at + 2] = probe.z;
             }
             rowsDone.fetch_add(1);
         }

@@ -15,8 +15,10 @@ bool renderShowcase(Image& image,
     const int tileHeight = std::max(1, image.height / rows);
     // Labels grow with the tile, at least one font pixel per image pixel.
     const int scale = std::max(1, tileWidth / 160);
+    // One tile image for all: every render writes each of its pixels, and fresh pages for each
+    // tile would cost more page faults than a tile's setup.
+    Image tile(tileWidth, tileHeight);
     for (int i = 0; i < int(scenes.size()); ++i) {
-        Image tile(tileWidth, tileHeight);
         if (!renderTile(scenes[std::size_t(i)], tile, i)) {
             return false;
         }
