@@ -7,6 +7,7 @@
 
 namespace bench {
 
+using KUtils::Matrix3x3f;
 using KUtils::ShadingContext;
 using KUtils::UVWTransform;
 using KUtils::Vector4f;
@@ -25,9 +26,9 @@ constexpr float kSecondaryShare = 0.25f;
 // A tenth of the points are seen from behind their normal.
 constexpr float kBackSideShare = 0.1f;
 
+// Every vector the scene normalises has a direction.
 Vector4f normalized(const Vector4f& v) {
-    const float length = std::sqrt(KUtils::dot3(v, v));
-    return v * (1.0f / length);
+    return *KUtils::unitDirection(v);
 }
 
 class Draws {
@@ -58,15 +59,8 @@ Vector4f tangentOf(const Vector4f& n) {
 // A rotation about a random axis with a scale and an offset.
 UVWTransform placement(Draws& draws, float scale, float extent) {
     const Vector4f axis = draws.direction();
-    const float angle = draws.uniform(0.0f, 6.2831853f);
-    const float c = std::cos(angle), s = std::sin(angle), t = 1.0f - c;
-    const float x = axis.x, y = axis.y, z = axis.z;
-    UVWTransform m;
-    m.c0 = Vector4f{t * x * x + c, t * x * y + s * z, t * x * z - s * y, 0.0f} * scale;
-    m.c1 = Vector4f{t * x * y - s * z, t * y * y + c, t * y * z + s * x, 0.0f} * scale;
-    m.c2 = Vector4f{t * x * z + s * y, t * y * z - s * x, t * z * z + c, 0.0f} * scale;
-    m.o = draws.point(extent);
-    return m;
+    const Matrix3x3f r = rotation(axis, draws.uniform(0.0f, 6.2831853f), scale);
+    return {r.c0, r.c1, r.c2, draws.point(extent)};
 }
 
 kivohost::MeshShadeData meshData(Draws& draws, bool provider, int index) {
@@ -85,6 +79,16 @@ kivohost::MeshShadeData meshData(Draws& draws, bool provider, int index) {
 }
 
 } // namespace
+
+Matrix3x3f rotation(const Vector4f& axis, float angle, float scale) {
+    const float c = std::cos(angle), s = std::sin(angle), t = 1.0f - c;
+    const float x = axis.x, y = axis.y, z = axis.z;
+    Matrix3x3f m;
+    m.c0 = Vector4f{t * x * x + c, t * x * y + s * z, t * x * z - s * y, 0.0f} * scale;
+    m.c1 = Vector4f{t * x * y - s * z, t * y * y + c, t * y * z + s * x, 0.0f} * scale;
+    m.c2 = Vector4f{t * x * z + s * y, t * y * z - s * x, t * z * z + c, 0.0f} * scale;
+    return m;
+}
 
 BenchScene::BenchScene() {
     session.sequence.numThreads = kRenderThreads;

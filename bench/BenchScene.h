@@ -29,6 +29,9 @@ struct Flavour {
     bool objectSpace = true;
 };
 
+// A rotation by angle (radians) about the unit axis, times scale.
+KUtils::Matrix3x3f rotation(const KUtils::Vector4f& axis, float angle, float scale);
+
 class BenchScene {
 public:
     BenchScene();

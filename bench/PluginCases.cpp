@@ -27,17 +27,6 @@ namespace {
 
 const std::vector<Op> kUVWGenOps = {Op::UVW, Op::Derivs, Op::Transform};
 
-// A rotation by angle (radians) about the unit axis, times scale.
-Matrix3x3f rotation(const Vector4f& axis, float angle, float scale) {
-    const float c = std::cos(angle), s = std::sin(angle), t = 1.0f - c;
-    const float x = axis.x, y = axis.y, z = axis.z;
-    Matrix3x3f m;
-    m.c0 = Vector4f{t * x * x + c, t * x * y + s * z, t * x * z - s * y, 0.0f} * scale;
-    m.c1 = Vector4f{t * x * y - s * z, t * y * y + c, t * y * z + s * x, 0.0f} * scale;
-    m.c2 = Vector4f{t * x * z + s * y, t * y * z - s * x, t * z * z + c, 0.0f} * scale;
-    return m;
-}
-
 const Vector4f kTiltedAxis{0.48f, 0.6f, 0.64f, 0.0f};
 
 Case& uvwgenCase(Bench& bench, const PluginInstance& plugin, std::string name, Flavour flavour,

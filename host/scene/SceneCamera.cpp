@@ -11,9 +11,9 @@ using namespace KUtils;
 
 namespace {
 
+// The unit vector along v; a vector without a direction (zero) stays as it is.
 Vector4f normalized(const Vector4f& v) {
-    const float length = std::sqrt(dot3(v, v));
-    return length > 0.0f ? v * (1.0f / length) : v;
+    return unitDirection(v).value_or(v);
 }
 
 } // namespace

@@ -14,11 +14,6 @@ using namespace KUtils;
 
 namespace {
 
-Vector4f normalized(const Vector4f& v) {
-    const float length = std::sqrt(dot3(v, v));
-    return length > 0.0f ? v * (1.0f / length) : v;
-}
-
 Vector4f reflect(const Vector4f& d, const Vector4f& n) {
     return d - n * (2.0f * dot3(d, n));
 }
@@ -140,7 +135,7 @@ private:
     // One directional light from the upper left behind the camera, with shadows, over an
     // ambient term.
     AColor lit(const AColor& c, const Vector4f& point, const Vector4f& n) const {
-        static const Vector4f light = normalized(Vector4f{-0.45f, -0.6f, 0.75f, 0.0f});
+        static const Vector4f light = *unitDirection(Vector4f{-0.45f, -0.6f, 0.75f, 0.0f});
         float diffuse = std::max(0.0f, dot3(n, light));
         kivohost::ShapeHit shadow;
         if (diffuse > 0.0f && world.trace(point + n * 1e-3f, light, 1e-4f, 1e30f, shadow)) {
