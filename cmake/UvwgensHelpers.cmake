@@ -1,3 +1,11 @@
+# Flags that keep the library's symbols inside the shared object. A DLL exports only what is
+# marked for export, so Windows builds need none.
+if(WIN32)
+    set(UVWGENS_HIDDEN_FLAGS "")
+else()
+    set(UVWGENS_HIDDEN_FLAGS -fvisibility=hidden -fvisibility-inlines-hidden)
+endif()
+
 # Each library subsystem is an OBJECT library made of every .cpp in its folder (less the
 # EXCLUDE regex), so that self-registering descriptors are never dropped by the linker and
 # unit tests can link exactly the subsystems they exercise.
@@ -10,7 +18,7 @@ function(uvwgens_subsystem name dir)
     add_library(${name} OBJECT ${sources})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/uvwgens_private)
     # Only getLibDesc leaves the shared module; everything else stays private to it.
-    target_compile_options(${name} PRIVATE -fvisibility=hidden -fvisibility-inlines-hidden)
+    target_compile_options(${name} PRIVATE ${UVWGENS_HIDDEN_FLAGS})
 endfunction()
 
 # A unit-test executable from every .cpp in tests/<dir>, linked with the given library
@@ -32,5 +40,16 @@ function(uvwgens_test dir)
                                                    ${PROJECT_SOURCE_DIR})
     target_link_libraries(test_${dir} PRIVATE kivo_host kivo_scene GTest::gtest GTest::gmock
                                               GTest::gtest_main ${ARG_LIBS})
-    gtest_discover_tests(test_${dir} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS ${dir})
+    uvwgens_add_gtest(test_${dir} ${dir})
+endfunction()
+
+# Registers a GoogleTest program with CTest: one test per case natively; under Wine one test
+# per program, since every start of a program costs a Wine process start.
+function(uvwgens_add_gtest target label)
+    if(CMAKE_CROSSCOMPILING)
+        add_test(NAME ${target} COMMAND ${target})
+        set_tests_properties(${target} PROPERTIES LABELS ${label} FIXTURES_REQUIRED wine_prefix)
+    else()
+        gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS ${label})
+    endif()
 endfunction()

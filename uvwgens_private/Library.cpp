@@ -36,7 +36,13 @@ RegisteredPluginDesc<UVWGenProjectionDesc> projectionDesc(descriptors);
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) KUtils::PluginLibDesc* getLibDesc() {
+#if defined(_WIN32)
+#define UVWGENS_EXPORT __declspec(dllexport)
+#else
+#define UVWGENS_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" UVWGENS_EXPORT KUtils::PluginLibDesc* getLibDesc() {
     return &libDesc;
 }
 

@@ -4,8 +4,15 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
-#include <png.h>
 #include <vector>
+
+#if defined(UVWHOST_HAVE_LIBPNG)
+#include <png.h>
+#else
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
+#endif
 
 #if defined(UVWHOST_HAVE_OPENEXR)
 #include <ImfChannelList.h>
@@ -31,15 +38,27 @@ std::string writePNG(const Image& image, const std::string& path) {
     if (!file) {
         return "cannot write " + path;
     }
+    std::vector<std::uint8_t> rows(std::size_t(image.width) * std::size_t(image.height) * 3);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i] = toSRGB(image.rgb[i]);
+    }
+#if !defined(UVWHOST_HAVE_LIBPNG)
+    // stb's writer (builds where libpng does not): same pixels, its own compression.
+    const auto write = [](void* context, void* data, int size) {
+        std::fwrite(data, 1, std::size_t(size), static_cast<FILE*>(context));
+    };
+    if (!stbi_write_png_to_func(write, file.get(), image.width, image.height, 3, rows.data(),
+                                image.width * 3) ||
+        std::fflush(file.get()) != 0 || std::ferror(file.get())) {
+        return "cannot write " + path + ": write error";
+    }
+    return {};
+#else
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_write_struct(&png, nullptr);
         return "cannot write " + path + ": out of memory";
-    }
-    std::vector<std::uint8_t> rows(std::size_t(image.width) * std::size_t(image.height) * 3);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        rows[i] = toSRGB(image.rgb[i]);
     }
     std::vector<png_bytep> pointers(std::size_t(image.height));
     for (int y = 0; y < image.height; ++y) {
@@ -66,6 +85,7 @@ std::string writePNG(const Image& image, const std::string& path) {
         return "cannot write " + path + ": write error";
     }
     return {};
+#endif
 }
 
 std::string writeUVWExr(const Image& image, const std::string& path) {

@@ -1,9 +1,8 @@
 #include "uvwhost/PluginLibrary.h"
 
-#include <cstring>
-#include <dlfcn.h>
+#include "sdk/SharedModule.h"
+
 #include <filesystem>
-#include <system_error>
 
 namespace uvwhost {
 
@@ -27,16 +26,15 @@ public:
 
 Parsed<std::shared_ptr<PluginLibrary>> PluginLibrary::open(const std::string& path) {
     using Result = Parsed<std::shared_ptr<PluginLibrary>>;
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string reason;
+    void* handle = kivohost::loadModule(path, reason);
     if (!handle) {
-        const char* reason = dlerror();
-        return Result::failure("cannot load the plugin library " + path + ": " +
-                               (reason ? reason : "unknown error"));
+        return Result::failure("cannot load the plugin library " + path + ": " + reason);
     }
-    auto entry = reinterpret_cast<GetLibDesc>(dlsym(handle, "getLibDesc"));
+    auto entry = reinterpret_cast<GetLibDesc>(kivohost::moduleSymbol(handle, "getLibDesc"));
     PluginLibDesc* desc = entry ? entry() : nullptr;
     if (!desc) {
-        dlclose(handle);
+        kivohost::unloadModule(handle);
         return Result::failure("the library " + path +
                                " is not a plugin library: it has no getLibDesc entry");
     }
@@ -57,7 +55,7 @@ PluginLibrary::~PluginLibrary() {
     for (KivoPluginDesc* d : descs) {
         d->unregisterPlugin(&registry);
     }
-    dlclose(handle);
+    kivohost::unloadModule(handle);
 }
 
 KivoPluginDesc* PluginLibrary::find(const std::string& name) const {
@@ -71,12 +69,9 @@ KivoPluginDesc* PluginLibrary::find(const std::string& name) const {
 }
 
 std::string defaultLibraryPath() {
-    std::error_code error;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) {
-        return "libuvwgens.so";
-    }
-    return (exe.parent_path() / "libuvwgens.so").string();
+    const std::string file = kivohost::moduleFileName("uvwgens");
+    const std::string folder = kivohost::executableFolder();
+    return folder.empty() ? file : (std::filesystem::path(folder) / file).string();
 }
 
 } // namespace uvwhost

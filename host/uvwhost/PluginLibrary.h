@@ -1,4 +1,4 @@
-// A plugin library loaded the way a renderer loads it: dlopen, getLibDesc, enumeration of the
+// A plugin library loaded the way a renderer loads it: dlopen or LoadLibrary, getLibDesc, enumeration of the
 // plugin descriptors, and registration of each with the host (unregistered before unload).
 #pragma once
 
@@ -38,7 +38,7 @@ private:
     kivohost::PluginRegistry registry;
 };
 
-// libuvwgens.so in the directory of the running executable.
+// The plugin module (libuvwgens.so, uvwgens.dll) in the directory of the running executable.
 std::string defaultLibraryPath();
 
 } // namespace uvwhost

@@ -6,9 +6,9 @@
 #include "HeapUsage.h"
 #include "PluginScenes.h"
 #include "frame/LibDesc.h"
+#include "sdk/SharedModule.h"
 
 #include <cstdio>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -38,9 +38,11 @@ TEST(LoadUnload, AHundredCyclesEachWithEveryTypeAndNothingLeftBehind) {
     std::size_t heapAfterFirstCycle = 0;
     int cycles = 0;
     for (; cycles < 100 && !HasFailure(); ++cycles) {
-        void* module = dlopen(UVWGENS_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(module, nullptr) << dlerror();
-        auto getLibDesc = reinterpret_cast<PluginLibDesc* (*)()>(dlsym(module, "getLibDesc"));
+        std::string error;
+        void* module = kivohost::loadModule(UVWGENS_MODULE_PATH, error);
+        ASSERT_NE(module, nullptr) << error;
+        auto getLibDesc =
+            reinterpret_cast<PluginLibDesc* (*)()>(kivohost::moduleSymbol(module, "getLibDesc"));
         ASSERT_NE(getLibDesc, nullptr);
         PluginLibDesc* lib = getLibDesc();
         ASSERT_NE(lib, nullptr);
@@ -69,14 +71,11 @@ TEST(LoadUnload, AHundredCyclesEachWithEveryTypeAndNothingLeftBehind) {
         }
         EXPECT_TRUE(registry.registered.empty());
 
-        ASSERT_EQ(dlclose(module), 0) << dlerror();
+        ASSERT_TRUE(kivohost::unloadModule(module));
         // Unloaded for real: a module that stayed would keep its descriptors, and its static
         // destructors would never have run.
-        void* stillThere = dlopen(UVWGENS_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
-        EXPECT_EQ(stillThere, nullptr) << "the module stays loaded after dlclose";
-        if (stillThere) {
-            dlclose(stillThere);
-        }
+        EXPECT_FALSE(kivohost::moduleIsLoaded(UVWGENS_MODULE_PATH))
+            << "the module stays loaded after it was released";
         if (cycles == 0) {
             heapAfterFirstCycle = liveHeapBytes();
         }

@@ -2,7 +2,11 @@
 #include "UvwhostTestSupport.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
 
 using namespace uvwhost;
 using test::run;
@@ -260,18 +264,28 @@ TEST(UvwhostErrors, BadInputExitsWithTwoAndEvaluatesNothing) {
 
 TEST(UvwhostProgram, FindsTheLibraryNextToItself) {
     // The installed program, run as a user would: no --lib.
-    FILE* pipe = popen(UVWHOST_PATH " list --json", "r");
+#if defined(_WIN32)
+    const std::string program = std::filesystem::path(UVWHOST_PATH).make_preferred().string();
+    FILE* pipe = _popen((program + " list --json").c_str(), "r");
+#else
+    const std::string program = UVWHOST_PATH;
+    FILE* pipe = popen((program + " list --json").c_str(), "r");
+#endif
     ASSERT_NE(pipe, nullptr);
     std::string out;
     char buffer[4096];
     while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) {
         out.append(buffer, n);
     }
-    EXPECT_EQ(pclose(pipe), 0);
-    EXPECT_EQ(Json::parse(out)["category"], "UVW Generators");
-
+#if defined(_WIN32)
+    EXPECT_EQ(_pclose(pipe), 0);
     // A missing library is exit status 2 from the real process as well.
-    const int status = std::system(UVWHOST_PATH " --lib /nonexistent.so list 2>/dev/null");
+    EXPECT_EQ(std::system((program + " --lib \\nonexistent.dll list 2>NUL").c_str()), 2);
+#else
+    EXPECT_EQ(pclose(pipe), 0);
+    const int status = std::system((program + " --lib /nonexistent.so list 2>/dev/null").c_str());
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
+#endif
+    EXPECT_EQ(Json::parse(out)["category"], "UVW Generators");
 }

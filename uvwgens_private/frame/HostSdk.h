@@ -8,13 +8,17 @@
 
 #include <cstddef>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(kivo_host_EXPORTS) // CMake's define while building the runtime
+#define KIVO_SDK_API __declspec(dllexport)
+#elif defined(_WIN32)
 #define KIVO_SDK_API __declspec(dllimport)
 #else
 #define KIVO_SDK_API __attribute__((visibility("default")))
 #endif
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__) && __USE_MINGW_ANSI_STDIO // MinGW's C99 printf (%zu), not msvcrt's
+#define KIVO_PRINTF_FORMAT(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
+#elif defined(__GNUC__)
 #define KIVO_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
 #else
 #define KIVO_PRINTF_FORMAT(fmt, first)

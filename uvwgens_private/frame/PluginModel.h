@@ -153,6 +153,9 @@ class RTTexInterface : public PluginInterface {
 public:
     InterfaceID getInterfaceID() override { return EXT_RTTEX; }
     const char* getInterfaceName() override { return "EXT_RTTEX"; }
+    // Slots 5 and 6 are unused by this library; they keep emitRTSource at the host's slot 7.
+    /* 5 */ virtual int reservedSlot5() { return 0; }
+    /* 6 */ virtual int reservedSlot6() { return 0; }
     // Writes the instance's GPU description into source; 1 when written, 0 when not.
     /* 7 */ virtual int emitRTSource(const char* outputName, const char* name, const char* kind,
                                      ShaderSource& source, GPUDataRecord& gpuData) = 0;
@@ -197,7 +200,12 @@ public:
     /* 9 */ virtual const char* getName() = 0;
     /* 10 */ virtual void registerPlugin(KivoPluginHost* host) = 0;
     /* 11 */ virtual void unregisterPlugin(KivoPluginHost* host) = 0;
+    // Slots 12, 14 and 15 are operations this library does not provide: they answer 0 and
+    // keep getDescription at the host's slot 13.
+    /* 12 */ virtual int reservedSlot12() { return 0; }
     /* 13 */ virtual const char* getDescription() = 0;
+    /* 14 */ virtual int reservedSlot14() { return 0; }
+    /* 15 */ virtual int reservedSlot15() { return 0; }
 };
 
 class KivoPluginDesc : public PluginDesc {
