@@ -1,14 +1,23 @@
-// The developer-visible diagnostic channel. The default sink writes UTF-8 to stderr; it
-// allocates nothing, since it serves the allocation-failure path.
+// The developer-visible diagnostic channel. The default sink is the debugger output on
+// Windows and UTF-8 on stderr elsewhere; it allocates nothing, since it serves the
+// allocation-failure path.
 #include "frame/HostSdk.h"
 
 #include <atomic>
 #include <cstdio>
 
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace KUtils {
 
 namespace {
 
+#if !defined(_WIN32)
 // Collects UTF-8 bytes in a fixed buffer and writes them to stderr in chunks.
 class StderrWriter {
 public:
@@ -68,7 +77,19 @@ void writeToStderr(const char16_t* text) {
     }
 }
 
-std::atomic<DebugOutputSink> currentSink{writeToStderr};
+#endif
+
+#if defined(_WIN32)
+// wchar_t is a UTF-16 unit on Windows.
+void writeToDebugger(const char16_t* text) {
+    OutputDebugStringW(reinterpret_cast<const wchar_t*>(text));
+}
+const DebugOutputSink defaultSink = writeToDebugger;
+#else
+const DebugOutputSink defaultSink = writeToStderr;
+#endif
+
+std::atomic<DebugOutputSink> currentSink{defaultSink};
 
 } // namespace
 
@@ -80,7 +101,7 @@ void writeDebugOutput(const char16_t* text) {
 
 DebugOutputSink setDebugOutputSink(DebugOutputSink sink) {
     // Null restores the default channel.
-    return currentSink.exchange(sink ? sink : writeToStderr, std::memory_order_acq_rel);
+    return currentSink.exchange(sink ? sink : defaultSink, std::memory_order_acq_rel);
 }
 
 } // namespace KUtils

@@ -23,6 +23,17 @@ using namespace KUtils;
 
 namespace {
 
+#if defined(_WIN32)
+#define UVWHOST_MODULE_FILE "uvwgens.dll"
+#else
+#define UVWHOST_MODULE_FILE "libuvwgens.so"
+#endif
+#if defined(UVWHOST_HAVE_OPENEXR)
+#define UVWHOST_MISSING_FEATURES ""
+#else
+#define UVWHOST_MISSING_FEATURES "--aov-uvw is not available: this build has no OpenEXR.\n"
+#endif
+
 const char* const USAGE =
     "usage: uvwhost [--lib PATH] COMMAND ...\n"
     "  list [--json]                      plugin types of the library\n"
@@ -33,7 +44,8 @@ const char* const USAGE =
     "                                     evaluate JSON-lines shading contexts from stdin\n"
     "  render [--scene FILE] [-o out.png] [--width W --height H] [--threads N]\n"
     "         [--aov-uvw out.exr] [--quiet]  render a scene (default: the showcase)\n"
-    "--lib defaults to libuvwgens.so next to the uvwhost executable.\n";
+    "--lib defaults to " UVWHOST_MODULE_FILE " next to the uvwhost executable.\n"
+    UVWHOST_MISSING_FEATURES;
 
 // Interface ids a descriptor may report support for, in the order they are listed.
 constexpr InterfaceID KNOWN_INTERFACES[] = {

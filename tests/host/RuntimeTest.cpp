@@ -156,13 +156,14 @@ TEST(DebugOutput, SinkIsReplaceableAndDefaultWritesUtf8) {
     writeDebugOutput(nullptr);
     EXPECT_EQ(setDebugOutputSink(nullptr), &capture);
     EXPECT_EQ(captured, u"first second");
-
+#if !defined(_WIN32) // the default sink is the debugger there (the Windows platform tests)
     // Escaped raw bytes (0xDBC0, 0xDC00 + b) come out as the byte b itself.
     const char16_t text[] = {u'A', 0xE9, 0xDBC0, 0xDCFF, 0xD83D, 0xDE00, 0xDC00, u'\n', 0};
     testing::internal::CaptureStderr();
     writeDebugOutput(text);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "A\xC3\xA9\xFF\xF0\x9F\x98\x80\xEF\xBF\xBD\n");
+#endif
     setDebugOutputSink(original);
 }
 

@@ -72,6 +72,12 @@ TEST(UvwhostRender, ShowcaseTilesEveryPluginTypeIntoOnePicture) {
     const std::string uvw = dir.file("uvw.exr");
     const test::Run r = run({"render", "-o", out, "--width", "96", "--height", "48", "--threads",
                              "2", "--aov-uvw", uvw});
+#if !defined(UVWHOST_HAVE_OPENEXR)
+    // Builds without OpenEXR (Windows) name what is missing.
+    EXPECT_NE(r.err.find("cannot write " + uvw + ": this uvwhost was built without OpenEXR"),
+              std::string::npos);
+    GTEST_SKIP() << "no OpenEXR in this build";
+#endif
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(pngSize(readFile(out)), std::make_pair(96u, 48u));
     EXPECT_NE(r.err.find("wrote " + out + " (96x48) and " + uvw), std::string::npos) << r.err;

@@ -1,23 +1,16 @@
 #include "frame/Platform.h"
 
-#if defined(_WIN32)
-#include <malloc.h>
-#else
 #include "frame/HostSdk.h"
-#if defined(__GLIBC__)
+
+#if defined(_WIN32) || defined(__GLIBC__)
 #include <malloc.h>
-#endif
 #endif
 
 namespace KUtils {
 
+// The host's debugger-output channel: OutputDebugStringW on Windows unless a host replaced it.
 void debugOutput(const char16_t* text) {
-#if defined(_WIN32)
-    // wchar_t is a UTF-16 unit on Windows.
-    OutputDebugStringW(reinterpret_cast<const wchar_t*>(text));
-#else
     writeDebugOutput(text);
-#endif
 }
 
 HeapFigures readHeapFigures() {
