@@ -6,7 +6,9 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-d
           libbenchmark-dev nlohmann-json3-dev libpng-dev libopenexr-dev binutils python3
           # The Windows build: MinGW-w64 cross compilers, GoogleTest's sources, stb's image
           # writer, Wine to run the programs.
-          mingw-w64 g++-mingw-w64-x86-64-posix googletest libstb-dev wine64)
+          mingw-w64 g++-mingw-w64-x86-64-posix googletest libstb-dev wine64
+          # CPack's .deb: the shared-library dependencies of what it packages.
+          dpkg-dev)
 
 missing=()
 for p in "${packages[@]}"; do
