@@ -24,7 +24,7 @@ endfunction()
 # A unit-test executable from every .cpp in tests/<dir>, linked with the given library
 # subsystems, the host runtime and the host scene; registered with CTest per test case.
 function(uvwgens_test dir)
-    cmake_parse_arguments(ARG "" "" "SUBSYSTEMS;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "SUBSYSTEMS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${dir}/*.cpp)
     if(NOT sources)
         return()
@@ -39,7 +39,7 @@ function(uvwgens_test dir)
     target_include_directories(test_${dir} PRIVATE ${PROJECT_SOURCE_DIR}/uvwgens_private
                                                    ${PROJECT_SOURCE_DIR})
     target_link_libraries(test_${dir} PRIVATE kivo_host kivo_scene GTest::gtest GTest::gmock
-                                              GTest::gtest_main ${ARG_LIBS})
+                                              GTest::gtest_main)
     uvwgens_add_gtest(test_${dir} ${dir})
 endfunction()
 
