@@ -1,6 +1,6 @@
 #include "BenchScene.h"
 
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 
 #include <cmath>
 #include <random>

@@ -6,7 +6,7 @@
 #include "channel/UVWGenPlanarWorld.h"
 #include "environment/EnvMapping.h"
 #include "environment/UVWGenEnvironment.h"
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 #include "ostrel/UVWGenOstrel.h"
 #include "projection/ImageProjection.h"
 #include "projection/ProjectionMapping.h"

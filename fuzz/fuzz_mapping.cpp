@@ -9,7 +9,7 @@
 #include "Require.h"
 #include "channel/UVWChain.h"
 #include "environment/EnvMapping.h"
-#include "frame/FloatMath.h"
+#include "kivo/FloatMath.h"
 #include "ostrel/OstrelMath.h"
 #include "projection/ImageProjection.h"
 #include "projection/MultiProjectionBlend.h"

@@ -2,8 +2,8 @@
 // and instance would give them. Used by the reference host and the tests.
 #pragma once
 
-#include "frame/ShadingContext.h"
-#include "frame/VectorMath.h"
+#include "kivo/ShadingContext.h"
+#include "kivo/VectorMath.h"
 
 #include <map>
 #include <optional>

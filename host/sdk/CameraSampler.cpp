@@ -3,7 +3,7 @@
 // its camera-to-world matrix with +y up; fov is the horizontal angle across the image width.
 // Screen positions are in pixels, x to the right and y down, the image centre at
 // (width / 2, height / 2); pixels are square.
-#include "frame/ShadingContext.h"
+#include "kivo/ShadingContext.h"
 
 #include <cmath>
 

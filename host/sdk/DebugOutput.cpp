@@ -1,6 +1,6 @@
 // The developer-visible diagnostic channel. The default sink writes UTF-8 to stderr; it
 // allocates nothing, since it serves the allocation-failure path.
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <atomic>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Parameter definitions of a plugin type, and the per-instance lists made from them.
-#include "host/sdk/ParamStore.h"
+#include "sdk/ParamStore.h"
 
 namespace KUtils {
 

@@ -1,7 +1,7 @@
 // The parameter values of one instance and the members bound to them.
-#include "frame/ShadingContext.h"
-#include "frame/VectorMath.h"
-#include "host/sdk/ParamStore.h"
+#include "kivo/ShadingContext.h"
+#include "kivo/VectorMath.h"
+#include "sdk/ParamStore.h"
 
 #include <algorithm>
 

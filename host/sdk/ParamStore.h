@@ -2,8 +2,8 @@
 // keyed in time, or lists of those) and the members bound to them.
 #pragma once
 
-#include "frame/HostSdk.h"
-#include "host/sdk/ParamValues.h"
+#include "kivo/HostSdk.h"
+#include "sdk/ParamValues.h"
 
 #include <initializer_list>
 #include <memory>

@@ -2,7 +2,7 @@
 // instance its parameters. The library never calls these; it reads through KivoParameter.
 #pragma once
 
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <string>
 #include <utility>

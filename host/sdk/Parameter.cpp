@@ -1,5 +1,5 @@
 // Values of one parameter: conversion on input, sampling in time, and the typed getters.
-#include "host/sdk/ParamStore.h"
+#include "sdk/ParamStore.h"
 
 #include <algorithm>
 #include <climits>

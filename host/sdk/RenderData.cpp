@@ -1,6 +1,6 @@
 // Sequence data, motion-blur sample count, the message log and plugin registration.
-#include "frame/HostSdk.h"
-#include "host/sdk/HostRuntime.h"
+#include "kivo/HostSdk.h"
+#include "sdk/HostRuntime.h"
 
 #include <algorithm>
 #include <cstdarg>

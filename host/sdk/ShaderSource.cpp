@@ -1,5 +1,5 @@
 // The GPU description buffer, and the service that appends another plugin's description.
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,7 +1,6 @@
 #include "uvwhost/Commands.h"
 
-#include "frame/GpuText.h"
-#include "frame/InterfaceIds.h"
+#include "kivo/InterfaceIds.h"
 #include "scene/GpuParamBlocks.h"
 #include "uvwhost/Catalog.h"
 #include "uvwhost/ContextLine.h"

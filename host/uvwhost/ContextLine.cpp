@@ -1,6 +1,6 @@
 #include "uvwhost/ContextLine.h"
 
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 #include "uvwhost/JsonFields.h"
 
 #include <functional>

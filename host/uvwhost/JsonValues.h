@@ -3,7 +3,7 @@
 // the same single-precision value.
 #pragma once
 
-#include "frame/Types.h"
+#include "kivo/Types.h"
 #include "uvwhost/Parsed.h"
 
 #include <cstdint>

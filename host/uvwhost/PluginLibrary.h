@@ -2,7 +2,7 @@
 // plugin descriptors, and registration of each with the host (unregistered before unload).
 #pragma once
 
-#include "frame/LibDesc.h"
+#include "kivo/PluginLibDesc.h"
 #include "sdk/HostRuntime.h"
 #include "uvwhost/Parsed.h"
 

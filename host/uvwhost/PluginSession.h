@@ -4,7 +4,7 @@
 // deletePlugin at the end.
 #pragma once
 
-#include "frame/PluginModel.h"
+#include "kivo/PluginModel.h"
 #include "sdk/HostRuntime.h"
 #include "uvwhost/FrameSettings.h"
 #include "uvwhost/ParamSettings.h"

@@ -1,6 +1,6 @@
 #include "uvwhost/Renderer.h"
 
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 #include "scene/ScenePlugins.h"
 
 #include <algorithm>

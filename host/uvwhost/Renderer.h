@@ -4,7 +4,7 @@
 // their own never-zero evalStamp, one per shading evaluation.
 #pragma once
 
-#include "frame/PluginModel.h"
+#include "kivo/PluginModel.h"
 #include "scene/SceneCamera.h"
 #include "scene/SceneShapes.h"
 #include "scene/ShadeStandIns.h"

@@ -1,11 +1,11 @@
 // The parameter system of the host stand-in: definitions, values in time, lists, binding and
 // caching into plugin members, and the host-side setters.
-#include "frame/PluginDescriptor.h"
-#include "frame/ShadingContext.h"
-#include "host/sdk/HostRuntime.h"
-#include "host/sdk/ParamValues.h"
+#include "kivo/PluginDescriptor.h"
+#include "kivo/ShadingContext.h"
 #include "scene/TextureStandIns.h"
 #include "scene/TransformTextures.h"
+#include "sdk/HostRuntime.h"
+#include "sdk/ParamValues.h"
 
 #include <climits>
 #include <cmath>

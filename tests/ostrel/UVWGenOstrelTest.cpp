@@ -1,7 +1,7 @@
 #include "ostrel/UVWGenOstrel.h"
 
 #include "OstrelTestSupport.h"
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 #include "scene/ShadeStandIns.h"
 #include "sdk/HostRuntime.h"
 #include "sdk/ParamValues.h"

@@ -2,7 +2,7 @@
 // image.
 #include "projection/ProjectionMapping.h"
 
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 #include "projection/ImageProjection.h"
 
 #include <algorithm>

@@ -4,8 +4,8 @@
 // entry, so a context with evalStamp 0 is never served from or written to the cache.
 #pragma once
 
-#include "frame/ShadingContext.h"
-#include "frame/Types.h"
+#include "kivo/ShadingContext.h"
+#include "kivo/Types.h"
 
 #include <cstddef>
 #include <cstdint>

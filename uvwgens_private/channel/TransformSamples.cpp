@@ -1,7 +1,7 @@
 #include "channel/TransformSamples.h"
 
 #include "channel/UVWChain.h"
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 
 namespace KUtils {
 

@@ -5,7 +5,7 @@
 // coverage; these functions only ever clear it.
 #pragma once
 
-#include "frame/Types.h"
+#include "kivo/Types.h"
 
 namespace KUtils {
 

@@ -6,8 +6,8 @@
 #pragma once
 
 #include "channel/UVWTex.h"
-#include "frame/HostSdk.h"
-#include "frame/PluginModel.h"
+#include "kivo/HostSdk.h"
+#include "kivo/PluginModel.h"
 
 namespace KUtils {
 

@@ -1,7 +1,7 @@
 #include "channel/UVWGenChannel.h"
 
 #include "frame/GpuText.h"
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 
 #include <climits>
 #include <cstring>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "channel/UVWGenBase.h"
-#include "frame/PluginDescriptor.h"
+#include "kivo/PluginDescriptor.h"
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "channel/UVWGenBase.h"
-#include "frame/PluginDescriptor.h"
+#include "kivo/PluginDescriptor.h"
 
 namespace KUtils {
 

@@ -2,7 +2,7 @@
 
 #include "channel/UVWGenBase.h"
 #include "frame/MotionSamples.h"
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 
 namespace KUtils {
 

@@ -7,9 +7,9 @@
 #include "channel/ThreadCache.h"
 #include "channel/TransformSamples.h"
 #include "channel/UVWChain.h"
-#include "frame/HostSdk.h"
-#include "frame/PluginModel.h"
-#include "frame/ShadingContext.h"
+#include "kivo/HostSdk.h"
+#include "kivo/PluginModel.h"
+#include "kivo/ShadingContext.h"
 
 namespace KUtils {
 

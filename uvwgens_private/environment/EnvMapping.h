@@ -4,8 +4,8 @@
 // single precision unless a function says otherwise.
 #pragma once
 
-#include "frame/HostSdk.h"
-#include "frame/Types.h"
+#include "kivo/HostSdk.h"
+#include "kivo/Types.h"
 
 namespace KUtils {
 

@@ -2,8 +2,8 @@
 
 #include "frame/GpuText.h"
 #include "frame/MotionSamples.h"
-#include "frame/ShadingContext.h"
-#include "frame/VectorMath.h"
+#include "kivo/ShadingContext.h"
+#include "kivo/VectorMath.h"
 
 #include <cstring>
 

@@ -6,8 +6,8 @@
 #include "environment/EnvMapping.h"
 #include "frame/GpuUVWGen.h"
 #include "frame/GrowableArray.h"
-#include "frame/HostSdk.h"
-#include "frame/PluginDescriptor.h"
+#include "kivo/HostSdk.h"
+#include "kivo/PluginDescriptor.h"
 
 namespace KUtils {
 

@@ -1,8 +1,8 @@
 // Conventions of the GPU description text: one keyword, a blank, the values, a line end.
 #pragma once
 
-#include "frame/HostSdk.h"
-#include "frame/Types.h"
+#include "kivo/HostSdk.h"
+#include "kivo/Types.h"
 
 namespace KUtils {
 

@@ -1,7 +1,7 @@
 // How many transform samples a plugin takes over the motion-blur interval.
 #pragma once
 
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 #if defined(_WIN32)
 #include <malloc.h>
 #else
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif

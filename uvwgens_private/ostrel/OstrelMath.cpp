@@ -1,7 +1,7 @@
 #include "ostrel/OstrelMath.h"
 
-#include "frame/FloatMath.h"
-#include "frame/VectorMath.h"
+#include "kivo/FloatMath.h"
+#include "kivo/VectorMath.h"
 
 #include <algorithm>
 #include <cmath>

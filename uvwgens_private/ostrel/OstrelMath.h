@@ -4,7 +4,7 @@
 // throughout, unless a function says otherwise.
 #pragma once
 
-#include "frame/Types.h"
+#include "kivo/Types.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "ostrel/OstrelSteps.h"
 
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 #include "ostrel/OstrelMath.h"
 
 namespace KUtils {

@@ -4,8 +4,8 @@
 // Read-only on the context and the services reached from it; no allocation, no lock.
 #pragma once
 
-#include "frame/ShadingContext.h"
-#include "frame/Types.h"
+#include "kivo/ShadingContext.h"
+#include "kivo/Types.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 #include "ostrel/UVWGenOstrel.h"
 
 #include "frame/GpuText.h"
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 
 namespace KUtils {
 

@@ -5,10 +5,10 @@
 #pragma once
 
 #include "frame/GpuUVWGen.h"
-#include "frame/PluginDescriptor.h"
+#include "kivo/PluginDescriptor.h"
+#include "kivo/UVWGenOstrelInterface.h"
 #include "ostrel/OstrelMath.h"
 #include "ostrel/OstrelSteps.h"
-#include "ostrel/UVWGenOstrelInterface.h"
 
 namespace KUtils {
 

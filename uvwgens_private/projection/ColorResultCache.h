@@ -5,8 +5,8 @@
 // never served from or written to a cache.
 #pragma once
 
-#include "frame/ShadingContext.h"
-#include "frame/Types.h"
+#include "kivo/ShadingContext.h"
+#include "kivo/Types.h"
 
 #include <cstddef>
 #include <cstdint>

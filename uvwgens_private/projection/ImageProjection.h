@@ -3,7 +3,7 @@
 // differences of the position differentials back to world space. Free of any host object.
 #pragma once
 
-#include "frame/Types.h"
+#include "kivo/Types.h"
 
 namespace KUtils {
 

@@ -3,8 +3,8 @@
 // point, offset = the UVW itself.
 #pragma once
 
-#include "frame/Types.h"
-#include "frame/VectorMath.h"
+#include "kivo/Types.h"
+#include "kivo/VectorMath.h"
 
 namespace KUtils {
 

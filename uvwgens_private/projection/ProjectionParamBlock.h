@@ -2,7 +2,7 @@
 // little-endian, 32-bit ints and floats.
 #pragma once
 
-#include "frame/Types.h"
+#include "kivo/Types.h"
 
 #include <array>
 #include <cstdint>

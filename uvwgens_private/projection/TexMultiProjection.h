@@ -6,8 +6,8 @@
 #pragma once
 
 #include "frame/GrowableArray.h"
-#include "frame/PluginDescriptor.h"
-#include "frame/ShadingContext.h"
+#include "kivo/PluginDescriptor.h"
+#include "kivo/ShadingContext.h"
 #include "projection/ColorResultCache.h"
 
 namespace KUtils {

@@ -2,7 +2,7 @@
 
 #include "frame/MotionSamples.h"
 #include "frame/Platform.h"
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 
 #include <cmath>
 

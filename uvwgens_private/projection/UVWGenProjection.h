@@ -4,9 +4,9 @@
 #pragma once
 
 #include "frame/GpuUVWGen.h"
-#include "frame/HostSdk.h"
-#include "frame/PluginDescriptor.h"
-#include "frame/ShadingContext.h"
+#include "kivo/HostSdk.h"
+#include "kivo/PluginDescriptor.h"
+#include "kivo/ShadingContext.h"
 #include "projection/ImageProjection.h"
 #include "projection/ProjectionMapping.h"
 #include "projection/ProjectionParamBlock.h"

@@ -1,7 +1,7 @@
 #include "spatial/UVWGenExplicit.h"
 
 #include "frame/GpuText.h"
-#include "frame/ShadingContext.h"
+#include "kivo/ShadingContext.h"
 #include "spatial/ExplicitInputs.h"
 
 #include <initializer_list>

@@ -1,7 +1,7 @@
 #include "spatial/UVWGenObject.h"
 
 #include "frame/GpuText.h"
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 #include "spatial/ObjectSpace.h"
 
 namespace KUtils {

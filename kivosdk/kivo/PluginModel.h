@@ -3,8 +3,8 @@
 // declared in the slot order the host calls them in; that order is part of the contract.
 #pragma once
 
-#include "frame/InterfaceIds.h"
-#include "frame/Types.h"
+#include "kivo/InterfaceIds.h"
+#include "kivo/Types.h"
 
 namespace KUtils {
 

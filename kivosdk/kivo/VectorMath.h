@@ -2,7 +2,7 @@
 // operation order that results depend on (no fused or reordered arithmetic).
 #pragma once
 
-#include "frame/Types.h"
+#include "kivo/Types.h"
 
 #include <algorithm>
 #include <cmath>

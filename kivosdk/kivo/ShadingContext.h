@@ -3,8 +3,8 @@
 // shaded instances for an interface by numeric id; the id fixes the type of the answer.
 #pragma once
 
-#include "frame/HostSdk.h"
-#include "frame/Types.h"
+#include "kivo/HostSdk.h"
+#include "kivo/Types.h"
 
 namespace KUtils {
 

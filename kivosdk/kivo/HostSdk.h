@@ -3,8 +3,8 @@
 // host's SDK runtime and imported by the library.
 #pragma once
 
-#include "frame/PluginModel.h"
-#include "frame/Types.h"
+#include "kivo/PluginModel.h"
+#include "kivo/Types.h"
 
 #include <cstddef>
 
