@@ -92,7 +92,7 @@ void baseChain(FuzzInput& in) {
         for (UVWTransform& s : samples) {
             s = transform(in);
         }
-        sampleAtTime(samples, 1 + in.choice(4), in.real());
+        sampleMotion(samples, 1 + in.choice(4), in.real(), MotionEdges::ExtendStartHoldEnd);
         break;
     }
     case 3: {
@@ -140,7 +140,7 @@ void environment(FuzzInput& in) {
     }
     case 2: {
         Matrix3x3f samples[3] = {matrix(in), matrix(in), matrix(in)};
-        sampleMatrix(matrix(in), in.choice(4), samples, in.real());
+        sampleMotion(samples, 2 + in.choice(2), in.real(), MotionEdges::ExtendBothEnds);
         break;
     }
     case 3: {
@@ -182,7 +182,7 @@ void projection(FuzzInput& in) {
     switch (in.choice(7)) {
     case 0: {
         UVWTransform samples[4] = {transform(in), transform(in), transform(in), transform(in)};
-        interpolateSamples(samples, 2 + in.choice(3), in.real());
+        sampleMotion(samples, 2 + in.choice(3), in.real(), MotionEdges::HoldBothEnds);
         break;
     }
     case 1:

@@ -75,10 +75,14 @@ inline UVWTransform compose(const UVWTransform& outer, const UVWTransform& inner
             applyLinear(outer, inner.c2), applyPoint(outer, inner.o)};
 }
 
-// Lane-wise a*(1-f) + b*f over all sixteen floats.
+// Lane-wise a*(1-f) + b*f over all sixteen (matrix: twelve) floats.
 inline UVWTransform lerp(const UVWTransform& a, const UVWTransform& b, float f) {
     const float g = 1.0f - f;
     return {a.c0 * g + b.c0 * f, a.c1 * g + b.c1 * f, a.c2 * g + b.c2 * f, a.o * g + b.o * f};
+}
+inline Matrix3x3f lerp(const Matrix3x3f& a, const Matrix3x3f& b, float f) {
+    const float g = 1.0f - f;
+    return {a.c0 * g + b.c0 * f, a.c1 * g + b.c1 * f, a.c2 * g + b.c2 * f};
 }
 
 // A host parameter transform in single precision; the fourth lane repeats the third.

@@ -1,6 +1,5 @@
 // The pure chain math where the interface tests cannot reach: undefined inputs, the order of
-// the finishing steps, the motion-blur sample outside the interval, the channel basis inverse
-// and the samples of a missing parameter.
+// the finishing steps, the channel basis inverse and the samples of a missing parameter.
 #include "channel/UVWChain.h"
 
 #include "ChannelTestSupport.h"
@@ -28,27 +27,6 @@ TEST(WrapCoordinate, NeverSetsValidAndFlagsUndefinedCoverage) {
     valid = 1;
     EXPECT_FLOAT_EQ(wrapCoordinate(3e10f, 1.0f, 0, WRAP_REPEAT, WRAP_ON_INTEGER, valid), 0.0f);
     EXPECT_EQ(valid, 1);
-}
-
-UVWTransform sample(float offset, float scale) {
-    UVWTransform t;
-    t.c0 = {scale, 0.0f, 0.0f, 0.0f};
-    t.o = {offset, 0.0f, 0.0f, 0.0f};
-    return t;
-}
-
-TEST(SampleAtTime, TimesOutsideTheIntervalAndUndefined) {
-    const UVWTransform three[] = {sample(0.0f, 1.0f), sample(10.0f, 3.0f), sample(4.0f, 5.0f)};
-    // Before the interval the first step extrapolates; an undefined time takes the last
-    // sample, no made-up index.
-    const float cases[][3] = {{1.5f, 4.0f, 5.0f}, {-0.5f, -10.0f, -1.0f}, {kNaN, 4.0f, 5.0f}};
-    for (const auto& c : cases) {
-        const UVWTransform s = sampleAtTime(three, 3, c[0]);
-        EXPECT_FLOAT_EQ(s.o.x, c[1]) << c[0];
-        EXPECT_FLOAT_EQ(s.c0.x, c[2]) << c[0];
-        EXPECT_FLOAT_EQ(s.c2.z, 1.0f) << c[0];
-    }
-    EXPECT_FLOAT_EQ(sampleAtTime(three, 1, 0.5f).o.x, 0.0f);
 }
 
 TEST(FinishUVWTransform, WrapThenTexTransformThenScaleThenMirror) {

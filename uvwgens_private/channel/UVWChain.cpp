@@ -68,20 +68,6 @@ float mirrorTile(float x) {
     return y > 1.0f ? 2.0f - y : y;
 }
 
-UVWTransform sampleAtTime(const UVWTransform* samples, int count, float t) {
-    const int last = count - 1;
-    const double x = double(t) * last;
-    // Past the last step (or an undefined time) the last sample holds.
-    if (!(x < last)) {
-        return samples[last];
-    }
-    // x < last keeps the truncation in range; below 0 the first step extrapolates.
-    const int i = x > 0.0 ? static_cast<int>(x) : 0;
-    const double step = 1.0 / last;
-    const float f = static_cast<float>((double(t) - i * step) / step);
-    return lerp(samples[i], samples[i + 1], f);
-}
-
 int finishUVWTransform(UVWTransform& tm, const UVWFinish& finish, int valid) {
     const int boundary = finish.wrapBoundary;
     const Vector4f& c = finish.coverage;

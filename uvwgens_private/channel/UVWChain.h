@@ -1,8 +1,7 @@
-// The finishing chain of the mesh-channel UVW generators, as free functions: the motion-blur
-// sample of uvw_transform at a shading time, wrapping, cropping and coverage of the offset,
-// tex_transform, the derivative scale and the mirror-tile fix-up. The valid flag is 1 when
-// the result applies at the point and 0 when it was cropped away or lies outside the
-// coverage; these functions only ever clear it.
+// The finishing chain of the mesh-channel UVW generators, as free functions: wrapping,
+// cropping and coverage of the offset, tex_transform, the derivative scale and the mirror-tile
+// fix-up. The valid flag is 1 when the result applies at the point and 0 when it was cropped
+// away or lies outside the coverage; these functions only ever clear it.
 #pragma once
 
 #include "kivo/Types.h"
@@ -40,11 +39,6 @@ float wrapCoordinate(float x, float c, int crop, int wrap, int wrapBoundary, int
 // The mirror-tile fold of a coordinate on the 0.5 boundary: a triangle wave of period 2 with
 // values in [0, 1].
 float mirrorTile(float x);
-
-// The transform at shading time t (0..1 over the motion-blur interval) from count >= 1 samples
-// taken at equal steps over the interval: linear between the two samples around t, the last
-// sample from t = 1 on. Times below 0 extrapolate from the first two samples.
-UVWTransform sampleAtTime(const UVWTransform* samples, int count, float t);
 
 // The chain after uvw_transform, in place: wrap, crop and coverage of the offset (its fourth
 // lane follows w), then tex_transform, the derivative scale of the columns and, on the 0.5

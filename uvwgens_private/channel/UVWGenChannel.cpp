@@ -90,7 +90,7 @@ int UVWGenChannel::emitRTSource(const char*, const char* name, const char* kind,
     writeTransformLine(source, "uvw_transform ", *getStaticTransform(tm));
     writeWrapCropLines(source);
     source.printf("map_channel %i\n", uvwChannel);
-    source.printf("duvw_scale %f\n", double(uvwTex().finish().duvwScale));
+    source.printf("duvw_scale %f\n", double(finish().duvwScale));
     if (inputGen) {
         getRTTexSource(inputGen, "", name, kind, source, gpuData);
     }
@@ -98,16 +98,16 @@ int UVWGenChannel::emitRTSource(const char*, const char* name, const char* kind,
 }
 
 UVWTransform* UVWGenChannel::getStaticTransform(UVWTransform& result) {
-    result = compose(uvwTex().finish().texTransform, uvwTex().uvwTransform());
+    result = compose(finish().texTransform, uvwTransform());
     return &result;
 }
 
 std::uint8_t* UVWGenChannel::getWrapCropFlags(std::uint8_t flags[4]) {
-    const UVWFinish& finish = uvwTex().finish();
+    const UVWFinish& settings = finish();
     std::memset(flags, 0, 4);
-    flags[0] = static_cast<std::uint8_t>((finish.crop[0] & 3) | (finish.crop[1] & 3) << 2 |
-                                         (finish.crop[2] & 3) << 4 | (finish.wrap[0] & 3) << 6);
-    flags[1] = static_cast<std::uint8_t>((finish.wrap[1] & 3) | (finish.wrap[2] & 3) << 2);
+    flags[0] = static_cast<std::uint8_t>((settings.crop[0] & 3) | (settings.crop[1] & 3) << 2 |
+                                         (settings.crop[2] & 3) << 4 | (settings.wrap[0] & 3) << 6);
+    flags[1] = static_cast<std::uint8_t>((settings.wrap[1] & 3) | (settings.wrap[2] & 3) << 2);
     return flags;
 }
 

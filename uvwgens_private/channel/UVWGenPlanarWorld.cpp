@@ -44,7 +44,7 @@ int UVWGenPlanarWorld::emitRTSource(const char* outputName, const char*, const c
     if (!isMaterialDescriptor(kind)) {
         return 0;
     }
-    writeTransformLine(source, "uvw_transform ", uvwTex().uvwTransform());
+    writeTransformLine(source, "uvw_transform ", uvwTransform());
     gpuData.objectSpaceFlag = 0;
     writeWrapCropLines(source);
     if (!outputName || std::strcmp(outputName, "uvw_baked") != 0) {

@@ -238,29 +238,6 @@ Vector4f upAxisFrom(const UpDirectionRecord* up) {
         .value_or(zUp);
 }
 
-Matrix3x3f sampleMatrix(const Matrix3x3f& uvwMatrix, int numSamples, const Matrix3x3f* samples,
-                        float time) {
-    if (numSamples < 2) {
-        return uvwMatrix;
-    }
-    const int n = numSamples;
-    const float f = float(double(n - 1) * double(time));
-    const float i = truncFloor(f);
-    // i is compared in float so that no out-of-range value is converted to int.
-    int k = i >= float(n) ? n - 1 : (i > 0.0f ? int(i) : 0);
-    float a;
-    if (k == n - 1) {
-        k = n - 2;
-        a = 1.0f;
-    } else {
-        a = f - float(k);
-    }
-    const Matrix3x3f& s0 = samples[k];
-    const Matrix3x3f& s1 = samples[k + 1];
-    const float b = 1.0f - a;
-    return {s0.c0 * b + s1.c0 * a, s0.c1 * b + s1.c1 * a, s0.c2 * b + s1.c2 * a};
-}
-
 Vector4f groundProject(const GroundPlane& ground, const Vector4f& rayOrigin, const Vector4f& dir) {
     const Vector4f d = safeNormalize(dir);
     const float dn = dot3(d, ground.up);

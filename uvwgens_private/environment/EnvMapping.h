@@ -38,12 +38,6 @@ Vector4f normalizeOrZero(const Vector4f& v);
 // (0, 0, 1) when there is no answer or the answer has no finite direction (zero, NaN, inf).
 Vector4f upAxisFrom(const UpDirectionRecord* up);
 
-// The direction rotation at a shading time in [0, 1] over the blur interval: uvwMatrix with
-// fewer than two samples, else the samples interpolated linearly (clamped to the last sample
-// past the end, extrapolated from the first pair before the start).
-Matrix3x3f sampleMatrix(const Matrix3x3f& uvwMatrix, int numSamples, const Matrix3x3f* samples,
-                        float time);
-
 // The finite ground disc the lower hemisphere is projected onto. position is relative to the
 // scene origin, up is unit length, radius is the height of the projection centre above the
 // ground plane.

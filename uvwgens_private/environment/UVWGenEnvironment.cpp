@@ -75,9 +75,7 @@ void UVWGenEnvironment::sampleMatrices(int n, const KivoFrameData& frame) {
     KivoParameterList* params = getParamList();
     const KivoParameter* p = params ? params->getParam("uvw_matrix") : nullptr;
     for (int i = 0; i < n; ++i) {
-        const double t = frame.motionBlurStart + (double(i) / double(n - 1)) *
-                                                     (frame.motionBlurEnd - frame.motionBlurStart);
-        matrixSamples[i] = p ? p->getMatrix(0, t) : kZeroMatrix;
+        matrixSamples[i] = p ? p->getMatrix(0, motionSampleTime(frame, i, n)) : kZeroMatrix;
     }
 }
 
@@ -88,8 +86,11 @@ GroundPlane UVWGenEnvironment::groundPlane() const {
 DirectionPipeline UVWGenEnvironment::pipelineFor(const ShadingContext& sc,
                                                  const GroundPlane& ground) const {
     const bool projectGround = groundOn != 0 && (sc.flags & SC_FLAG_NO_GROUND_PROJECTION) == 0;
-    return {sampleMatrix(uvwMatrix, numMatrixSamples, matrixSamples.data(), sc.time),
-            projectGround ? &ground : nullptr, sc.rayOrigin, mappingIndex};
+    const Matrix3x3f rotation = numMatrixSamples < 2
+                                    ? uvwMatrix
+                                    : sampleMotion(matrixSamples.data(), numMatrixSamples, sc.time,
+                                                   MotionEdges::ExtendBothEnds);
+    return {rotation, projectGround ? &ground : nullptr, sc.rayOrigin, mappingIndex};
 }
 
 Vector4f UVWGenEnvironment::screenUVWOf(const ShadingContext& sc) const {

@@ -78,21 +78,6 @@ void azimuthDerivs(double x, double z, double su, double& dudx, double& dudz) {
 
 } // namespace
 
-UVWTransform interpolateSamples(const UVWTransform* samples, int n, float time) {
-    const int k = n - 1;
-    const double i = truncFloor(double(k) * double(time));
-    if (i < 0.0) {
-        return samples[0];
-    }
-    if (i < double(k)) {
-        const int index = int(i);
-        const float step = 1.0f / float(k);
-        const float lambda = (time - float(index) * step) / step;
-        return lerp(samples[index], samples[index + 1], lambda);
-    }
-    return samples[k];
-}
-
 UVWTransform toObjectSpace(const UVWTransform& m, const Vector4f& e0, const Vector4f& e1,
                            const Vector4f& e2, const Vector4f& q0) {
     return {applyLinear(m, e0), applyLinear(m, e1), applyLinear(m, e2), applyPoint(m, q0)};

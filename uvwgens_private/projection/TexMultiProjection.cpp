@@ -40,7 +40,7 @@ void TexMultiProjection::frameBegin(KivoRenderer* renderer) {
     if (!threadCaches.exists()) {
         createCaches(renderer);
     }
-    threadCaches.clear();
+    threadCaches.forEach([](ColorResultCache& cache) { cache.clear(); });
     // Evaluations see no projection until every array holds one entry per colour texture,
     // so an allocation failure part way leaves the texture consistent (and black).
     projectionCount = 0;
@@ -83,7 +83,7 @@ void TexMultiProjection::readProjections(const KivoFrameData& frame) {
 }
 
 void TexMultiProjection::evalColor(AColor& result, const ShadingContext& sc) {
-    ColorResultCache* cache = threadCaches.cacheFor(sc);
+    ColorResultCache* cache = colorCacheFor(threadCaches, sc);
     if (cache) {
         if (const AColor* cached = cache->find(sc.evalSlot, sc.evalStamp)) {
             result = *cached;

@@ -42,7 +42,7 @@ private:
     GrowableArray<UVWTransform> projectionTransforms{100};
     int projectionCount = 0;
     float depthOffset = 0.01f;
-    ThreadColorCaches threadCaches;
+    PerThread<ColorResultCache> threadCaches;
 };
 
 class TexMultiProjectionDesc : public PluginDescOf<TexMultiProjection> {

@@ -265,7 +265,8 @@ const UVWTransform& UVWGenProjection::workingTransform(const ShadingContext& sc,
         return scratch;
     }
     if (transformSamples && nsamples > 1) {
-        scratch = interpolateSamples(transformSamples.get(), nsamples, sc.time);
+        scratch =
+            sampleMotion(transformSamples.get(), nsamples, sc.time, MotionEdges::HoldBothEnds);
         return scratch;
     }
     return uvwTransform;
