@@ -6,6 +6,7 @@
 #include "channel/UVWGenPlanarWorld.h"
 #include "environment/EnvMapping.h"
 #include "environment/UVWGenEnvironment.h"
+#include "kivo/FloatMath.h"
 #include "kivo/VectorMath.h"
 #include "ostrel/UVWGenOstrel.h"
 #include "projection/ImageProjection.h"
@@ -77,8 +78,8 @@ struct ProjectionMath {
     int type = PROJ_PLANAR;
     UVWTransform working;
     UVWTransform texTransform;
-    float uAngle = 3.1415927f;
-    float vAngle = 1.5707964f;
+    float uAngle = kPi;
+    float vAngle = kHalfPi;
     Vector4f sceneOrigin;
 };
 

@@ -10,6 +10,7 @@
 #include "channel/UVWChain.h"
 #include "environment/EnvMapping.h"
 #include "kivo/FloatMath.h"
+#include "kivo/VectorMath.h"
 #include "ostrel/OstrelMath.h"
 #include "projection/ImageProjection.h"
 #include "projection/MultiProjectionBlend.h"
@@ -112,7 +113,7 @@ void baseChain(FuzzInput& in) {
     }
     default: {
         const Vector4f b[3] = {vector(in), vector(in), vector(in)};
-        inverseBasisColumns(b);
+        inverseColumns(b, DetExpansion::TripleProduct);
         break;
     }
     }

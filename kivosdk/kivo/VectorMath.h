@@ -85,9 +85,62 @@ inline Matrix3x3f lerp(const Matrix3x3f& a, const Matrix3x3f& b, float f) {
     return {a.c0 * g + b.c0 * f, a.c1 * g + b.c1 * f, a.c2 * g + b.c2 * f};
 }
 
+// How the determinant of a 3x3 inverse is expanded. Both are exact in real arithmetic but round
+// differently; each caller keeps the expansion its results were always computed with.
+enum class DetExpansion {
+    // m00 * C00 + m01 * C01 + m02 * C02, the cofactors of the first row.
+    FirstRow,
+    // (a x b) . c for the columns a, b, c: the triple product.
+    TripleProduct,
+};
+
+// The inverse of the matrix with columns a, b, c (x, y, z only), in double precision from the
+// single-precision inputs, which keeps nearly singular bases usable: inv[row][column]. Its rows
+// are the cross products b x c, c x a and a x b over the determinant. False, with inv left as
+// it was, when the determinant is exactly 0.
+inline bool inverse3x3(const Vector4f& a, const Vector4f& b, const Vector4f& c,
+                       DetExpansion expansion, double inv[3][3]) {
+    const auto cross = [](const Vector3d& u, const Vector3d& v) {
+        return Vector3d{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+    };
+    const Vector3d ad{a.x, a.y, a.z}, bd{b.x, b.y, b.z}, cd{c.x, c.y, c.z};
+    const Vector3d rows[3] = {cross(bd, cd), cross(cd, ad), cross(ad, bd)};
+    const double det = expansion == DetExpansion::FirstRow
+                           ? ad.x * rows[0].x + bd.x * rows[1].x + cd.x * rows[2].x
+                           : rows[2].x * cd.x + rows[2].y * cd.y + rows[2].z * cd.z;
+    if (det == 0.0) {
+        return false;
+    }
+    for (int r = 0; r < 3; ++r) {
+        inv[r][0] = rows[r].x / det;
+        inv[r][1] = rows[r].y / det;
+        inv[r][2] = rows[r].z / det;
+    }
+    return true;
+}
+
 // A host parameter transform in single precision; the fourth lane repeats the third.
 inline Vector4f padded(float x, float y, float z) {
     return {x, y, z, z};
+}
+
+// The texture-space inverse of a basis (b[i]: how a point moves per unit of u, v and w): the
+// inverse's columns in floats, the fourth lane repeating the third, and a zero offset; all
+// three columns zero when the basis is singular.
+inline UVWTransform inverseColumns(const Vector4f b[3], DetExpansion expansion) {
+    UVWTransform tm;
+    double inv[3][3];
+    if (!inverse3x3(b[0], b[1], b[2], expansion, inv)) {
+        tm.c0 = tm.c1 = tm.c2 = Vector4f{};
+        return tm;
+    }
+    const auto column = [&](int k) {
+        return padded(float(inv[0][k]), float(inv[1][k]), float(inv[2][k]));
+    };
+    tm.c0 = column(0);
+    tm.c1 = column(1);
+    tm.c2 = column(2);
+    return tm;
 }
 inline UVWTransform toUVWTransform(const Matrix3x3f& m, const Vector3d& offs) {
     return {

@@ -4,6 +4,7 @@
 
 #include "ChannelTestSupport.h"
 #include "channel/TransformSamples.h"
+#include "kivo/VectorMath.h"
 
 #include <gtest/gtest.h>
 #include <limits>
@@ -68,9 +69,9 @@ TEST(FinishUVWTransform, WrapThenTexTransformThenScaleThenMirror) {
     EXPECT_EQ(finishUVWTransform(inside, UVWFinish{}, 0), 0);
 }
 
-TEST(InverseBasisColumns, InvertsInDouble) {
+TEST(InverseColumns, InvertsInDouble) {
     const Vector4f sheared[3] = {{1, 1, 0, 0}, {0, 1, 0, 0}, {0, 0, 2, 0}};
-    const UVWTransform inv = inverseBasisColumns(sheared);
+    const UVWTransform inv = inverseColumns(sheared, DetExpansion::TripleProduct);
     EXPECT_VEC4(inv.c0, 1.0f, -1.0f, 0.0f, 0.0f);
     EXPECT_VEC4(inv.c1, 0.0f, 1.0f, 0.0f, 0.0f);
     EXPECT_VEC4(inv.c2, 0.0f, 0.0f, 0.5f, 0.5f);
@@ -78,7 +79,7 @@ TEST(InverseBasisColumns, InvertsInDouble) {
 
     // Tiny but regular: the double-precision determinant (1e-60) is not 0.
     const Vector4f tiny[3] = {{1e-20f, 0, 0, 0}, {0, 1e-20f, 0, 0}, {0, 0, 1e-20f, 0}};
-    EXPECT_FLOAT_EQ(inverseBasisColumns(tiny).c1.y, 1e20f);
+    EXPECT_FLOAT_EQ(inverseColumns(tiny, DetExpansion::TripleProduct).c1.y, 1e20f);
 }
 
 TEST(TransformSamples, MissingParameterIsIdentityOrMinusOrigin) {

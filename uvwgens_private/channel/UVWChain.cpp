@@ -95,36 +95,4 @@ int finishUVWTransform(UVWTransform& tm, const UVWFinish& finish, int valid) {
     return valid;
 }
 
-UVWTransform inverseBasisColumns(const Vector4f b[3]) {
-    struct Vec3 {
-        double x, y, z;
-    };
-    const auto cross = [](const Vec3& a, const Vec3& v) {
-        return Vec3{a.y * v.z - a.z * v.y, a.z * v.x - a.x * v.z, a.x * v.y - a.y * v.x};
-    };
-    const Vec3 b0{b[0].x, b[0].y, b[0].z};
-    const Vec3 b1{b[1].x, b[1].y, b[1].z};
-    const Vec3 b2{b[2].x, b[2].y, b[2].z};
-    const Vec3 n01 = cross(b0, b1);
-    const double det = n01.x * b2.x + n01.y * b2.y + n01.z * b2.z;
-
-    UVWTransform tm;
-    if (det == 0.0) {
-        tm.c0 = tm.c1 = tm.c2 = Vector4f{};
-        return tm;
-    }
-    // Rows of the inverse.
-    const Vec3 r0 = cross(b1, b2);
-    const Vec3 r1 = cross(b2, b0);
-    const Vec3 r2 = n01;
-    const auto column = [&](double x, double y, double z) {
-        return padded(static_cast<float>(x / det), static_cast<float>(y / det),
-                      static_cast<float>(z / det));
-    };
-    tm.c0 = column(r0.x, r1.x, r2.x);
-    tm.c1 = column(r0.y, r1.y, r2.y);
-    tm.c2 = column(r0.z, r1.z, r2.z);
-    return tm;
-}
-
 } // namespace KUtils

@@ -45,10 +45,4 @@ float mirrorTile(float x);
 // boundary, the mirror fold of the offset. Returns valid, cleared where any step clears it.
 int finishUVWTransform(UVWTransform& tm, const UVWFinish& finish, int valid);
 
-// The texture-space inverse of a mapping channel's basis (b[0], b[1], b[2]: how the surface
-// point moves per unit of u, v and w), computed in double precision: the columns of the
-// inverse in floats, fourth lane repeating the third; all zero when the basis is singular.
-// The offset is left zero.
-UVWTransform inverseBasisColumns(const Vector4f b[3]);
-
 } // namespace KUtils

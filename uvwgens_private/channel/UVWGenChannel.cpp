@@ -65,7 +65,7 @@ int UVWGenChannel::evalLocalTransform(const ShadingContext& sc, UVWTransform& tm
     }
     Vector4f basis[3];
     mesh->getMapChannelBasis(sc, channel, basis);
-    tm = inverseBasisColumns(basis);
+    tm = inverseColumns(basis, DetExpansion::TripleProduct);
     mesh->getMapChannelUVW(tm.o, sc, channel);
     return 1;
 }

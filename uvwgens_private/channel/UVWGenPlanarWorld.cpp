@@ -48,7 +48,7 @@ int UVWGenPlanarWorld::emitRTSource(const char* outputName, const char*, const c
     gpuData.objectSpaceFlag = 0;
     writeWrapCropLines(source);
     if (!outputName || std::strcmp(outputName, "uvw_baked") != 0) {
-        source.printf("map_channel %i\n", -5);
+        source.printf("map_channel %i\n", GPU_MAP_CHANNEL_WORLD);
     }
     return 1;
 }

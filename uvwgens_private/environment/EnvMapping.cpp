@@ -13,10 +13,8 @@ namespace KUtils {
 
 namespace {
 
-// Single-precision constants as the mapping formulas use them.
-constexpr float kPi = 3.14159274f; // 0x40490FDB
-constexpr float kQuarterPi = 0.785398185f;
-constexpr float kHalfPi = 1.57079637f;
+// Single-precision constants as the mapping formulas use them (pi and its half and quarter
+// come with the rounding helpers).
 constexpr float kThreeQuarterPi = 2.3561945f;
 constexpr float kInvTwoPi = 0.159154937f; // 0x3E22F983
 constexpr float kThird = 0.333333343f;
@@ -186,19 +184,6 @@ float wrapCoordinate(int mode, float c) {
     return c;
 }
 
-Vector3d toDouble(const Vector4f& v) {
-    return {v.x, v.y, v.z};
-}
-Vector3d cross(const Vector3d& a, const Vector3d& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-double dot(const Vector3d& a, const Vector3d& b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-Vector4f rowOverDet(const Vector3d& r, double det) {
-    return {float(r.x / det), float(r.y / det), float(r.z / det), 0.0f};
-}
-
 } // namespace
 
 int findEnvMappingType(const char* name) {
@@ -332,18 +317,13 @@ float seamCorrected(float mu, float pu) {
 
 UVWTransform screenTransform(const UVWTransform& uvwTransform, const ScreenFrame& frame,
                              const Vector4f& screenUvw, float duvwScale) {
-    // Inverse of the matrix with columns a0, a1, a2: its rows are the cross products of the
-    // other two columns over the determinant.
-    const Vector3d a0 = toDouble(frame.dPdx);
-    const Vector3d a1 = toDouble(-frame.dPdy);
-    const Vector3d a2 = toDouble(frame.axis);
-    const Vector3d a01 = cross(a0, a1);
-    const double det = dot(a01, a2);
+    // Rows of the inverse of [dPdx -dPdy axis]; zero when it is singular.
+    double inv[3][3];
     Vector4f rows[3] = {};
-    if (det != 0.0) {
-        rows[0] = rowOverDet(cross(a1, a2), det);
-        rows[1] = rowOverDet(cross(a2, a0), det);
-        rows[2] = rowOverDet(a01, det);
+    if (inverse3x3(frame.dPdx, -frame.dPdy, frame.axis, DetExpansion::TripleProduct, inv)) {
+        for (int r = 0; r < 3; ++r) {
+            rows[r] = {float(inv[r][0]), float(inv[r][1]), float(inv[r][2]), 0.0f};
+        }
     }
     rows[0] = rows[0] * (1.0f / float(frame.width));
     rows[1] = rows[1] * (1.0f / float(frame.height));

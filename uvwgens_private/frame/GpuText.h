@@ -6,6 +6,11 @@
 
 namespace KUtils {
 
+// Coordinate sources of the "map_channel" line that are not mesh channels: the device code
+// reads the shaded point in object space, or in world space.
+inline constexpr int GPU_MAP_CHANNEL_OBJECT = -3;
+inline constexpr int GPU_MAP_CHANNEL_WORLD = -5;
+
 // Only this kind of request is answered, compared byte for byte.
 bool isMaterialDescriptor(const char* kind);
 

@@ -134,11 +134,11 @@ int UVWGenOstrel::emitRTSource(const char*, const char*, const char* kind, Shade
     }
     switch (mapping.map) {
     case OSTREL_OBJECT:
-        source.printf("map_channel %i\n", -3);
+        source.printf("map_channel %i\n", GPU_MAP_CHANNEL_OBJECT);
         gpuData.objectSpaceFlag = 1;
         break;
     case OSTREL_WORLD:
-        source.printf("map_channel %i\n", -5);
+        source.printf("map_channel %i\n", GPU_MAP_CHANNEL_WORLD);
         break;
     default: {
         // The GPU code offers no channel or screen source here: the user is told, and the

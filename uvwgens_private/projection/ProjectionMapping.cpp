@@ -11,10 +11,10 @@ namespace KUtils {
 
 namespace {
 
-constexpr float kPiF = 3.1415927f;
 // The single-precision pi and 2 pi, widened: the double steps use these, not the exact values.
-constexpr double kPi = 3.1415927410125732;
-constexpr double kTwoPi = 6.2831854820251465;
+constexpr double kPiWide = kPi;
+constexpr double kTwoPiWide = 2.0 * kPiWide;
+static_assert(kPiWide == 3.1415927410125732 && kTwoPiWide == 6.2831854820251465);
 
 Vector4f vec(double x, double y, double z) {
     return {float(x), float(y), float(z), 0.0f};
@@ -45,7 +45,7 @@ double azimuthU(float x, float z, double su) {
     if (su == 0.0) {
         return 0.5;
     }
-    return double(std::atan2(x, z)) / kTwoPi / su + 0.5;
+    return double(std::atan2(x, z)) / kTwoPiWide / su + 0.5;
 }
 
 // du/dx = z / (x^2 + z^2) / (2 pi su) and du/dz = -x / (x^2 + z^2) / (2 pi su), through the
@@ -59,7 +59,7 @@ void azimuthDerivs(double x, double z, double su, double& dudx, double& dudz) {
     if (su == 0.0) {
         return;
     }
-    const double k = kTwoPi * su;
+    const double k = kTwoPiWide * su;
     if (std::fabs(z) > std::fabs(x)) {
         const double q = x / z;
         const double g = z * (1.0 + q * q);
@@ -100,8 +100,8 @@ UVWTransform mapPlanar(const Vector4f& p) {
 }
 
 UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
-    const double su = double(uAngle / kPiF);
-    const double sv = double(2.0f * vAngle / kPiF);
+    const double su = double(uAngle / kPi);
+    const double sv = double(2.0f * vAngle / kPi);
     const float xf = p.x, yf = p.y, zf = p.z;
     const double x = xf, y = yf, z = zf;
     const double r = std::sqrt(double(xf * xf + yf * yf + zf * zf));
@@ -112,7 +112,7 @@ UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
     const double c = std::sqrt(1.0 - t * t);
 
     const double u = azimuthU(xf, zf, su);
-    const double v = sv != 0.0 ? 0.5 + (0.5 - std::acos(t) / kPi) / sv : 0.5;
+    const double v = sv != 0.0 ? 0.5 + (0.5 - std::acos(t) / kPiWide) / sv : 0.5;
 
     double dudx, dudz;
     azimuthDerivs(x, z, su, dudx, dudz);
@@ -120,9 +120,9 @@ UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
     double dvdx = 0.0, dvdy = 0.0, dvdz = 0.0;
     if (r > 0.0 && c > 0.0 && sv != 0.0) {
         const double r3 = r * r * r;
-        dvdx = -x * y / (r3 * c * kPi * sv);
-        dvdy = (1.0 / r - y * y / r3) / (c * kPi * sv);
-        dvdz = -y * z / (r3 * c * kPi * sv);
+        dvdx = -x * y / (r3 * c * kPiWide * sv);
+        dvdy = (1.0 / r - y * y / r3) / (c * kPiWide * sv);
+        dvdz = -y * z / (r3 * c * kPiWide * sv);
     }
     double dwdx = 0.0, dwdy = 0.0, dwdz = 0.0;
     if (r > 0.0) {
@@ -134,7 +134,7 @@ UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
 }
 
 UVWTransform mapCylindrical(const Vector4f& p, float uAngle) {
-    const double su = double(uAngle) * 0.5 / kPi;
+    const double su = double(uAngle) * 0.5 / kPiWide;
     const float xf = p.x, yf = p.y, zf = p.z;
     const float rho = std::sqrt(xf * xf + yf * yf);
     const double x = xf, y = yf, z = zf;
@@ -164,7 +164,7 @@ UVWTransform mapBall(const Vector4f& p) {
     const double d = std::sqrt(n[0] * n[0] + n[1] * n[1]);
     // Rounding can push |nz| a hair past 1.
     const double nz = std::clamp(n[2], -1.0, 1.0);
-    const double a = std::acos(nz) / kPi;
+    const double a = std::acos(nz) / kPiWide;
     if (d == 0.0) {
         // On the z axis the direction in the disc is undefined: the disc centre, no derivative.
         return zeroJacobian({0.5f, 0.5f, 0.0f, 0.0f});
@@ -182,7 +182,7 @@ UVWTransform mapBall(const Vector4f& p) {
             dn[i] = ((i == k ? 1.0 : 0.0) - n[i] * n[k]) / r;
         }
         const double dd = (n[0] * dn[0] + n[1] * dn[1]) / d;
-        const double da = sn > 0.0 ? -(1.0 / kPi) * (1.0 / sn) * dn[2] : 0.0;
+        const double da = sn > 0.0 ? -(1.0 / kPiWide) * (1.0 / sn) * dn[2] : 0.0;
         const double dex = (dn[0] * d - n[0] * dd) / (d * d);
         const double dey = (dn[1] * d - n[1] * dd) / (d * d);
         du[k] = 0.5 * (dex * a + ex * da);

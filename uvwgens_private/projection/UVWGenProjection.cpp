@@ -545,10 +545,9 @@ UVWGenProjectionDesc::UVWGenProjectionDesc()
                   "5 - cubic; 6 - triplanar; 8 - perspective; 9 - Quor cubic; 10 - Quor box",
                   "enum=(0:Node;1:Planar;2:Spherical;3:Cylindrical;4:Ball;5:Cubic;6:Triplanar;8:"
                   "Perspective; 9:Quor cubic; 10:Quor box), gpuSupport=(partial)");
-    d.addParamFloat("u_angle", 3.1415927f, -1,
-                    "The angle that corresponds to U=1 for spherical mapping",
+    d.addParamFloat("u_angle", kPi, -1, "The angle that corresponds to U=1 for spherical mapping",
                     "units=(radians), gpuSupport=(none)");
-    d.addParamFloat("v_angle", 1.5707964f, -1,
+    d.addParamFloat("v_angle", kHalfPi, -1,
                     "The angle that corresponds to V=1 for spherical mapping",
                     "units=(radians), gpuSupport=(none)");
     d.addParamPlugin("camera_settings", EXT_RENDER_SETTINGS, -1,

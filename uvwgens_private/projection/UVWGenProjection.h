@@ -4,6 +4,7 @@
 #pragma once
 
 #include "frame/GpuUVWGen.h"
+#include "kivo/FloatMath.h"
 #include "kivo/HostSdk.h"
 #include "kivo/PluginDescriptor.h"
 #include "kivo/ShadingContext.h"
@@ -77,8 +78,8 @@ private:
     Transform3x4f texTransform;
     TextureTransformInterface* uvwTransformTex = nullptr;
     int type = PROJ_PLANAR;
-    float uAngle = 3.1415927f;
-    float vAngle = 1.5707964f;
+    float uAngle = kPi;
+    float vAngle = kHalfPi;
     int nsamples = 0;
     // nsamples transforms over the blur interval; null with one sample.
     std::unique_ptr<Transform3x4f[]> transformSamples;

@@ -72,8 +72,7 @@ int UVWGenObject::emitRTSource(const char*, const char*, const char* kind, Shade
     if (!isMaterialDescriptor(kind) || !getParamList()) {
         return 0;
     }
-    // -3: the device code's object-space coordinate source.
-    source.printf("map_channel %i\n", -3);
+    source.printf("map_channel %i\n", GPU_MAP_CHANNEL_OBJECT);
     gpuData.objectSpaceFlag = 1;
     writeTransformLine(source, "uvw_transform ", uvwTransform);
     return 1;
