@@ -6,6 +6,7 @@
 #include "channel/UVWGenPlanarWorld.h"
 #include "environment/EnvMapping.h"
 #include "environment/UVWGenEnvironment.h"
+#include "frame/ScreenSpace.h"
 #include "kivo/FloatMath.h"
 #include "kivo/VectorMath.h"
 #include "ostrel/UVWGenOstrel.h"

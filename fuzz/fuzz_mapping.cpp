@@ -9,6 +9,7 @@
 #include "Require.h"
 #include "channel/UVWChain.h"
 #include "environment/EnvMapping.h"
+#include "frame/ScreenSpace.h"
 #include "kivo/FloatMath.h"
 #include "kivo/VectorMath.h"
 #include "ostrel/OstrelMath.h"
@@ -122,8 +123,8 @@ void baseChain(FuzzInput& in) {
 void environment(FuzzInput& in) {
     switch (in.choice(8)) {
     case 0:
-        safeNormalize(vector(in));
-        normalizeOrZero(vector(in));
+        unitOrUnchanged(vector(in));
+        unitOrZeroIfShort(vector(in));
         break;
     case 1: {
         const UpDirectionRecord record{{in.real(), in.real(), in.real()}};
@@ -256,7 +257,7 @@ void projection(FuzzInput& in) {
 }
 
 void ostrel(FuzzInput& in) {
-    switch (in.choice(7)) {
+    switch (in.choice(6)) {
     case 0:
         buildPlacement(vector(in), vector(in), vector(in));
         fixedPlacement({vector(in), vector(in), vector(in)});
@@ -271,7 +272,7 @@ void ostrel(FuzzInput& in) {
     }
     case 2: {
         const Vector4f v = vector(in);
-        const Vector4f axis = unitAxis(v);
+        const Vector4f axis = unitOrZero(v);
         // The direction as a unit vector, or zero for a vector without a finite direction.
         Vector4f expected{};
         directionOf(v.x, v.y, v.z, expected);
@@ -302,12 +303,9 @@ void ostrel(FuzzInput& in) {
         }
         break;
     }
-    case 5:
+    default:
         centredPlacement(transform(in), vector(in));
         footprintExtent(vector(in), vector(in));
-        break;
-    default:
-        screenPoint(in.real(), in.real(), in.int32(), in.int32());
         break;
     }
 }

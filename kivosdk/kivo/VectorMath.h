@@ -35,14 +35,19 @@ inline Vector4f cross3(const Vector4f& a, const Vector4f& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x, 0.0f};
 }
 
-// v divided (all four lanes) by its length over x, y, z; none when v has no finite direction
-// (zero, NaN or infinite components). Where the squares would overflow or underflow, v is
-// first scaled by its largest magnitude, so every finite nonzero vector gives a unit vector;
-// otherwise the plain division is used and results are the usual ones bit for bit.
+// Unit vectors: v divided (all four lanes) by its length over x, y, z. The names say what a
+// vector without a usable length gives.
+
+// All four lanes of v divided by s.
+inline Vector4f divided(const Vector4f& v, float s) {
+    return {v.x / s, v.y / s, v.z / s, v.w / s};
+}
+
+// None when v has no finite direction (zero, NaN or infinite components). Where the squares
+// would overflow or underflow, v is first scaled by its largest magnitude, so every finite
+// nonzero vector gives a unit vector; otherwise the plain division is used and results are
+// the usual ones bit for bit.
 inline std::optional<Vector4f> unitDirection(const Vector4f& v) {
-    auto divided = [](const Vector4f& a, float s) {
-        return Vector4f{a.x / s, a.y / s, a.z / s, a.w / s};
-    };
     const float lengthSq = dot3(v, v);
     if (lengthSq >= std::numeric_limits<float>::min() &&
         lengthSq <= std::numeric_limits<float>::max()) {
@@ -54,6 +59,28 @@ inline std::optional<Vector4f> unitDirection(const Vector4f& v) {
     }
     const Vector4f scaled = divided(v, largest);
     return divided(scaled, std::sqrt(dot3(scaled, scaled)));
+}
+
+// The zero vector when v has no finite direction, else unitDirection's.
+inline Vector4f unitOrZero(const Vector4f& v) {
+    return unitDirection(v).value_or(Vector4f{});
+}
+
+// The zero vector when |v|^2 < 1e-24 (|v| < 1e-12), else v / |v| without rescaling.
+inline Vector4f unitOrZeroIfShort(const Vector4f& v) {
+    const float lengthSq = dot3(v, v);
+    if (lengthSq < 1e-24f) {
+        return {};
+    }
+    return divided(v, std::sqrt(lengthSq));
+}
+
+// v itself when its length is zero or negligible against its largest component (largest >=
+// 1e18 |v|: a zero or denormal-length vector), else v / |v| without rescaling.
+inline Vector4f unitOrUnchanged(const Vector4f& v) {
+    const float length = std::sqrt(dot3(v, v));
+    const float largest = std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
+    return largest < 1e18f * length ? divided(v, length) : v;
 }
 
 // c0*v.x + c1*v.y + c2*v.z over four lanes (no offset).

@@ -2,6 +2,8 @@
 // mapping formulas (in double precision, so comparisons allow a few float ulps).
 #include "environment/EnvMapping.h"
 
+#include "frame/ScreenSpace.h"
+
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>

@@ -25,10 +25,6 @@ constexpr const char* kMappingNames[] = {
     "max_spherical", "spherical_kivo", "max_cylindrical", "max_shrink_wrap",
 };
 
-Vector4f divided(const Vector4f& v, float s) {
-    return {v.x / s, v.y / s, v.z / s, v.w / s};
-}
-
 // U across the map and T down it; the mapped v is 1 - T.
 struct UT {
     float u;
@@ -198,20 +194,6 @@ int findEnvMappingType(const char* name) {
     return ENV_MAPPING_UNKNOWN;
 }
 
-Vector4f safeNormalize(const Vector4f& v) {
-    const float len = std::sqrt(dot3(v, v));
-    const float largest = std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
-    return largest < 1e18f * len ? divided(v, len) : v;
-}
-
-Vector4f normalizeOrZero(const Vector4f& v) {
-    const float lenSq = dot3(v, v);
-    if (lenSq < 1e-24f) {
-        return {};
-    }
-    return divided(v, std::sqrt(lenSq));
-}
-
 Vector4f upAxisFrom(const UpDirectionRecord* up) {
     const Vector4f zUp{0.0f, 0.0f, 1.0f, 0.0f};
     if (!up) {
@@ -224,7 +206,7 @@ Vector4f upAxisFrom(const UpDirectionRecord* up) {
 }
 
 Vector4f groundProject(const GroundPlane& ground, const Vector4f& rayOrigin, const Vector4f& dir) {
-    const Vector4f d = safeNormalize(dir);
+    const Vector4f d = unitOrUnchanged(dir);
     const float dn = dot3(d, ground.up);
     const float h = dot3(ground.position - rayOrigin, ground.up);
     const float t = dn != 0.0f ? h / dn : 0.0f;
@@ -234,18 +216,18 @@ Vector4f groundProject(const GroundPlane& ground, const Vector4f& rayOrigin, con
         return d;
     }
     const Vector4f centre = ground.position + ground.up * ground.radius;
-    Vector4f q = safeNormalize(rayOrigin + d * t - centre);
+    Vector4f q = unitOrUnchanged(rayOrigin + d * t - centre);
     if (std::fabs(dn) < 0.1f) {
         // Fade from the plain direction at the horizon to the projected one at |dn| = 0.1.
         const float s = std::fabs(dn) * 10.0f;
         const float w = s * s;
-        q = safeNormalize(q * w + d * (1.0f - w));
+        q = unitOrUnchanged(q * w + d * (1.0f - w));
     }
     return q;
 }
 
 Vector4f mapDirection(int type, const Vector4f& e) {
-    const Vector4f n = normalizeOrZero(e);
+    const Vector4f n = unitOrZeroIfShort(e);
     UT r{0.0f, 0.0f};
     switch (type) {
     case ENV_MAPPING_ANGULAR:

@@ -2,6 +2,7 @@
 
 #include "frame/GpuText.h"
 #include "frame/MotionSamples.h"
+#include "frame/ScreenSpace.h"
 #include "kivo/ShadingContext.h"
 #include "kivo/VectorMath.h"
 

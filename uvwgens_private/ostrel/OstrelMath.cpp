@@ -50,12 +50,6 @@ UVWTransform fixedPlacement(const Placement& placement) {
     return buildPlacement(placement.offset, placement.angles, divisors);
 }
 
-Vector4f unitAxis(const Vector4f& v) {
-    // Huge or tiny placement sizes make columns whose squares overflow or underflow; they
-    // still have a direction.
-    return unitDirection(v).value_or(Vector4f{});
-}
-
 bool hasVariation(const Placement& amplitude) {
     const float values[] = {amplitude.offset.x, amplitude.offset.y, amplitude.offset.z,
                             amplitude.sizes.x,  amplitude.sizes.y,  amplitude.sizes.z,
@@ -142,11 +136,6 @@ Vector4f centredPlacement(const UVWTransform& t, const Vector4f& c) {
 Vector4f footprintExtent(const Vector4f& ux, const Vector4f& uy) {
     auto extent = [](float a, float b) { return std::max({0.0f, a, b}) - std::min({0.0f, a, b}); };
     return {extent(ux.x, uy.x), extent(ux.y, uy.y), extent(ux.z, uy.z), 0.0f};
-}
-
-Vector4f screenPoint(float imageX, float imageY, int width, int height) {
-    return {static_cast<float>(double(imageX) / double(width)),
-            static_cast<float>(1.0 - double(imageY) / double(height)), 0.0f, 0.0f};
 }
 
 } // namespace KUtils

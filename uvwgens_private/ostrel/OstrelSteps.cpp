@@ -1,5 +1,6 @@
 #include "ostrel/OstrelSteps.h"
 
+#include "frame/ScreenSpace.h"
 #include "kivo/VectorMath.h"
 #include "ostrel/OstrelMath.h"
 
@@ -64,7 +65,7 @@ ScreenSource screenSource(const ShadingContext& sc) {
     if (!frame || frame->imageWidth <= 0 || frame->imageHeight <= 0) {
         return {};
     }
-    return {screenPoint(sc.imageX, sc.imageY, frame->imageWidth, frame->imageHeight),
+    return {screenUVW(sc.imageX, sc.imageY, frame->imageWidth, frame->imageHeight),
             1.0f / static_cast<float>(frame->imageWidth),
             1.0f / static_cast<float>(frame->imageHeight)};
 }

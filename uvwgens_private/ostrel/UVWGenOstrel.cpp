@@ -74,9 +74,9 @@ void UVWGenOstrel::frameBegin(KivoRenderer* renderer) {
     amplitude.angles = toRadians(paramAmplitude.angles);
 
     placementTm = fixedPlacement(base);
-    unitAxes[0] = unitAxis(placementTm.c0);
-    unitAxes[1] = unitAxis(placementTm.c1);
-    unitAxes[2] = unitAxis(placementTm.c2);
+    unitAxes[0] = unitOrZero(placementTm.c0);
+    unitAxes[1] = unitOrZero(placementTm.c1);
+    unitAxes[2] = unitOrZero(placementTm.c2);
     randomized = hasVariation(amplitude);
 }
 
@@ -115,9 +115,9 @@ int UVWGenOstrel::evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f
             return 0;
         }
         if (randomized) {
-            basis[0] = unitAxis(t.c0);
-            basis[1] = unitAxis(t.c1);
-            basis[2] = unitAxis(t.c2);
+            basis[0] = unitOrZero(t.c0);
+            basis[1] = unitOrZero(t.c1);
+            basis[2] = unitOrZero(t.c2);
         } else {
             basis[0] = unitAxes[0];
             basis[1] = unitAxes[1];
