@@ -107,15 +107,11 @@ int perspectiveUVW(const PerspectiveMath& m, const ShadingContext& sc, Vector4f&
         uvw = Vector4f{};
         return 0;
     }
-    auto step = [&](const Vector4f& q) {
-        Vector2f sq;
-        const int mapped = m.camera->mapToScreen(sc, q, sq);
-        return screenStep(mapped, sq, s);
-    };
-    const Vector2f dx = shorterDifference(step(p + sc.dPdx), step(p - sc.dPdx));
-    const Vector2f dy = shorterDifference(step(p + sc.dPdy), step(p - sc.dPdy));
+    const ScreenDifferences d = screenDifferences(
+        [&](const Vector4f& q, Vector2f& sq) { return m.camera->mapToScreen(sc, q, sq); }, p, s,
+        sc.dPdx, sc.dPdy);
     const UVWTransform local =
-        imageProjection(m.image, m.placement, s, dx, dy, sc.dPdx, sc.dPdy, sc.auxNormal);
+        imageProjection(m.image, m.placement, s, d.dx, d.dy, sc.dPdx, sc.dPdy, sc.auxNormal);
     uvw = finishProjectionPoint(local, m.texTransform);
     return 1;
 }

@@ -53,6 +53,8 @@ protected:
 // EXT_SCENE_POINT on the shaded instance: a point relative to the scene origin.
 class ScenePointInterface : public ShadeQueryInterface {
 public:
+    // The kind of point asked for: the library asks only for the shaded point's own position.
+    static constexpr int SHADED_POSITION = 1;
     virtual void getScenePoint(Vector4f& result, const ShadingContext& sc, int kind) const = 0;
 
 protected:
@@ -150,6 +152,9 @@ public:
 
 // 64-byte hit record; the last word is -1 for "no hit yet".
 struct KivoHitRecord {
+    // The last word reads kNoHit until the host stores a hit.
+    static constexpr int kLastWord = 15;
+    static constexpr std::int32_t kNoHit = -1;
     std::int32_t words[16];
 };
 

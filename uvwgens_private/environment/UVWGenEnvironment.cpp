@@ -63,11 +63,14 @@ void UVWGenEnvironment::frameBegin(KivoRenderer* renderer) {
         sequence ? static_cast<const UpDirectionRecord*>(sequence->getInterface(EXT_UP_DIRECTION))
                  : nullptr);
 
+    groundCentre = groundPosition;
+    imageWidth = imageHeight = 0;
     if (frame) {
-        // The cached value is absolute; evaluation works relative to the scene origin.
-        groundPosition.x -= float(frame->sceneOrigin.x);
-        groundPosition.y -= float(frame->sceneOrigin.y);
-        groundPosition.z -= float(frame->sceneOrigin.z);
+        groundCentre.x -= float(frame->sceneOrigin.x);
+        groundCentre.y -= float(frame->sceneOrigin.y);
+        groundCentre.z -= float(frame->sceneOrigin.z);
+        imageWidth = frame->imageWidth;
+        imageHeight = frame->imageHeight;
     }
 }
 
@@ -81,7 +84,7 @@ void UVWGenEnvironment::sampleMatrices(int n, const KivoFrameData& frame) {
 }
 
 GroundPlane UVWGenEnvironment::groundPlane() const {
-    return {groundPosition, upAxis, groundRadius};
+    return {groundCentre, upAxis, groundRadius};
 }
 
 DirectionPipeline UVWGenEnvironment::pipelineFor(const ShadingContext& sc,
@@ -95,8 +98,7 @@ DirectionPipeline UVWGenEnvironment::pipelineFor(const ShadingContext& sc,
 }
 
 Vector4f UVWGenEnvironment::screenUVWOf(const ShadingContext& sc) const {
-    const KivoFrameData& frame = *sc.renderer->frameData;
-    return screenUVW(sc.imageX, sc.imageY, frame.imageWidth, frame.imageHeight);
+    return screenUVW(sc.imageX, sc.imageY, imageWidth, imageHeight);
 }
 
 int UVWGenEnvironment::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
@@ -112,10 +114,9 @@ int UVWGenEnvironment::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
 int UVWGenEnvironment::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
     Vector4f centre, dx, dy;
     if (mappingIndex == ENV_MAPPING_SCREEN) {
-        const KivoFrameData& frame = *sc.renderer->frameData;
         centre = screenUVWOf(sc);
-        dx = {1.0f / float(frame.imageWidth), 0.0f, 0.0f, 0.0f};
-        dy = {0.0f, 1.0f / float(frame.imageHeight), 0.0f, 0.0f};
+        dx = {1.0f / float(imageWidth), 0.0f, 0.0f, 0.0f};
+        dy = {0.0f, 1.0f / float(imageHeight), 0.0f, 0.0f};
     } else {
         const GroundPlane ground = groundPlane();
         const DirectionPipeline pipeline = pipelineFor(sc, ground);
@@ -143,9 +144,7 @@ int UVWGenEnvironment::evalUVWTransform(const ShadingContext& sc, UVWTransform& 
         tm = UVWTransform{};
         return 1;
     }
-    const KivoFrameData& frame = *sc.renderer->frameData;
-    const ScreenFrame screen{sc.dPdx, sc.dPdy, sc.screenFrameAxis, frame.imageWidth,
-                             frame.imageHeight};
+    const ScreenFrame screen{sc.dPdx, sc.dPdy, sc.screenFrameAxis, imageWidth, imageHeight};
     tm = screenTransform(tail.transform, screen, screenUVWOf(sc), duvwScale);
     return 1;
 }
@@ -173,8 +172,9 @@ int UVWGenEnvironment::emitRTSource(const char* outputName, const char*, const c
     source.printf("env_hvflips %f,%f\n", hFlip, vFlip);
     source.printf("ground_on %d\n", groundOn);
     if (groundOn) {
-        source.printf("ground_position %f %f %f\n", double(groundPosition.x),
-                      double(groundPosition.y), double(groundPosition.z));
+        // The centre as evaluations use it, relative to the scene origin.
+        source.printf("ground_position %f %f %f\n", double(groundCentre.x), double(groundCentre.y),
+                      double(groundCentre.z));
         source.printf("ground_radius %f\n", double(groundRadius));
     }
     return 1;
