@@ -41,7 +41,7 @@ public:
     void getChannelUVW(const KUtils::ShadingContext& sc, int channel,
                        KUtils::Vector4f& uvw) const override;
     void getChannelTransform(const KUtils::ShadingContext& sc, int channel,
-                             KUtils::UVWTransform& tm, int extra) const override;
+                             KUtils::UVWTransform& tm, int providerArgument) const override;
 
     int isAvailable(const KUtils::ShadingContext& sc) const override;
     std::uint32_t getMaterialValue(const KUtils::ShadingContext& sc) const override;

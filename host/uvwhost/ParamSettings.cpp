@@ -249,14 +249,14 @@ Parsed<ParamSetting> readNamedSetting(const std::vector<ParamDef>& defs,
 std::string applyParamSetting(KivoParameterList& list, const ParamSetting& setting,
                               const PluginResolver& resolve) {
     std::vector<ParamValue> values;
-    for (const ParsedParamValue& spec : setting.values) {
-        if (spec.ref.empty()) {
-            values.push_back(spec.value);
+    for (const ParsedParamValue& item : setting.values) {
+        if (item.ref.empty()) {
+            values.push_back(item.value);
             continue;
         }
-        PluginBase* plugin = resolve ? resolve(spec.ref) : nullptr;
+        PluginBase* plugin = resolve ? resolve(item.ref) : nullptr;
         if (!plugin) {
-            return "parameter '" + setting.name + "': no instance named \"" + spec.ref + "\"";
+            return "parameter '" + setting.name + "': no instance named \"" + item.ref + "\"";
         }
         values.push_back(ParamValue{plugin});
     }

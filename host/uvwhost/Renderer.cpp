@@ -171,16 +171,16 @@ Parsed<RenderWorld> RenderWorld::build(const SceneDocument& doc, PluginSession& 
         }
         return texture;
     };
-    for (const ObjectEntry& spec : doc.objects) {
-        auto texture = textureOf(spec.texture, "the texture");
+    for (const ObjectEntry& entry : doc.objects) {
+        auto texture = textureOf(entry.texture, "the texture");
         if (!texture) {
             return Parsed<RenderWorld>::failure(texture.error());
         }
-        RenderObject object{kivohost::Shape(spec.shape, spec.center, spec.size, spec.rotation),
+        RenderObject object{kivohost::Shape(entry.shape, entry.center, entry.size, entry.rotation),
                             *texture,
                             {},
-                            {spec.material, spec.object, 1},
-                            spec.reflect};
+                            {entry.material, entry.object, 1},
+                            entry.reflect};
         UVWTransform space = object.shape.objectSpace();
         // Object space is taken of points relative to the scene origin.
         const Vector3d& o = doc.frame.sceneOrigin;
@@ -188,11 +188,11 @@ Parsed<RenderWorld> RenderWorld::build(const SceneDocument& doc, PluginSession& 
         object.instance.objectSpace = space;
         world.all.push_back(std::move(object));
         // Spheres and unbounded planes also block the projections' visibility rays.
-        if (spec.shape == kivohost::ShapeKind::Sphere) {
+        if (entry.shape == kivohost::ShapeKind::Sphere) {
             world.occluders.spheres.push_back(
-                {Vector4f{spec.center.x - float(o.x), spec.center.y - float(o.y),
-                          spec.center.z - float(o.z), 0.0f},
-                 spec.size.x});
+                {Vector4f{entry.center.x - float(o.x), entry.center.y - float(o.y),
+                          entry.center.z - float(o.z), 0.0f},
+                 entry.size.x});
         }
     }
     if (!doc.environment.empty()) {

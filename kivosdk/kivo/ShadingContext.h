@@ -22,8 +22,9 @@ public:
     // The channel's UVW at the shading point.
     virtual void getChannelUVW(const ShadingContext& sc, int channel, Vector4f& uvw) const = 0;
     // The channel's local transform: columns = UVW change per unit world x, y, z; offset = UVW.
+    // providerArgument is the provider's own; plugins pass 0 or what their caller handed them.
     virtual void getChannelTransform(const ShadingContext& sc, int channel, UVWTransform& tm,
-                                     int extra) const = 0;
+                                     int providerArgument) const = 0;
 
 protected:
     ~ChannelProviderInterface() = default;

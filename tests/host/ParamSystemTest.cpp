@@ -46,8 +46,8 @@ public:
     float scale = -99.0f;
     Vector4f offset{-9, -9, -9, -9};
     Matrix3x3f matrix{};
-    Transform3x4f placement{};
-    Transform3x4f texTransform{};
+    UVWTransform placement{};
+    UVWTransform texTransform{};
     CharString label{"unset"};
     PluginBase* input = reinterpret_cast<PluginBase*>(&count); // anything non-null
     TextureInterface* colorTex = reinterpret_cast<TextureInterface*>(&count);

@@ -72,11 +72,11 @@ int UVWGenChannel::evalLocalTransform(const ShadingContext& sc, UVWTransform& tm
 
 int UVWGenChannel::evalChannelTransform(const ShadingContext& sc,
                                         ChannelProviderInterface* provider, UVWTransform& tm,
-                                        int extra) {
+                                        int providerArgument) {
     if (!provider) {
         return 0;
     }
-    provider->getChannelTransform(sc, uvwChannel, tm, extra);
+    provider->getChannelTransform(sc, uvwChannel, tm, providerArgument);
     return 1;
 }
 

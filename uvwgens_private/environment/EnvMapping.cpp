@@ -169,7 +169,9 @@ UT mapMaxShrinkWrap(const Vector4f& n) {
     return {0.5f - 0.5f * rho * c, 0.5f + 0.5f * rho * s};
 }
 
-float wrapCoordinate(int mode, float c) {
+// One coordinate of the environment's tail by its wrap_u/v/w mode: 1 repeats on the integer
+// tiles, 2 mirrors them, anything else leaves it.
+float wrapTailCoordinate(int mode, float c) {
     if (mode == 1) {
         return truncFrac(c);
     }
@@ -275,7 +277,7 @@ int finishUVW(const UVWTail& tail, Vector4f& uvw) {
         if (tail.cropFlag[k] && (c < 0.0f || c > 1.0f)) {
             valid = 0;
         }
-        c = wrapCoordinate(tail.wrapMode[k], c);
+        c = wrapTailCoordinate(tail.wrapMode[k], c);
     }
     uvw.w = uvw.z;
     return valid;

@@ -20,13 +20,14 @@ Vector4f vec(double x, double y, double z) {
     return {float(x), float(y), float(z), 0.0f};
 }
 
-UVWTransform local(const Vector4f& jx, const Vector4f& jy, const Vector4f& jz,
-                   const Vector4f& uvw) {
+// The mapping result of Jacobian columns jx, jy, jz and the uvw.
+UVWTransform mappingResult(const Vector4f& jx, const Vector4f& jy, const Vector4f& jz,
+                           const Vector4f& uvw) {
     return {jx, jy, jz, uvw};
 }
 
 UVWTransform zeroJacobian(const Vector4f& uvw) {
-    return local({}, {}, {}, uvw);
+    return mappingResult({}, {}, {}, uvw);
 }
 
 bool finite3(const Vector4f& v) {
@@ -95,8 +96,9 @@ int dominantAxis(const Vector4f& a) {
 }
 
 UVWTransform mapPlanar(const Vector4f& p) {
-    return local({0.5f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.5f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.5f, 0.0f},
-                 {0.5f * p.x + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.z + 0.5f, 0.0f});
+    return mappingResult({0.5f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.5f, 0.0f, 0.0f},
+                         {0.0f, 0.0f, 0.5f, 0.0f},
+                         {0.5f * p.x + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.z + 0.5f, 0.0f});
 }
 
 UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
@@ -130,7 +132,8 @@ UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
         dwdy = y / r;
         dwdz = z / r;
     }
-    return local(vec(dudx, dvdx, dwdx), vec(0.0, dvdy, dwdy), vec(dudz, dvdz, dwdz), vec(u, v, r));
+    return mappingResult(vec(dudx, dvdx, dwdx), vec(0.0, dvdy, dwdy), vec(dudz, dvdz, dwdz),
+                         vec(u, v, r));
 }
 
 UVWTransform mapCylindrical(const Vector4f& p, float uAngle) {
@@ -150,8 +153,8 @@ UVWTransform mapCylindrical(const Vector4f& p, float uAngle) {
         dwdx = x / double(rho);
         dwdy = y / double(rho);
     }
-    return local(vec(dudx, 0.0, dwdx), vec(0.0, 0.5, dwdy), vec(dudz, 0.0, 0.0),
-                 vec(u, v, double(rho)));
+    return mappingResult(vec(dudx, 0.0, dwdx), vec(0.0, 0.5, dwdy), vec(dudz, 0.0, 0.0),
+                         vec(u, v, double(rho)));
 }
 
 UVWTransform mapBall(const Vector4f& p) {
@@ -195,8 +198,8 @@ UVWTransform mapBall(const Vector4f& p) {
             return zeroJacobian(vec(u, v, 0.0));
         }
     }
-    return local(vec(du[0], dv[0], 0.0), vec(du[1], dv[1], 0.0), vec(du[2], dv[2], 0.0),
-                 vec(u, v, 0.0));
+    return mappingResult(vec(du[0], dv[0], 0.0), vec(du[1], dv[1], 0.0), vec(du[2], dv[2], 0.0),
+                         vec(u, v, 0.0));
 }
 
 UVWTransform mapCubic(const Vector4f& p) {
@@ -220,7 +223,7 @@ UVWTransform mapCubic(const Vector4f& p) {
         cols[ua] = {s * (1.0f / (2.0f * m)), 0.0f, s * dr[ua], 0.0f};
         cols[va] = {0.0f, s * (1.0f / (2.0f * m)), s * dr[va], 0.0f};
         if (finite3(uvw) && finite3(cols[0]) && finite3(cols[1]) && finite3(cols[2])) {
-            return local(cols[0], cols[1], cols[2], uvw);
+            return mappingResult(cols[0], cols[1], cols[2], uvw);
         }
     }
     // A tie of the two larger components over a zero third one (or the centre) selects a face
@@ -230,18 +233,18 @@ UVWTransform mapCubic(const Vector4f& p) {
     for (int k = 0; k < 3; ++k) {
         cols[k] = {0.0f, 0.0f, s * dr[k], 0.0f};
     }
-    return local(cols[0], cols[1], cols[2], {0.5f, 0.5f, s * r, 0.0f});
+    return mappingResult(cols[0], cols[1], cols[2], {0.5f, 0.5f, s * r, 0.0f});
 }
 
 UVWTransform mapTriplanar(const Vector4f& p, const Vector4f& nPrime) {
     const Vector4f h{0.5f, 0.0f, 0.0f, 0.0f}, k{0.0f, 0.5f, 0.0f, 0.0f}, l{0.0f, 0.0f, 0.5f, 0.0f};
     switch (dominantAxis(nPrime)) {
     case 0:
-        return local(l, k, h, {0.5f * p.z + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.x, 0.0f});
+        return mappingResult(l, k, h, {0.5f * p.z + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.x, 0.0f});
     case 1:
-        return local(h, l, k, {0.5f * p.x + 0.5f, 0.5f * p.z + 0.5f, 0.5f * p.y, 0.0f});
+        return mappingResult(h, l, k, {0.5f * p.x + 0.5f, 0.5f * p.z + 0.5f, 0.5f * p.y, 0.0f});
     default:
-        return local(h, k, l, {0.5f * p.x + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.z, 0.0f});
+        return mappingResult(h, k, l, {0.5f * p.x + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.z, 0.0f});
     }
 }
 
@@ -260,14 +263,14 @@ UVWTransform mapQuorCubic(const Vector4f& p, const Vector4f& nPrime) {
     const float s = dominantSign(nPrime, axis);
     switch (axis) {
     case 0:
-        return local({0, 0, 1, 0}, {0, 1, 0, 0}, {-s, 0, 0, 0},
-                     {-s * p.z + 0.5f, p.y + 0.5f, p.x, 0.0f});
+        return mappingResult({0, 0, 1, 0}, {0, 1, 0, 0}, {-s, 0, 0, 0},
+                             {-s * p.z + 0.5f, p.y + 0.5f, p.x, 0.0f});
     case 1:
-        return local({1, 0, 0, 0}, {0, 0, 1, 0}, {0, -s, 0, 0},
-                     {p.x + 0.5f, -s * p.z + 0.5f, p.y, 0.0f});
+        return mappingResult({1, 0, 0, 0}, {0, 0, 1, 0}, {0, -s, 0, 0},
+                             {p.x + 0.5f, -s * p.z + 0.5f, p.y, 0.0f});
     default:
-        return local({s, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0},
-                     {s * p.x + 0.5f, p.y + 0.5f, p.z, 0.0f});
+        return mappingResult({s, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0},
+                             {s * p.x + 0.5f, p.y + 0.5f, p.z, 0.0f});
     }
 }
 
@@ -276,14 +279,14 @@ UVWTransform mapQuorBox(const Vector4f& p, const Vector4f& nPrime) {
     const float s = dominantSign(nPrime, axis);
     switch (axis) {
     case 0:
-        return local({0, 0, 1, 0}, {s, 0, 0, 0}, {0, 1, 0, 0},
-                     {s * p.y + 0.5f, p.z + 0.5f, p.x, 0.0f});
+        return mappingResult({0, 0, 1, 0}, {s, 0, 0, 0}, {0, 1, 0, 0},
+                             {s * p.y + 0.5f, p.z + 0.5f, p.x, 0.0f});
     case 1:
-        return local({-s, 0, 0, 0}, {0, 0, 1, 0}, {0, 1, 0, 0},
-                     {-s * p.x + 0.5f, p.z + 0.5f, p.y, 0.0f});
+        return mappingResult({-s, 0, 0, 0}, {0, 0, 1, 0}, {0, 1, 0, 0},
+                             {-s * p.x + 0.5f, p.z + 0.5f, p.y, 0.0f});
     default:
-        return local({1, 0, 0, 0}, {0, s, 0, 0}, {0, 0, 1, 0},
-                     {p.x + 0.5f, s * p.y + 0.5f, p.z, 0.0f});
+        return mappingResult({1, 0, 0, 0}, {0, s, 0, 0}, {0, 0, 1, 0},
+                             {p.x + 0.5f, s * p.y + 0.5f, p.z, 0.0f});
     }
 }
 

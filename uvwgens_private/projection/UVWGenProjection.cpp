@@ -106,7 +106,7 @@ void UVWGenProjection::sampleUVWTransform(KivoRenderer* renderer) {
     numSamples = sequence ? motionSampleCount(*sequence, nsamples) : 1;
     KivoParameter* param = getParamList() ? getParamList()->getParam("uvw_transform") : nullptr;
     if (!param) {
-        uvwTransform = Transform3x4f{};
+        uvwTransform = UVWTransform{};
         return;
     }
     const double frameTime = frame ? frame->frameTime : 0.0;
@@ -118,7 +118,7 @@ void UVWGenProjection::sampleUVWTransform(KivoRenderer* renderer) {
     // count), which its stored results depend on.
     const double start = frame ? frame->motionBlurStart : frameTime;
     const double end = frame ? frame->motionBlurEnd : frameTime;
-    transformSamples.reset(new Transform3x4f[numSamples]);
+    transformSamples.reset(new UVWTransform[numSamples]);
     for (int i = 0; i < numSamples; ++i) {
         const double t = start + (end - start) * i / (numSamples - 1);
         transformSamples[i] = toUVWTransform(param->getTransform(0, t));
@@ -275,7 +275,7 @@ int UVWGenProjection::emitRTSource(const char*, const char*, const char*, Shader
             readCameraView(values, *cameraView);
         } else {
             // Under motion blur the frame's first sample stands for the transform.
-            const Transform3x4f& m = transformSamples ? transformSamples[0] : uvwTransform;
+            const UVWTransform& m = transformSamples ? transformSamples[0] : uvwTransform;
             values.matrix = {m.c0, m.c1, m.c2};
             values.translation = m.o;
         }

@@ -56,7 +56,7 @@ private:
     void sampleUVWTransform(KivoRenderer* renderer);
 
     // Bound parameters.
-    Transform3x4f texTransform;
+    UVWTransform texTransform;
     TextureTransformInterface* uvwTransformTex = nullptr;
     int type = PROJ_PLANAR;
     float uAngle = kPi;
@@ -75,10 +75,10 @@ private:
     int includeOverscan = 0;
 
     // Frame state.
-    Transform3x4f uvwTransform;
+    UVWTransform uvwTransform;
     // The samples taken this frame over the blur interval; none with one sample.
     int numSamples = 0;
-    std::unique_ptr<Transform3x4f[]> transformSamples;
+    std::unique_ptr<UVWTransform[]> transformSamples;
     // The frame's scene origin in floats, added to world points relative to it.
     Vector4f sceneOrigin;
     PerspectiveCamera camera;
