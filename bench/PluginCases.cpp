@@ -128,6 +128,7 @@ struct OstrelPlacementMath {
     int randMat = 0;
     int randObj = 0;
     int seed = 1;
+    OstrelScreen screen;
 };
 
 int ostrelUVW(const OstrelPlacementMath& m, const ShadingContext& sc, Vector4f& uvw) {
@@ -136,7 +137,7 @@ int ostrelUVW(const OstrelPlacementMath& m, const ShadingContext& sc, Vector4f& 
                                ? randomPlacement(m.base, m.amplitude, m.xyzLock,
                                                  variationSeed(sc, m.randMat, m.randObj, m.seed))
                                : m.fixed;
-    return coordinateStep(sc, t, m.mapping, uvw);
+    return coordinateStep(sc, t, m.mapping, m.screen, uvw);
 }
 
 // Sets <name>_x, _y and _z (each followed by suffix) to the lanes of v.
@@ -376,6 +377,8 @@ void addOstrelCases(Bench& bench) {
             math.mapping.tile[1] = TILE_MIRROR;
             math.mapping.tile[2] = TILE_NONE;
             math.mapping.filtering = 1.5f;
+            const KivoFrameData& frame = *bench.scene.renderer().frameData;
+            math.screen = {frame.imageWidth, frame.imageHeight};
             math.base = {
                 {0.1f, 0.2f, 0.3f, 0.0f}, {10.0f, 20.0f, 30.0f, 0.0f}, {0.5f, 2.0f, 1.5f, 0.0f}};
             if (random) {

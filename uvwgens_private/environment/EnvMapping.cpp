@@ -40,7 +40,9 @@ float acosClamped(float z) {
     return std::acos(std::clamp(z, -1.0f, 1.0f));
 }
 
-// Polar angle in radians; at the poles 0 above and 1 radian (not pi) below.
+// Polar angle in radians; at the poles 0 above and 1 radian (not pi) below. The 1 is the
+// host's value, kept because maps rendered with it depend on it; it is not the limit of the
+// formula.
 float polarAngle(const Vector4f& n) {
     if (isPole(n)) {
         return n.z > 0.0f ? 0.0f : 1.0f;
@@ -117,6 +119,10 @@ UT mapSpherical(const Vector4f& n) {
     return {u, polarT(n)};
 }
 
+// A mirror ball photographed from far away on its +y side: up to the signs that orient the
+// photograph's axes, h is half the sum of n and the direction back to the camera (+y), so
+// h / |h| is the ball's normal that reflects the view into n, and its x and z place it on the
+// photographed disc.
 UT mapMirrorBall(const Vector4f& n) {
     const float hx = -n.x * 0.5f;
     const float hy = (-n.y - 1.0f) * 0.5f;
@@ -145,6 +151,9 @@ UT mapSphericalKivo(const Vector4f& n) {
     return {u, polarT(n)};
 }
 
+// Four bands of a quarter of pi in polar angle, each onto a quarter of T through tan of the
+// angle from the band's pole or horizon side: T is 0 and 1 at the poles, 0.5 at the horizon,
+// and 0.25 or 0.75 where neighbouring bands meet (tan(pi / 4) = 1), so it is continuous.
 UT mapMaxCylindrical(const Vector4f& n) {
     const float theta = polarAngle(n);
     float t;

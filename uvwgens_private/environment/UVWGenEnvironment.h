@@ -48,7 +48,7 @@ private:
 
     // Frame state, derived from the above and the frame data at frameBegin.
     int numMatrixSamples = 0;
-    GrowableArray<Matrix3x3f> matrixSamples{100};
+    GrowableArray<Matrix3x3f> matrixSamples;
     Vector4f upAxis{0.0f, 0.0f, 1.0f, 0.0f};
     // groundPosition relative to the scene origin, as evaluations see points.
     Vector4f groundCentre;

@@ -31,6 +31,8 @@ UVWTransform buildPlacement(const Vector4f& offset, const Vector4f& angles,
     t.c1 = applyLinear(rows, t.c1);
     t.c2 = applyLinear(rows, t.c2);
     t.o = applyLinear(rows, offset);
+    // uvw = R (p / divisors) + R offset: each column is the rotated axis over its divisor, so
+    // one size along an axis of the object moves the coordinates by one unit.
     t.c0 = t.c0 * (1.0f / divisors.x);
     t.c1 = t.c1 * (1.0f / divisors.y);
     t.c2 = t.c2 * (1.0f / divisors.z);

@@ -78,6 +78,9 @@ void UVWGenOstrel::frameBegin(KivoRenderer* renderer) {
     unitAxes[1] = unitOrZero(placementTm.c1);
     unitAxes[2] = unitOrZero(placementTm.c2);
     randomized = hasVariation(amplitude);
+
+    const KivoFrameData* frame = renderer ? renderer->frameData : nullptr;
+    screen = frame ? OstrelScreen{frame->imageWidth, frame->imageHeight} : OstrelScreen{};
 }
 
 template <typename Step>
@@ -92,18 +95,18 @@ int UVWGenOstrel::withPlacement(const ShadingContext& sc, Step&& step) const {
 int UVWGenOstrel::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
     uvw = Vector4f{};
     return withPlacement(
-        sc, [&](const UVWTransform& t) { return coordinateStep(sc, t, mapping, uvw); });
+        sc, [&](const UVWTransform& t) { return coordinateStep(sc, t, mapping, screen, uvw); });
 }
 
 int UVWGenOstrel::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
     return withPlacement(
-        sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, out); });
+        sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, out); });
 }
 
 int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
     Vector4f local[3];
     const int valid = withPlacement(
-        sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, local); });
+        sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, local); });
     tm = {local[1], local[2], cross3(local[1], local[2]), local[0]};
     return valid;
 }
@@ -111,7 +114,7 @@ int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
 int UVWGenOstrel::evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f basis[3]) {
     uvw = Vector4f{};
     return withPlacement(sc, [&](const UVWTransform& t) {
-        if (!coordinateStep(sc, t, mapping, uvw)) {
+        if (!coordinateStep(sc, t, mapping, screen, uvw)) {
             return 0;
         }
         if (randomized) {

@@ -60,6 +60,8 @@ private:
     Vector4f unitAxes[3] = {
         {1.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 1.0f, 0.0f}};
     bool randomized = false;
+    // The image the screen source places on.
+    OstrelScreen screen;
 };
 
 class UVWGenOstrelDesc : public PluginDescOf<UVWGenOstrel> {

@@ -3,6 +3,7 @@
 #include "kivo/VectorMath.h"
 
 #include <cmath>
+#include <limits>
 
 namespace KUtils {
 
@@ -67,7 +68,9 @@ UVWTransform imageProjection(const ProjectionImage& image, const ImagePlacement&
             w = w * placement.cameraOverBitmap;
         }
     }
-    if (std::fabs(image.pixelAspect - 1.0f) > 1.1920929e-07f && image.pixelAspect != 0.0f) {
+    // A pixel aspect within one float epsilon of 1 counts as square.
+    if (std::fabs(image.pixelAspect - 1.0f) > std::numeric_limits<float>::epsilon() &&
+        image.pixelAspect != 0.0f) {
         v = (v - 0.5f) / image.pixelAspect + 0.5f;
     }
     if (placement.fitType == 1) {
@@ -80,7 +83,10 @@ UVWTransform imageProjection(const ProjectionImage& image, const ImagePlacement&
     if (!inverse3x3(dPdx, dPdy, auxNormal, DetExpansion::FirstRow, inv)) {
         return result;
     }
-    // Columns of [Dx Dy Dz]: the uvw change per unit of dPdx, dPdy and auxNormal.
+    // B = [dPdx dPdy auxNormal] turns differential coordinates (a, b, c) into a world
+    // displacement and D = [Dx Dy Dz] turns them into a uvw change, so J = D B^-1 maps a world
+    // displacement to its uvw change. Columns of D: the uvw change per unit of dPdx, dPdy and
+    // auxNormal.
     const double d[3][3] = {{double(dx.x * w), double(-dx.y * h), 0.0},
                             {double(dy.x * w), double(-dy.y * h), 0.0},
                             {0.0, 0.0, 1.0}};

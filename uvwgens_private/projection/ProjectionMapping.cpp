@@ -11,6 +11,11 @@ namespace KUtils {
 
 namespace {
 
+// The spherical, cylindrical and ball projections run in double precision from the
+// single-precision inputs: their derivatives divide by r^3 and by differences of squares, which
+// lose most of their digits in single precision near the axes and the poles. The other types
+// are exact enough in single precision.
+
 // The single-precision pi and 2 pi, widened: the double steps use these, not the exact values.
 constexpr double kPiWide = kPi;
 constexpr double kTwoPiWide = 2.0 * kPiWide;
@@ -118,7 +123,9 @@ UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
 
     double dudx, dudz;
     azimuthDerivs(x, z, su, dudx, dudz);
-    // v has no derivative at the centre and on the poles (c = 0).
+    // v = 0.5 + (0.5 - acos(t) / pi) / sv with t = y / r: dv = dt / (c pi sv), since
+    // d acos(t) = -dt / sqrt(1 - t^2) = -dt / c, and dt/dq = (dy/dq) / r - y q / r^3 for each
+    // axis q. v has no derivative at the centre and on the poles (c = 0).
     double dvdx = 0.0, dvdy = 0.0, dvdz = 0.0;
     if (r > 0.0 && c > 0.0 && sv != 0.0) {
         const double r3 = r * r * r;
@@ -139,6 +146,8 @@ UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
 UVWTransform mapCylindrical(const Vector4f& p, float uAngle) {
     const double su = double(uAngle) * 0.5 / kPiWide;
     const float xf = p.x, yf = p.y, zf = p.z;
+    // w is the distance from the z axis, sqrt(x^2 + y^2), not from the cylinder's own y axis:
+    // the host's definition, which stored results rely on.
     const float rho = std::sqrt(xf * xf + yf * yf);
     const double x = xf, y = yf, z = zf;
 

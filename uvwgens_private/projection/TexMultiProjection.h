@@ -35,11 +35,11 @@ private:
     AColor blend(const ShadingContext& sc) const;
 
     // Borrowed; an entry is null where a list element is empty or not a texture.
-    GrowableArray<TextureInterface*> colorTextures{100};
-    GrowableArray<TextureInterface*> depthTextures{100};
+    GrowableArray<TextureInterface*> colorTextures;
+    GrowableArray<TextureInterface*> depthTextures;
     // One per colour texture; the offset is the projection centre relative to the scene
     // origin (the scene origin itself where no projection was found).
-    GrowableArray<UVWTransform> projectionTransforms{100};
+    GrowableArray<UVWTransform> projectionTransforms;
     int projectionCount = 0;
     float depthOffset = 0.01f;
     PerThread<ColorResultCache> threadCaches;
