@@ -48,12 +48,13 @@ void PerspectiveCamera::useBitmap(PluginBase* bitmap) {
 void PerspectiveCamera::beginFrame(KivoRenderer* renderer, const PerspectiveSettings& s) {
     dirty.store(true, std::memory_order_release);
     settings = s;
-    placement.includeOverscan = s.includeOverscan;
+    // The sizes and ratios of the placement stay until frame data renews them.
+    placement.includeOverscan = s.fit.includeOverscan;
     placement.hasBitmap = bitmapSize != nullptr;
-    placement.fitFill = s.fitFill;
-    placement.fitType = s.fitType;
-    placement.filmGateW = s.filmGateW;
-    placement.filmGateH = s.filmGateH;
+    placement.fitFill = s.fit.fitFill;
+    placement.fitType = s.fit.fitType;
+    placement.filmGateW = s.fit.filmGateW;
+    placement.filmGateH = s.fit.filmGateH;
 
     const KivoFrameData* frame = renderer ? renderer->frameData : nullptr;
     if (!frame) {
@@ -104,7 +105,7 @@ void PerspectiveCamera::update(const KivoFrameData& frame, BitmapRead read) {
     image.overscanWidth = frame.overscanWidth;
     image.overscanTop = frame.overscanTop;
     image.overscanHeight = frame.overscanHeight;
-    const Vector2f inverse = inverseImageSize(settings.includeOverscan, image);
+    const Vector2f inverse = inverseImageSize(placement.includeOverscan, image);
     placement.invWidth = inverse.x;
     placement.invHeight = inverse.y;
 
@@ -116,8 +117,8 @@ void PerspectiveCamera::update(const KivoFrameData& frame, BitmapRead read) {
     } else {
         return;
     }
-    const float aspect = cameraAspect(settings.fitType, settings.filmGateW, settings.filmGateH,
-                                      settings.includeOverscan, image);
+    const float aspect = cameraAspect(placement.fitType, placement.filmGateW, placement.filmGateH,
+                                      placement.includeOverscan, image);
     const Vector2f ratios = bitmapFitRatios(width, height, aspect);
     placement.bitmapOverCamera = ratios.x;
     placement.cameraOverBitmap = ratios.y;

@@ -15,11 +15,8 @@ namespace KUtils {
 
 // The projection's bound settings the camera reads.
 struct PerspectiveSettings {
-    int fitFill = 0;
-    int fitType = 0;
-    float filmGateW = 1.0f;
-    float filmGateH = 1.0f;
-    bool includeOverscan = false;
+    // The fit settings (overscan, bitmap fit, film gate); the camera derives the rest.
+    ImagePlacement fit;
     bool hideBackface = false;
     bool hideOccluded = false;
     // A camera_view plugin is connected: its camera data is the view's, not the renderer's.

@@ -83,11 +83,11 @@ void UVWGenProjection::frameBegin(KivoRenderer* renderer) {
                         : Vector4f{};
     if (type == PROJ_PERSPECTIVE) {
         PerspectiveSettings settings;
-        settings.fitFill = fitFill;
-        settings.fitType = fitType;
-        settings.filmGateW = filmGateW;
-        settings.filmGateH = filmGateH;
-        settings.includeOverscan = includeOverscan != 0;
+        settings.fit.includeOverscan = includeOverscan != 0;
+        settings.fit.fitFill = fitFill;
+        settings.fit.fitType = fitType;
+        settings.fit.filmGateW = filmGateW;
+        settings.fit.filmGateH = filmGateH;
         settings.hideBackface = hideBackface != 0;
         settings.hideOccluded = hideOccluded != 0;
         settings.cameraView = cameraView != nullptr;
