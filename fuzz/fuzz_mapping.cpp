@@ -9,6 +9,7 @@
 #include "Require.h"
 #include "channel/UVWChain.h"
 #include "environment/EnvMapping.h"
+#include "frame/MotionSamples.h"
 #include "frame/ScreenSpace.h"
 #include "kivo/FloatMath.h"
 #include "kivo/VectorMath.h"
