@@ -1,6 +1,7 @@
 #include "uvwhost/Catalog.h"
 
 #include "scene/ScenePlugins.h"
+#include "uvwhost/JsonValues.h"
 
 namespace uvwhost {
 
@@ -32,7 +33,7 @@ std::string Catalog::unknownType(const std::string& type) const {
     for (KivoPluginDesc* d : hostDescs) {
         add(d);
     }
-    return "unknown plugin type '" + type + "' (known: " + known + ")";
+    return "unknown plugin type " + quoteInput(type, '\'') + " (known: " + known + ")";
 }
 
 } // namespace uvwhost

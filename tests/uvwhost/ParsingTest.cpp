@@ -189,7 +189,7 @@ TEST(FrameSettingsTest, DefaultsAndEveryField) {
     EXPECT_EQ(up->upDirection[1], 1.0f);
 
     EXPECT_EQ(parseFrameSettings("{\"threads\": 0}").error(),
-              "--frame field \"threads\": expected an integer of at least 1, got 0");
+              "--frame field \"threads\": expected an integer from 1 to 1024, got 0");
     EXPECT_EQ(parseFrameSettings("{\"frametime\": 1}").error(),
               "--frame: unknown field \"frametime\"");
     EXPECT_EQ(parseFrameSettings("[1]").error(), "--frame: expected a JSON object, got [1]");

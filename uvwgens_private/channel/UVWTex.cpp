@@ -1,5 +1,7 @@
 #include "channel/UVWTex.h"
 
+#include "frame/FiniteResult.h"
+
 #include "channel/UVWGenBase.h"
 #include "frame/MotionSamples.h"
 #include "frame/VectorMath.h"
@@ -92,10 +94,12 @@ int UVWTex::withTransform(const ShadingContext& sc, Use&& use) {
 }
 
 int UVWTex::evalTransform(const ShadingContext& sc, UVWTransform& tm) {
-    return withTransform(sc, [&](const UVWTransform& t, int valid) {
-        tm = t;
-        return valid;
-    });
+    return finiteResult(withTransform(sc,
+                                      [&](const UVWTransform& t, int valid) {
+                                          tm = t;
+                                          return valid;
+                                      }),
+                        tm);
 }
 
 int UVWTex::evalUncached(const ShadingContext& sc, UVWTransform& tm) {
@@ -116,19 +120,23 @@ int UVWTex::evalUncached(const ShadingContext& sc, UVWTransform& tm) {
 }
 
 int UVWTex::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
-    return withTransform(sc, [&](const UVWTransform& tm, int valid) {
-        uvw = applyPoint(tm, offsetFromSurface(sc));
-        return valid;
-    });
+    return finiteResult(withTransform(sc,
+                                      [&](const UVWTransform& tm, int valid) {
+                                          uvw = applyPoint(tm, offsetFromSurface(sc));
+                                          return valid;
+                                      }),
+                        uvw);
 }
 
 int UVWTex::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    return withTransform(sc, [&](const UVWTransform& tm, int valid) {
-        out[0] = applyPoint(tm, offsetFromSurface(sc));
-        out[1] = applyLinear(tm, sc.dPdx);
-        out[2] = applyLinear(tm, sc.dPdy);
-        return valid;
-    });
+    return finiteResult(withTransform(sc,
+                                      [&](const UVWTransform& tm, int valid) {
+                                          out[0] = applyPoint(tm, offsetFromSurface(sc));
+                                          out[1] = applyLinear(tm, sc.dPdx);
+                                          out[2] = applyLinear(tm, sc.dPdy);
+                                          return valid;
+                                      }),
+                        out, 3);
 }
 
 } // namespace KUtils

@@ -1,5 +1,7 @@
 #include "ostrel/UVWGenOstrel.h"
 
+#include "frame/FiniteResult.h"
+
 #include "frame/GpuText.h"
 #include "frame/VectorMath.h"
 
@@ -91,13 +93,17 @@ int UVWGenOstrel::withPlacement(const ShadingContext& sc, Step&& step) const {
 
 int UVWGenOstrel::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
     uvw = Vector4f{};
-    return withPlacement(
-        sc, [&](const UVWTransform& t) { return coordinateStep(sc, t, mapping, uvw); });
+    return finiteResult(
+        withPlacement(sc,
+                      [&](const UVWTransform& t) { return coordinateStep(sc, t, mapping, uvw); }),
+        uvw);
 }
 
 int UVWGenOstrel::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    return withPlacement(
-        sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, out); });
+    return finiteResult(
+        withPlacement(sc,
+                      [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, out); }),
+        out, 3);
 }
 
 int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
@@ -105,7 +111,7 @@ int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
     const int valid = withPlacement(
         sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, local); });
     tm = {local[1], local[2], cross3(local[1], local[2]), local[0]};
-    return valid;
+    return finiteResult(valid, tm);
 }
 
 int UVWGenOstrel::evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f basis[3]) {

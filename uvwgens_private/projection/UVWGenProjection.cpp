@@ -1,5 +1,7 @@
 #include "projection/UVWGenProjection.h"
 
+#include "frame/FiniteResult.h"
+
 #include "frame/MotionSamples.h"
 #include "frame/Platform.h"
 #include "frame/VectorMath.h"
@@ -321,7 +323,7 @@ int UVWGenProjection::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
     if (!valid) {
         uvw = Vector4f{};
     }
-    return valid;
+    return finiteResult(valid, uvw);
 }
 
 int UVWGenProjection::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
@@ -335,7 +337,7 @@ int UVWGenProjection::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
     if (!valid) {
         out[0] = out[1] = out[2] = Vector4f{};
     }
-    return valid;
+    return finiteResult(valid, out, 3);
 }
 
 int UVWGenProjection::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
@@ -345,7 +347,7 @@ int UVWGenProjection::evalUVWTransform(const ShadingContext& sc, UVWTransform& t
     if (!valid) {
         tm = UVWTransform{{}, {}, {}, {}};
     }
-    return valid;
+    return finiteResult(valid, tm);
 }
 
 // ---- Perspective ----------------------------------------------------------------------------
