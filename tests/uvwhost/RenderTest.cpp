@@ -10,6 +10,7 @@
 
 using namespace uvwhost;
 using test::run;
+using test::TempDir;
 
 namespace {
 
@@ -31,18 +32,6 @@ std::pair<unsigned, unsigned> pngSize(const std::string& bytes) {
     };
     return {be32(16), be32(20)};
 }
-
-class TempDir {
-public:
-    TempDir() : path(fs::temp_directory_path() / ("uvwhost-test-" + std::to_string(::getpid()))) {
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string file(const std::string& name) const { return (path / name).string(); }
-
-private:
-    fs::path path;
-};
 
 } // namespace
 
