@@ -22,8 +22,8 @@ inline constexpr int MAX_GEOM_SAMPLES = 1024;
 inline constexpr std::size_t MAX_INPUT_BYTES = std::size_t(64) << 20;
 // The longest path of references between instances (a texture driven by a generator driven
 // by another...). Evaluation follows each reference with a few nested calls on a render
-// thread's stack; the bound sits far below the depth the smallest stack holds (a 1 MB
-// Windows thread stack holds about 1,700 levels of UVWGenChannel chain on an ASan build).
+// thread's stack; the bound is the library's own for chains of UVWGenChannels (see
+// channel/ChannelChain.h for the stack depths measured), far below what a stack holds.
 inline constexpr int MAX_REFERENCE_DEPTH = 256;
 
 } // namespace uvwhost

@@ -116,7 +116,7 @@ int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
 
 int UVWGenOstrel::evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f basis[3]) {
     uvw = Vector4f{};
-    return withPlacement(sc, [&](const UVWTransform& t) {
+    const int valid = withPlacement(sc, [&](const UVWTransform& t) {
         if (!coordinateStep(sc, t, mapping, uvw)) {
             return 0;
         }
@@ -131,6 +131,7 @@ int UVWGenOstrel::evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f
         }
         return 1;
     });
+    return finiteResult(valid, uvw);
 }
 
 int UVWGenOstrel::emitRTSource(const char*, const char*, const char* kind, ShaderSource& source,
