@@ -1,7 +1,7 @@
 // Whole plugins on arbitrary input: a plugin type's working scene, then parameters, frame data
 // and shading-context fields overwritten with arbitrary values (bit patterns of every kind,
 // integers of every size, unknown strings, bad inputs connected, the plugin connected to
-// itself, to chains of UVWGenChannels up to 600 long and to chains that lead back to it),
+// itself, to chains of UVWGenChannels up to 765 long and to chains that lead back to it),
 // then the frame's lifecycle
 // and every evaluation operation at several contexts, and the GPU description. Besides what
 // the sanitizers report, every operation must return a valid flag of 0 or 1 and write all its
@@ -68,7 +68,7 @@ PluginBase* connection(Scene& scene, FuzzInput& in) {
         std::abort();
     }();
     PluginBase* next = in.choice(2) ? scene.subject() : nullptr;
-    for (int links = in.choice(4) ? 1 + in.choice(8) : in.choice(600); links > 0; --links) {
+    for (int links = in.choice(4) ? 1 + in.choice(8) : 3 * in.byte(); links > 0; --links) {
         PluginBase* link = scene.create(*channelType);
         Scene::set(link, "uvwgen", next);
         next = link;

@@ -14,8 +14,8 @@
 #include "scene/TextureStandIns.h"
 #include "tests/reliability/PluginScenes.h"
 #include "uvwhost/ContextLine.h"
-#include "uvwhost/FrameSettings.h"
 #include "uvwhost/Evaluation.h"
+#include "uvwhost/FrameSettings.h"
 #include "uvwhost/ParamSettings.h"
 #include "uvwhost/SceneFile.h"
 

@@ -278,8 +278,7 @@ int Runner::params(Args& args) {
     s.out << desc->getName() << ": " << desc->getDescription() << "\n";
     for (const Json& p : list) {
         s.out << "  " << std::left << std::setw(22) << p["name"].get<std::string>() << " "
-              << std::setw(17) << p["type"].get<std::string>() << " " << p["default"].dump()
-              << "\n"
+              << std::setw(17) << p["type"].get<std::string>() << " " << p["default"].dump() << "\n"
               << "      " << p["description"].get<std::string>();
         if (!p["hints"].get<std::string>().empty()) {
             s.out << "  [" << p["hints"].get<std::string>() << "]";

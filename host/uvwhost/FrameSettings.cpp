@@ -79,8 +79,10 @@ Parsed<FrameSettings> readFrameSettings(const Json& value, const std::string& wh
          }},
         {"up", [&](const Json& v,
                    const std::string& w) { return storeOptional(readVector(v, w), s.up); }},
-        {"threads", [&](const Json& v,
-                        const std::string& w) { return counted(readInt(v, w), s.threads, w, MAX_THREADS); }},
+        {"threads",
+         [&](const Json& v, const std::string& w) {
+             return counted(readInt(v, w), s.threads, w, MAX_THREADS);
+         }},
         {"pixelAspect",
          [&](const Json& v, const std::string& w) {
              return store(readFloat(v, w), s.pixelAspect);

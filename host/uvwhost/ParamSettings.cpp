@@ -284,7 +284,8 @@ Parsed<ParamSetting> readParamSetting(const ParamDef& def, const Json& value) {
 Parsed<SetArgument> readSetArgument(std::string_view text) {
     const auto eq = text.find('=');
     if (eq == std::string_view::npos || eq == 0) {
-        return Parsed<SetArgument>::failure("--set " + quoteInput(text, 0) + ": expected NAME=JSON");
+        return Parsed<SetArgument>::failure("--set " + quoteInput(text, 0) +
+                                            ": expected NAME=JSON");
     }
     auto value = parseJson(text.substr(eq + 1));
     if (!value) {

@@ -79,9 +79,9 @@ bool renderDocument(const SceneDocument& doc, const Catalog& catalog, int thread
     world->camera().describe(session.render().frame);
     session.prepareRender();
     session.beginFrame();
-    const int started = renderImage(*world, session.renderer(), threads, image, [&](double fraction) {
-        progress.update(done + share * fraction);
-    });
+    const int started =
+        renderImage(*world, session.renderer(), threads, image,
+                    [&](double fraction) { progress.update(done + share * fraction); });
     if (started < threads) {
         s.err << "uvwhost: render: could start only " << started << " of " << threads
               << " render threads; rendered with " << std::max(started, 1) << "\n";
@@ -130,8 +130,8 @@ Parsed<RenderOptions> readRenderOptions(const std::vector<std::string>& args) {
 }
 
 int runRender(const RenderOptions& o, const Catalog& catalog, Streams s) {
-    const int threads = o.threads.value_or(
-        std::clamp(int(std::thread::hardware_concurrency()), 1, MAX_THREADS));
+    const int threads =
+        o.threads.value_or(std::clamp(int(std::thread::hardware_concurrency()), 1, MAX_THREADS));
     // Outputs that cannot be written are found before the render, not after it.
     for (const std::string* path : {&o.output, o.aovUVW ? &*o.aovUVW : nullptr}) {
         if (path) {
@@ -187,8 +187,9 @@ int runRender(const RenderOptions& o, const Catalog& catalog, Streams s) {
         return EXIT_PARTIAL;
     }
     if (!o.quiet) {
-        s.err << "uvwhost: wrote " << (o.output == "-" ? "the image to stdout" : o.output) << " (" << width << "x" << height << ")"
-              << (o.aovUVW ? " and " + *o.aovUVW : std::string()) << "\n";
+        s.err << "uvwhost: wrote " << (o.output == "-" ? "the image to stdout" : o.output) << " ("
+              << width << "x" << height << ")" << (o.aovUVW ? " and " + *o.aovUVW : std::string())
+              << "\n";
     }
     return EXIT_OK;
 }

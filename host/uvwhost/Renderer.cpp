@@ -225,7 +225,7 @@ const RenderObject* RenderWorld::trace(const Vector4f& origin, const Vector4f& d
 }
 
 int renderImage(const RenderWorld& world, KivoRenderer* renderer, int threads, Image& image,
-                 const std::function<void(double)>& progress) {
+                const std::function<void(double)>& progress) {
     std::atomic<int> nextRow{0};
     std::atomic<int> rowsDone{0};
     const int n = world.samples();

@@ -72,7 +72,7 @@ private:
 // the calling thread about ten times a second with the fraction done. Returns the number of
 // threads the system let it start; the rows are rendered all the same (by the calling thread
 // when none started).
-int renderImage(const RenderWorld& world, KUtils::KivoRenderer* renderer, int threads,
-                 Image& image, const std::function<void(double)>& progress);
+int renderImage(const RenderWorld& world, KUtils::KivoRenderer* renderer, int threads, Image& image,
+                const std::function<void(double)>& progress);
 
 } // namespace uvwhost

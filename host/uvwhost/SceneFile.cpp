@@ -33,7 +33,7 @@ auto readUpTo(int limit) {
 std::string checkCamera(const CameraEntry& c, const std::string& what) {
     if (!(c.fov > 0.0f && c.fov < 180.0f)) {
         return what + " \"fov\": expected degrees strictly between 0 and 180, got " +
-               std::to_string(c.fov);
+               Json(floatJson(c.fov)).dump();
     }
     const auto view = unitDirection(c.target - c.position);
     if (!view) {
@@ -303,9 +303,9 @@ Parsed<SceneDocument> loadSceneDocument(const std::string& path) {
     while (file.read(piece, sizeof piece) || file.gcount() > 0) {
         text.append(piece, std::size_t(file.gcount()));
         if (text.size() > MAX_INPUT_BYTES) {
-            return Parsed<SceneDocument>::failure(
-                quoteInput(path) + ": larger than the " + std::to_string(MAX_INPUT_BYTES >> 20) +
-                " MB a scene file may have");
+            return Parsed<SceneDocument>::failure(quoteInput(path) + ": larger than the " +
+                                                  std::to_string(MAX_INPUT_BYTES >> 20) +
+                                                  " MB a scene file may have");
         }
     }
     return parseSceneDocument(text, path);

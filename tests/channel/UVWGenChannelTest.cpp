@@ -264,8 +264,8 @@ TEST(UVWGenChannel, ChainsThatLeadBackOrNeverEndEvaluateAsUnconnected) {
     EXPECT_EQ(lines[2], "[UVWGenChannel] \"260\": the chain of uvwgen inputs does not end "
                         "within 256 generators; evaluated as unconnected\n");
     const ShadingContext sc = contextAt(session, {3.0f, 4.0f, 5.0f, 0.0f});
-    const std::pair<std::size_t, float> expected[] = {{0, 1.0f}, {1, 1.0f}, {258, 257.0f},
-                                                      {259, 1.0f}};
+    const std::pair<std::size_t, float> expected[] = {
+        {0, 1.0f}, {1, 1.0f}, {258, 257.0f}, {259, 1.0f}};
     for (const auto& [index, u] : expected) {
         SCOPED_TRACE(index);
         Vector4f uvw;

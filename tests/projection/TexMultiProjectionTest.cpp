@@ -130,11 +130,11 @@ TEST(TexMultiProjection, AnUnfoundProjectionCentresAtTheSceneOrigin) {
     LinkedTexture* green = scene.linked(GREEN, scene.projection({95, 0, 10}));
     // Empty entries, plugins that are not textures and the texture itself (which would
     // evaluate itself without end; the log says so) are skipped.
-    scene.setList(scene.multi, "color_textures",
-                  {base(nullptr), base(red), scene.projection({0, 0, 0}), base(green),
-                   scene.multi});
-    scene.setList(scene.multi, "zdepth_textures", {base(nullptr), base(nullptr), base(nullptr),
-                                                   base(nullptr), scene.multi});
+    scene.setList(
+        scene.multi, "color_textures",
+        {base(nullptr), base(red), scene.projection({0, 0, 0}), base(green), scene.multi});
+    scene.setList(scene.multi, "zdepth_textures",
+                  {base(nullptr), base(nullptr), base(nullptr), base(nullptr), scene.multi});
     scene.beginFrame();
     ASSERT_EQ(scene.session.log.lines().size(), 2u);
     EXPECT_NE(scene.session.log.lines()[0].find("lists itself in color_textures"),

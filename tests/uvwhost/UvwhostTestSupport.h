@@ -6,8 +6,8 @@
 
 #include <filesystem>
 #include <sstream>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace uvwhost::test {

@@ -1,8 +1,7 @@
 #include "channel/UVWTex.h"
 
-#include "frame/FiniteResult.h"
-
 #include "channel/UVWGenBase.h"
+#include "frame/FiniteResult.h"
 #include "frame/MotionSamples.h"
 #include "frame/VectorMath.h"
 

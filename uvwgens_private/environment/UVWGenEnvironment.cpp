@@ -1,7 +1,6 @@
 #include "environment/UVWGenEnvironment.h"
 
 #include "frame/FiniteResult.h"
-
 #include "frame/GpuText.h"
 #include "frame/MotionSamples.h"
 #include "frame/ShadingContext.h"
@@ -163,9 +162,9 @@ int UVWGenEnvironment::emitRTSource(const char* outputName, const char*, const c
     }
     source.printf("env_mapping %i\n", mappingIndex);
     const Matrix3x3f& m = uvwMatrix;
-    source.printf("env_tex_transform %f,%f,%f,%f,%f,%f,%f,%f,%f\n", gpuValue(m.c0.x), gpuValue(m.c0.y),
-                  gpuValue(m.c0.z), gpuValue(m.c1.x), gpuValue(m.c1.y), gpuValue(m.c1.z), gpuValue(m.c2.x),
-                  gpuValue(m.c2.y), gpuValue(m.c2.z));
+    source.printf("env_tex_transform %f,%f,%f,%f,%f,%f,%f,%f,%f\n", gpuValue(m.c0.x),
+                  gpuValue(m.c0.y), gpuValue(m.c0.z), gpuValue(m.c1.x), gpuValue(m.c1.y),
+                  gpuValue(m.c1.z), gpuValue(m.c2.x), gpuValue(m.c2.y), gpuValue(m.c2.z));
     writeTransformLine(source, "env_tex_uvw_transform ", tail.transform);
     // Zero and NaN count as flipped.
     const double hFlip = tail.transform.c0.x > 0.0f ? 1.0 : -1.0;

@@ -13,8 +13,8 @@ namespace KUtils {
 inline int finiteResult(int valid, Vector4f* out, int count) {
     bool finite = true;
     for (int i = 0; i < count; ++i) {
-        finite = finite && std::isfinite(out[i].x) && std::isfinite(out[i].y) &&
-                 std::isfinite(out[i].z);
+        finite =
+            finite && std::isfinite(out[i].x) && std::isfinite(out[i].y) && std::isfinite(out[i].z);
     }
     if (finite) {
         return valid;

@@ -1,7 +1,6 @@
 #include "ostrel/UVWGenOstrel.h"
 
 #include "frame/FiniteResult.h"
-
 #include "frame/GpuText.h"
 #include "frame/VectorMath.h"
 

@@ -22,9 +22,8 @@ TextureInterface* inputOf(PluginBase* plugin, const Plugin& self, const char* li
     }
     if (log) {
         const char* name = self.getPluginName();
-        log->logMessage(
-            "[TexMultiProjection] \"%s\" lists itself in %s; that entry is left out\n",
-            name ? name : "", list);
+        log->logMessage("[TexMultiProjection] \"%s\" lists itself in %s; that entry is left out\n",
+                        name ? name : "", list);
     }
     return nullptr;
 }

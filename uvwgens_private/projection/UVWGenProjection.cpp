@@ -1,7 +1,6 @@
 #include "projection/UVWGenProjection.h"
 
 #include "frame/FiniteResult.h"
-
 #include "frame/MotionSamples.h"
 #include "frame/Platform.h"
 #include "frame/VectorMath.h"

@@ -1,7 +1,6 @@
 #include "spatial/UVWGenExplicit.h"
 
 #include "frame/FiniteResult.h"
-
 #include "frame/GpuText.h"
 #include "frame/ShadingContext.h"
 #include "spatial/ExplicitInputs.h"

@@ -1,7 +1,6 @@
 #include "spatial/UVWGenObject.h"
 
 #include "frame/FiniteResult.h"
-
 #include "frame/GpuText.h"
 #include "frame/VectorMath.h"
 #include "spatial/ObjectSpace.h"
