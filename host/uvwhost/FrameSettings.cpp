@@ -30,14 +30,6 @@ std::string storeOptional(const Parsed<T>& parsed, std::optional<T>& field) {
     return {};
 }
 
-std::string counted(const Parsed<int>& parsed, int& field, const std::string& what, int limit) {
-    if (parsed && (*parsed < 1 || *parsed > limit)) {
-        return what + ": expected an integer from 1 to " + std::to_string(limit) + ", got " +
-               std::to_string(*parsed);
-    }
-    return store(parsed, field);
-}
-
 } // namespace
 
 Parsed<FrameSettings> readFrameSettings(const Json& value, const std::string& what,
@@ -63,15 +55,15 @@ Parsed<FrameSettings> readFrameSettings(const Json& value, const std::string& wh
          }},
         {"geomSamples",
          [&](const Json& v, const std::string& w) {
-             return counted(readInt(v, w), s.geomSamples, w, MAX_GEOM_SAMPLES);
+             return store(readCount(v, w, MAX_GEOM_SAMPLES), s.geomSamples);
          }},
         {"imageWidth",
          [&](const Json& v, const std::string& w) {
-             return counted(readInt(v, w), s.imageWidth, w, MAX_IMAGE_SIDE);
+             return store(readCount(v, w, MAX_IMAGE_SIDE), s.imageWidth);
          }},
         {"imageHeight",
          [&](const Json& v, const std::string& w) {
-             return counted(readInt(v, w), s.imageHeight, w, MAX_IMAGE_SIDE);
+             return store(readCount(v, w, MAX_IMAGE_SIDE), s.imageHeight);
          }},
         {"sceneOrigin",
          [&](const Json& v, const std::string& w) {
@@ -81,7 +73,7 @@ Parsed<FrameSettings> readFrameSettings(const Json& value, const std::string& wh
                    const std::string& w) { return storeOptional(readVector(v, w), s.up); }},
         {"threads",
          [&](const Json& v, const std::string& w) {
-             return counted(readInt(v, w), s.threads, w, MAX_THREADS);
+             return store(readCount(v, w, MAX_THREADS), s.threads);
          }},
         {"pixelAspect",
          [&](const Json& v, const std::string& w) {

@@ -255,6 +255,15 @@ Parsed<int> readInt(const Json& value, const std::string& what) {
     return Parsed<int>::failure(what + ": expected a 32-bit integer, got " + excerpt(value));
 }
 
+Parsed<int> readCount(const Json& value, const std::string& what, int limit) {
+    auto i = readInt(value, what);
+    if (i && (*i < 1 || *i > limit)) {
+        return Parsed<int>::failure(what + ": expected an integer from 1 to " +
+                                    std::to_string(limit) + ", got " + excerpt(value));
+    }
+    return i;
+}
+
 Parsed<std::uint32_t> readUInt32(const Json& value, const std::string& what) {
     if (value.is_number_unsigned()) {
         const auto u = value.get<std::uint64_t>();

@@ -34,6 +34,8 @@ Parsed<double> readNumber(const Json& value, const std::string& what);
 Parsed<float> readFloat(const Json& value, const std::string& what);
 // A JSON number with an integral value in the 32-bit range.
 Parsed<int> readInt(const Json& value, const std::string& what);
+// A count: an integer from 1 to limit.
+Parsed<int> readCount(const Json& value, const std::string& what, int limit);
 Parsed<std::uint32_t> readUInt32(const Json& value, const std::string& what);
 // true/false or 0/1.
 Parsed<bool> readBool(const Json& value, const std::string& what);

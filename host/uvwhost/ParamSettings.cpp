@@ -324,7 +324,7 @@ std::string applyParamSetting(KivoParameterList& list, const ParamSetting& setti
             return "parameter '" + setting.name + "': expected " + setting.refersTo.name + ", " +
                    quoteInput("@" + spec.ref) + " is " + kindOf(plugin);
         }
-        values.push_back(ParamValue{plugin});
+        values.emplace_back(std::in_place_type<PluginBase*>, plugin);
     }
     bool accepted = false;
     switch (setting.kind) {

@@ -17,8 +17,8 @@ namespace {
 
 Parsed<int> positiveArgument(const std::string& option, const std::string& text, int limit) {
     const auto number = parseJson(text);
-    auto value = number ? readInt(*number, option) : Parsed<int>::failure("");
-    if (!value || *value < 1 || *value > limit) {
+    auto value = number ? readCount(*number, option, limit) : Parsed<int>::failure("");
+    if (!value) {
         return Parsed<int>::failure(option + ": expected an integer from 1 to " +
                                     std::to_string(limit) + ", got " + quoteInput(text, '\''));
     }

@@ -16,16 +16,9 @@ using namespace KUtils;
 
 namespace {
 
-// A reader of integers from 1 to `limit`.
+// A reader of counts up to `limit`.
 auto readUpTo(int limit) {
-    return [limit](const Json& v, const std::string& w) {
-        auto i = readInt(v, w);
-        if (i && (*i < 1 || *i > limit)) {
-            return Parsed<int>::failure(w + ": expected an integer from 1 to " +
-                                        std::to_string(limit) + ", got " + excerpt(v));
-        }
-        return i;
-    };
+    return [limit](const Json& v, const std::string& w) { return readCount(v, w, limit); };
 }
 
 // A camera the image can be taken with: a field of view strictly between 0 and 180 degrees,
