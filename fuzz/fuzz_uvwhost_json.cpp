@@ -19,6 +19,7 @@
 #include "uvwhost/ParamSettings.h"
 #include "uvwhost/SceneFile.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -129,8 +130,9 @@ void scene(std::string_view text) {
 }
 
 // Instances that refer to each other, from bytes: each names a type and which earlier or
-// later instance each of its references goes to. A byte of 255 repeats the last instance a
-// thousand times over, each referring to the one before.
+// later instance each of its references goes to. A byte of 255 adds 300 instances of a type,
+// each referring to the one before (a chain longer than a render thread may follow); at most
+// 1,000 instances in all, so that inputs stay quick.
 void graph(std::string_view bytes) {
     struct Type {
         const char* name;
@@ -160,11 +162,11 @@ void graph(std::string_view bytes) {
                              {"params", params}});
     };
     const std::size_t count = std::max<std::size_t>(1, bytes.size() / 3);
-    for (std::size_t i = 0; i + 2 < bytes.size(); i += 3) {
+    for (std::size_t i = 0; i + 2 < bytes.size() && instances.size() < 1000; i += 3) {
         const auto b = [&](std::size_t k) { return std::uint8_t(bytes[i + k]); };
         if (b(0) == 255 && !instances.empty()) {
             const Type& type = types[std::size_t(b(1)) % std::size(types)];
-            for (int n = 0; n < 1000; ++n) {
+            for (int n = 0; n < 300; ++n) {
                 add(type, instances.size() - 1, instances.size() - 1);
             }
             continue;
@@ -176,6 +178,8 @@ void graph(std::string_view bytes) {
 
 // The text as prefix, unit and suffix split at the first two 0x01 bytes; the unit repeated
 // 400 times the count byte (up to 102,000), a '#' in it replaced by the repetition's number.
+// Read as a context line, frame settings or (at most 2,000 repetitions, each of which may
+// create an instance) a scene.
 void repeated(std::uint8_t count, std::string_view text) {
     const auto first = text.find('\x01');
     const auto second = first == std::string_view::npos ? first : text.find('\x01', first + 1);
@@ -184,14 +188,16 @@ void repeated(std::uint8_t count, std::string_view text) {
     }
     const std::string_view unit = text.substr(first + 1, second - first - 1);
     std::string expanded(text.substr(0, first));
-    for (int n = 0; n < 400 * int(count); ++n) {
+    const int reader = first == 0 ? 0 : std::uint8_t(text[0]) % 3;
+    const int repetitions = reader == 2 ? std::min(400 * int(count), 2000) : 400 * int(count);
+    for (int n = 0; n < repetitions; ++n) {
         for (char c : unit) {
             expanded += c == '#' ? std::to_string(n) : std::string(1, c);
         }
     }
     expanded += text.substr(second + 1);
     // The reader: by the prefix's first byte.
-    switch (expanded.empty() ? 0 : std::uint8_t(expanded[0]) % 3) {
+    switch (reader) {
     case 0:
         context(expanded);
         break;

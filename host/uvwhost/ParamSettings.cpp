@@ -217,23 +217,14 @@ ReferenceKind referenceKind(const ParamDef& def) {
 }
 
 const char* kindOf(PluginBase* plugin) {
-    if (plugin->getInterface(EXT_UVWGEN)) {
-        return "a UVW generator";
-    }
-    if (plugin->getInterface(EXT_TEXTURE)) {
-        return "a texture";
-    }
-    if (plugin->getInterface(EXT_TEXTURE_FLOAT)) {
-        return "a float texture";
-    }
-    if (plugin->getInterface(EXT_TEXTURE_TRANSFORM)) {
-        return "a transform texture";
-    }
-    if (plugin->getInterface(EXT_CAMERA_SETTINGS)) {
-        return "a camera plugin";
-    }
-    if (plugin->getInterface(EXT_BITMAP_SIZE)) {
-        return "a bitmap";
+    static const std::pair<InterfaceID, const char*> kinds[] = {
+        {EXT_UVWGEN, "a UVW generator"},          {EXT_TEXTURE, "a texture"},
+        {EXT_TEXTURE_FLOAT, "a float texture"},   {EXT_TEXTURE_TRANSFORM, "a transform texture"},
+        {EXT_CAMERA_SETTINGS, "a camera plugin"}, {EXT_BITMAP_SIZE, "a bitmap"}};
+    for (const auto& [iface, name] : kinds) {
+        if (plugin->getInterface(iface)) {
+            return name;
+        }
     }
     return "a plugin of another kind";
 }

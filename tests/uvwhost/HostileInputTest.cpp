@@ -61,13 +61,14 @@ TEST(UvwhostHostileInput, EveryInputEndsWithItsMessageAndStatus) {
         manyKeys += (i ? ",\"k" : "\"k") + std::to_string(i) + "\": 0";
     }
     manyKeys += "}";
-    const struct Case {
+    struct Case {
         std::vector<std::string> args; // "SCENE" stands for the scene file
         std::string scene;
         std::string input;
         int status;
         std::string message;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         // Reference cycles, through generators and textures alike.
         {{"eval", "UVWGenChannel", "--scene", "SCENE", "--instance", "a"},
          scene({instance("a", "UVWGenChannel", R"({"uvwgen": "@a"})")}),
@@ -155,42 +156,6 @@ TEST(UvwhostHostileInput, EveryInputEndsWithItsMessageAndStatus) {
          2,
          R"("samples": expected an integer from 1 to 64)"},
         {{"eval", "UVWGenObject"}, "", manyKeys + "\n", 1, R"(unknown field "k0")"},
-        // References to the wrong kind of instance.
-        {{"render", "--scene", "SCENE"},
-         scene({grid, instance("u", "UVWGenChannel", R"({"uvwgen": "@g"})")}),
-         "",
-         2,
-         R"(parameter 'uvwgen': expected a UVW generator, "@g" is a texture)"},
-        {{"render", "--scene", "SCENE"},
-         scene({channel, instance("e", "UVWGenExplicit", R"({"u": "@c"})")}),
-         "",
-         2,
-         R"(parameter 'u': expected a float texture, "@c" is a UVW generator)"},
-        {{"render", "--scene", "SCENE"},
-         scene({channel, instance("p", "UVWGenProjection", R"({"camera_settings": "@c"})")}),
-         "",
-         2,
-         R"(parameter 'camera_settings': expected a camera plugin, "@c" is a UVW generator)"},
-        {{"render", "--scene", "SCENE"},
-         scene({grid, instance("p", "UVWGenProjection", R"({"camera_view": "@g"})")}),
-         "",
-         2,
-         R"(expected a camera plugin, "@g" is a texture)"},
-        {{"render", "--scene", "SCENE"},
-         scene({channel, instance("p", "UVWGenProjection", R"({"bitmap": "@c"})")}),
-         "",
-         2,
-         R"(parameter 'bitmap': expected a bitmap, "@c" is a UVW generator)"},
-        {{"render", "--scene", "SCENE"},
-         scene({channel, instance("m", "TexMultiProjection", R"({"color_textures": ["@c"]})")}),
-         "",
-         2,
-         R"(parameter 'color_textures': expected a texture, "@c" is a UVW generator)"},
-        {{"render", "--scene", "SCENE"},
-         scene({channel, instance("k", "TexChecker", R"({"color1": "@c"})")}),
-         "",
-         2,
-         R"(parameter 'color1': expected a texture, "@c" is a UVW generator)"},
         // Cameras that take no picture.
         {{"render", "--scene", "SCENE"},
          withCamera(R"({"fov": 0})"),
@@ -244,6 +209,34 @@ TEST(UvwhostHostileInput, EveryInputEndsWithItsMessageAndStatus) {
         {{"eval", "UVWGenObject"}, "", "{\"time\": 1e400}\n", 1, "a number out of range at byte"},
         {{"gpu", "UVWGenChannel", "--set", "duvw_scale=1e400"}, "", "", 2, "a number out of range"},
     };
+    // References to the wrong kind of instance: a texture "@g" or a generator "@c" where the
+    // parameter takes another kind.
+    const struct {
+        const char* type;
+        const char* param;
+        const char* target;
+        const char* expected;
+    } kinds[] = {{"UVWGenChannel", "uvwgen", "g", "a UVW generator"},
+                 {"UVWGenExplicit", "uvw", "c", "a texture"},
+                 {"UVWGenExplicit", "u", "c", "a float texture"},
+                 {"UVWGenProjection", "camera_settings", "c", "a camera plugin"},
+                 {"UVWGenProjection", "camera_view", "g", "a camera plugin"},
+                 {"UVWGenProjection", "bitmap", "c", "a bitmap"},
+                 {"TexMultiProjection", "color_textures", "c", "a texture"},
+                 {"TexChecker", "color1", "c", "a texture"}};
+    for (const auto& k : kinds) {
+        const std::string ref = std::string("\"@") + k.target + "\"";
+        const bool list = std::string(k.param).ends_with("_textures");
+        const std::string params =
+            std::string("{\"") + k.param + "\": " + (list ? "[" + ref + "]" : ref) + "}";
+        cases.push_back({{"render", "--scene", "SCENE"},
+                         scene({grid, channel, instance("i", k.type, params)}),
+                         "",
+                         2,
+                         std::string("parameter '") + k.param + "': expected " + k.expected + ", " +
+                             ref + " is " +
+                             (k.target[0] == 'g' ? "a texture" : "a UVW generator")});
+    }
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
         for (std::string& a : args) {
