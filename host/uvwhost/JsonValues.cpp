@@ -79,8 +79,9 @@ public:
     bool parse_error(std::size_t position, const std::string&,
                      const nlohmann::detail::exception& e) {
         // 406: a number whose value no double holds (1e400).
-        error = e.id == 406 ? "a number out of range at byte " + std::to_string(position)
-                            : "not valid JSON";
+        // position counts the bytes read, the offending one included; bytes count from 0.
+        error = (e.id == 406 ? "a number out of range" : "not valid JSON") +
+                std::string(" at byte ") + std::to_string(position > 0 ? position - 1 : 0);
         return false;
     }
 

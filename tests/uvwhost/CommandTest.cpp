@@ -211,7 +211,7 @@ TEST(UvwhostEval, MalformedLinesKeepEveryGoodLine) {
     const auto lines = r.lines();
     ASSERT_EQ(lines.size(), 5u);
     expectVector(lines[0]["uvw"], 1.0f, 0.0f, 0.0f);
-    EXPECT_EQ(lines[1]["error"], "line 2: not valid JSON (expected one JSON object)");
+    EXPECT_EQ(lines[1]["error"], "line 2: not valid JSON at byte 1 (expected one JSON object)");
     expectVector(lines[2]["uvw"], 2.0f, 0.0f, 0.0f);
     EXPECT_EQ(lines[3]["error"],
               "line 4: field \"shadingPoint\": expected a vector [x, y, z], got [3,0]");
