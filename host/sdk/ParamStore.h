@@ -22,6 +22,8 @@ struct ParamDef {
     // -1: a single value; >= 0: a list starting with that many default elements.
     int count = -1;
     int worldSpace = 0;
+    // Plugin parameters: the interface registered for what may be connected.
+    KUtils::InterfaceID iface = 0;
     // Already in the form the type stores (see fitValue).
     KUtils::ParamValue defaultValue;
 };

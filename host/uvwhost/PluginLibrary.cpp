@@ -60,16 +60,6 @@ PluginLibrary::~PluginLibrary() {
     dlclose(handle);
 }
 
-KivoPluginDesc* PluginLibrary::find(const std::string& name) const {
-    for (KivoPluginDesc* d : descs) {
-        const char* n = d->getName();
-        if (n && name == n) {
-            return d;
-        }
-    }
-    return nullptr;
-}
-
 std::string defaultLibraryPath() {
     std::error_code error;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);

@@ -1,6 +1,8 @@
 #include "uvwhost/SceneFile.h"
 
+#include "kivo/VectorMath.h"
 #include "uvwhost/JsonFields.h"
+#include "uvwhost/Limits.h"
 
 #include <fstream>
 #include <functional>
@@ -14,12 +16,30 @@ using namespace KUtils;
 
 namespace {
 
-Parsed<int> readPositive(const Json& v, const std::string& w) {
-    auto i = readInt(v, w);
-    if (i && *i < 1) {
-        return Parsed<int>::failure(w + ": expected an integer of at least 1, got " + excerpt(v));
+// A reader of counts up to `limit`.
+auto readUpTo(int limit) {
+    return [limit](const Json& v, const std::string& w) { return readCount(v, w, limit); };
+}
+
+// A camera the image can be taken with: a field of view strictly between 0 and 180 degrees,
+// a target apart from the position, and an up vector that is not zero or along the view.
+std::string checkCamera(const CameraEntry& c, const std::string& what) {
+    if (!(c.fov > 0.0f && c.fov < 180.0f)) {
+        return what + " \"fov\": expected degrees strictly between 0 and 180, got " +
+               Json(floatJson(c.fov)).dump();
     }
-    return i;
+    const auto view = unitDirection(c.target - c.position);
+    if (!view) {
+        return what + ": the \"target\" must differ from the \"position\" (no view direction)";
+    }
+    const auto up = unitDirection(c.up);
+    // The sine of the angle between up and the view: the camera's sideways axis needs one.
+    const Vector4f side = up ? cross3(*view, *up) : Vector4f{};
+    if (!(dot3(side, side) > 1e-12f)) {
+        return what + " \"up\": expected a vector that is not zero and not along the view "
+                      "direction";
+    }
+    return {};
 }
 
 Parsed<std::string> readReference(const Json& v, const std::string& w) {
@@ -158,17 +178,18 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
         {{"image",
           [&doc](const Json& v, const std::string& w) {
               return readFields(v, w,
-                                {{"width", into(doc.width, readPositive)},
-                                 {"height", into(doc.height, readPositive)},
-                                 {"samples", into(doc.samples, readPositive)}});
+                                {{"width", into(doc.width, readUpTo(MAX_IMAGE_SIDE))},
+                                 {"height", into(doc.height, readUpTo(MAX_IMAGE_SIDE))},
+                                 {"samples", into(doc.samples, readUpTo(MAX_SAMPLES_PER_AXIS))}});
           }},
          {"camera",
           [&doc](const Json& v, const std::string& w) {
-              return readFields(v, w,
-                                {{"position", into(doc.camera.position, readVector)},
-                                 {"target", into(doc.camera.target, readVector)},
-                                 {"up", into(doc.camera.up, readVector)},
-                                 {"fov", into(doc.camera.fov, readFloat)}});
+              std::string error = readFields(v, w,
+                                             {{"position", into(doc.camera.position, readVector)},
+                                              {"target", into(doc.camera.target, readVector)},
+                                              {"up", into(doc.camera.up, readVector)},
+                                              {"fov", into(doc.camera.fov, readFloat)}});
+              return error.empty() ? checkCamera(doc.camera, w) : error;
           }},
          {"frame",
           [&frame](const Json& v, const std::string&) {
@@ -257,23 +278,30 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
 }
 
 Parsed<SceneDocument> parseSceneDocument(std::string_view text, const std::string& source) {
-    Json value;
-    try {
-        value = Json::parse(text);
-    } catch (const Json::parse_error& e) {
-        return Parsed<SceneDocument>::failure(source + ": not valid JSON: " + e.what());
+    auto value = parseJson(text);
+    if (!value) {
+        return Parsed<SceneDocument>::failure(source + ": " + value.error());
     }
-    return readSceneDocument(value, source);
+    return readSceneDocument(*value, source);
 }
 
 Parsed<SceneDocument> loadSceneDocument(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        return Parsed<SceneDocument>::failure("cannot read the scene file " + path);
+        return Parsed<SceneDocument>::failure("cannot read the scene file " + quoteInput(path));
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parseSceneDocument(text.str(), path);
+    // Read in pieces up to the bound: the path may name an endless device.
+    std::string text;
+    char piece[65536];
+    while (file.read(piece, sizeof piece) || file.gcount() > 0) {
+        text.append(piece, std::size_t(file.gcount()));
+        if (text.size() > MAX_INPUT_BYTES) {
+            return Parsed<SceneDocument>::failure(quoteInput(path) + ": larger than the " +
+                                                  std::to_string(MAX_INPUT_BYTES >> 20) +
+                                                  " MB a scene file may have");
+        }
+    }
+    return parseSceneDocument(text, path);
 }
 
 std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& catalog,
@@ -281,7 +309,7 @@ std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& cat
     std::vector<PluginInstance*> created;
     for (const InstanceEntry& entry : doc.instances) {
         KivoPluginDesc* desc = catalog.find(entry.type);
-        const std::string what = doc.source + ": instance \"" + entry.name + "\"";
+        const std::string what = doc.source + ": instance " + quoteInput(entry.name);
         if (!desc) {
             return what + ": " + catalog.unknownType(entry.type);
         }
@@ -297,7 +325,7 @@ std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& cat
         const KivoParameterListDesc* defs = created[i]->desc->getParamListDesc();
         const std::vector<ParamDef> paramDefs = defs ? paramDefsOf(*defs) : std::vector<ParamDef>{};
         for (const auto& [name, value] : entry.params.items()) {
-            const std::string what = doc.source + ": instance \"" + entry.name + "\"";
+            const std::string what = doc.source + ": instance " + quoteInput(entry.name);
             auto setting = readNamedSetting(paramDefs, entry.type, name, value);
             if (!setting) {
                 return what + ": " + setting.error();
@@ -307,6 +335,9 @@ std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& cat
                 return what + ": " + error;
             }
         }
+    }
+    if (std::string error = session.checkReferences(); !error.empty()) {
+        return doc.source + ": " + error;
     }
     return {};
 }

@@ -237,6 +237,9 @@ TEST(ParamList, KeysInterpolateAndClampInTime) {
     EXPECT_STREQ(b->label.ptr(), "b");
     EXPECT_FLOAT_EQ(b->placement.o.w, -8.0f);
     expectVector(b->matrix.c0, 1, 0, 0, 0); // clamped before its first key
+    // Key times whose difference overflows a double still interpolate.
+    ASSERT_TRUE(setParamKeys(list, "scale", {{-1e308, 0.0f}, {1e308, 2.0f}}));
+    EXPECT_FLOAT_EQ(scale.getFloat(0, 0.5), 1.0f);
 }
 
 TEST(ParamList, ListsCountAndIndex) {

@@ -93,14 +93,15 @@ TEST(UvwhostGpu, JsonAndPlainTextForEveryType) {
     for (const std::string& type : test::allPluginTypes()) {
         SCOPED_TRACE(type);
         const test::Run j = run({"gpu", type, "--json"});
-        ASSERT_EQ(j.status, 0) << j.err;
+        // The one type without a GPU description says so with its own status.
+        ASSERT_EQ(j.status, type == "TexMultiProjection" ? 3 : 0) << j.err;
         const Json doc = j.json();
         EXPECT_TRUE(doc["result"].is_number_integer());
         EXPECT_TRUE(doc["text"].is_string());
         EXPECT_TRUE(doc["objectSpaceFlag"].is_number_integer());
         // The plain form is exactly the buffer.
         const test::Run plain = run({"gpu", type});
-        ASSERT_EQ(plain.status, 0) << plain.err;
+        ASSERT_EQ(plain.status, j.status) << plain.err;
         EXPECT_EQ(plain.out, doc["text"].get<std::string>());
     }
 }
@@ -210,7 +211,7 @@ TEST(UvwhostEval, MalformedLinesKeepEveryGoodLine) {
     const auto lines = r.lines();
     ASSERT_EQ(lines.size(), 5u);
     expectVector(lines[0]["uvw"], 1.0f, 0.0f, 0.0f);
-    EXPECT_EQ(lines[1]["error"], "line 2: not valid JSON (expected one JSON object)");
+    EXPECT_EQ(lines[1]["error"], "line 2: not valid JSON at byte 1 (expected one JSON object)");
     expectVector(lines[2]["uvw"], 2.0f, 0.0f, 0.0f);
     EXPECT_EQ(lines[3]["error"],
               "line 4: field \"shadingPoint\": expected a vector [x, y, z], got [3,0]");

@@ -4,8 +4,10 @@
 #include "uvwhost/Commands.h"
 #include "uvwhost/JsonValues.h"
 
+#include <filesystem>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace uvwhost::test {
@@ -40,6 +42,21 @@ inline Run run(std::vector<std::string> args, const std::string& input = "") {
     r.err = err.str();
     return r;
 }
+
+// A directory of its own for one test process, removed with everything in it.
+class TempDir {
+public:
+    TempDir()
+        : path(std::filesystem::temp_directory_path() /
+               ("uvwhost-test-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string file(const std::string& name) const { return (path / name).string(); }
+
+private:
+    std::filesystem::path path;
+};
 
 // The plugin types of a full library, in enumeration order (the reverse of registration).
 inline const std::vector<std::string>& allPluginTypes() {

@@ -1,5 +1,6 @@
 #include "channel/UVWGenBase.h"
 
+#include "frame/FiniteResult.h"
 #include "frame/MotionSamples.h"
 #include "kivo/VectorMath.h"
 
@@ -99,26 +100,29 @@ int UVWGenBase::withTransform(const ShadingContext& sc, Use&& use) {
 }
 
 int UVWGenBase::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
-    return withTransform(sc, [&](const UVWTransform& tm, int valid) {
+    const int result = withTransform(sc, [&](const UVWTransform& tm, int valid) {
         uvw = applyPoint(tm, offsetFromSurface(sc));
         return valid;
     });
+    return finiteResult(result, uvw);
 }
 
 int UVWGenBase::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    return withTransform(sc, [&](const UVWTransform& tm, int valid) {
+    const int result = withTransform(sc, [&](const UVWTransform& tm, int valid) {
         out[0] = applyPoint(tm, offsetFromSurface(sc));
         out[1] = applyLinear(tm, sc.dPdx);
         out[2] = applyLinear(tm, sc.dPdy);
         return valid;
     });
+    return finiteResult(result, out, 3);
 }
 
 int UVWGenBase::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
-    return withTransform(sc, [&](const UVWTransform& t, int valid) {
+    const int result = withTransform(sc, [&](const UVWTransform& t, int valid) {
         tm = t;
         return valid;
     });
+    return finiteResult(result, tm);
 }
 void UVWGenBase::writeWrapCropLines(ShaderSource& source) const {
     const UVWFinish& finish = settings;

@@ -1,5 +1,6 @@
 #include "channel/UVWGenChannel.h"
 
+#include "channel/ChannelChain.h"
 #include "frame/GpuText.h"
 #include "kivo/VectorMath.h"
 
@@ -38,8 +39,13 @@ PluginInterface* UVWGenChannel::getInterface(InterfaceID id) {
 
 void UVWGenChannel::frameBegin(KivoRenderer* renderer) {
     UVWGenBase::frameBegin(renderer);
-    inputGen = uvwgenPlugin ? static_cast<UVWGenInterface*>(uvwgenPlugin->getInterface(EXT_UVWGEN))
-                            : nullptr;
+    inputGen = nullptr;
+    const double t = renderer && renderer->frameData ? renderer->frameData->frameTime : 0.0;
+    const ChannelChain chain = followChannelChain(this, uvwgenPlugin, t);
+    reportChannelChain(chain, *this, renderer);
+    if (uvwgenPlugin && chain == ChannelChain::Usable) {
+        inputGen = static_cast<UVWGenInterface*>(uvwgenPlugin->getInterface(EXT_UVWGEN));
+    }
 }
 
 int UVWGenChannel::evalLocalTransform(const ShadingContext& sc, UVWTransform& tm) {
@@ -90,7 +96,7 @@ int UVWGenChannel::emitRTSource(const char*, const char* name, const char* kind,
     writeTransformLine(source, "uvw_transform ", *getStaticTransform(tm));
     writeWrapCropLines(source);
     source.printf("map_channel %i\n", uvwChannel);
-    source.printf("duvw_scale %f\n", double(finish().duvwScale));
+    source.printf("duvw_scale %f\n", gpuValue(finish().duvwScale));
     if (inputGen) {
         getRTTexSource(inputGen, "", name, kind, source, gpuData);
     }

@@ -1,5 +1,6 @@
 #include "environment/UVWGenEnvironment.h"
 
+#include "frame/FiniteResult.h"
 #include "frame/GpuText.h"
 #include "frame/MotionSamples.h"
 #include "frame/ScreenSpace.h"
@@ -108,7 +109,7 @@ int UVWGenEnvironment::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
         const GroundPlane ground = groundPlane();
         uvw = mapThroughPipeline(pipelineFor(sc, ground), sc.rayDir);
     }
-    return finishUVW(tail, uvw);
+    return finiteResult(finishUVW(tail, uvw), uvw);
 }
 
 int UVWGenEnvironment::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
@@ -136,7 +137,7 @@ int UVWGenEnvironment::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) 
     out[1] = applyLinear(tail.transform, dx) * duvwScale;
     out[2] = applyLinear(tail.transform, dy) * duvwScale;
     out[0] = centre;
-    return finishUVW(tail, out[0]);
+    return finiteResult(finishUVW(tail, out[0]), out, 3);
 }
 
 int UVWGenEnvironment::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
@@ -146,7 +147,7 @@ int UVWGenEnvironment::evalUVWTransform(const ShadingContext& sc, UVWTransform& 
     }
     const ScreenFrame screen{sc.dPdx, sc.dPdy, sc.screenFrameAxis, imageWidth, imageHeight};
     tm = screenTransform(tail.transform, screen, screenUVWOf(sc), duvwScale);
-    return 1;
+    return finiteResult(1, tm);
 }
 
 int UVWGenEnvironment::emitRTSource(const char* outputName, const char*, const char* kind,
@@ -162,9 +163,9 @@ int UVWGenEnvironment::emitRTSource(const char* outputName, const char*, const c
     }
     source.printf("env_mapping %i\n", mappingIndex);
     const Matrix3x3f& m = uvwMatrix;
-    source.printf("env_tex_transform %f,%f,%f,%f,%f,%f,%f,%f,%f\n", double(m.c0.x), double(m.c0.y),
-                  double(m.c0.z), double(m.c1.x), double(m.c1.y), double(m.c1.z), double(m.c2.x),
-                  double(m.c2.y), double(m.c2.z));
+    source.printf("env_tex_transform %f,%f,%f,%f,%f,%f,%f,%f,%f\n", gpuValue(m.c0.x),
+                  gpuValue(m.c0.y), gpuValue(m.c0.z), gpuValue(m.c1.x), gpuValue(m.c1.y),
+                  gpuValue(m.c1.z), gpuValue(m.c2.x), gpuValue(m.c2.y), gpuValue(m.c2.z));
     writeTransformLine(source, "env_tex_uvw_transform ", tail.transform);
     // Zero and NaN count as flipped.
     const double hFlip = tail.transform.c0.x > 0.0f ? 1.0 : -1.0;
@@ -173,9 +174,9 @@ int UVWGenEnvironment::emitRTSource(const char* outputName, const char*, const c
     source.printf("ground_on %d\n", groundOn);
     if (groundOn) {
         // The centre as evaluations use it, relative to the scene origin.
-        source.printf("ground_position %f %f %f\n", double(groundCentre.x), double(groundCentre.y),
-                      double(groundCentre.z));
-        source.printf("ground_radius %f\n", double(groundRadius));
+        source.printf("ground_position %f %f %f\n", gpuValue(groundCentre.x),
+                      gpuValue(groundCentre.y), gpuValue(groundCentre.z));
+        source.printf("ground_radius %f\n", gpuValue(groundRadius));
     }
     return 1;
 }

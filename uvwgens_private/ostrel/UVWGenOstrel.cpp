@@ -1,5 +1,6 @@
 #include "ostrel/UVWGenOstrel.h"
 
+#include "frame/FiniteResult.h"
 #include "frame/GpuText.h"
 #include "kivo/VectorMath.h"
 
@@ -94,13 +95,17 @@ int UVWGenOstrel::withPlacement(const ShadingContext& sc, Step&& step) const {
 
 int UVWGenOstrel::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
     uvw = Vector4f{};
-    return withPlacement(
-        sc, [&](const UVWTransform& t) { return coordinateStep(sc, t, mapping, screen, uvw); });
+    return finiteResult(
+        withPlacement(
+            sc, [&](const UVWTransform& t) { return coordinateStep(sc, t, mapping, screen, uvw); }),
+        uvw);
 }
 
 int UVWGenOstrel::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    return withPlacement(
-        sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, out); });
+    return finiteResult(
+        withPlacement(
+            sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, out); }),
+        out, 3);
 }
 
 int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
@@ -108,12 +113,12 @@ int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
     const int valid = withPlacement(
         sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, local); });
     tm = {local[1], local[2], cross3(local[1], local[2]), local[0]};
-    return valid;
+    return finiteResult(valid, tm);
 }
 
 int UVWGenOstrel::evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f basis[3]) {
     uvw = Vector4f{};
-    return withPlacement(sc, [&](const UVWTransform& t) {
+    const int valid = withPlacement(sc, [&](const UVWTransform& t) {
         if (!coordinateStep(sc, t, mapping, screen, uvw)) {
             return 0;
         }
@@ -128,6 +133,7 @@ int UVWGenOstrel::evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f
         }
         return 1;
     });
+    return finiteResult(valid, uvw);
 }
 
 int UVWGenOstrel::emitRTSource(const char*, const char*, const char* kind, ShaderSource& source,

@@ -39,6 +39,17 @@ bool finite3(const Vector4f& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
+// The length of (x, y, z): the root of the single-precision sum of squares, or, where that
+// sum overflows (components beyond about 1e19), the same in double precision.
+double rootOfSquares(float x, float y, float z) {
+    const float sumSq = x * x + y * y + z * z;
+    if (std::isfinite(sumSq)) {
+        return std::sqrt(double(sumSq));
+    }
+    const double xd = x, yd = y, zd = z;
+    return std::sqrt(xd * xd + yd * yd + zd * zd);
+}
+
 // Whether a double computed from float inputs has no float value. Such quotients stay far
 // inside the double range, so the comparison is exact.
 bool beyondFloatRange(double v) {
@@ -111,7 +122,7 @@ UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
     const double sv = double(2.0f * vAngle / kPi);
     const float xf = p.x, yf = p.y, zf = p.z;
     const double x = xf, y = yf, z = zf;
-    const double r = std::sqrt(double(xf * xf + yf * yf + zf * zf));
+    const double r = rootOfSquares(xf, yf, zf);
 
     // y / r, 0 at the centre; the single-precision sum under the root can leave r a hair
     // below |y| near the poles, so the ratio is kept within [-1, 1].
@@ -148,7 +159,7 @@ UVWTransform mapCylindrical(const Vector4f& p, float uAngle) {
     const float xf = p.x, yf = p.y, zf = p.z;
     // w is the distance from the z axis, sqrt(x^2 + y^2), not from the cylinder's own y axis:
     // the host's definition, which stored results rely on.
-    const float rho = std::sqrt(xf * xf + yf * yf);
+    const float rho = float(rootOfSquares(xf, yf, 0.0f));
     const double x = xf, y = yf, z = zf;
 
     const double u = azimuthU(xf, zf, su);
@@ -220,7 +231,7 @@ UVWTransform mapCubic(const Vector4f& p) {
     const int ua = kUAxis[major], va = kVAxis[major];
     const float m = c[major], um = c[ua], vm = c[va];
     const float s = m > 0.0f ? 1.0f : -1.0f;
-    const float r = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
+    const float r = float(rootOfSquares(p.x, p.y, p.z));
 
     // Distance derivatives q / r; none at the centre.
     const float dr[3] = {r > 0.0f ? c[0] / r : 0.0f, r > 0.0f ? c[1] / r : 0.0f,

@@ -31,7 +31,7 @@ private:
     void createCaches(const KivoRenderer* renderer);
     // Reads the texture lists, the depth offset and the projection centres at the frame's
     // time.
-    void readProjections(const KivoFrameData& frame);
+    void readProjections(const KivoFrameData& frame, KivoMessageLog* log);
     AColor blend(const ShadingContext& sc) const;
 
     // Borrowed; an entry is null where a list element is empty or not a texture.

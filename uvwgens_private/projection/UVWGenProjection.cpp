@@ -1,5 +1,6 @@
 #include "projection/UVWGenProjection.h"
 
+#include "frame/FiniteResult.h"
 #include "frame/MotionSamples.h"
 #include "kivo/VectorMath.h"
 
@@ -230,7 +231,7 @@ int UVWGenProjection::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
     if (!valid) {
         uvw = Vector4f{};
     }
-    return valid;
+    return finiteResult(valid, uvw);
 }
 
 int UVWGenProjection::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
@@ -244,7 +245,7 @@ int UVWGenProjection::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
     if (!valid) {
         out[0] = out[1] = out[2] = Vector4f{};
     }
-    return valid;
+    return finiteResult(valid, out, 3);
 }
 
 int UVWGenProjection::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
@@ -254,7 +255,7 @@ int UVWGenProjection::evalUVWTransform(const ShadingContext& sc, UVWTransform& t
     if (!valid) {
         tm = UVWTransform{{}, {}, {}, {}};
     }
-    return valid;
+    return finiteResult(valid, tm);
 }
 
 // ---- GPU source -----------------------------------------------------------------------------
