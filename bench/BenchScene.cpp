@@ -1,6 +1,7 @@
 #include "BenchScene.h"
 
-#include "frame/VectorMath.h"
+#include "kivo/FloatMath.h"
+#include "kivo/VectorMath.h"
 
 #include <cmath>
 #include <random>
@@ -96,7 +97,7 @@ BenchScene::BenchScene() {
     session.frame.imageHeight = kImageHeight;
     session.frame.overscanWidth = float(kImageWidth);
     session.frame.overscanHeight = float(kImageHeight);
-    session.frame.fov = 1.5707964f;
+    session.frame.fov = KUtils::kHalfPi;
     session.frame.sceneOrigin = {120.0, -35.0, 8.0};
     cameraSampler = KUtils::newDefaultCameraSampler(0, 0, nullptr);
     cameraSampler->initCamera(&session.renderer, session.sequence, session.frame);

@@ -3,7 +3,7 @@
 // contexts drawn from a seeded generator, so that every run evaluates the same points.
 #pragma once
 
-#include "frame/ShadingContext.h"
+#include "kivo/ShadingContext.h"
 #include "scene/ShadeStandIns.h"
 #include "sdk/HostRuntime.h"
 

@@ -1,6 +1,6 @@
 #include "Harness.h"
 
-#include "ostrel/UVWGenOstrelInterface.h"
+#include "kivo/UVWGenOstrelInterface.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "BenchScene.h"
-#include "frame/PluginModel.h"
-#include "frame/ShadingContext.h"
+#include "kivo/PluginModel.h"
+#include "kivo/ShadingContext.h"
 #include "sdk/ParamValues.h"
 
 #include <benchmark/benchmark.h>

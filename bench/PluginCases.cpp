@@ -6,7 +6,9 @@
 #include "channel/UVWGenPlanarWorld.h"
 #include "environment/EnvMapping.h"
 #include "environment/UVWGenEnvironment.h"
-#include "frame/VectorMath.h"
+#include "frame/ScreenSpace.h"
+#include "kivo/FloatMath.h"
+#include "kivo/VectorMath.h"
 #include "ostrel/UVWGenOstrel.h"
 #include "projection/ImageProjection.h"
 #include "projection/ProjectionMapping.h"
@@ -77,8 +79,8 @@ struct ProjectionMath {
     int type = PROJ_PLANAR;
     UVWTransform working;
     UVWTransform texTransform;
-    float uAngle = 3.1415927f;
-    float vAngle = 1.5707964f;
+    float uAngle = kPi;
+    float vAngle = kHalfPi;
     Vector4f sceneOrigin;
 };
 
@@ -105,15 +107,11 @@ int perspectiveUVW(const PerspectiveMath& m, const ShadingContext& sc, Vector4f&
         uvw = Vector4f{};
         return 0;
     }
-    auto step = [&](const Vector4f& q) {
-        Vector2f sq;
-        const int mapped = m.camera->mapToScreen(sc, q, sq);
-        return screenStep(mapped, sq, s);
-    };
-    const Vector2f dx = shorterDifference(step(p + sc.dPdx), step(p - sc.dPdx));
-    const Vector2f dy = shorterDifference(step(p + sc.dPdy), step(p - sc.dPdy));
+    const ScreenDifferences d = screenDifferences(
+        [&](const Vector4f& q, Vector2f& sq) { return m.camera->mapToScreen(sc, q, sq); }, p, s,
+        sc.dPdx, sc.dPdy);
     const UVWTransform local =
-        imageProjection(m.image, m.placement, s, dx, dy, sc.dPdx, sc.dPdy, sc.auxNormal);
+        imageProjection(m.image, m.placement, s, d.dx, d.dy, sc.dPdx, sc.dPdy, sc.auxNormal);
     uvw = finishProjectionPoint(local, m.texTransform);
     return 1;
 }
@@ -130,6 +128,7 @@ struct OstrelPlacementMath {
     int randMat = 0;
     int randObj = 0;
     int seed = 1;
+    OstrelScreen screen;
 };
 
 int ostrelUVW(const OstrelPlacementMath& m, const ShadingContext& sc, Vector4f& uvw) {
@@ -138,7 +137,7 @@ int ostrelUVW(const OstrelPlacementMath& m, const ShadingContext& sc, Vector4f& 
                                ? randomPlacement(m.base, m.amplitude, m.xyzLock,
                                                  variationSeed(sc, m.randMat, m.randObj, m.seed))
                                : m.fixed;
-    return coordinateStep(sc, t, m.mapping, uvw);
+    return coordinateStep(sc, t, m.mapping, m.screen, uvw);
 }
 
 // Sets <name>_x, _y and _z (each followed by suffix) to the lanes of v.
@@ -378,6 +377,8 @@ void addOstrelCases(Bench& bench) {
             math.mapping.tile[1] = TILE_MIRROR;
             math.mapping.tile[2] = TILE_NONE;
             math.mapping.filtering = 1.5f;
+            const KivoFrameData& frame = *bench.scene.renderer().frameData;
+            math.screen = {frame.imageWidth, frame.imageHeight};
             math.base = {
                 {0.1f, 0.2f, 0.3f, 0.0f}, {10.0f, 20.0f, 30.0f, 0.0f}, {0.5f, 2.0f, 1.5f, 0.0f}};
             if (random) {

@@ -6,17 +6,14 @@ else()
     set(UVWGENS_HIDDEN_FLAGS -fvisibility=hidden -fvisibility-inlines-hidden)
 endif()
 
-# Each library subsystem is an OBJECT library made of every .cpp in its folder (less the
-# EXCLUDE regex), so that self-registering descriptors are never dropped by the linker and
-# unit tests can link exactly the subsystems they exercise.
+# Each library subsystem is an OBJECT library made of every .cpp in its folder, so that
+# self-registering descriptors are never dropped by the linker and unit tests can link exactly
+# the subsystems they exercise.
 function(uvwgens_subsystem name dir)
-    cmake_parse_arguments(ARG "" "EXCLUDE" "" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
-    if(ARG_EXCLUDE)
-        list(FILTER sources EXCLUDE REGEX "${ARG_EXCLUDE}")
-    endif()
     add_library(${name} OBJECT ${sources})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/uvwgens_private)
+    target_link_libraries(${name} PUBLIC kivo_sdk)
     # Only getLibDesc leaves the shared module; everything else stays private to it.
     target_compile_options(${name} PRIVATE ${UVWGENS_HIDDEN_FLAGS})
 endfunction()

@@ -9,7 +9,10 @@
 #include "Require.h"
 #include "channel/UVWChain.h"
 #include "environment/EnvMapping.h"
-#include "frame/FloatMath.h"
+#include "frame/MotionSamples.h"
+#include "frame/ScreenSpace.h"
+#include "kivo/FloatMath.h"
+#include "kivo/VectorMath.h"
 #include "ostrel/OstrelMath.h"
 #include "projection/ImageProjection.h"
 #include "projection/MultiProjectionBlend.h"
@@ -92,7 +95,7 @@ void baseChain(FuzzInput& in) {
         for (UVWTransform& s : samples) {
             s = transform(in);
         }
-        sampleAtTime(samples, 1 + in.choice(4), in.real());
+        sampleMotion(samples, 1 + in.choice(4), in.real(), MotionEdges::ExtendStartHoldEnd);
         break;
     }
     case 3: {
@@ -112,7 +115,7 @@ void baseChain(FuzzInput& in) {
     }
     default: {
         const Vector4f b[3] = {vector(in), vector(in), vector(in)};
-        inverseBasisColumns(b);
+        inverseColumns(b, DetExpansion::TripleProduct);
         break;
     }
     }
@@ -121,8 +124,8 @@ void baseChain(FuzzInput& in) {
 void environment(FuzzInput& in) {
     switch (in.choice(8)) {
     case 0:
-        safeNormalize(vector(in));
-        normalizeOrZero(vector(in));
+        unitOrUnchanged(vector(in));
+        unitOrZeroIfShort(vector(in));
         break;
     case 1: {
         const UpDirectionRecord record{{in.real(), in.real(), in.real()}};
@@ -140,7 +143,7 @@ void environment(FuzzInput& in) {
     }
     case 2: {
         Matrix3x3f samples[3] = {matrix(in), matrix(in), matrix(in)};
-        sampleMatrix(matrix(in), in.choice(4), samples, in.real());
+        sampleMotion(samples, 2 + in.choice(2), in.real(), MotionEdges::ExtendBothEnds);
         break;
     }
     case 3: {
@@ -182,7 +185,7 @@ void projection(FuzzInput& in) {
     switch (in.choice(7)) {
     case 0: {
         UVWTransform samples[4] = {transform(in), transform(in), transform(in), transform(in)};
-        interpolateSamples(samples, 2 + in.choice(3), in.real());
+        sampleMotion(samples, 2 + in.choice(3), in.real(), MotionEdges::HoldBothEnds);
         break;
     }
     case 1:
@@ -255,7 +258,7 @@ void projection(FuzzInput& in) {
 }
 
 void ostrel(FuzzInput& in) {
-    switch (in.choice(7)) {
+    switch (in.choice(6)) {
     case 0:
         buildPlacement(vector(in), vector(in), vector(in));
         fixedPlacement({vector(in), vector(in), vector(in)});
@@ -270,7 +273,7 @@ void ostrel(FuzzInput& in) {
     }
     case 2: {
         const Vector4f v = vector(in);
-        const Vector4f axis = unitAxis(v);
+        const Vector4f axis = unitOrZero(v);
         // The direction as a unit vector, or zero for a vector without a finite direction.
         Vector4f expected{};
         directionOf(v.x, v.y, v.z, expected);
@@ -301,12 +304,9 @@ void ostrel(FuzzInput& in) {
         }
         break;
     }
-    case 5:
+    default:
         centredPlacement(transform(in), vector(in));
         footprintExtent(vector(in), vector(in));
-        break;
-    default:
-        screenPoint(in.real(), in.real(), in.int32(), in.int32());
         break;
     }
 }

@@ -1,6 +1,8 @@
 // Whole plugins on arbitrary input: a plugin type's working scene, then parameters, frame data
 // and shading-context fields overwritten with arbitrary values (bit patterns of every kind,
-// integers of every size, unknown strings, bad inputs connected), then the frame's lifecycle
+// integers of every size, unknown strings, bad inputs connected, the plugin connected to
+// itself, to chains of UVWGenChannels up to 765 long and to chains that lead back to it),
+// then the frame's lifecycle
 // and every evaluation operation at several contexts, and the GPU description. Besides what
 // the sanitizers report, every operation must return a valid flag of 0 or 1 and write all its
 // outputs. A request the allocator cannot satisfy may end a frame set-up with the library's
@@ -45,6 +47,35 @@ std::string text(FuzzInput& in) {
     return s;
 }
 
+// What a plugin input is connected to: nothing, the plugin itself, or the head of a chain
+// of UVWGenChannels (mostly short, at times longer than the library follows) whose last link
+// is unconnected or the plugin (a cycle).
+PluginBase* connection(Scene& scene, FuzzInput& in) {
+    switch (in.choice(3)) {
+    case 0:
+        return nullptr;
+    case 1:
+        return scene.subject();
+    default:
+        break;
+    }
+    static KivoPluginDesc* const channelType = [] {
+        for (KivoPluginDesc* d : reliability::libraryPluginTypes()) {
+            if (std::string(d->getName()) == "UVWGenChannel") {
+                return d;
+            }
+        }
+        std::abort();
+    }();
+    PluginBase* next = in.choice(2) ? scene.subject() : nullptr;
+    for (int links = in.choice(4) ? 1 + in.choice(8) : 3 * in.byte(); links > 0; --links) {
+        PluginBase* link = scene.create(*channelType);
+        Scene::set(link, "uvwgen", next);
+        next = link;
+    }
+    return next;
+}
+
 void setParameter(Scene& scene, FuzzInput& in) {
     const KivoParameterListDesc& defs =
         *static_cast<KivoPluginInterface*>(scene.subject()->getInterface(EXT_KIVO_PLUGIN))
@@ -57,9 +88,18 @@ void setParameter(Scene& scene, FuzzInput& in) {
         std::vector<ParamValue> elements;
         for (int n = in.choice(4); n > 0; --n) {
             const float v = in.real();
-            elements.push_back(in.choice(2) ? ParamValue{nullptr}
-                                            : ParamValue{scene.adopt(
-                                                  std::make_unique<kivohost::FloatTexture>(v))});
+            switch (in.choice(3)) {
+            case 0:
+                elements.push_back(ParamValue{nullptr});
+                break;
+            case 1:
+                elements.push_back(ParamValue{scene.subject()});
+                break;
+            default:
+                elements.push_back(
+                    ParamValue{scene.adopt(std::make_unique<kivohost::FloatTexture>(v))});
+                break;
+            }
         }
         setParamList(list, name, elements);
         return;
@@ -104,7 +144,7 @@ void setParameter(Scene& scene, FuzzInput& in) {
                           UVWTransform{vector(in), vector(in), vector(in), vector(in)})));
         break;
     case ParamType::Plugin:
-        setParamValue(list, name, nullptr);
+        setParamValue(list, name, connection(scene, in));
         break;
     case ParamType::OutputTextureVector:
         break;

@@ -4,8 +4,8 @@
 // be read first.
 #pragma once
 
-#include "frame/PluginModel.h"
-#include "frame/ShadingContext.h"
+#include "kivo/PluginModel.h"
+#include "kivo/ShadingContext.h"
 
 #include <atomic>
 #include <chrono>

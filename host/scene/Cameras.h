@@ -7,8 +7,8 @@
 //                   -z of its matrix, +y up), "fov" (horizontal, radians) and "zoom".
 #pragma once
 
-#include "frame/PluginDescriptor.h"
-#include "frame/ShadingContext.h"
+#include "kivo/PluginDescriptor.h"
+#include "kivo/ShadingContext.h"
 
 namespace kivohost {
 

@@ -2,7 +2,7 @@
 // an id when added, readable back byte for byte. Removals are counted.
 #pragma once
 
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <cstdint>
 #include <map>

@@ -5,8 +5,8 @@
 // them. It counts its evaluations (safe from many render threads).
 #pragma once
 
-#include "frame/PluginDescriptor.h"
-#include "frame/ShadingContext.h"
+#include "kivo/PluginDescriptor.h"
+#include "kivo/ShadingContext.h"
 
 #include <atomic>
 #include <cstdint>

@@ -2,8 +2,8 @@
 // field of view, giving primary rays and their direction differentials per pixel.
 #pragma once
 
-#include "frame/HostSdk.h"
-#include "frame/Types.h"
+#include "kivo/HostSdk.h"
+#include "kivo/Types.h"
 
 namespace kivohost {
 

@@ -1,7 +1,7 @@
 #include "scene/ScenePlugins.h"
 
-#include "frame/FloatMath.h"
-#include "frame/PluginDescriptor.h"
+#include "kivo/FloatMath.h"
+#include "kivo/PluginDescriptor.h"
 #include "scene/Cameras.h"
 
 #include <algorithm>

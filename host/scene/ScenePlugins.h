@@ -8,8 +8,8 @@
 // connected `uvwgen` a texture reads the shading point as its UVW.
 #pragma once
 
-#include "frame/PluginModel.h"
-#include "frame/ShadingContext.h"
+#include "kivo/PluginModel.h"
+#include "kivo/ShadingContext.h"
 #include "scene/VisibilityRays.h"
 
 #include <vector>

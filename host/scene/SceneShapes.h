@@ -3,7 +3,7 @@
 // unit of u, v and w) and an object space. Directions and points are world space, float.
 #pragma once
 
-#include "frame/Types.h"
+#include "kivo/Types.h"
 
 namespace kivohost {
 

@@ -4,38 +4,6 @@ namespace kivohost {
 
 using namespace KUtils;
 
-namespace {
-
-// Inverse of the 3x3 matrix with columns b0, b1, b2 in double precision; zero when singular.
-UVWTransform inverseColumns(const Vector4f b[3]) {
-    const double a[3][3] = {
-        {b[0].x, b[1].x, b[2].x}, {b[0].y, b[1].y, b[2].y}, {b[0].z, b[1].z, b[2].z}};
-    const double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
-                       a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
-                       a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
-    UVWTransform tm;
-    if (det == 0.0) {
-        tm.c0 = tm.c1 = tm.c2 = Vector4f{};
-        return tm;
-    }
-    double inv[3][3];
-    for (int r = 0; r < 3; ++r) {
-        for (int c = 0; c < 3; ++c) {
-            const int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
-            inv[r][c] = (a[r1][c1] * a[r2][c2] - a[r1][c2] * a[r2][c1]) / det;
-        }
-    }
-    auto column = [&](int c) {
-        return padded(float(inv[0][c]), float(inv[1][c]), float(inv[2][c]));
-    };
-    tm.c0 = column(0);
-    tm.c1 = column(1);
-    tm.c2 = column(2);
-    return tm;
-}
-
-} // namespace
-
 const ShadeQueryInterface* MeshShadeData::getInterface(InterfaceID id) const {
     if (id == EXT_CHANNEL_PROVIDER && provider) {
         return static_cast<const ChannelProviderInterface*>(this);
@@ -70,7 +38,7 @@ void MeshShadeData::getChannelUVW(const ShadingContext&, int index, Vector4f& uv
 void MeshShadeData::getChannelTransform(const ShadingContext&, int index, UVWTransform& tm,
                                         int) const {
     const MapChannel& ch = channel(index);
-    tm = inverseColumns(ch.basis);
+    tm = inverseColumns(ch.basis, DetExpansion::FirstRow);
     tm.o = ch.uvw;
 }
 

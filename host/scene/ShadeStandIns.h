@@ -2,8 +2,8 @@
 // and instance would give them. Used by the reference host and the tests.
 #pragma once
 
-#include "frame/ShadingContext.h"
-#include "frame/VectorMath.h"
+#include "kivo/ShadingContext.h"
+#include "kivo/VectorMath.h"
 
 #include <map>
 #include <optional>
@@ -41,7 +41,7 @@ public:
     void getChannelUVW(const KUtils::ShadingContext& sc, int channel,
                        KUtils::Vector4f& uvw) const override;
     void getChannelTransform(const KUtils::ShadingContext& sc, int channel,
-                             KUtils::UVWTransform& tm, int extra) const override;
+                             KUtils::UVWTransform& tm, int providerArgument) const override;
 
     int isAvailable(const KUtils::ShadingContext& sc) const override;
     std::uint32_t getMaterialValue(const KUtils::ShadingContext& sc) const override;

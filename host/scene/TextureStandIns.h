@@ -5,9 +5,9 @@
 // textures were evaluated and where their text landed in a plugin's description.
 #pragma once
 
-#include "frame/HostSdk.h"
-#include "frame/PluginModel.h"
-#include "frame/ShadingContext.h"
+#include "kivo/HostSdk.h"
+#include "kivo/PluginModel.h"
+#include "kivo/ShadingContext.h"
 
 #include <atomic>
 #include <cstdint>

@@ -4,8 +4,8 @@
 // threads, so a test can tell how often a generator asked for it.
 #pragma once
 
-#include "frame/PluginModel.h"
-#include "frame/ShadingContext.h"
+#include "kivo/PluginModel.h"
+#include "kivo/ShadingContext.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "scene/VisibilityRays.h"
 
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 
 #include <cmath>
 

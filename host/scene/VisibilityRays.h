@@ -4,7 +4,7 @@
 // camera does not hit what it starts or ends on.
 #pragma once
 
-#include "frame/ShadingContext.h"
+#include "kivo/ShadingContext.h"
 
 #include <vector>
 

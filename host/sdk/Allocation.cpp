@@ -1,8 +1,8 @@
 // The host allocator: plain malloc/free underneath, a process-wide count of successful
 // requests, and a per-thread failure switch for tests. Nothing here may call operator new:
 // the library routes operator new to vmalloc, so that would recurse.
-#include "frame/HostSdk.h"
-#include "host/sdk/HostRuntime.h"
+#include "kivo/HostSdk.h"
+#include "sdk/HostRuntime.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -3,9 +3,11 @@
 // its camera-to-world matrix with +y up; fov is the horizontal angle across the image width.
 // Screen positions are in pixels, x to the right and y down, the image centre at
 // (width / 2, height / 2); pixels are square.
-#include "frame/ShadingContext.h"
+#include "kivo/ShadingContext.h"
+#include "kivo/VectorMath.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace KUtils {
 
@@ -34,21 +36,11 @@ private:
 
 void PinholeCamera::place(const KivoFrameData& frame) {
     const Matrix3x3f& m = frame.cameraTransform.m;
-    const double a[3][3] = {
-        {m.c0.x, m.c1.x, m.c2.x}, {m.c0.y, m.c1.y, m.c2.y}, {m.c0.z, m.c1.z, m.c2.z}};
-    const double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
-                       a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
-                       a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
     const double halfFov = double(frame.fov) / 2.0;
-    placed = det != 0.0 && halfFov > 0.0 && halfFov < 1.5707963267948966;
+    placed = halfFov > 0.0 && halfFov < std::numbers::pi / 2 &&
+             inverse3x3(m.c0, m.c1, m.c2, DetExpansion::FirstRow, toCamera);
     if (!placed) {
         return;
-    }
-    for (int r = 0; r < 3; ++r) {
-        for (int c = 0; c < 3; ++c) {
-            const int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
-            toCamera[r][c] = (a[r1][c1] * a[r2][c2] - a[r1][c2] * a[r2][c1]) / det;
-        }
     }
     origin = frame.cameraTransform.offs;
     centreX = frame.imageWidth / 2.0;

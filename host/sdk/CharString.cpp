@@ -1,6 +1,6 @@
 // Shared immutable text: one vmalloc block holding the reference count followed by the
 // zero-terminated characters.
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <atomic>
 #include <cstring>

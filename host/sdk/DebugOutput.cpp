@@ -1,7 +1,7 @@
 // The developer-visible diagnostic channel. The default sink is the debugger output on
 // Windows and UTF-8 on stderr elsewhere; it allocates nothing, since it serves the
 // allocation-failure path.
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <atomic>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // message log, plugin registration, and test controls of the allocator.
 #pragma once
 
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <cstddef>
 #include <mutex>

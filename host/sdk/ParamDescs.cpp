@@ -1,5 +1,5 @@
 // Parameter definitions of a plugin type, and the per-instance lists made from them.
-#include "host/sdk/ParamStore.h"
+#include "sdk/ParamStore.h"
 
 namespace KUtils {
 
@@ -93,11 +93,19 @@ int KivoParameterListDesc::addParamTextureFloat(const char* name, float def, int
     return impl->add(makeDef(name, ParamType::TextureFloat, def, count, desc, hints));
 }
 
-int KivoParameterListDesc::addParamPlugin(const char* name, InterfaceID, int count,
+int KivoParameterListDesc::addParamPlugin(const char* name, InterfaceID iface, int count,
                                           const char* desc, const char* hints) {
-    // The interface id only tells an editor what may be connected; any plugin is accepted.
-    return impl->add(
-        makeDef(name, ParamType::Plugin, static_cast<PluginBase*>(nullptr), count, desc, hints));
+    // The interface id tells an editor or a loader what may be connected; the parameter
+    // itself holds any plugin.
+    kivohost::ParamDef def =
+        makeDef(name, ParamType::Plugin, static_cast<PluginBase*>(nullptr), count, desc, hints);
+    def.iface = iface;
+    return impl->add(std::move(def));
+}
+
+InterfaceID paramDefInterface(const KivoParameterListDesc& desc, int index) {
+    const auto& defs = desc.getImpl()->defs;
+    return index >= 0 && std::size_t(index) < defs.size() ? defs[std::size_t(index)].iface : 0;
 }
 
 int KivoParameterListDesc::addOutputParamTextureVector(const char* name, const char* desc,

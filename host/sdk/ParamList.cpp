@@ -1,7 +1,7 @@
 // The parameter values of one instance and the members bound to them.
-#include "frame/ShadingContext.h"
-#include "frame/VectorMath.h"
-#include "host/sdk/ParamStore.h"
+#include "kivo/ShadingContext.h"
+#include "kivo/VectorMath.h"
+#include "sdk/ParamStore.h"
 
 #include <algorithm>
 
@@ -61,7 +61,7 @@ int KivoParameterList::setParamCache(const char* name, Matrix3x3f* member) {
     return impl->bind(name, Impl::Member::Matrix, member, {ParamType::Matrix});
 }
 
-int KivoParameterList::setParamCache(const char* name, Transform3x4f* member) {
+int KivoParameterList::setParamCache(const char* name, UVWTransform* member) {
     return impl->bind(name, Impl::Member::Transform, member,
                       {ParamType::Transform, ParamType::TextureTransform});
 }
@@ -114,7 +114,7 @@ void KivoParameterList::cacheParams(double time, const Vector4f&) {
             *static_cast<Matrix3x3f*>(b.member) = p.getMatrix(0, time);
             break;
         case Impl::Member::Transform:
-            *static_cast<Transform3x4f*>(b.member) = toUVWTransform(p.getTransform(0, time));
+            *static_cast<UVWTransform*>(b.member) = toUVWTransform(p.getTransform(0, time));
             break;
         case Impl::Member::String:
             *static_cast<CharString*>(b.member) = CharString(p.getString(0, time));

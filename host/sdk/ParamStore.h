@@ -2,8 +2,8 @@
 // keyed in time, or lists of those) and the members bound to them.
 #pragma once
 
-#include "frame/HostSdk.h"
-#include "host/sdk/ParamValues.h"
+#include "kivo/HostSdk.h"
+#include "sdk/ParamValues.h"
 
 #include <initializer_list>
 #include <memory>
@@ -22,6 +22,8 @@ struct ParamDef {
     // -1: a single value; >= 0: a list starting with that many default elements.
     int count = -1;
     int worldSpace = 0;
+    // Plugin parameters: the interface registered for what may be connected.
+    KUtils::InterfaceID iface = 0;
     // Already in the form the type stores (see fitValue).
     KUtils::ParamValue defaultValue;
 };

@@ -1,7 +1,7 @@
 // Host-side editing of parameter values.
-#include "host/sdk/ParamValues.h"
+#include "sdk/ParamValues.h"
 
-#include "host/sdk/ParamStore.h"
+#include "sdk/ParamStore.h"
 
 #include <cmath>
 

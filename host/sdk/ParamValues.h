@@ -2,7 +2,7 @@
 // instance its parameters. The library never calls these; it reads through KivoParameter.
 #pragma once
 
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <string>
 #include <utility>
@@ -31,6 +31,10 @@ KIVO_SDK_API bool setParamList(KivoParameterList& list, const char* name,
 
 // The parameter list of a plugin instance (through its EXT_KIVO_PLUGIN interface), or null.
 KIVO_SDK_API KivoParameterList* paramListOf(PluginBase* plugin);
+
+// The interface registered with a plugin parameter's definition (what may be connected);
+// 0 for other parameters and indices out of range.
+KIVO_SDK_API InterfaceID paramDefInterface(const KivoParameterListDesc& desc, int index);
 
 // The interface an instance published for an output parameter (setOutputParamCache), or null.
 KIVO_SDK_API PluginInterface* outputParamOf(KivoParameterList& list, const char* name);

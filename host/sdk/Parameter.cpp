@@ -1,5 +1,5 @@
 // Values of one parameter: conversion on input, sampling in time, and the typed getters.
-#include "host/sdk/ParamStore.h"
+#include "sdk/ParamStore.h"
 
 #include <algorithm>
 #include <climits>
@@ -112,7 +112,13 @@ Span locate(const Track& track, double t) {
         std::upper_bound(track.begin(), track.end(), t,
                          [](double time, const auto& key) { return time < key.first; });
     const auto prev = next - 1;
-    return {&prev->second, &next->second, (t - prev->first) / (next->first - prev->first)};
+    const double span = next->first - prev->first;
+    // Key times far apart (±1e308) overflow the difference: halved, both differences fit
+    // and their ratio is the same.
+    const double f = std::isfinite(span)
+                         ? (t - prev->first) / span
+                         : (t * 0.5 - prev->first * 0.5) / (next->first * 0.5 - prev->first * 0.5);
+    return {&prev->second, &next->second, f};
 }
 
 // ---- typed reads ----------------------------------------------------------------------------

@@ -1,10 +1,10 @@
 // Sequence data, motion-blur sample count, the message log and plugin registration.
-#include "frame/HostSdk.h"
-#include "host/sdk/HostRuntime.h"
+#include "kivo/HostSdk.h"
+#include "sdk/Formatted.h"
+#include "sdk/HostRuntime.h"
 
 #include <algorithm>
 #include <cstdarg>
-#include <cstdio>
 
 namespace KUtils {
 
@@ -34,18 +34,11 @@ int determineMotionBlurSamples(const KivoSequenceData& sequenceData, int request
 namespace kivohost {
 
 void MessageLog::logMessage(const char* format, ...) {
+    std::string line;
     std::va_list args;
     va_start(args, format);
-    std::va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
+    appendFormatted(line, format, args);
     va_end(args);
-    std::string line;
-    if (length > 0) {
-        line.resize(std::size_t(length));
-        std::vsnprintf(line.data(), line.size() + 1, format, again);
-    }
-    va_end(again);
     const std::lock_guard lock(mutex);
     collected.push_back(std::move(line));
 }

@@ -1,8 +1,8 @@
 // The GPU description buffer, and the service that appends another plugin's description.
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
+#include "sdk/Formatted.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <string>
 
 namespace KUtils {
@@ -26,17 +26,8 @@ void ShaderSource::append(const char* text) {
 void ShaderSource::printf(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    std::va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
+    kivohost::appendFormatted(impl->text, format, args);
     va_end(args);
-    if (length > 0) {
-        const std::size_t start = impl->text.size();
-        impl->text.resize(start + std::size_t(length));
-        // vsnprintf writes the terminating zero over the string's own terminator slot.
-        std::vsnprintf(impl->text.data() + start, std::size_t(length) + 1, format, again);
-    }
-    va_end(again);
 }
 
 const char* ShaderSource::text() const {

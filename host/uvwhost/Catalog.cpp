@@ -1,21 +1,26 @@
 #include "uvwhost/Catalog.h"
 
 #include "scene/ScenePlugins.h"
+#include "uvwhost/JsonValues.h"
 
 namespace uvwhost {
 
 using namespace KUtils;
 
 Catalog::Catalog(std::shared_ptr<PluginLibrary> library)
-    : lib(std::move(library)), hostDescs(kivohost::scenePluginDescs()) {}
+    : lib(std::move(library)), libDescs(lib->descriptors()),
+      hostDescs(kivohost::scenePluginDescs()) {}
+
+Catalog::Catalog(std::vector<KivoPluginDesc*> libraryTypes)
+    : libDescs(std::move(libraryTypes)), hostDescs(kivohost::scenePluginDescs()) {}
 
 KivoPluginDesc* Catalog::find(const std::string& type) const {
-    if (KivoPluginDesc* d = lib->find(type)) {
-        return d;
-    }
-    for (KivoPluginDesc* d : hostDescs) {
-        if (type == d->getName()) {
-            return d;
+    for (const auto* descs : {&libDescs, &hostDescs}) {
+        for (KivoPluginDesc* d : *descs) {
+            const char* name = d->getName();
+            if (name && type == name) {
+                return d;
+            }
         }
     }
     return nullptr;
@@ -23,16 +28,13 @@ KivoPluginDesc* Catalog::find(const std::string& type) const {
 
 std::string Catalog::unknownType(const std::string& type) const {
     std::string known;
-    auto add = [&known](KivoPluginDesc* d) {
-        known += (known.empty() ? "" : ", ") + std::string(d->getName());
-    };
-    for (KivoPluginDesc* d : lib->descriptors()) {
-        add(d);
+    for (const auto* descs : {&libDescs, &hostDescs}) {
+        for (KivoPluginDesc* d : *descs) {
+            const char* name = d->getName();
+            known += (known.empty() ? "" : ", ") + std::string(name ? name : "");
+        }
     }
-    for (KivoPluginDesc* d : hostDescs) {
-        add(d);
-    }
-    return "unknown plugin type '" + type + "' (known: " + known + ")";
+    return "unknown plugin type " + quoteInput(type, '\'') + " (known: " + known + ")";
 }
 
 } // namespace uvwhost

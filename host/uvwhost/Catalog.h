@@ -13,6 +13,9 @@ namespace uvwhost {
 class Catalog {
 public:
     explicit Catalog(std::shared_ptr<PluginLibrary> library);
+    // The library's types linked into the program itself (tests and fuzz targets), with no
+    // loaded library behind them.
+    explicit Catalog(std::vector<KUtils::KivoPluginDesc*> libraryTypes);
 
     PluginLibrary& library() const { return *lib; }
     // The library's descriptor of that name, else the host's; null when neither has it.
@@ -22,6 +25,7 @@ public:
 
 private:
     std::shared_ptr<PluginLibrary> lib;
+    std::vector<KUtils::KivoPluginDesc*> libDescs;
     std::vector<KUtils::KivoPluginDesc*> hostDescs;
 };
 

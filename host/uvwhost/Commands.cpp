@@ -1,12 +1,12 @@
 #include "uvwhost/Commands.h"
 
-#include "frame/GpuText.h"
-#include "frame/InterfaceIds.h"
+#include "kivo/InterfaceIds.h"
 #include "scene/GpuParamBlocks.h"
 #include "uvwhost/Catalog.h"
 #include "uvwhost/ContextLine.h"
 #include "uvwhost/Evaluation.h"
 #include "uvwhost/FrameSettings.h"
+#include "uvwhost/Limits.h"
 #include "uvwhost/ParamSettings.h"
 #include "uvwhost/PluginSession.h"
 #include "uvwhost/RenderCommand.h"
@@ -44,8 +44,10 @@ const char* const USAGE =
     "                                     evaluate JSON-lines shading contexts from stdin\n"
     "  render [--scene FILE] [-o out.png] [--width W --height H] [--threads N]\n"
     "         [--aov-uvw out.exr] [--quiet]  render a scene (default: the showcase)\n"
+    "  --version                          versions of uvwhost and the library\n"
     "--lib defaults to " UVWHOST_MODULE_FILE " next to the uvwhost executable.\n"
-    UVWHOST_MISSING_FEATURES;
+    "Exit status: 0 done; 1 some input lines or an output failed; 2 bad input, nothing run;\n"
+    "3 the instance gave no GPU description.\n" UVWHOST_MISSING_FEATURES;
 
 // Interface ids a descriptor may report support for, in the order they are listed.
 constexpr InterfaceID KNOWN_INTERFACES[] = {
@@ -78,6 +80,25 @@ private:
     std::vector<std::string> args;
     std::size_t i = 0;
 };
+
+// Reads one line of at most MAX_INPUT_BYTES into `line`; false at the end of the input. A
+// longer line is read to its end but not kept, and `tooLong` is set.
+bool readLine(std::istream& in, std::string& line, bool& tooLong) {
+    line.clear();
+    tooLong = false;
+    std::streambuf& buffer = *in.rdbuf();
+    for (int c; (c = buffer.sbumpc()) != std::char_traits<char>::eof();) {
+        if (c == '\n') {
+            return true;
+        }
+        if (line.size() < MAX_INPUT_BYTES) {
+            line += char(c);
+        } else {
+            tooLong = true;
+        }
+    }
+    return !line.empty() || tooLong;
+}
 
 class Runner {
 public:
@@ -148,11 +169,23 @@ int Runner::run(const std::string& command, Args& args) {
     if (command == "render") {
         return render(args);
     }
+    if (command == "--version") {
+        if (!load()) {
+            return EXIT_BAD_INPUT;
+        }
+        PluginLibrary& lib = catalog->library();
+        // The library descriptor carries no version number: its description and plugin
+        // count identify it.
+        s.out << "uvwhost " << UVWHOST_VERSION << "\n"
+              << "library " << lib.path() << ": " << lib.libDesc().getLibraryDescription() << ", "
+              << lib.descriptors().size() << " plugin types\n";
+        return EXIT_OK;
+    }
     if (command == "help" || command == "--help" || command == "-h") {
         s.out << USAGE;
         return EXIT_OK;
     }
-    s.err << "uvwhost: unknown command '" << command << "'\n" << USAGE;
+    s.err << "uvwhost: unknown command " << quoteInput(command, '\'') << "\n" << USAGE;
     return EXIT_BAD_INPUT;
 }
 
@@ -163,7 +196,7 @@ int Runner::list(Args& args) {
         if (a == "--json") {
             json = true;
         } else {
-            return badInput("list: unknown option '" + a + "'");
+            return badInput("list: unknown option " + quoteInput(a, '\''));
         }
     }
     if (!load()) {
@@ -210,7 +243,7 @@ int Runner::params(Args& args) {
         } else if (!a.starts_with("-") && !type) {
             type = a;
         } else {
-            return badInput("params: unexpected argument '" + a + "'");
+            return badInput("params: unexpected argument " + quoteInput(a, '\''));
         }
     }
     if (!type) {
@@ -254,8 +287,8 @@ int Runner::params(Args& args) {
     }
     s.out << desc->getName() << ": " << desc->getDescription() << "\n";
     for (const Json& p : list) {
-        s.out << "  " << std::left << std::setw(22) << p["name"].get<std::string>() << std::setw(18)
-              << p["type"].get<std::string>() << p["default"].dump() << "\n"
+        s.out << "  " << std::left << std::setw(22) << p["name"].get<std::string>() << " "
+              << std::setw(17) << p["type"].get<std::string>() << " " << p["default"].dump() << "\n"
               << "      " << p["description"].get<std::string>();
         if (!p["hints"].get<std::string>().empty()) {
             s.out << "  [" << p["hints"].get<std::string>() << "]";
@@ -299,7 +332,7 @@ std::string Runner::readInstanceOptions(Args& args, InstanceOptions& o, bool all
         } else if (!a.starts_with("-") && o.type.empty()) {
             o.type = a;
         } else if (!other(a)) {
-            return "unexpected argument '" + a + "'";
+            return "unexpected argument " + quoteInput(a, '\'');
         }
     }
     if (o.type.empty()) {
@@ -326,11 +359,13 @@ Parsed<PluginInstance*> Runner::makeInstance(PluginSession& session, const Insta
         session.applyFrame(doc->frame);
         instance = session.find(*o.instance);
         if (!instance) {
-            return Result::failure(*o.scene + ": no instance named \"" + *o.instance + "\"");
+            return Result::failure(quoteInput(*o.scene, 0) + ": no instance named " +
+                                   quoteInput(*o.instance));
         }
         if (instance->typeName() != o.type) {
-            return Result::failure(*o.scene + ": instance \"" + *o.instance + "\" is a " +
-                                   instance->typeName() + ", not a " + o.type);
+            return Result::failure(quoteInput(*o.scene, 0) + ": instance " +
+                                   quoteInput(*o.instance) + " is a " + instance->typeName() +
+                                   ", not a " + quoteInput(o.type, 0));
         }
     } else {
         KivoPluginDesc* desc = catalog->find(o.type);
@@ -348,12 +383,15 @@ Parsed<PluginInstance*> Runner::makeInstance(PluginSession& session, const Insta
     for (const SetArgument& set : o.sets) {
         auto setting = readNamedSetting(paramDefs, o.type, set.name, set.value);
         if (!setting) {
-            return Result::failure("--set " + set.name + ": " + setting.error());
+            return Result::failure("--set " + quoteInput(set.name, 0) + ": " + setting.error());
         }
         std::string error = session.set(*instance, *setting);
         if (!error.empty()) {
-            return Result::failure("--set " + set.name + ": " + error);
+            return Result::failure("--set " + quoteInput(set.name, 0) + ": " + error);
         }
+    }
+    if (std::string error = session.checkReferences(); !error.empty()) {
+        return Result::failure(error);
     }
     if (!o.scene) {
         session.applyFrame(o.frame);
@@ -410,8 +448,6 @@ int Runner::gpu(Args& args) {
     if (rt) {
         result = rt->emitRTSource(output.c_str(), (*instance)->name.c_str(), kind.c_str(), source,
                                   gpuData);
-    } else {
-        s.err << "uvwhost: " << o.type << " does not answer EXT_RTTEX: no GPU description\n";
     }
     session.endFrame();
     session.finishRender();
@@ -425,6 +461,15 @@ int Runner::gpu(Args& args) {
               << "\n";
     } else {
         s.out << text;
+    }
+    if (!rt) {
+        s.err << "uvwhost: gpu: " << o.type << " does not answer EXT_RTTEX: no GPU description\n";
+        return EXIT_NO_GPU_TEXT;
+    }
+    if (text.empty()) {
+        s.err << "uvwhost: gpu: " << o.type << " wrote no GPU description for the kind "
+              << quoteInput(kind) << " (emitRTSource returned " << result << ")\n";
+        return EXIT_NO_GPU_TEXT;
     }
     return EXIT_OK;
 }
@@ -452,8 +497,12 @@ int Runner::eval(Args& args) {
     session.beginFrame();
     int status = EXIT_OK;
     std::string line;
-    for (std::uint64_t index = 0; std::getline(s.in, line); ++index) {
-        auto request = parseContextLine(line);
+    bool tooLong = false;
+    for (std::uint64_t index = 0; readLine(s.in, line, tooLong); ++index) {
+        auto request = tooLong ? Parsed<ContextRequest>::failure(
+                                     "longer than the " + std::to_string(MAX_INPUT_BYTES >> 20) +
+                                     " MB a context line may have")
+                               : parseContextLine(line);
         if (!request) {
             s.err << "uvwhost: contexts line " << index + 1 << ": " << request.error() << "\n";
             s.out << Json{{"error", "line " + std::to_string(index + 1) + ": " + request.error()}}

@@ -1,6 +1,6 @@
 #include "uvwhost/ContextLine.h"
 
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 #include "uvwhost/JsonFields.h"
 
 #include <functional>
@@ -22,17 +22,24 @@ FieldReader optionalVectorInto(std::optional<Vector4f>& field) {
 FieldReader floatInto(float& field) {
     return into(field, readFloat);
 }
+// An int field that is a flag: true and false read as 1 and 0.
+Parsed<int> readFlag(const Json& v, const std::string& w) {
+    if (v.is_boolean()) {
+        return v.get<bool>() ? 1 : 0;
+    }
+    return readInt(v, w);
+}
 FieldReader intInto(int& field) {
     return into(field, readInt);
 }
 
 // A channel index key: a decimal integer in the 32-bit range.
 Parsed<int> readChannelIndex(const std::string& key, const std::string& what) {
-    const Json number = Json::parse(key, nullptr, false);
-    if (number.is_discarded() || !number.is_number_integer()) {
-        return Parsed<int>::failure(what + ": channel keys are integers, got \"" + key + "\"");
+    const auto number = parseJson(key);
+    if (!number || !number->is_number_integer()) {
+        return Parsed<int>::failure(what + ": channel keys are integers, got " + quoteInput(key));
     }
-    return readInt(number, what + " channel \"" + key + "\"");
+    return readInt(*number, what + " channel " + quoteInput(key));
 }
 
 std::string readChannel(const Json& value, const std::string& what, kivohost::MapChannel& channel) {
@@ -79,7 +86,7 @@ std::string readShadeData(const Json& value, const std::string& what,
               std::string error = readFields(v, w,
                                              {{"material", into(ids.material, readUInt32)},
                                               {"object", into(ids.object, readUInt32)},
-                                              {"available", intInto(ids.available)}});
+                                              {"available", into(ids.available, readFlag)}});
               if (error.empty()) {
                   data.ids = ids;
               }
@@ -122,14 +129,7 @@ Parsed<ContextRequest> readContext(const Json& value) {
         {"time", floatInto(s.time)},
         {"imageX", floatInto(s.imageX)},
         {"imageY", floatInto(s.imageY)},
-        {"backSide", into(s.backSide,
-                          [](const Json& v, const std::string& w) -> Parsed<int> {
-                              // A boolean reads as 0/1 here as well.
-                              if (v.is_boolean()) {
-                                  return v.get<bool>() ? 1 : 0;
-                              }
-                              return readInt(v, w);
-                          })},
+        {"backSide", into(s.backSide, readFlag)},
         {"flags", intInto(s.flags)},
         {"threadIndex", intInto(s.threadIndex)},
         {"evalStamp", into(s.evalStamp, readUInt32)},
@@ -153,11 +153,11 @@ Parsed<ContextRequest> readContext(const Json& value) {
 }
 
 Parsed<ContextRequest> parseContextLine(std::string_view line) {
-    const Json value = Json::parse(line, nullptr, false);
-    if (value.is_discarded()) {
-        return Parsed<ContextRequest>::failure("not valid JSON (expected one JSON object)");
+    const auto value = parseJson(line);
+    if (!value) {
+        return Parsed<ContextRequest>::failure(value.error() + " (expected one JSON object)");
     }
-    return readContext(value);
+    return readContext(*value);
 }
 
 void fillContext(const ContextRequest& request, std::uint64_t lineIndex, ShadingContext& sc) {

@@ -2,7 +2,7 @@
 // evaluation, all optional, and optional shade data and shaded instance.
 #pragma once
 
-#include "frame/ShadingContext.h"
+#include "kivo/ShadingContext.h"
 #include "scene/ShadeStandIns.h"
 #include "uvwhost/JsonValues.h"
 #include "uvwhost/Parsed.h"

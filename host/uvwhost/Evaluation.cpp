@@ -1,6 +1,6 @@
 #include "uvwhost/Evaluation.h"
 
-#include "ostrel/UVWGenOstrelInterface.h"
+#include "kivo/UVWGenOstrelInterface.h"
 
 namespace uvwhost {
 

@@ -2,8 +2,8 @@
 // plugin's interfaces, called in a fixed order with the context's stamp and thread.
 #pragma once
 
-#include "frame/PluginModel.h"
-#include "frame/ShadingContext.h"
+#include "kivo/PluginModel.h"
+#include "kivo/ShadingContext.h"
 #include "uvwhost/JsonValues.h"
 
 namespace uvwhost {

@@ -1,5 +1,7 @@
 #include "uvwhost/FrameSettings.h"
 
+#include "uvwhost/Limits.h"
+
 #include <functional>
 #include <map>
 #include <string>
@@ -28,13 +30,6 @@ std::string storeOptional(const Parsed<T>& parsed, std::optional<T>& field) {
     return {};
 }
 
-std::string positive(const Parsed<int>& parsed, int& field, const std::string& what) {
-    if (parsed && *parsed < 1) {
-        return what + ": expected an integer of at least 1, got " + std::to_string(*parsed);
-    }
-    return store(parsed, field);
-}
-
 } // namespace
 
 Parsed<FrameSettings> readFrameSettings(const Json& value, const std::string& what,
@@ -60,15 +55,15 @@ Parsed<FrameSettings> readFrameSettings(const Json& value, const std::string& wh
          }},
         {"geomSamples",
          [&](const Json& v, const std::string& w) {
-             return positive(readInt(v, w), s.geomSamples, w);
+             return store(readCount(v, w, MAX_GEOM_SAMPLES), s.geomSamples);
          }},
         {"imageWidth",
          [&](const Json& v, const std::string& w) {
-             return positive(readInt(v, w), s.imageWidth, w);
+             return store(readCount(v, w, MAX_IMAGE_SIDE), s.imageWidth);
          }},
         {"imageHeight",
          [&](const Json& v, const std::string& w) {
-             return positive(readInt(v, w), s.imageHeight, w);
+             return store(readCount(v, w, MAX_IMAGE_SIDE), s.imageHeight);
          }},
         {"sceneOrigin",
          [&](const Json& v, const std::string& w) {
@@ -76,8 +71,10 @@ Parsed<FrameSettings> readFrameSettings(const Json& value, const std::string& wh
          }},
         {"up", [&](const Json& v,
                    const std::string& w) { return storeOptional(readVector(v, w), s.up); }},
-        {"threads", [&](const Json& v,
-                        const std::string& w) { return positive(readInt(v, w), s.threads, w); }},
+        {"threads",
+         [&](const Json& v, const std::string& w) {
+             return store(readCount(v, w, MAX_THREADS), s.threads);
+         }},
         {"pixelAspect",
          [&](const Json& v, const std::string& w) {
              return store(readFloat(v, w), s.pixelAspect);
@@ -115,12 +112,12 @@ Parsed<FrameSettings> readFrameSettings(const Json& value, const std::string& wh
 }
 
 Parsed<FrameSettings> parseFrameSettings(std::string_view text) {
-    const Json value = Json::parse(text, nullptr, false);
-    if (value.is_discarded()) {
-        return Parsed<FrameSettings>::failure("--frame: " + std::string(text) +
-                                              " is not valid JSON");
+    const auto value = parseJson(text);
+    if (!value) {
+        return Parsed<FrameSettings>::failure("--frame: " + quoteInput(text, 0) + " is " +
+                                              value.error());
     }
-    return readFrameSettings(value, "--frame");
+    return readFrameSettings(*value, "--frame");
 }
 
 void applyFrameSettings(const FrameSettings& s, kivohost::RenderSession& session) {

@@ -2,7 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -33,8 +41,33 @@ std::uint8_t toSRGB(float linear) {
 
 } // namespace
 
+std::string checkWritable(const std::string& path) {
+    if (path == "-") {
+        return {};
+    }
+    std::error_code ignored;
+    const bool existed = std::filesystem::exists(path, ignored);
+    // Opened for appending: an existing file keeps its contents.
+    FILE* file = std::fopen(path.c_str(), "ab");
+    if (!file) {
+        return "cannot write " + path + ": " + std::strerror(errno);
+    }
+    std::fclose(file);
+    if (!existed) {
+        std::filesystem::remove(path, ignored);
+    }
+    return {};
+}
+
 std::string writePNG(const Image& image, const std::string& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
+    const bool toStdout = path == "-";
+#if defined(_WIN32)
+    if (toStdout) {
+        _setmode(_fileno(stdout), _O_BINARY);
+    }
+#endif
+    std::unique_ptr<FILE, int (*)(FILE*)> file(toStdout ? stdout : std::fopen(path.c_str(), "wb"),
+                                               toStdout ? [](FILE*) { return 0; } : &std::fclose);
     if (!file) {
         return "cannot write " + path;
     }

@@ -7,7 +7,11 @@
 
 namespace uvwhost {
 
-// Returns an empty string, else the reason naming the file.
+// An empty string when the file can be written (it is left as it was), else the reason. "-"
+// is standard output.
+std::string checkWritable(const std::string& path);
+// Returns an empty string, else the reason naming the file. The path "-" writes to standard
+// output.
 std::string writePNG(const Image& image, const std::string& path);
 // Three float channels R, G, B holding u, v, w.
 std::string writeUVWExr(const Image& image, const std::string& path);

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <unordered_set>
+#include <vector>
 
 namespace uvwhost {
 
@@ -40,16 +42,169 @@ Parsed<Vector4f> readTriple(const Json& value, const std::string& what, const ch
     return Vector4f{c[0], c[1], c[2], 0.0f};
 }
 
+// Builds the value as the parser reads it. Object members are appended without the
+// ordered map's linear search for an existing key; repeats are found through a hash set.
+class JsonBuilder {
+public:
+    using number_integer_t = Json::number_integer_t;
+    using number_unsigned_t = Json::number_unsigned_t;
+    using number_float_t = Json::number_float_t;
+    using string_t = Json::string_t;
+    using binary_t = Json::binary_t;
+
+    Json root;
+    std::string error;
+
+    bool null() { return add(Json()); }
+    bool boolean(bool b) { return add(Json(b)); }
+    bool number_integer(number_integer_t i) { return add(Json(i)); }
+    bool number_unsigned(number_unsigned_t u) { return add(Json(u)); }
+    bool number_float(number_float_t d, const string_t&) { return add(Json(d)); }
+    bool string(string_t& text) { return add(Json(std::move(text))); }
+    bool binary(binary_t&) { return false; }
+    bool start_object(std::size_t) { return open(Json::object()); }
+    bool start_array(std::size_t) { return open(Json::array()); }
+    bool end_object() { return close(); }
+    bool end_array() { return close(); }
+    bool key(string_t& text) {
+        Open& o = open_.back();
+        if (!o.keys.insert(text).second) {
+            error = "the key " + quoteInput(text) + " appears twice in one object";
+            return false;
+        }
+        auto& members = o.value->get_ref<Json::object_t&>();
+        members.emplace_back(std::move(text), Json());
+        return true;
+    }
+    bool parse_error(std::size_t position, const std::string&,
+                     const nlohmann::detail::exception& e) {
+        // 406: a number whose value no double holds (1e400).
+        // position counts the bytes read, the offending one included; bytes count from 0.
+        error = (e.id == 406 ? "a number out of range" : "not valid JSON") +
+                std::string(" at byte ") + std::to_string(position > 0 ? position - 1 : 0);
+        return false;
+    }
+
+private:
+    struct Open {
+        Json* value;
+        std::unordered_set<std::string> keys;
+    };
+
+    // Where the next value goes: the root, the last key's member, or an array's new element.
+    Json* slot(Json value) {
+        if (open_.empty()) {
+            root = std::move(value);
+            return &root;
+        }
+        Json& parent = *open_.back().value;
+        if (parent.is_array()) {
+            parent.push_back(std::move(value));
+            return &parent.back();
+        }
+        Json& member = parent.get_ref<Json::object_t&>().back().second;
+        member = std::move(value);
+        return &member;
+    }
+    bool add(Json value) {
+        slot(std::move(value));
+        return true;
+    }
+    bool open(Json value) {
+        if (open_.size() >= std::size_t(MAX_JSON_DEPTH)) {
+            error = "nested deeper than " + std::to_string(MAX_JSON_DEPTH) + " levels";
+            return false;
+        }
+        open_.push_back({slot(std::move(value)), {}});
+        return true;
+    }
+    bool close() {
+        open_.pop_back();
+        return true;
+    }
+
+    std::vector<Open> open_;
+};
+
+// Appends at most about `budget` bytes of the value's JSON text to out.
+void excerptInto(const Json& value, std::string& out, std::size_t budget) {
+    if (out.size() > budget) {
+        return;
+    }
+    auto text = [&](const std::string& s) {
+        out += Json(s.substr(0, budget - out.size() + 1))
+                   .dump(-1, ' ', false, Json::error_handler_t::replace);
+    };
+    if (value.is_object() || value.is_array()) {
+        const bool object = value.is_object();
+        out += object ? '{' : '[';
+        bool first = true;
+        for (const auto& [key, item] : value.items()) {
+            if (out.size() > budget) {
+                return;
+            }
+            out += first ? "" : ",";
+            first = false;
+            if (object) {
+                text(key);
+                out += ':';
+            }
+            excerptInto(item, out, budget);
+        }
+        out += object ? '}' : ']';
+    } else if (value.is_string()) {
+        text(value.get_ref<const std::string&>());
+    } else {
+        out += value.dump();
+    }
+}
+
 } // namespace
 
+Parsed<Json> parseJson(std::string_view text) {
+    // The parser takes a NUL byte for the end of the text.
+    if (const auto nul = text.find('\0'); nul != std::string_view::npos) {
+        return Parsed<Json>::failure("a NUL byte at byte " + std::to_string(nul));
+    }
+    JsonBuilder builder;
+    if (!Json::sax_parse(text.begin(), text.end(), &builder)) {
+        return Parsed<Json>::failure(builder.error);
+    }
+    return std::move(builder.root);
+}
+
 std::string excerpt(const Json& value) {
-    // Invalid UTF-8 in a string is shown replaced rather than thrown on.
-    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
     constexpr std::size_t limit = 60;
+    std::string text;
+    excerptInto(value, text, limit);
     if (text.size() > limit) {
         text = text.substr(0, limit) + "...";
     }
     return text;
+}
+
+std::string quoteInput(std::string_view text, char mark) {
+    constexpr std::size_t limit = 80;
+    std::string out = mark ? std::string(1, mark) : std::string();
+    for (std::size_t i = 0; i < text.size() && i < limit; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if ((mark && c == static_cast<unsigned char>(mark)) || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20 || c == 0x7f) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += char(c);
+        }
+    }
+    out += mark ? std::string(1, mark) : std::string();
+    if (text.size() > limit) {
+        out += "... (" + std::to_string(text.size()) + " bytes)";
+    }
+    return out;
 }
 
 Parsed<double> readNumber(const Json& value, const std::string& what) {
@@ -99,6 +254,15 @@ Parsed<int> readInt(const Json& value, const std::string& what) {
         }
     }
     return Parsed<int>::failure(what + ": expected a 32-bit integer, got " + excerpt(value));
+}
+
+Parsed<int> readCount(const Json& value, const std::string& what, int limit) {
+    auto i = readInt(value, what);
+    if (i && (*i < 1 || *i > limit)) {
+        return Parsed<int>::failure(what + ": expected an integer from 1 to " +
+                                    std::to_string(limit) + ", got " + excerpt(value));
+    }
+    return i;
 }
 
 Parsed<std::uint32_t> readUInt32(const Json& value, const std::string& what) {

@@ -3,24 +3,39 @@
 // the same single-precision value.
 #pragma once
 
-#include "frame/Types.h"
+#include "kivo/Types.h"
 #include "uvwhost/Parsed.h"
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 namespace uvwhost {
 
 using Json = nlohmann::ordered_json;
 
-// The JSON text of a value, shortened for messages.
+// The deepest nesting of arrays and objects any JSON input may have: real inputs nest a
+// dozen levels; the bound keeps every reader and writer of a value far from the stack's end.
+inline constexpr int MAX_JSON_DEPTH = 64;
+
+// Parses one JSON text in time linear in its length. The error names what is wrong and
+// where (byte offset): bad syntax, a NUL byte (text after it would otherwise be ignored), a
+// number out of range, nesting deeper than MAX_JSON_DEPTH, or a key repeated in an object.
+Parsed<Json> parseJson(std::string_view text);
+
+// The JSON text of a value, shortened for messages: only what is shown is serialised.
 std::string excerpt(const Json& value);
+// Text echoed in a message, between `mark`s (none for '\0'): control characters and the
+// mark escaped, and cut with its length stated when long.
+std::string quoteInput(std::string_view text, char mark = '"');
 
 Parsed<double> readNumber(const Json& value, const std::string& what);
 Parsed<float> readFloat(const Json& value, const std::string& what);
 // A JSON number with an integral value in the 32-bit range.
 Parsed<int> readInt(const Json& value, const std::string& what);
+// A count: an integer from 1 to limit.
+Parsed<int> readCount(const Json& value, const std::string& what, int limit);
 Parsed<std::uint32_t> readUInt32(const Json& value, const std::string& what);
 // true/false or 0/1.
 Parsed<bool> readBool(const Json& value, const std::string& what);

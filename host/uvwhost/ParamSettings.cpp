@@ -86,7 +86,7 @@ Parsed<ParamSetting> readKeys(const ParamDef& def, const Json& keys) {
             what + ": expected \"keys\" to be a non-empty array of [time, value] pairs, got " +
             excerpt(keys));
     }
-    ParamSetting setting{def.name, ParamSetting::Kind::Animated, {}, {}};
+    ParamSetting setting{def.name, ParamSetting::Kind::Animated, {}, {}, {}};
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const std::string keyWhat = what + " key " + std::to_string(i);
         const Json& key = keys[i];
@@ -120,7 +120,8 @@ std::vector<ParamDef> paramDefsOf(const KivoParameterListDesc& desc) {
     const int n = desc.getNumParamDefs();
     for (int i = 0; i < n; ++i) {
         const char* name = desc.getParamDefName(i);
-        defs.push_back({name ? name : "", desc.getParamDefType(i), desc.getParamDefCount(i)});
+        defs.push_back({name ? name : "", desc.getParamDefType(i), desc.getParamDefCount(i),
+                        paramDefInterface(desc, i)});
     }
     return defs;
 }
@@ -189,7 +190,48 @@ const char* paramShape(ParamType type) {
     return "a value";
 }
 
-Parsed<ParamSetting> readParamSetting(const ParamDef& def, const Json& value) {
+ReferenceKind referenceKind(const ParamDef& def) {
+    switch (def.type) {
+    case ParamType::Texture:
+        return {EXT_TEXTURE, "a texture"};
+    case ParamType::TextureFloat:
+        return {EXT_TEXTURE_FLOAT, "a float texture"};
+    case ParamType::TextureTransform:
+        return {EXT_TEXTURE_TRANSFORM, "a transform texture"};
+    case ParamType::Plugin:
+        if (def.iface == EXT_UVWGEN) {
+            return {EXT_UVWGEN, "a UVW generator"};
+        }
+        // Camera plugins are registered under the settings and view interfaces; what is read
+        // from them is their camera settings.
+        if (def.iface == EXT_RENDER_SETTINGS || def.iface == EXT_RENDER_VIEW) {
+            return {EXT_CAMERA_SETTINGS, "a camera plugin"};
+        }
+        if (def.iface == EXT_BITMAP_SIZE) {
+            return {EXT_BITMAP_SIZE, "a bitmap"};
+        }
+        return {def.iface, "a plugin of the registered interface"};
+    default:
+        return {};
+    }
+}
+
+const char* kindOf(PluginBase* plugin) {
+    static const std::pair<InterfaceID, const char*> kinds[] = {
+        {EXT_UVWGEN, "a UVW generator"},          {EXT_TEXTURE, "a texture"},
+        {EXT_TEXTURE_FLOAT, "a float texture"},   {EXT_TEXTURE_TRANSFORM, "a transform texture"},
+        {EXT_CAMERA_SETTINGS, "a camera plugin"}, {EXT_BITMAP_SIZE, "a bitmap"}};
+    for (const auto& [iface, name] : kinds) {
+        if (plugin->getInterface(iface)) {
+            return name;
+        }
+    }
+    return "a plugin of another kind";
+}
+
+namespace {
+
+Parsed<ParamSetting> readParamValues(const ParamDef& def, const Json& value) {
     const std::string what = describe(def);
     if (value.is_object() && value.contains("keys")) {
         if (value.size() != 1) {
@@ -203,7 +245,7 @@ Parsed<ParamSetting> readParamSetting(const ParamDef& def, const Json& value) {
             return Parsed<ParamSetting>::failure(what + ": is a list and expects an array of " +
                                                  paramShape(def.type) + ", got " + excerpt(value));
         }
-        ParamSetting setting{def.name, ParamSetting::Kind::List, {}, {}};
+        ParamSetting setting{def.name, ParamSetting::Kind::List, {}, {}, {}};
         for (std::size_t i = 0; i < value.size(); ++i) {
             auto element = readElement(def, what + " element " + std::to_string(i), value[i]);
             if (!element) {
@@ -217,22 +259,32 @@ Parsed<ParamSetting> readParamSetting(const ParamDef& def, const Json& value) {
     if (!element) {
         return Parsed<ParamSetting>::failure(element.error());
     }
-    return ParamSetting{def.name, ParamSetting::Kind::Constant, {std::move(*element)}, {}};
+    return ParamSetting{def.name, ParamSetting::Kind::Constant, {std::move(*element)}, {}, {}};
+}
+
+} // namespace
+
+Parsed<ParamSetting> readParamSetting(const ParamDef& def, const Json& value) {
+    auto setting = readParamValues(def, value);
+    if (setting) {
+        setting->refersTo = referenceKind(def);
+    }
+    return setting;
 }
 
 Parsed<SetArgument> readSetArgument(std::string_view text) {
     const auto eq = text.find('=');
     if (eq == std::string_view::npos || eq == 0) {
-        return Parsed<SetArgument>::failure("--set " + std::string(text) + ": expected NAME=JSON");
+        return Parsed<SetArgument>::failure("--set " + quoteInput(text, 0) +
+                                            ": expected NAME=JSON");
     }
-    SetArgument arg{std::string(text.substr(0, eq)), Json()};
-    arg.value = Json::parse(text.substr(eq + 1), nullptr, false);
-    if (arg.value.is_discarded()) {
-        return Parsed<SetArgument>::failure("--set " + arg.name + ": the value " +
-                                            std::string(text.substr(eq + 1)) +
-                                            " is not valid JSON");
+    auto value = parseJson(text.substr(eq + 1));
+    if (!value) {
+        return Parsed<SetArgument>::failure("--set " + quoteInput(text.substr(0, eq), 0) +
+                                            ": the value " + quoteInput(text.substr(eq + 1), 0) +
+                                            " is " + value.error());
     }
-    return arg;
+    return SetArgument{std::string(text.substr(0, eq)), std::move(*value)};
 }
 
 Parsed<ParamSetting> readNamedSetting(const std::vector<ParamDef>& defs,
@@ -243,22 +295,27 @@ Parsed<ParamSetting> readNamedSetting(const std::vector<ParamDef>& defs,
             return readParamSetting(def, value);
         }
     }
-    return Parsed<ParamSetting>::failure("unknown parameter '" + name + "' of " + pluginType);
+    return Parsed<ParamSetting>::failure("unknown parameter " + quoteInput(name, '\'') + " of " +
+                                         quoteInput(pluginType, 0));
 }
 
 std::string applyParamSetting(KivoParameterList& list, const ParamSetting& setting,
                               const PluginResolver& resolve) {
     std::vector<ParamValue> values;
-    for (const ParsedParamValue& spec : setting.values) {
-        if (spec.ref.empty()) {
-            values.push_back(spec.value);
+    for (const ParsedParamValue& item : setting.values) {
+        if (item.ref.empty()) {
+            values.push_back(item.value);
             continue;
         }
-        PluginBase* plugin = resolve ? resolve(spec.ref) : nullptr;
+        PluginBase* plugin = resolve ? resolve(item.ref) : nullptr;
         if (!plugin) {
-            return "parameter '" + setting.name + "': no instance named \"" + spec.ref + "\"";
+            return "parameter '" + setting.name + "': no instance named " + quoteInput(item.ref);
         }
-        values.push_back(ParamValue{plugin});
+        if (setting.refersTo.iface && !plugin->getInterface(setting.refersTo.iface)) {
+            return "parameter '" + setting.name + "': expected " + setting.refersTo.name + ", " +
+                   quoteInput("@" + item.ref) + " is " + kindOf(plugin);
+        }
+        values.emplace_back(std::in_place_type<PluginBase*>, plugin);
     }
     bool accepted = false;
     switch (setting.kind) {

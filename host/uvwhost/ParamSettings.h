@@ -26,7 +26,19 @@ struct ParamDef {
     KUtils::ParamType type = KUtils::ParamType::Int;
     // -1 a single value, 0 or more a list.
     int count = -1;
+    // Plugin parameters: the interface registered for what may be connected.
+    KUtils::InterfaceID iface = 0;
 };
+
+// What an instance given to a reference parameter must be: the interface it must answer
+// and the name of that kind for messages ("a UVW generator"). No interface: not a reference.
+struct ReferenceKind {
+    KUtils::InterfaceID iface = 0;
+    const char* name = "";
+};
+ReferenceKind referenceKind(const ParamDef& def);
+// The kind of instance a plugin is, for messages ("a texture").
+const char* kindOf(KUtils::PluginBase* plugin);
 
 // The registered definitions of a descriptor, in registration order.
 std::vector<ParamDef> paramDefsOf(const KUtils::KivoParameterListDesc& desc);
@@ -49,6 +61,8 @@ struct ParamSetting {
     // Constant: one value; Animated: one per key time; List: the elements.
     std::vector<ParsedParamValue> values;
     std::vector<double> times;
+    // What the references among the values must be.
+    ReferenceKind refersTo;
 };
 
 // Reads a value for the definition. Messages name the parameter and the expected shape.
@@ -70,7 +84,8 @@ Parsed<ParamSetting> readNamedSetting(const std::vector<ParamDef>& defs,
 // Resolves "@name" references to plugins; null when there is no such instance.
 using PluginResolver = std::function<KUtils::PluginBase*(const std::string& name)>;
 
-// Applies a setting to a parameter list. Returns an empty string on success, else the reason.
+// Applies a setting to a parameter list. Returns an empty string on success, else the reason
+// (a reference to no instance, or to an instance of the wrong kind).
 std::string applyParamSetting(KUtils::KivoParameterList& list, const ParamSetting& setting,
                               const PluginResolver& resolve);
 

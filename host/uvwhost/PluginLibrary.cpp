@@ -58,16 +58,6 @@ PluginLibrary::~PluginLibrary() {
     kivohost::unloadModule(handle);
 }
 
-KivoPluginDesc* PluginLibrary::find(const std::string& name) const {
-    for (KivoPluginDesc* d : descs) {
-        const char* n = d->getName();
-        if (n && name == n) {
-            return d;
-        }
-    }
-    return nullptr;
-}
-
 std::string defaultLibraryPath() {
     const std::string file = kivohost::moduleFileName("uvwgens");
     const std::string folder = kivohost::executableFolder();

@@ -2,7 +2,7 @@
 // plugin descriptors, and registration of each with the host (unregistered before unload).
 #pragma once
 
-#include "frame/LibDesc.h"
+#include "kivo/PluginLibDesc.h"
 #include "sdk/HostRuntime.h"
 #include "uvwhost/Parsed.h"
 
@@ -25,8 +25,6 @@ public:
     KUtils::PluginLibDesc& libDesc() const { return *desc; }
     // In enumeration order.
     const std::vector<KUtils::KivoPluginDesc*>& descriptors() const { return descs; }
-    // Null when no descriptor has that name.
-    KUtils::KivoPluginDesc* find(const std::string& name) const;
 
 private:
     PluginLibrary(std::string path, void* handle, KUtils::PluginLibDesc* desc);

@@ -4,14 +4,16 @@
 // deletePlugin at the end.
 #pragma once
 
-#include "frame/PluginModel.h"
+#include "kivo/PluginModel.h"
 #include "sdk/HostRuntime.h"
 #include "uvwhost/FrameSettings.h"
 #include "uvwhost/ParamSettings.h"
 #include "uvwhost/Parsed.h"
 
+#include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace uvwhost {
@@ -20,6 +22,8 @@ struct PluginInstance {
     std::string name;
     KUtils::KivoPluginDesc* desc = nullptr;
     KUtils::PluginBase* plugin = nullptr;
+    // The instances each parameter refers to (as last set).
+    std::map<std::string, std::vector<PluginInstance*>> references;
 
     KUtils::KivoPluginInterface* lifecycle() const;
     KUtils::KivoParameterList* params() const;
@@ -47,6 +51,11 @@ public:
 
     // Applies one setting to an instance; references resolve to this session's instances.
     std::string set(PluginInstance& instance, const ParamSetting& setting);
+    // After the settings: an empty string, else the reference cycle among the instances (an
+    // evaluation would follow it without end) or the path of references longer than
+    // MAX_REFERENCE_DEPTH (it would overflow a render thread's stack), named instance by
+    // instance.
+    std::string checkReferences() const;
 
     void prepareRender();
     void beginFrame();
@@ -56,6 +65,8 @@ public:
 private:
     kivohost::RenderSession session;
     std::vector<std::unique_ptr<PluginInstance>> all;
+    std::unordered_map<std::string, PluginInstance*> byName;
+    std::unordered_map<const KUtils::PluginBase*, PluginInstance*> byPlugin;
     bool prepared = false;
     bool inFrame = false;
 };

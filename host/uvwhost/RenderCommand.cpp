@@ -1,6 +1,7 @@
 #include "uvwhost/RenderCommand.h"
 
 #include "uvwhost/ImageFiles.h"
+#include "uvwhost/Limits.h"
 #include "uvwhost/Renderer.h"
 #include "uvwhost/SceneFile.h"
 #include "uvwhost/Showcase.h"
@@ -14,11 +15,12 @@ namespace uvwhost {
 
 namespace {
 
-Parsed<int> positiveArgument(const std::string& option, const std::string& text) {
-    const Json number = Json::parse(text, nullptr, false);
-    auto value = number.is_discarded() ? Parsed<int>::failure("") : readInt(number, option);
-    if (!value || *value < 1) {
-        return Parsed<int>::failure(option + ": expected a positive integer, got '" + text + "'");
+Parsed<int> positiveArgument(const std::string& option, const std::string& text, int limit) {
+    const auto number = parseJson(text);
+    auto value = number ? readCount(*number, option, limit) : Parsed<int>::failure("");
+    if (!value) {
+        return Parsed<int>::failure(option + ": expected an integer from 1 to " +
+                                    std::to_string(limit) + ", got " + quoteInput(text, '\''));
     }
     return value;
 }
@@ -77,8 +79,13 @@ bool renderDocument(const SceneDocument& doc, const Catalog& catalog, int thread
     world->camera().describe(session.render().frame);
     session.prepareRender();
     session.beginFrame();
-    renderImage(*world, session.renderer(), threads, image,
-                [&](double fraction) { progress.update(done + share * fraction); });
+    const int started =
+        renderImage(*world, session.renderer(), threads, image,
+                    [&](double fraction) { progress.update(done + share * fraction); });
+    if (started < threads) {
+        s.err << "uvwhost: render: could start only " << started << " of " << threads
+              << " render threads; rendered with " << std::max(started, 1) << "\n";
+    }
     session.endFrame();
     session.finishRender();
     for (const std::string& line : session.render().log.lines()) {
@@ -112,7 +119,7 @@ Parsed<RenderOptions> readRenderOptions(const std::vector<std::string>& args) {
         } else if (a == "--aov-uvw") {
             o.aovUVW = v;
         } else {
-            auto n = positiveArgument(a, v);
+            auto n = positiveArgument(a, v, a == "--threads" ? MAX_THREADS : MAX_IMAGE_SIDE);
             if (!n) {
                 return Parsed<RenderOptions>::failure(n.error());
             }
@@ -123,7 +130,17 @@ Parsed<RenderOptions> readRenderOptions(const std::vector<std::string>& args) {
 }
 
 int runRender(const RenderOptions& o, const Catalog& catalog, Streams s) {
-    const int threads = o.threads.value_or(int(std::max(1u, std::thread::hardware_concurrency())));
+    const int threads =
+        o.threads.value_or(std::clamp(int(std::thread::hardware_concurrency()), 1, MAX_THREADS));
+    // Outputs that cannot be written are found before the render, not after it.
+    for (const std::string* path : {&o.output, o.aovUVW ? &*o.aovUVW : nullptr}) {
+        if (path) {
+            if (std::string error = checkWritable(*path); !error.empty()) {
+                s.err << "uvwhost: render: " << error << "\n";
+                return EXIT_BAD_INPUT;
+            }
+        }
+    }
     std::optional<SceneDocument> doc;
     if (o.scene) {
         auto loaded = loadSceneDocument(*o.scene);
@@ -170,8 +187,9 @@ int runRender(const RenderOptions& o, const Catalog& catalog, Streams s) {
         return EXIT_PARTIAL;
     }
     if (!o.quiet) {
-        s.err << "uvwhost: wrote " << o.output << " (" << width << "x" << height << ")"
-              << (o.aovUVW ? " and " + *o.aovUVW : std::string()) << "\n";
+        s.err << "uvwhost: wrote " << (o.output == "-" ? "the image to stdout" : o.output) << " ("
+              << width << "x" << height << ")" << (o.aovUVW ? " and " + *o.aovUVW : std::string())
+              << "\n";
     }
     return EXIT_OK;
 }

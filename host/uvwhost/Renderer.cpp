@@ -1,11 +1,12 @@
 #include "uvwhost/Renderer.h"
 
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 #include "scene/ScenePlugins.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <system_error>
 #include <thread>
 
 namespace uvwhost {
@@ -171,16 +172,16 @@ Parsed<RenderWorld> RenderWorld::build(const SceneDocument& doc, PluginSession& 
         }
         return texture;
     };
-    for (const ObjectEntry& spec : doc.objects) {
-        auto texture = textureOf(spec.texture, "the texture");
+    for (const ObjectEntry& entry : doc.objects) {
+        auto texture = textureOf(entry.texture, "the texture");
         if (!texture) {
             return Parsed<RenderWorld>::failure(texture.error());
         }
-        RenderObject object{kivohost::Shape(spec.shape, spec.center, spec.size, spec.rotation),
+        RenderObject object{kivohost::Shape(entry.shape, entry.center, entry.size, entry.rotation),
                             *texture,
                             {},
-                            {spec.material, spec.object, 1},
-                            spec.reflect};
+                            {entry.material, entry.object, 1},
+                            entry.reflect};
         UVWTransform space = object.shape.objectSpace();
         // Object space is taken of points relative to the scene origin.
         const Vector3d& o = doc.frame.sceneOrigin;
@@ -188,11 +189,11 @@ Parsed<RenderWorld> RenderWorld::build(const SceneDocument& doc, PluginSession& 
         object.instance.objectSpace = space;
         world.all.push_back(std::move(object));
         // Spheres and unbounded planes also block the projections' visibility rays.
-        if (spec.shape == kivohost::ShapeKind::Sphere) {
+        if (entry.shape == kivohost::ShapeKind::Sphere) {
             world.occluders.spheres.push_back(
-                {Vector4f{spec.center.x - float(o.x), spec.center.y - float(o.y),
-                          spec.center.z - float(o.z), 0.0f},
-                 spec.size.x});
+                {Vector4f{entry.center.x - float(o.x), entry.center.y - float(o.y),
+                          entry.center.z - float(o.z), 0.0f},
+                 entry.size.x});
         }
     }
     if (!doc.environment.empty()) {
@@ -223,11 +224,13 @@ const RenderObject* RenderWorld::trace(const Vector4f& origin, const Vector4f& d
     return nearest;
 }
 
-void renderImage(const RenderWorld& world, KivoRenderer* renderer, int threads, Image& image,
-                 const std::function<void(double)>& progress) {
+int renderImage(const RenderWorld& world, KivoRenderer* renderer, int threads, Image& image,
+                const std::function<void(double)>& progress) {
     std::atomic<int> nextRow{0};
     std::atomic<int> rowsDone{0};
     const int n = world.samples();
+    // Samples per pixel, in a type the square of any int fits.
+    const long long samples = (long long)n * n;
     const bool blur = renderer->sequenceData && renderer->sequenceData->motionBlur;
     auto work = [&](int threadIndex) {
         Shader shader(world, renderer, threadIndex);
@@ -235,10 +238,10 @@ void renderImage(const RenderWorld& world, KivoRenderer* renderer, int threads, 
             for (int x = 0; x < image.width; ++x) {
                 float sum[3] = {0.0f, 0.0f, 0.0f};
                 shader.resetProbe();
-                for (int s = 0; s < n * n; ++s) {
+                for (long long s = 0; s < samples; ++s) {
                     const float sx = float(x) + (float(s % n) + 0.5f) / float(n);
                     const float sy = float(y) + (float(s / n) + 0.5f) / float(n);
-                    const float time = blur ? (float(s) + 0.5f) / float(n * n) : 0.0f;
+                    const float time = blur ? (float(s) + 0.5f) / float(samples) : 0.0f;
                     const AColor c = shader.sample(sx, sy, time);
                     sum[0] += c.r;
                     sum[1] += c.g;
@@ -247,7 +250,7 @@ void renderImage(const RenderWorld& world, KivoRenderer* renderer, int threads, 
                 const std::size_t at =
                     (std::size_t(y) * std::size_t(image.width) + std::size_t(x)) * 3;
                 for (int k = 0; k < 3; ++k) {
-                    image.rgb[at + std::size_t(k)] = sum[k] / float(n * n);
+                    image.rgb[at + std::size_t(k)] = sum[k] / float(samples);
                 }
                 // Written for every pixel, so an image can be rendered into again.
                 const Vector4f probe = shader.probed() ? shader.probe() : Vector4f{};
@@ -259,8 +262,15 @@ void renderImage(const RenderWorld& world, KivoRenderer* renderer, int threads, 
         }
     };
     std::vector<std::thread> pool;
-    for (int i = 0; i < threads; ++i) {
-        pool.emplace_back(work, i);
+    try {
+        for (int i = 0; i < threads; ++i) {
+            pool.emplace_back(work, i);
+        }
+    } catch (const std::system_error&) {
+        // The system has no more threads to give: those started share the rows.
+    }
+    if (pool.empty()) {
+        work(0);
     }
     // Without a progress report the threads are simply joined; with one, the bar is redrawn
     // every 20 ms (a coarser poll would make short renders wait for it).
@@ -274,6 +284,7 @@ void renderImage(const RenderWorld& world, KivoRenderer* renderer, int threads, 
     if (progress) {
         progress(1.0);
     }
+    return int(pool.size());
 }
 
 } // namespace uvwhost

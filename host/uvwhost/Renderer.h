@@ -4,7 +4,7 @@
 // their own never-zero evalStamp, one per shading evaluation.
 #pragma once
 
-#include "frame/PluginModel.h"
+#include "kivo/PluginModel.h"
 #include "scene/SceneCamera.h"
 #include "scene/SceneShapes.h"
 #include "scene/ShadeStandIns.h"
@@ -69,8 +69,10 @@ private:
 };
 
 // Renders rows on `threads` threads (threadIndex 0 .. threads-1); `progress` is called on
-// the calling thread about ten times a second with the fraction done.
-void renderImage(const RenderWorld& world, KUtils::KivoRenderer* renderer, int threads,
-                 Image& image, const std::function<void(double)>& progress);
+// the calling thread about ten times a second with the fraction done. Returns the number of
+// threads the system let it start; the rows are rendered all the same (by the calling thread
+// when none started).
+int renderImage(const RenderWorld& world, KUtils::KivoRenderer* renderer, int threads, Image& image,
+                const std::function<void(double)>& progress);
 
 } // namespace uvwhost

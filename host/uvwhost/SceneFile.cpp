@@ -1,6 +1,8 @@
 #include "uvwhost/SceneFile.h"
 
+#include "kivo/VectorMath.h"
 #include "uvwhost/JsonFields.h"
+#include "uvwhost/Limits.h"
 
 #include <fstream>
 #include <functional>
@@ -14,12 +16,30 @@ using namespace KUtils;
 
 namespace {
 
-Parsed<int> readPositive(const Json& v, const std::string& w) {
-    auto i = readInt(v, w);
-    if (i && *i < 1) {
-        return Parsed<int>::failure(w + ": expected an integer of at least 1, got " + excerpt(v));
+// A reader of counts up to `limit`.
+auto readUpTo(int limit) {
+    return [limit](const Json& v, const std::string& w) { return readCount(v, w, limit); };
+}
+
+// A camera the image can be taken with: a field of view strictly between 0 and 180 degrees,
+// a target apart from the position, and an up vector that is not zero or along the view.
+std::string checkCamera(const CameraEntry& c, const std::string& what) {
+    if (!(c.fov > 0.0f && c.fov < 180.0f)) {
+        return what + " \"fov\": expected degrees strictly between 0 and 180, got " +
+               Json(floatJson(c.fov)).dump();
     }
-    return i;
+    const auto view = unitDirection(c.target - c.position);
+    if (!view) {
+        return what + ": the \"target\" must differ from the \"position\" (no view direction)";
+    }
+    const auto up = unitDirection(c.up);
+    // The sine of the angle between up and the view: the camera's sideways axis needs one.
+    const Vector4f side = up ? cross3(*view, *up) : Vector4f{};
+    if (!(dot3(side, side) > 1e-12f)) {
+        return what + " \"up\": expected a vector that is not zero and not along the view "
+                      "direction";
+    }
+    return {};
 }
 
 Parsed<std::string> readReference(const Json& v, const std::string& w) {
@@ -38,27 +58,27 @@ Parsed<std::string> readName(const Json& v, const std::string& w) {
     return v.get<std::string>();
 }
 
-std::string readInstance(const Json& value, const std::string& what, InstanceEntry& spec) {
+std::string readInstance(const Json& value, const std::string& what, InstanceEntry& entry) {
     std::string error = readFields(value, what,
-                                   {{"name", into(spec.name, readName)},
-                                    {"type", into(spec.type, readName)},
-                                    {"params", [&spec](const Json& v, const std::string& w) {
+                                   {{"name", into(entry.name, readName)},
+                                    {"type", into(entry.type, readName)},
+                                    {"params", [&entry](const Json& v, const std::string& w) {
                                          if (!v.is_object()) {
                                              return w +
                                                     ": expected an object of parameter "
                                                     "values, got " +
                                                     excerpt(v);
                                          }
-                                         spec.params = v;
+                                         entry.params = v;
                                          return std::string();
                                      }}});
-    if (error.empty() && (spec.name.empty() || spec.type.empty())) {
+    if (error.empty() && (entry.name.empty() || entry.type.empty())) {
         error = what + ": an instance needs a \"name\" and a \"type\"";
     }
     return error;
 }
 
-std::string readObject(const Json& value, const std::string& what, ObjectEntry& spec) {
+std::string readObject(const Json& value, const std::string& what, ObjectEntry& entry) {
     bool hasShape = false;
     std::optional<float> radius;
     std::optional<Json> size;
@@ -74,44 +94,44 @@ std::string readObject(const Json& value, const std::string& what, ObjectEntry& 
               if (found == shapes.end()) {
                   return w + ": expected \"sphere\", \"plane\" or \"box\", got " + excerpt(v);
               }
-              spec.shape = found->second;
+              entry.shape = found->second;
               hasShape = true;
               return {};
           }},
-         {"center", into(spec.center, readVector)},
+         {"center", into(entry.center, readVector)},
          {"radius", into(radius, readFloat)},
          {"size",
           [&](const Json& v, const std::string&) -> std::string {
               size = v;
               return {};
           }},
-         {"rotation", into(spec.rotation, readVector)},
-         {"texture", into(spec.texture, readReference)},
-         {"material", into(spec.material, readUInt32)},
-         {"object", into(spec.object, readUInt32)},
-         {"reflect", into(spec.reflect, readBool)}});
+         {"rotation", into(entry.rotation, readVector)},
+         {"texture", into(entry.texture, readReference)},
+         {"material", into(entry.material, readUInt32)},
+         {"object", into(entry.object, readUInt32)},
+         {"reflect", into(entry.reflect, readBool)}});
     if (!error.empty()) {
         return error;
     }
     if (!hasShape) {
         return what + ": an object needs a \"shape\"";
     }
-    if (spec.texture.empty()) {
+    if (entry.texture.empty()) {
         return what + ": an object needs a \"texture\" reference";
     }
     const std::string sizeWhat = what + " \"size\"";
-    switch (spec.shape) {
+    switch (entry.shape) {
     case kivohost::ShapeKind::Sphere:
         if (size) {
             return sizeWhat + ": a sphere takes a \"radius\", not a size";
         }
-        spec.size = {radius.value_or(1.0f), 0.0f, 0.0f, 0.0f};
-        if (!(spec.size.x > 0.0f)) {
+        entry.size = {radius.value_or(1.0f), 0.0f, 0.0f, 0.0f};
+        if (!(entry.size.x > 0.0f)) {
             return what + " \"radius\": expected a positive number";
         }
         break;
     case kivohost::ShapeKind::Plane: {
-        spec.size = Vector4f{};
+        entry.size = Vector4f{};
         if (size) {
             if (!size->is_array() || size->size() != 2) {
                 return sizeWhat + ": expected [width, depth] (0 for unbounded), got " +
@@ -125,7 +145,7 @@ std::string readObject(const Json& value, const std::string& what, ObjectEntry& 
             if (*x < 0.0f || *y < 0.0f) {
                 return sizeWhat + ": expected sizes of 0 or more";
             }
-            spec.size = {*x, *y, 0.0f, 0.0f};
+            entry.size = {*x, *y, 0.0f, 0.0f};
         }
         break;
     }
@@ -137,11 +157,11 @@ std::string readObject(const Json& value, const std::string& what, ObjectEntry& 
         if (!(s->x > 0.0f && s->y > 0.0f && s->z > 0.0f)) {
             return sizeWhat + ": expected positive edge lengths";
         }
-        spec.size = *s;
+        entry.size = *s;
         break;
     }
     }
-    if (radius && spec.shape != kivohost::ShapeKind::Sphere) {
+    if (radius && entry.shape != kivohost::ShapeKind::Sphere) {
         return what + " \"radius\": only spheres have a radius";
     }
     return {};
@@ -158,17 +178,18 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
         {{"image",
           [&doc](const Json& v, const std::string& w) {
               return readFields(v, w,
-                                {{"width", into(doc.width, readPositive)},
-                                 {"height", into(doc.height, readPositive)},
-                                 {"samples", into(doc.samples, readPositive)}});
+                                {{"width", into(doc.width, readUpTo(MAX_IMAGE_SIDE))},
+                                 {"height", into(doc.height, readUpTo(MAX_IMAGE_SIDE))},
+                                 {"samples", into(doc.samples, readUpTo(MAX_SAMPLES_PER_AXIS))}});
           }},
          {"camera",
           [&doc](const Json& v, const std::string& w) {
-              return readFields(v, w,
-                                {{"position", into(doc.camera.position, readVector)},
-                                 {"target", into(doc.camera.target, readVector)},
-                                 {"up", into(doc.camera.up, readVector)},
-                                 {"fov", into(doc.camera.fov, readFloat)}});
+              std::string error = readFields(v, w,
+                                             {{"position", into(doc.camera.position, readVector)},
+                                              {"target", into(doc.camera.target, readVector)},
+                                              {"up", into(doc.camera.up, readVector)},
+                                              {"fov", into(doc.camera.fov, readFloat)}});
+              return error.empty() ? checkCamera(doc.camera, w) : error;
           }},
          {"frame",
           [&frame](const Json& v, const std::string&) {
@@ -182,16 +203,16 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
               }
               std::set<std::string> names;
               for (std::size_t i = 0; i < v.size(); ++i) {
-                  InstanceEntry spec;
-                  std::string e = readInstance(v[i], w + "[" + std::to_string(i) + "]", spec);
+                  InstanceEntry entry;
+                  std::string e = readInstance(v[i], w + "[" + std::to_string(i) + "]", entry);
                   if (!e.empty()) {
                       return e;
                   }
-                  if (!names.insert(spec.name).second) {
+                  if (!names.insert(entry.name).second) {
                       return w + "[" + std::to_string(i) + "]: a second instance named \"" +
-                             spec.name + "\"";
+                             entry.name + "\"";
                   }
-                  doc.instances.push_back(std::move(spec));
+                  doc.instances.push_back(std::move(entry));
               }
               return {};
           }},
@@ -201,12 +222,12 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
                   return w + ": expected an array of objects, got " + excerpt(v);
               }
               for (std::size_t i = 0; i < v.size(); ++i) {
-                  ObjectEntry spec;
-                  std::string e = readObject(v[i], w + "[" + std::to_string(i) + "]", spec);
+                  ObjectEntry entry;
+                  std::string e = readObject(v[i], w + "[" + std::to_string(i) + "]", entry);
                   if (!e.empty()) {
                       return e;
                   }
-                  doc.objects.push_back(spec);
+                  doc.objects.push_back(entry);
               }
               return {};
           }},
@@ -257,35 +278,42 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
 }
 
 Parsed<SceneDocument> parseSceneDocument(std::string_view text, const std::string& source) {
-    Json value;
-    try {
-        value = Json::parse(text);
-    } catch (const Json::parse_error& e) {
-        return Parsed<SceneDocument>::failure(source + ": not valid JSON: " + e.what());
+    auto value = parseJson(text);
+    if (!value) {
+        return Parsed<SceneDocument>::failure(source + ": " + value.error());
     }
-    return readSceneDocument(value, source);
+    return readSceneDocument(*value, source);
 }
 
 Parsed<SceneDocument> loadSceneDocument(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        return Parsed<SceneDocument>::failure("cannot read the scene file " + path);
+        return Parsed<SceneDocument>::failure("cannot read the scene file " + quoteInput(path));
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parseSceneDocument(text.str(), path);
+    // Read in pieces up to the bound: the path may name an endless device.
+    std::string text;
+    char piece[65536];
+    while (file.read(piece, sizeof piece) || file.gcount() > 0) {
+        text.append(piece, std::size_t(file.gcount()));
+        if (text.size() > MAX_INPUT_BYTES) {
+            return Parsed<SceneDocument>::failure(quoteInput(path) + ": larger than the " +
+                                                  std::to_string(MAX_INPUT_BYTES >> 20) +
+                                                  " MB a scene file may have");
+        }
+    }
+    return parseSceneDocument(text, path);
 }
 
 std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& catalog,
                                     PluginSession& session) {
     std::vector<PluginInstance*> created;
-    for (const InstanceEntry& spec : doc.instances) {
-        KivoPluginDesc* desc = catalog.find(spec.type);
-        const std::string what = doc.source + ": instance \"" + spec.name + "\"";
+    for (const InstanceEntry& entry : doc.instances) {
+        KivoPluginDesc* desc = catalog.find(entry.type);
+        const std::string what = doc.source + ": instance " + quoteInput(entry.name);
         if (!desc) {
-            return what + ": " + catalog.unknownType(spec.type);
+            return what + ": " + catalog.unknownType(entry.type);
         }
-        auto instance = session.create(desc, spec.name);
+        auto instance = session.create(desc, entry.name);
         if (!instance) {
             return what + ": " + instance.error();
         }
@@ -293,12 +321,12 @@ std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& cat
     }
     // Parameters after every instance exists, so references may point forward.
     for (std::size_t i = 0; i < created.size(); ++i) {
-        const InstanceEntry& spec = doc.instances[i];
+        const InstanceEntry& entry = doc.instances[i];
         const KivoParameterListDesc* defs = created[i]->desc->getParamListDesc();
         const std::vector<ParamDef> paramDefs = defs ? paramDefsOf(*defs) : std::vector<ParamDef>{};
-        for (const auto& [name, value] : spec.params.items()) {
-            const std::string what = doc.source + ": instance \"" + spec.name + "\"";
-            auto setting = readNamedSetting(paramDefs, spec.type, name, value);
+        for (const auto& [name, value] : entry.params.items()) {
+            const std::string what = doc.source + ": instance " + quoteInput(entry.name);
+            auto setting = readNamedSetting(paramDefs, entry.type, name, value);
             if (!setting) {
                 return what + ": " + setting.error();
             }
@@ -307,6 +335,9 @@ std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& cat
                 return what + ": " + error;
             }
         }
+    }
+    if (std::string error = session.checkReferences(); !error.empty()) {
+        return doc.source + ": " + error;
     }
     return {};
 }

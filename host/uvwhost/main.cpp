@@ -1,7 +1,9 @@
 // uvwhost: the reference host of the UVW generator library.
 #include "uvwhost/Commands.h"
 
+#include <exception>
 #include <iostream>
+#include <new>
 #if defined(_WIN32)
 #include <io.h>
 #else
@@ -22,6 +24,15 @@ bool stderrIsTerminal() {
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    return uvwhost::runCommandLine(args, {std::cin, std::cout, std::cerr, stderrIsTerminal()});
+    // Every input is bounded before it is used; should the system still refuse memory or
+    // another resource, the run ends with a message instead of an abort.
+    try {
+        const std::vector<std::string> args(argv + 1, argv + argc);
+        return uvwhost::runCommandLine(args, {std::cin, std::cout, std::cerr, stderrIsTerminal()});
+    } catch (const std::bad_alloc&) {
+        std::cerr << "uvwhost: out of memory\n";
+    } catch (const std::exception& e) {
+        std::cerr << "uvwhost: " << e.what() << "\n";
+    }
+    return uvwhost::EXIT_PARTIAL;
 }

@@ -5,9 +5,9 @@
 #include "channel/UVWGenBase.h"
 #include "channel/UVWGenChannel.h"
 #include "channel/UVWGenPlanarWorld.h"
-#include "frame/PluginDescriptor.h"
-#include "host/sdk/HostRuntime.h"
-#include "host/sdk/ParamValues.h"
+#include "kivo/PluginDescriptor.h"
+#include "sdk/HostRuntime.h"
+#include "sdk/ParamValues.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

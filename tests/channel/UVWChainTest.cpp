@@ -1,10 +1,10 @@
 // The pure chain math where the interface tests cannot reach: undefined inputs, the order of
-// the finishing steps, the motion-blur sample outside the interval, the channel basis inverse
-// and the samples of a missing parameter.
+// the finishing steps, the channel basis inverse and the samples of a missing parameter.
 #include "channel/UVWChain.h"
 
 #include "ChannelTestSupport.h"
 #include "channel/TransformSamples.h"
+#include "kivo/VectorMath.h"
 
 #include <gtest/gtest.h>
 #include <limits>
@@ -28,27 +28,6 @@ TEST(WrapCoordinate, NeverSetsValidAndFlagsUndefinedCoverage) {
     valid = 1;
     EXPECT_FLOAT_EQ(wrapCoordinate(3e10f, 1.0f, 0, WRAP_REPEAT, WRAP_ON_INTEGER, valid), 0.0f);
     EXPECT_EQ(valid, 1);
-}
-
-UVWTransform sample(float offset, float scale) {
-    UVWTransform t;
-    t.c0 = {scale, 0.0f, 0.0f, 0.0f};
-    t.o = {offset, 0.0f, 0.0f, 0.0f};
-    return t;
-}
-
-TEST(SampleAtTime, TimesOutsideTheIntervalAndUndefined) {
-    const UVWTransform three[] = {sample(0.0f, 1.0f), sample(10.0f, 3.0f), sample(4.0f, 5.0f)};
-    // Before the interval the first step extrapolates; an undefined time takes the last
-    // sample, no made-up index.
-    const float cases[][3] = {{1.5f, 4.0f, 5.0f}, {-0.5f, -10.0f, -1.0f}, {kNaN, 4.0f, 5.0f}};
-    for (const auto& c : cases) {
-        const UVWTransform s = sampleAtTime(three, 3, c[0]);
-        EXPECT_FLOAT_EQ(s.o.x, c[1]) << c[0];
-        EXPECT_FLOAT_EQ(s.c0.x, c[2]) << c[0];
-        EXPECT_FLOAT_EQ(s.c2.z, 1.0f) << c[0];
-    }
-    EXPECT_FLOAT_EQ(sampleAtTime(three, 1, 0.5f).o.x, 0.0f);
 }
 
 TEST(FinishUVWTransform, WrapThenTexTransformThenScaleThenMirror) {
@@ -90,9 +69,9 @@ TEST(FinishUVWTransform, WrapThenTexTransformThenScaleThenMirror) {
     EXPECT_EQ(finishUVWTransform(inside, UVWFinish{}, 0), 0);
 }
 
-TEST(InverseBasisColumns, InvertsInDouble) {
+TEST(InverseColumns, InvertsInDouble) {
     const Vector4f sheared[3] = {{1, 1, 0, 0}, {0, 1, 0, 0}, {0, 0, 2, 0}};
-    const UVWTransform inv = inverseBasisColumns(sheared);
+    const UVWTransform inv = inverseColumns(sheared, DetExpansion::TripleProduct);
     EXPECT_VEC4(inv.c0, 1.0f, -1.0f, 0.0f, 0.0f);
     EXPECT_VEC4(inv.c1, 0.0f, 1.0f, 0.0f, 0.0f);
     EXPECT_VEC4(inv.c2, 0.0f, 0.0f, 0.5f, 0.5f);
@@ -100,7 +79,7 @@ TEST(InverseBasisColumns, InvertsInDouble) {
 
     // Tiny but regular: the double-precision determinant (1e-60) is not 0.
     const Vector4f tiny[3] = {{1e-20f, 0, 0, 0}, {0, 1e-20f, 0, 0}, {0, 0, 1e-20f, 0}};
-    EXPECT_FLOAT_EQ(inverseBasisColumns(tiny).c1.y, 1e20f);
+    EXPECT_FLOAT_EQ(inverseColumns(tiny, DetExpansion::TripleProduct).c1.y, 1e20f);
 }
 
 TEST(TransformSamples, MissingParameterIsIdentityOrMinusOrigin) {

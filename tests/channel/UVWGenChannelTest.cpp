@@ -1,9 +1,11 @@
 // UVWGenChannel through its interfaces: channel choice, the provider and ShadeData paths, a
 // connected input generator, its own interface and its GPU text.
 #include "ChannelTestSupport.h"
+#include "channel/ChannelChain.h"
 #include "scene/ShadeStandIns.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -231,3 +233,49 @@ TEST(UVWGenChannel, GpuTextWithInputAfterOwnLines) {
 }
 
 } // namespace
+
+TEST(UVWGenChannel, ChainsThatLeadBackOrNeverEndEvaluateAsUnconnected) {
+    // 1 -> 2 -> 1, and 260 -> 259 -> ... -> 3, one link longer than the library follows. Each
+    // generator adds 1 to u, so u counts the generators evaluated. Those whose chain does not
+    // end evaluate as unconnected, with one message a frame, and describe only themselves.
+    kivohost::RenderSession session;
+    std::vector<std::unique_ptr<Instance>> all;
+    auto add = [&](PluginBase* input) {
+        all.push_back(std::make_unique<Instance>(channelDesc()));
+        Instance& i = *all.back();
+        i.set("uvwgen", input);
+        i.set("uvw_transform", translation(1, 0, 0));
+        static_cast<Plugin*>(i.get())->setPluginName(std::to_string(all.size()).c_str());
+        return i.get();
+    };
+    PluginBase* first = add(nullptr);
+    all[0]->set("uvwgen", add(first));
+    PluginBase* head = add(nullptr);
+    for (int i = 0; i <= MAX_CHANNEL_CHAIN; ++i) {
+        head = add(head);
+    }
+    for (const auto& i : all) {
+        i->start(session);
+    }
+    const std::vector<std::string> lines = session.log.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "[UVWGenChannel] \"1\": the chain of uvwgen inputs leads back to this "
+                        "generator; evaluated as unconnected\n");
+    EXPECT_EQ(lines[2], "[UVWGenChannel] \"260\": the chain of uvwgen inputs does not end "
+                        "within 256 generators; evaluated as unconnected\n");
+    const ShadingContext sc = contextAt(session, {3.0f, 4.0f, 5.0f, 0.0f});
+    const std::pair<std::size_t, float> expected[] = {
+        {0, 1.0f}, {1, 1.0f}, {258, 257.0f}, {259, 1.0f}};
+    for (const auto& [index, u] : expected) {
+        SCOPED_TRACE(index);
+        Vector4f uvw;
+        EXPECT_EQ(all[index]->uvw().evalUVW(sc, uvw), 1);
+        EXPECT_XYZ(uvw, u, 0.0f, 0.0f);
+        GPUDataRecord record;
+        const std::string text = gpuText(all[index]->rt(), "", record);
+        EXPECT_EQ(text.find("uvw_transform", 1) == std::string::npos, u == 1.0f);
+    }
+    for (const auto& i : all) {
+        i->stop(session);
+    }
+}

@@ -2,6 +2,8 @@
 // mapping formulas (in double precision, so comparisons allow a few float ulps).
 #include "environment/EnvMapping.h"
 
+#include "frame/ScreenSpace.h"
+
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -132,24 +134,6 @@ TEST(EnvMapping, UpAxis) {
         EXPECT_FLOAT_EQ(up.y, c.y) << c.up.upDirection[1];
         EXPECT_FLOAT_EQ(up.z, c.z) << c.up.upDirection[2];
     }
-}
-
-Matrix3x3f scaled(float s) {
-    return {{s, 0, 0, 0}, {0, s, 0, 0}, {0, 0, s, 0}};
-}
-
-// The plugin shows three samples read between and outside [0, 1]; these are the edges.
-TEST(EnvMapping, SampleMatrixEdges) {
-    const Matrix3x3f samples[3] = {scaled(1.0f), scaled(2.0f), scaled(4.0f)};
-    const Matrix3x3f fixed = scaled(7.0f);
-    EXPECT_EQ(sampleMatrix(fixed, 1, samples, 0.5f).c0.x, 7.0f);
-    EXPECT_EQ(sampleMatrix(fixed, 0, nullptr, 0.5f).c1.y, 7.0f);
-    // Far outside the interval: clamped at the end, extrapolated before the start as
-    // S0 + (S1 - S0) f with f = -2e30, and no int overflow either way.
-    EXPECT_FLOAT_EQ(sampleMatrix(fixed, 3, samples, 1e30f).c2.z, 4.0f);
-    EXPECT_FLOAT_EQ(sampleMatrix(fixed, 3, samples, -1e30f).c0.x, -2e30f);
-    // Two samples: a quarter of the way.
-    EXPECT_FLOAT_EQ(sampleMatrix(fixed, 2, samples, 0.25f).c1.y, 1.25f);
 }
 
 // The plugin shows looking down, looking up and the flag; these are the horizon blend and the

@@ -2,7 +2,7 @@
 // with a render session, evaluation and GPU text through the interfaces found by id.
 #include "environment/UVWGenEnvironment.h"
 
-#include "frame/ShadingContext.h"
+#include "kivo/ShadingContext.h"
 #include "sdk/HostRuntime.h"
 #include "sdk/ParamValues.h"
 

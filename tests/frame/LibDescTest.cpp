@@ -1,6 +1,6 @@
 #include "frame/LibDesc.h"
 
-#include "frame/PluginDescriptor.h"
+#include "kivo/PluginDescriptor.h"
 
 #include <gtest/gtest.h>
 #include <vector>

@@ -1,5 +1,5 @@
-#include "frame/PluginDescriptor.h"
-#include "frame/ShadingContext.h"
+#include "kivo/PluginDescriptor.h"
+#include "kivo/ShadingContext.h"
 #include "sdk/HostRuntime.h"
 
 #include <cstring>

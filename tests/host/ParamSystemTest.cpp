@@ -1,11 +1,11 @@
 // The parameter system of the host stand-in: definitions, values in time, lists, binding and
 // caching into plugin members, and the host-side setters.
-#include "frame/PluginDescriptor.h"
-#include "frame/ShadingContext.h"
-#include "host/sdk/HostRuntime.h"
-#include "host/sdk/ParamValues.h"
+#include "kivo/PluginDescriptor.h"
+#include "kivo/ShadingContext.h"
 #include "scene/TextureStandIns.h"
 #include "scene/TransformTextures.h"
+#include "sdk/HostRuntime.h"
+#include "sdk/ParamValues.h"
 
 #include <climits>
 #include <cmath>
@@ -46,8 +46,8 @@ public:
     float scale = -99.0f;
     Vector4f offset{-9, -9, -9, -9};
     Matrix3x3f matrix{};
-    Transform3x4f placement{};
-    Transform3x4f texTransform{};
+    UVWTransform placement{};
+    UVWTransform texTransform{};
     CharString label{"unset"};
     PluginBase* input = reinterpret_cast<PluginBase*>(&count); // anything non-null
     TextureInterface* colorTex = reinterpret_cast<TextureInterface*>(&count);
@@ -237,6 +237,9 @@ TEST(ParamList, KeysInterpolateAndClampInTime) {
     EXPECT_STREQ(b->label.ptr(), "b");
     EXPECT_FLOAT_EQ(b->placement.o.w, -8.0f);
     expectVector(b->matrix.c0, 1, 0, 0, 0); // clamped before its first key
+    // Key times whose difference overflows a double still interpolate.
+    ASSERT_TRUE(setParamKeys(list, "scale", {{-1e308, 0.0f}, {1e308, 2.0f}}));
+    EXPECT_FLOAT_EQ(scale.getFloat(0, 0.5), 1.0f);
 }
 
 TEST(ParamList, ListsCountAndIndex) {

@@ -1,7 +1,7 @@
 // The host stand-in's runtime services: allocator and its failure switch, shared strings,
 // the GPU text buffer, debugger output, sequence data and the message log.
-#include "frame/PluginDescriptor.h"
-#include "host/sdk/HostRuntime.h"
+#include "kivo/PluginDescriptor.h"
+#include "sdk/HostRuntime.h"
 
 #include <array>
 #include <atomic>

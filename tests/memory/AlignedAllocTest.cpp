@@ -1,7 +1,7 @@
 #include "memory/AlignedAlloc.h"
 
 #include "DebugCapture.h"
-#include "host/sdk/HostRuntime.h"
+#include "sdk/HostRuntime.h"
 
 #include <cstdint>
 #include <cstring>

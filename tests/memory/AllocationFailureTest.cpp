@@ -1,9 +1,9 @@
 #include "memory/AllocationFailure.h"
 
 #include "DebugCapture.h"
-#include "host/sdk/HostRuntime.h"
 #include "memory/DebugPrintf.h"
 #include "memory/ExceptionMsg.h"
+#include "sdk/HostRuntime.h"
 
 #include <array>
 #include <cstring>

@@ -1,7 +1,7 @@
 // Captures the debugger output of the library while it lives.
 #pragma once
 
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <string>
 #include <vector>

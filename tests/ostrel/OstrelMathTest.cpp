@@ -1,7 +1,7 @@
 #include "ostrel/OstrelMath.h"
 
 #include "OstrelTestSupport.h"
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

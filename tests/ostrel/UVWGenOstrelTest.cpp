@@ -1,7 +1,7 @@
 #include "ostrel/UVWGenOstrel.h"
 
 #include "OstrelTestSupport.h"
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 #include "scene/ShadeStandIns.h"
 #include "sdk/HostRuntime.h"
 #include "sdk/ParamValues.h"
@@ -306,8 +306,10 @@ TEST_F(Ostrel, PositionAndScreenSources) {
     expectVec(tm.c2, 0.0f, 0.0f, 4.0f / (640.0f * 480.0f), 1e-9f);
     expectVec(tm.o, 0.25f, 0.25f, 0.0f);
 
-    // No image to place on: the screen source gives the placement's offset and no steps.
+    // A frame without an image to place on: the screen source gives the placement's offset
+    // and no steps.
     session.frame.imageWidth = 0;
+    begin();
     expectVec(uvw(), 0.0f, 0.0f, 0.0f);
     EXPECT_EQ(uvwgen->evalUVWDerivs(sc, d), 1);
     expectVec(d[1], 0.0f, 0.0f, 0.0f);

@@ -2,7 +2,8 @@
 // image.
 #include "projection/ProjectionMapping.h"
 
-#include "frame/VectorMath.h"
+#include "kivo/FloatMath.h"
+#include "kivo/VectorMath.h"
 #include "projection/ImageProjection.h"
 
 #include <algorithm>
@@ -14,7 +15,6 @@ using namespace KUtils;
 
 namespace {
 
-constexpr float kPi = 3.14159265f;
 // Not checked.
 constexpr float X = std::numeric_limits<float>::quiet_NaN();
 

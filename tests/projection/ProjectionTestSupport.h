@@ -2,8 +2,8 @@
 // small plugin graph around one TexMultiProjection, and comparisons.
 #pragma once
 
-#include "frame/ShadingContext.h"
-#include "frame/VectorMath.h"
+#include "kivo/ShadingContext.h"
+#include "kivo/VectorMath.h"
 #include "projection/TexMultiProjection.h"
 #include "projection/UVWGenProjection.h"
 #include "scene/Cameras.h"

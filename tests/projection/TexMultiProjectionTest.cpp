@@ -128,10 +128,17 @@ TEST(TexMultiProjection, AnUnfoundProjectionCentresAtTheSceneOrigin) {
     // from (-5, 0, 10) relative to it.
     LinkedTexture* red = scene.linked(RED);
     LinkedTexture* green = scene.linked(GREEN, scene.projection({95, 0, 10}));
-    // Empty entries and plugins that are not textures are skipped.
-    scene.setList(scene.multi, "color_textures",
-                  {base(nullptr), base(red), scene.projection({0, 0, 0}), base(green)});
+    // Empty entries, plugins that are not textures and the texture itself (which would
+    // evaluate itself without end; the log says so) are skipped.
+    scene.setList(
+        scene.multi, "color_textures",
+        {base(nullptr), base(red), scene.projection({0, 0, 0}), base(green), scene.multi});
+    scene.setList(scene.multi, "zdepth_textures",
+                  {base(nullptr), base(nullptr), base(nullptr), base(nullptr), scene.multi});
     scene.beginFrame();
+    ASSERT_EQ(scene.session.log.lines().size(), 2u);
+    EXPECT_NE(scene.session.log.lines()[0].find("lists itself in color_textures"),
+              std::string::npos);
     // At (3, 0, 4) facing -x: the origin is 5 away at f = 0.6 (weight 0.12), green's centre
     // 10 away at f = 0.8 (weight 0.08).
     expectColor(scene.eval(scene.context({3, 0, 4, 0}, {-1, 0, 0, 0})), 0.6f, 0.4f, 0, 1);

@@ -18,7 +18,6 @@ using projtest::scaled;
 
 namespace {
 
-constexpr float kPi = 3.14159265f;
 
 // A rotation about (1, 1, 1) by 40 degrees, scaled by s, with an offset.
 Transform rotation(float s, const Vector3d& offs) {

@@ -5,7 +5,7 @@
 // are destroyed and built again on the next load) without leaving anything allocated.
 #include "HeapUsage.h"
 #include "PluginScenes.h"
-#include "frame/LibDesc.h"
+#include "kivo/PluginLibDesc.h"
 #include "sdk/SharedModule.h"
 
 #include <cstdio>

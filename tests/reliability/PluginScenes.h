@@ -5,8 +5,8 @@
 // evaluation operation returns at a context. Shared by the reliability tests and fuzz targets.
 #pragma once
 
-#include "frame/PluginModel.h"
-#include "frame/ShadingContext.h"
+#include "kivo/PluginModel.h"
+#include "kivo/ShadingContext.h"
 #include "scene/Cameras.h"
 #include "scene/GpuParamBlocks.h"
 #include "scene/ShadeStandIns.h"

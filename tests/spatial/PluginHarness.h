@@ -2,8 +2,8 @@
 // parameters, prepared for a frame, queried for interfaces by id, deleted at the end.
 #pragma once
 
-#include "frame/HostSdk.h"
-#include "frame/ShadingContext.h"
+#include "kivo/HostSdk.h"
+#include "kivo/ShadingContext.h"
 #include "sdk/HostRuntime.h"
 #include "sdk/ParamValues.h"
 

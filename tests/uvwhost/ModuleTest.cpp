@@ -1,6 +1,6 @@
 // The library as a renderer sees it: loaded with dlopen, enumerated, every type created,
 // queried and destroyed.
-#include "frame/PluginModel.h"
+#include "kivo/PluginModel.h"
 #include "uvwhost/PluginLibrary.h"
 
 #include <gtest/gtest.h>

@@ -152,7 +152,7 @@ TEST(ParamSettings, SplitsSetArguments) {
     EXPECT_EQ(readSetArgument("wrap_u").error(), "--set wrap_u: expected NAME=JSON");
     EXPECT_EQ(readSetArgument("=1").error(), "--set =1: expected NAME=JSON");
     EXPECT_EQ(readSetArgument("mapping_type=cubic").error(),
-              "--set mapping_type: the value cubic is not valid JSON");
+              "--set mapping_type: the value cubic is not valid JSON at byte 0");
 }
 
 TEST(FrameSettingsTest, DefaultsAndEveryField) {
@@ -189,11 +189,11 @@ TEST(FrameSettingsTest, DefaultsAndEveryField) {
     EXPECT_EQ(up->upDirection[1], 1.0f);
 
     EXPECT_EQ(parseFrameSettings("{\"threads\": 0}").error(),
-              "--frame field \"threads\": expected an integer of at least 1, got 0");
+              "--frame field \"threads\": expected an integer from 1 to 1024, got 0");
     EXPECT_EQ(parseFrameSettings("{\"frametime\": 1}").error(),
               "--frame: unknown field \"frametime\"");
     EXPECT_EQ(parseFrameSettings("[1]").error(), "--frame: expected a JSON object, got [1]");
-    EXPECT_EQ(parseFrameSettings("{").error(), "--frame: { is not valid JSON");
+    EXPECT_EQ(parseFrameSettings("{").error(), "--frame: { is not valid JSON at byte 1");
 }
 
 TEST(ContextLineTest, DefaultsFollowTheContract) {
@@ -271,7 +271,7 @@ TEST(ContextLineTest, ReadsShadeDataAndShadedInstance) {
 }
 
 TEST(ContextLineTest, RejectsMalformedLinesNamingTheField) {
-    EXPECT_EQ(parseContextLine("").error(), "not valid JSON (expected one JSON object)");
+    EXPECT_EQ(parseContextLine("").error(), "not valid JSON at byte 0 (expected one JSON object)");
     EXPECT_EQ(parseContextLine("[1, 2, 3]").error(),
               "context: expected a JSON object, got [1,2,3]");
     EXPECT_EQ(parseContextLine("{\"shadingpoint\": [1, 2, 3]}").error(),

@@ -10,6 +10,7 @@
 
 using namespace uvwhost;
 using test::run;
+using test::TempDir;
 
 namespace {
 
@@ -31,18 +32,6 @@ std::pair<unsigned, unsigned> pngSize(const std::string& bytes) {
     };
     return {be32(16), be32(20)};
 }
-
-class TempDir {
-public:
-    TempDir() : path(fs::temp_directory_path() / ("uvwhost-test-" + std::to_string(::getpid()))) {
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string file(const std::string& name) const { return (path / name).string(); }
-
-private:
-    fs::path path;
-};
 
 } // namespace
 
@@ -134,9 +123,9 @@ TEST(UvwhostRender, SceneErrorsNameTheFileAndWhatWasExpected) {
         {R"({"camera": {"fov": "wide"}})",
          scene + " \"camera\" \"fov\": expected a number, got \"wide\""},
         {R"({"frame": {"threads": 0}})",
-         scene + " \"frame\" field \"threads\": expected an integer of at least 1, got 0"},
+         scene + " \"frame\" field \"threads\": expected an integer from 1 to 1024, got 0"},
         {R"({"colour": 1})", scene + ": unknown field \"colour\""},
-        {"{", scene + ": not valid JSON: "},
+        {"{", scene + ": not valid JSON"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -149,11 +138,11 @@ TEST(UvwhostRender, SceneErrorsNameTheFileAndWhatWasExpected) {
     EXPECT_NE(missing.err.find("cannot read the scene file"), std::string::npos);
     EXPECT_EQ(run({"render", "--width", "0"}).status, 2);
     EXPECT_EQ(run({"render", "--threads", "x"}).status, 2);
-    // An output that cannot be written is a failure after the render, not bad input.
+    // An output that cannot be written is found before the render.
     const test::Run unwritable =
         run({"render", "--scene", std::string(UVWHOST_EXAMPLES_DIR) + "/UVWGenObject.json",
              "--width", "8", "--height", "8", "-o", dir.file("no/such/dir.png"), "--quiet"});
-    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_EQ(unwritable.status, 2);
     EXPECT_NE(unwritable.err.find("cannot write"), std::string::npos);
 }
 

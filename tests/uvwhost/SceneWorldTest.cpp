@@ -1,6 +1,6 @@
 // The rendered world's geometry: hits, analytic mapping channels and their bases, object
 // spaces, and the camera's rays and differentials, against hand-computed values.
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 #include "scene/SceneCamera.h"
 #include "scene/SceneShapes.h"
 

@@ -4,8 +4,14 @@
 #include "uvwhost/Commands.h"
 #include "uvwhost/JsonValues.h"
 
+#include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
+#include <unistd.h>
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
 #include <vector>
 
 namespace uvwhost::test {
@@ -40,6 +46,47 @@ inline Run run(std::vector<std::string> args, const std::string& input = "") {
     r.err = err.str();
     return r;
 }
+
+// The built uvwhost program run as a user runs it (no --lib), its standard output read as
+// bytes. The exit status is the program's own, or -1 when it did not exit normally.
+inline Run runProgram(const std::string& args) {
+    const std::string program = std::filesystem::path(UVWHOST_PATH).make_preferred().string();
+#if defined(_WIN32)
+    FILE* pipe = _popen((program + " " + args).c_str(), "rb");
+#else
+    FILE* pipe = popen((program + " " + args).c_str(), "r");
+#endif
+    Run r;
+    if (!pipe) {
+        return r;
+    }
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) {
+        r.out.append(buffer, n);
+    }
+#if defined(_WIN32)
+    r.status = _pclose(pipe);
+#else
+    const int status = pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    return r;
+}
+
+// A directory of its own for one test process, removed with everything in it.
+class TempDir {
+public:
+    TempDir()
+        : path(std::filesystem::temp_directory_path() /
+               ("uvwhost-test-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string file(const std::string& name) const { return (path / name).string(); }
+
+private:
+    std::filesystem::path path;
+};
 
 // The plugin types of a full library, in enumeration order (the reverse of registration).
 inline const std::vector<std::string>& allPluginTypes() {

@@ -1,7 +1,7 @@
 #include "channel/TransformSamples.h"
 
-#include "channel/UVWChain.h"
-#include "frame/VectorMath.h"
+#include "frame/MotionSamples.h"
+#include "kivo/VectorMath.h"
 
 namespace KUtils {
 
@@ -38,10 +38,8 @@ void TransformSamples::take(const KivoParameter* param, int worldSpace, int coun
         return;
     }
     samples = std::make_unique<UVWTransform[]>(static_cast<std::size_t>(numSamples));
-    const double span = frame.motionBlurEnd - frame.motionBlurStart;
     for (int i = 0; i < numSamples; ++i) {
-        const double t = frame.motionBlurStart + double(i) / (numSamples - 1) * span;
-        samples[i] = sampleAt(*param, t, worldSpace, origin);
+        samples[i] = sampleAt(*param, motionSampleTime(frame, i, numSamples), worldSpace, origin);
     }
     uvwTransform = samples[0];
 }
@@ -51,7 +49,8 @@ void TransformSamples::release() {
 }
 
 UVWTransform TransformSamples::at(float t) const {
-    return samples ? sampleAtTime(samples.get(), numSamples, t) : uvwTransform;
+    return samples ? sampleMotion(samples.get(), numSamples, t, MotionEdges::ExtendStartHoldEnd)
+                   : uvwTransform;
 }
 
 } // namespace KUtils

@@ -2,8 +2,8 @@
 // equal steps over the motion-blur interval and interpolated by the shading time.
 #pragma once
 
-#include "frame/HostSdk.h"
-#include "frame/Types.h"
+#include "kivo/HostSdk.h"
+#include "kivo/Types.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 #include "channel/UVWChain.h"
 
-#include "frame/FloatMath.h"
-#include "frame/VectorMath.h"
+#include "kivo/FloatMath.h"
+#include "kivo/VectorMath.h"
 
 #include <cmath>
 
@@ -68,20 +68,6 @@ float mirrorTile(float x) {
     return y > 1.0f ? 2.0f - y : y;
 }
 
-UVWTransform sampleAtTime(const UVWTransform* samples, int count, float t) {
-    const int last = count - 1;
-    const double x = double(t) * last;
-    // Past the last step (or an undefined time) the last sample holds.
-    if (!(x < last)) {
-        return samples[last];
-    }
-    // x < last keeps the truncation in range; below 0 the first step extrapolates.
-    const int i = x > 0.0 ? static_cast<int>(x) : 0;
-    const double step = 1.0 / last;
-    const float f = static_cast<float>((double(t) - i * step) / step);
-    return lerp(samples[i], samples[i + 1], f);
-}
-
 int finishUVWTransform(UVWTransform& tm, const UVWFinish& finish, int valid) {
     const int boundary = finish.wrapBoundary;
     const Vector4f& c = finish.coverage;
@@ -107,38 +93,6 @@ int finishUVWTransform(UVWTransform& tm, const UVWFinish& finish, int valid) {
         }
     }
     return valid;
-}
-
-UVWTransform inverseBasisColumns(const Vector4f b[3]) {
-    struct Vec3 {
-        double x, y, z;
-    };
-    const auto cross = [](const Vec3& a, const Vec3& v) {
-        return Vec3{a.y * v.z - a.z * v.y, a.z * v.x - a.x * v.z, a.x * v.y - a.y * v.x};
-    };
-    const Vec3 b0{b[0].x, b[0].y, b[0].z};
-    const Vec3 b1{b[1].x, b[1].y, b[1].z};
-    const Vec3 b2{b[2].x, b[2].y, b[2].z};
-    const Vec3 n01 = cross(b0, b1);
-    const double det = n01.x * b2.x + n01.y * b2.y + n01.z * b2.z;
-
-    UVWTransform tm;
-    if (det == 0.0) {
-        tm.c0 = tm.c1 = tm.c2 = Vector4f{};
-        return tm;
-    }
-    // Rows of the inverse.
-    const Vec3 r0 = cross(b1, b2);
-    const Vec3 r1 = cross(b2, b0);
-    const Vec3 r2 = n01;
-    const auto column = [&](double x, double y, double z) {
-        return padded(static_cast<float>(x / det), static_cast<float>(y / det),
-                      static_cast<float>(z / det));
-    };
-    tm.c0 = column(r0.x, r1.x, r2.x);
-    tm.c1 = column(r0.y, r1.y, r2.y);
-    tm.c2 = column(r0.z, r1.z, r2.z);
-    return tm;
 }
 
 } // namespace KUtils

@@ -1,11 +1,10 @@
-// The finishing chain of the mesh-channel UVW generators, as free functions: the motion-blur
-// sample of uvw_transform at a shading time, wrapping, cropping and coverage of the offset,
-// tex_transform, the derivative scale and the mirror-tile fix-up. The valid flag is 1 when
-// the result applies at the point and 0 when it was cropped away or lies outside the
-// coverage; these functions only ever clear it.
+// The finishing chain of the mesh-channel UVW generators, as free functions: wrapping,
+// cropping and coverage of the offset, tex_transform, the derivative scale and the mirror-tile
+// fix-up. The valid flag is 1 when the result applies at the point and 0 when it was cropped
+// away or lies outside the coverage; these functions only ever clear it.
 #pragma once
 
-#include "frame/Types.h"
+#include "kivo/Types.h"
 
 namespace KUtils {
 
@@ -41,20 +40,9 @@ float wrapCoordinate(float x, float c, int crop, int wrap, int wrapBoundary, int
 // values in [0, 1].
 float mirrorTile(float x);
 
-// The transform at shading time t (0..1 over the motion-blur interval) from count >= 1 samples
-// taken at equal steps over the interval: linear between the two samples around t, the last
-// sample from t = 1 on. Times below 0 extrapolate from the first two samples.
-UVWTransform sampleAtTime(const UVWTransform* samples, int count, float t);
-
 // The chain after uvw_transform, in place: wrap, crop and coverage of the offset (its fourth
 // lane follows w), then tex_transform, the derivative scale of the columns and, on the 0.5
 // boundary, the mirror fold of the offset. Returns valid, cleared where any step clears it.
 int finishUVWTransform(UVWTransform& tm, const UVWFinish& finish, int valid);
-
-// The texture-space inverse of a mapping channel's basis (b[0], b[1], b[2]: how the surface
-// point moves per unit of u, v and w), computed in double precision: the columns of the
-// inverse in floats, fourth lane repeating the third; all zero when the basis is singular.
-// The offset is left zero.
-UVWTransform inverseBasisColumns(const Vector4f b[3]);
 
 } // namespace KUtils

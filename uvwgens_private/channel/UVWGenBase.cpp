@@ -1,46 +1,131 @@
 #include "channel/UVWGenBase.h"
 
+#include "frame/FiniteResult.h"
+#include "frame/MotionSamples.h"
+#include "kivo/VectorMath.h"
+
 namespace KUtils {
 
+namespace {
+
+int renderThreadCount(const KivoRenderer* renderer) {
+    return renderer && renderer->sequenceData ? renderer->sequenceData->numThreads : 0;
+}
+
+Vector4f offsetFromSurface(const ShadingContext& sc) {
+    return sc.shadingPoint - sc.surfacePoint;
+}
+
+} // namespace
+
 UVWGenBase::UVWGenBase(KivoPluginDesc* desc) : KivoUVWGen(desc) {
-    if (KivoParameterList* params = getParamList()) {
-        tex.bindParams(*params);
+    KivoParameterList* params = getParamList();
+    if (!params) {
+        return;
     }
+    params->setParamCache("uvw_transform_tex", &uvwTransformTex);
+    params->setParamCache("tex_transform", &settings.texTransform);
+    params->setParamCache("nsamples", &nsamples);
+    params->setParamCache("wrap_u", &settings.wrap[0]);
+    params->setParamCache("wrap_v", &settings.wrap[1]);
+    params->setParamCache("wrap_w", &settings.wrap[2]);
+    params->setParamCache("crop_u", &settings.crop[0]);
+    params->setParamCache("crop_v", &settings.crop[1]);
+    params->setParamCache("crop_w", &settings.crop[2]);
+    params->setParamCache("coverage", &settings.coverage);
+    params->setParamCache("wrap_mode", &settings.wrapBoundary);
+    params->setParamCache("duvw_scale", &settings.duvwScale);
+    params->setOutputParamCache("uvw_coords", &uvwCoords);
 }
 
 void UVWGenBase::prepareRender(KivoRenderer* renderer) {
-    tex.prepare(this, renderer);
+    prepared = true;
+    threadCache.allocate(renderThreadCount(renderer));
 }
 
 void UVWGenBase::finishRender(KivoRenderer*) {
-    tex.finishRender();
+    threadCache.release();
 }
 
 void UVWGenBase::frameBegin(KivoRenderer* renderer) {
     KivoUVWGen::frameBegin(renderer);
+    if (!threadCache.exists()) {
+        threadCache.allocate(renderThreadCount(renderer));
+    }
+    threadCache.forEach([](ThreadCacheEntry& entry) { entry.stamp = 0; });
+    // Per-frame data of a frame that was not finished goes now.
+    samples.release();
+    if (uvwTransformTex || !renderer || !renderer->sequenceData || !renderer->frameData) {
+        return;
+    }
     KivoParameterList* params = getParamList();
-    tex.beginFrame(renderer, params ? params->getParam("uvw_transform") : nullptr,
-                   uvwTransformWorldSpace());
+    const int count = motionSampleCount(*renderer->sequenceData, nsamples);
+    samples.take(params ? params->getParam("uvw_transform") : nullptr, uvwTransformWorldSpace(),
+                 count, *renderer->frameData);
 }
 
 void UVWGenBase::finishFrame(KivoRenderer*) {
-    tex.finishFrame();
+    samples.release();
+}
+
+template <typename Use>
+int UVWGenBase::withTransform(const ShadingContext& sc, Use&& use) {
+    ThreadCacheEntry* entry = cacheEntry(sc);
+    if (entry && entry->stamp == sc.evalStamp) {
+        return use(entry->tm, entry->valid);
+    }
+    if (!prepared) {
+        return use(UVWTransform{Vector4f{}, Vector4f{}, Vector4f{}, Vector4f{}}, 0);
+    }
+    // The local transform, then the sample of uvw_transform at the shading time (or the
+    // connected texture's transform), then the chain's finish.
+    UVWTransform tm;
+    int valid = evalLocalTransform(sc, tm);
+    if (valid != 0) {
+        UVWTransform s;
+        if (uvwTransformTex) {
+            uvwTransformTex->evalTransform(s, sc);
+        } else {
+            s = samples.at(sc.time);
+        }
+        tm = compose(s, tm);
+        valid = finishUVWTransform(tm, settings, 1);
+    }
+    if (entry) {
+        entry->stamp = sc.evalStamp;
+        entry->tm = tm;
+        entry->valid = static_cast<std::uint8_t>(valid);
+    }
+    return use(tm, valid);
 }
 
 int UVWGenBase::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
-    return tex.evalUVW(sc, uvw);
+    const int result = withTransform(sc, [&](const UVWTransform& tm, int valid) {
+        uvw = applyPoint(tm, offsetFromSurface(sc));
+        return valid;
+    });
+    return finiteResult(result, uvw);
 }
 
 int UVWGenBase::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    return tex.evalUVWDerivs(sc, out);
+    const int result = withTransform(sc, [&](const UVWTransform& tm, int valid) {
+        out[0] = applyPoint(tm, offsetFromSurface(sc));
+        out[1] = applyLinear(tm, sc.dPdx);
+        out[2] = applyLinear(tm, sc.dPdy);
+        return valid;
+    });
+    return finiteResult(result, out, 3);
 }
 
 int UVWGenBase::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
-    return tex.evalTransform(sc, tm);
+    const int result = withTransform(sc, [&](const UVWTransform& t, int valid) {
+        tm = t;
+        return valid;
+    });
+    return finiteResult(result, tm);
 }
-
 void UVWGenBase::writeWrapCropLines(ShaderSource& source) const {
-    const UVWFinish& finish = tex.finish();
+    const UVWFinish& finish = settings;
     source.printf("wrap %d,%d,%d\n", finish.wrap[0], finish.wrap[1], finish.wrap[2]);
     source.printf("crop %d,%d,%d\n", finish.crop[0], finish.crop[1], finish.crop[2]);
 }

@@ -1,7 +1,8 @@
 #include "channel/UVWGenChannel.h"
 
+#include "channel/ChannelChain.h"
 #include "frame/GpuText.h"
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 
 #include <climits>
 #include <cstring>
@@ -38,8 +39,13 @@ PluginInterface* UVWGenChannel::getInterface(InterfaceID id) {
 
 void UVWGenChannel::frameBegin(KivoRenderer* renderer) {
     UVWGenBase::frameBegin(renderer);
-    inputGen = uvwgenPlugin ? static_cast<UVWGenInterface*>(uvwgenPlugin->getInterface(EXT_UVWGEN))
-                            : nullptr;
+    inputGen = nullptr;
+    const double t = renderer && renderer->frameData ? renderer->frameData->frameTime : 0.0;
+    const ChannelChain chain = followChannelChain(this, uvwgenPlugin, t);
+    reportChannelChain(chain, *this, renderer);
+    if (uvwgenPlugin && chain == ChannelChain::Usable) {
+        inputGen = static_cast<UVWGenInterface*>(uvwgenPlugin->getInterface(EXT_UVWGEN));
+    }
 }
 
 int UVWGenChannel::evalLocalTransform(const ShadingContext& sc, UVWTransform& tm) {
@@ -65,18 +71,18 @@ int UVWGenChannel::evalLocalTransform(const ShadingContext& sc, UVWTransform& tm
     }
     Vector4f basis[3];
     mesh->getMapChannelBasis(sc, channel, basis);
-    tm = inverseBasisColumns(basis);
+    tm = inverseColumns(basis, DetExpansion::TripleProduct);
     mesh->getMapChannelUVW(tm.o, sc, channel);
     return 1;
 }
 
 int UVWGenChannel::evalChannelTransform(const ShadingContext& sc,
                                         ChannelProviderInterface* provider, UVWTransform& tm,
-                                        int extra) {
+                                        int providerArgument) {
     if (!provider) {
         return 0;
     }
-    provider->getChannelTransform(sc, uvwChannel, tm, extra);
+    provider->getChannelTransform(sc, uvwChannel, tm, providerArgument);
     return 1;
 }
 
@@ -90,7 +96,7 @@ int UVWGenChannel::emitRTSource(const char*, const char* name, const char* kind,
     writeTransformLine(source, "uvw_transform ", *getStaticTransform(tm));
     writeWrapCropLines(source);
     source.printf("map_channel %i\n", uvwChannel);
-    source.printf("duvw_scale %f\n", double(uvwTex().finish().duvwScale));
+    source.printf("duvw_scale %f\n", gpuValue(finish().duvwScale));
     if (inputGen) {
         getRTTexSource(inputGen, "", name, kind, source, gpuData);
     }
@@ -98,16 +104,16 @@ int UVWGenChannel::emitRTSource(const char*, const char* name, const char* kind,
 }
 
 UVWTransform* UVWGenChannel::getStaticTransform(UVWTransform& result) {
-    result = compose(uvwTex().finish().texTransform, uvwTex().uvwTransform());
+    result = compose(finish().texTransform, uvwTransform());
     return &result;
 }
 
 std::uint8_t* UVWGenChannel::getWrapCropFlags(std::uint8_t flags[4]) {
-    const UVWFinish& finish = uvwTex().finish();
+    const UVWFinish& settings = finish();
     std::memset(flags, 0, 4);
-    flags[0] = static_cast<std::uint8_t>((finish.crop[0] & 3) | (finish.crop[1] & 3) << 2 |
-                                         (finish.crop[2] & 3) << 4 | (finish.wrap[0] & 3) << 6);
-    flags[1] = static_cast<std::uint8_t>((finish.wrap[1] & 3) | (finish.wrap[2] & 3) << 2);
+    flags[0] = static_cast<std::uint8_t>((settings.crop[0] & 3) | (settings.crop[1] & 3) << 2 |
+                                         (settings.crop[2] & 3) << 4 | (settings.wrap[0] & 3) << 6);
+    flags[1] = static_cast<std::uint8_t>((settings.wrap[1] & 3) | (settings.wrap[2] & 3) << 2);
     return flags;
 }
 

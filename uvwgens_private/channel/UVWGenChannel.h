@@ -4,7 +4,7 @@
 #pragma once
 
 #include "channel/UVWGenBase.h"
-#include "frame/PluginDescriptor.h"
+#include "kivo/PluginDescriptor.h"
 
 #include <cstdint>
 
@@ -24,7 +24,7 @@ public:
     int evalLocalTransform(const ShadingContext& sc, UVWTransform& tm) override;
     // The provider's transform of uvw_channel as set (no double-sided choice); 0 without one.
     int evalChannelTransform(const ShadingContext& sc, ChannelProviderInterface* provider,
-                             UVWTransform& tm, int extra) override;
+                             UVWTransform& tm, int providerArgument) override;
 
     int emitRTSource(const char* outputName, const char* name, const char* kind,
                      ShaderSource& source, GPUDataRecord& gpuData) override;

@@ -25,18 +25,28 @@ int UVWGenPlanarWorld::evalLocalTransform(const ShadingContext& sc, UVWTransform
     }
     const ShadeQueryInterface* scene = instance ? instance->getInterface(EXT_SCENE_POINT) : nullptr;
     if (scene) {
-        static_cast<const ScenePointInterface*>(scene)->getScenePoint(tm.o, sc, 1);
+        static_cast<const ScenePointInterface*>(scene)->getScenePoint(
+            tm.o, sc, ScenePointInterface::SHADED_POSITION);
     } else {
         tm.o = sc.shadingPoint;
     }
     // Scene points are relative to the scene origin.
-    if (sc.renderer && sc.renderer->frameData) {
-        const Vector3d& origin = sc.renderer->frameData->sceneOrigin;
-        tm.o.x += static_cast<float>(origin.x);
-        tm.o.y += static_cast<float>(origin.y);
-        tm.o.z += static_cast<float>(origin.z);
+    if (sceneOrigin) {
+        tm.o.x += sceneOrigin->x;
+        tm.o.y += sceneOrigin->y;
+        tm.o.z += sceneOrigin->z;
     }
     return 1;
+}
+
+void UVWGenPlanarWorld::frameBegin(KivoRenderer* renderer) {
+    UVWGenBase::frameBegin(renderer);
+    sceneOrigin.reset();
+    if (renderer && renderer->frameData) {
+        const Vector3d& origin = renderer->frameData->sceneOrigin;
+        sceneOrigin = Vector4f{static_cast<float>(origin.x), static_cast<float>(origin.y),
+                               static_cast<float>(origin.z), 0.0f};
+    }
 }
 
 int UVWGenPlanarWorld::emitRTSource(const char* outputName, const char*, const char* kind,
@@ -44,11 +54,11 @@ int UVWGenPlanarWorld::emitRTSource(const char* outputName, const char*, const c
     if (!isMaterialDescriptor(kind)) {
         return 0;
     }
-    writeTransformLine(source, "uvw_transform ", uvwTex().uvwTransform());
+    writeTransformLine(source, "uvw_transform ", uvwTransform());
     gpuData.objectSpaceFlag = 0;
     writeWrapCropLines(source);
     if (!outputName || std::strcmp(outputName, "uvw_baked") != 0) {
-        source.printf("map_channel %i\n", -5);
+        source.printf("map_channel %i\n", GPU_MAP_CHANNEL_WORLD);
     }
     return 1;
 }

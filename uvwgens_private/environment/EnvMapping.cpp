@@ -1,7 +1,7 @@
 #include "environment/EnvMapping.h"
 
-#include "frame/FloatMath.h"
-#include "frame/VectorMath.h"
+#include "kivo/FloatMath.h"
+#include "kivo/VectorMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,10 +13,8 @@ namespace KUtils {
 
 namespace {
 
-// Single-precision constants as the mapping formulas use them.
-constexpr float kPi = 3.14159274f; // 0x40490FDB
-constexpr float kQuarterPi = 0.785398185f;
-constexpr float kHalfPi = 1.57079637f;
+// Single-precision constants as the mapping formulas use them (pi and its half and quarter
+// come with the rounding helpers).
 constexpr float kThreeQuarterPi = 2.3561945f;
 constexpr float kInvTwoPi = 0.159154937f; // 0x3E22F983
 constexpr float kThird = 0.333333343f;
@@ -26,10 +24,6 @@ constexpr const char* kMappingNames[] = {
     "angular",       "cubic",          "spherical",       "mirror_ball",     "screen",
     "max_spherical", "spherical_kivo", "max_cylindrical", "max_shrink_wrap",
 };
-
-Vector4f divided(const Vector4f& v, float s) {
-    return {v.x / s, v.y / s, v.z / s, v.w / s};
-}
 
 // U across the map and T down it; the mapped v is 1 - T.
 struct UT {
@@ -46,7 +40,9 @@ float acosClamped(float z) {
     return std::acos(std::clamp(z, -1.0f, 1.0f));
 }
 
-// Polar angle in radians; at the poles 0 above and 1 radian (not pi) below.
+// Polar angle in radians; at the poles 0 above and 1 radian (not pi) below. The 1 is the
+// host's value, kept because maps rendered with it depend on it; it is not the limit of the
+// formula.
 float polarAngle(const Vector4f& n) {
     if (isPole(n)) {
         return n.z > 0.0f ? 0.0f : 1.0f;
@@ -123,6 +119,10 @@ UT mapSpherical(const Vector4f& n) {
     return {u, polarT(n)};
 }
 
+// A mirror ball photographed from far away on its +y side: up to the signs that orient the
+// photograph's axes, h is half the sum of n and the direction back to the camera (+y), so
+// h / |h| is the ball's normal that reflects the view into n, and its x and z place it on the
+// photographed disc.
 UT mapMirrorBall(const Vector4f& n) {
     const float hx = -n.x * 0.5f;
     const float hy = (-n.y - 1.0f) * 0.5f;
@@ -151,6 +151,9 @@ UT mapSphericalKivo(const Vector4f& n) {
     return {u, polarT(n)};
 }
 
+// Four bands of a quarter of pi in polar angle, each onto a quarter of T through tan of the
+// angle from the band's pole or horizon side: T is 0 and 1 at the poles, 0.5 at the horizon,
+// and 0.25 or 0.75 where neighbouring bands meet (tan(pi / 4) = 1), so it is continuous.
 UT mapMaxCylindrical(const Vector4f& n) {
     const float theta = polarAngle(n);
     float t;
@@ -175,7 +178,9 @@ UT mapMaxShrinkWrap(const Vector4f& n) {
     return {0.5f - 0.5f * rho * c, 0.5f + 0.5f * rho * s};
 }
 
-float wrapCoordinate(int mode, float c) {
+// One coordinate of the environment's tail by its wrap_u/v/w mode: 1 repeats on the integer
+// tiles, 2 mirrors them, anything else leaves it.
+float wrapTailCoordinate(int mode, float c) {
     if (mode == 1) {
         return truncFrac(c);
     }
@@ -184,19 +189,6 @@ float wrapCoordinate(int mode, float c) {
         return g > 1.0f ? 2.0f - g : g;
     }
     return c;
-}
-
-Vector3d toDouble(const Vector4f& v) {
-    return {v.x, v.y, v.z};
-}
-Vector3d cross(const Vector3d& a, const Vector3d& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-double dot(const Vector3d& a, const Vector3d& b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-Vector4f rowOverDet(const Vector3d& r, double det) {
-    return {float(r.x / det), float(r.y / det), float(r.z / det), 0.0f};
 }
 
 } // namespace
@@ -213,20 +205,6 @@ int findEnvMappingType(const char* name) {
     return ENV_MAPPING_UNKNOWN;
 }
 
-Vector4f safeNormalize(const Vector4f& v) {
-    const float len = std::sqrt(dot3(v, v));
-    const float largest = std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
-    return largest < 1e18f * len ? divided(v, len) : v;
-}
-
-Vector4f normalizeOrZero(const Vector4f& v) {
-    const float lenSq = dot3(v, v);
-    if (lenSq < 1e-24f) {
-        return {};
-    }
-    return divided(v, std::sqrt(lenSq));
-}
-
 Vector4f upAxisFrom(const UpDirectionRecord* up) {
     const Vector4f zUp{0.0f, 0.0f, 1.0f, 0.0f};
     if (!up) {
@@ -238,31 +216,8 @@ Vector4f upAxisFrom(const UpDirectionRecord* up) {
         .value_or(zUp);
 }
 
-Matrix3x3f sampleMatrix(const Matrix3x3f& uvwMatrix, int numSamples, const Matrix3x3f* samples,
-                        float time) {
-    if (numSamples < 2) {
-        return uvwMatrix;
-    }
-    const int n = numSamples;
-    const float f = float(double(n - 1) * double(time));
-    const float i = truncFloor(f);
-    // i is compared in float so that no out-of-range value is converted to int.
-    int k = i >= float(n) ? n - 1 : (i > 0.0f ? int(i) : 0);
-    float a;
-    if (k == n - 1) {
-        k = n - 2;
-        a = 1.0f;
-    } else {
-        a = f - float(k);
-    }
-    const Matrix3x3f& s0 = samples[k];
-    const Matrix3x3f& s1 = samples[k + 1];
-    const float b = 1.0f - a;
-    return {s0.c0 * b + s1.c0 * a, s0.c1 * b + s1.c1 * a, s0.c2 * b + s1.c2 * a};
-}
-
 Vector4f groundProject(const GroundPlane& ground, const Vector4f& rayOrigin, const Vector4f& dir) {
-    const Vector4f d = safeNormalize(dir);
+    const Vector4f d = unitOrUnchanged(dir);
     const float dn = dot3(d, ground.up);
     const float h = dot3(ground.position - rayOrigin, ground.up);
     const float t = dn != 0.0f ? h / dn : 0.0f;
@@ -272,18 +227,18 @@ Vector4f groundProject(const GroundPlane& ground, const Vector4f& rayOrigin, con
         return d;
     }
     const Vector4f centre = ground.position + ground.up * ground.radius;
-    Vector4f q = safeNormalize(rayOrigin + d * t - centre);
+    Vector4f q = unitOrUnchanged(rayOrigin + d * t - centre);
     if (std::fabs(dn) < 0.1f) {
         // Fade from the plain direction at the horizon to the projected one at |dn| = 0.1.
         const float s = std::fabs(dn) * 10.0f;
         const float w = s * s;
-        q = safeNormalize(q * w + d * (1.0f - w));
+        q = unitOrUnchanged(q * w + d * (1.0f - w));
     }
     return q;
 }
 
 Vector4f mapDirection(int type, const Vector4f& e) {
-    const Vector4f n = normalizeOrZero(e);
+    const Vector4f n = unitOrZeroIfShort(e);
     UT r{0.0f, 0.0f};
     switch (type) {
     case ENV_MAPPING_ANGULAR:
@@ -331,7 +286,7 @@ int finishUVW(const UVWTail& tail, Vector4f& uvw) {
         if (tail.cropFlag[k] && (c < 0.0f || c > 1.0f)) {
             valid = 0;
         }
-        c = wrapCoordinate(tail.wrapMode[k], c);
+        c = wrapTailCoordinate(tail.wrapMode[k], c);
     }
     uvw.w = uvw.z;
     return valid;
@@ -355,18 +310,13 @@ float seamCorrected(float mu, float pu) {
 
 UVWTransform screenTransform(const UVWTransform& uvwTransform, const ScreenFrame& frame,
                              const Vector4f& screenUvw, float duvwScale) {
-    // Inverse of the matrix with columns a0, a1, a2: its rows are the cross products of the
-    // other two columns over the determinant.
-    const Vector3d a0 = toDouble(frame.dPdx);
-    const Vector3d a1 = toDouble(-frame.dPdy);
-    const Vector3d a2 = toDouble(frame.axis);
-    const Vector3d a01 = cross(a0, a1);
-    const double det = dot(a01, a2);
+    // Rows of the inverse of [dPdx -dPdy axis]; zero when it is singular.
+    double inv[3][3];
     Vector4f rows[3] = {};
-    if (det != 0.0) {
-        rows[0] = rowOverDet(cross(a1, a2), det);
-        rows[1] = rowOverDet(cross(a2, a0), det);
-        rows[2] = rowOverDet(a01, det);
+    if (inverse3x3(frame.dPdx, -frame.dPdy, frame.axis, DetExpansion::TripleProduct, inv)) {
+        for (int r = 0; r < 3; ++r) {
+            rows[r] = {float(inv[r][0]), float(inv[r][1]), float(inv[r][2]), 0.0f};
+        }
     }
     rows[0] = rows[0] * (1.0f / float(frame.width));
     rows[1] = rows[1] * (1.0f / float(frame.height));

@@ -4,8 +4,8 @@
 // single precision unless a function says otherwise.
 #pragma once
 
-#include "frame/HostSdk.h"
-#include "frame/Types.h"
+#include "kivo/HostSdk.h"
+#include "kivo/Types.h"
 
 namespace KUtils {
 
@@ -27,22 +27,9 @@ enum EnvMappingType : int {
 // text and for null.
 int findEnvMappingType(const char* name);
 
-// v / |v| unless the largest component is not below 1e18 |v| (a zero or denormal-length
-// vector), which is returned unchanged.
-Vector4f safeNormalize(const Vector4f& v);
-
-// The zero vector when v.v < 1e-24, else v / |v|.
-Vector4f normalizeOrZero(const Vector4f& v);
-
 // The scene's up direction as a unit vector: the host's answer divided by its length, or
 // (0, 0, 1) when there is no answer or the answer has no finite direction (zero, NaN, inf).
 Vector4f upAxisFrom(const UpDirectionRecord* up);
-
-// The direction rotation at a shading time in [0, 1] over the blur interval: uvwMatrix with
-// fewer than two samples, else the samples interpolated linearly (clamped to the last sample
-// past the end, extrapolated from the first pair before the start).
-Matrix3x3f sampleMatrix(const Matrix3x3f& uvwMatrix, int numSamples, const Matrix3x3f* samples,
-                        float time);
 
 // The finite ground disc the lower hemisphere is projected onto. position is relative to the
 // scene origin, up is unit length, radius is the height of the projection centre above the
@@ -91,14 +78,6 @@ bool hasUSeam(int type);
 
 // pu moved by a whole period so that it lies nearest mu (ties keep pu).
 float seamCorrected(float mu, float pu);
-
-// (imageX / width, 1 - imageY / height, 0), divisions and subtraction in double.
-// Inline: built out of line, the returned vector goes through a stack slot whose reload
-// stalls on store forwarding, which costs more than the arithmetic.
-inline Vector4f screenUVW(float imageX, float imageY, int width, int height) {
-    return {float(double(imageX) / double(width)), float(1.0 - double(imageY) / double(height)),
-            0.0f, 0.0f};
-}
 
 // The screen frame of a shading point: the position differentials along screen x and y and
 // the frame's third axis.

@@ -1,9 +1,11 @@
 #include "environment/UVWGenEnvironment.h"
 
+#include "frame/FiniteResult.h"
 #include "frame/GpuText.h"
 #include "frame/MotionSamples.h"
-#include "frame/ShadingContext.h"
-#include "frame/VectorMath.h"
+#include "frame/ScreenSpace.h"
+#include "kivo/ShadingContext.h"
+#include "kivo/VectorMath.h"
 
 #include <cstring>
 
@@ -62,11 +64,14 @@ void UVWGenEnvironment::frameBegin(KivoRenderer* renderer) {
         sequence ? static_cast<const UpDirectionRecord*>(sequence->getInterface(EXT_UP_DIRECTION))
                  : nullptr);
 
+    groundCentre = groundPosition;
+    imageWidth = imageHeight = 0;
     if (frame) {
-        // The cached value is absolute; evaluation works relative to the scene origin.
-        groundPosition.x -= float(frame->sceneOrigin.x);
-        groundPosition.y -= float(frame->sceneOrigin.y);
-        groundPosition.z -= float(frame->sceneOrigin.z);
+        groundCentre.x -= float(frame->sceneOrigin.x);
+        groundCentre.y -= float(frame->sceneOrigin.y);
+        groundCentre.z -= float(frame->sceneOrigin.z);
+        imageWidth = frame->imageWidth;
+        imageHeight = frame->imageHeight;
     }
 }
 
@@ -75,26 +80,26 @@ void UVWGenEnvironment::sampleMatrices(int n, const KivoFrameData& frame) {
     KivoParameterList* params = getParamList();
     const KivoParameter* p = params ? params->getParam("uvw_matrix") : nullptr;
     for (int i = 0; i < n; ++i) {
-        const double t = frame.motionBlurStart + (double(i) / double(n - 1)) *
-                                                     (frame.motionBlurEnd - frame.motionBlurStart);
-        matrixSamples[i] = p ? p->getMatrix(0, t) : kZeroMatrix;
+        matrixSamples[i] = p ? p->getMatrix(0, motionSampleTime(frame, i, n)) : kZeroMatrix;
     }
 }
 
 GroundPlane UVWGenEnvironment::groundPlane() const {
-    return {groundPosition, upAxis, groundRadius};
+    return {groundCentre, upAxis, groundRadius};
 }
 
 DirectionPipeline UVWGenEnvironment::pipelineFor(const ShadingContext& sc,
                                                  const GroundPlane& ground) const {
     const bool projectGround = groundOn != 0 && (sc.flags & SC_FLAG_NO_GROUND_PROJECTION) == 0;
-    return {sampleMatrix(uvwMatrix, numMatrixSamples, matrixSamples.data(), sc.time),
-            projectGround ? &ground : nullptr, sc.rayOrigin, mappingIndex};
+    const Matrix3x3f rotation = numMatrixSamples < 2
+                                    ? uvwMatrix
+                                    : sampleMotion(matrixSamples.data(), numMatrixSamples, sc.time,
+                                                   MotionEdges::ExtendBothEnds);
+    return {rotation, projectGround ? &ground : nullptr, sc.rayOrigin, mappingIndex};
 }
 
 Vector4f UVWGenEnvironment::screenUVWOf(const ShadingContext& sc) const {
-    const KivoFrameData& frame = *sc.renderer->frameData;
-    return screenUVW(sc.imageX, sc.imageY, frame.imageWidth, frame.imageHeight);
+    return screenUVW(sc.imageX, sc.imageY, imageWidth, imageHeight);
 }
 
 int UVWGenEnvironment::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
@@ -104,16 +109,15 @@ int UVWGenEnvironment::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
         const GroundPlane ground = groundPlane();
         uvw = mapThroughPipeline(pipelineFor(sc, ground), sc.rayDir);
     }
-    return finishUVW(tail, uvw);
+    return finiteResult(finishUVW(tail, uvw), uvw);
 }
 
 int UVWGenEnvironment::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
     Vector4f centre, dx, dy;
     if (mappingIndex == ENV_MAPPING_SCREEN) {
-        const KivoFrameData& frame = *sc.renderer->frameData;
         centre = screenUVWOf(sc);
-        dx = {1.0f / float(frame.imageWidth), 0.0f, 0.0f, 0.0f};
-        dy = {0.0f, 1.0f / float(frame.imageHeight), 0.0f, 0.0f};
+        dx = {1.0f / float(imageWidth), 0.0f, 0.0f, 0.0f};
+        dy = {0.0f, 1.0f / float(imageHeight), 0.0f, 0.0f};
     } else {
         const GroundPlane ground = groundPlane();
         const DirectionPipeline pipeline = pipelineFor(sc, ground);
@@ -133,7 +137,7 @@ int UVWGenEnvironment::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) 
     out[1] = applyLinear(tail.transform, dx) * duvwScale;
     out[2] = applyLinear(tail.transform, dy) * duvwScale;
     out[0] = centre;
-    return finishUVW(tail, out[0]);
+    return finiteResult(finishUVW(tail, out[0]), out, 3);
 }
 
 int UVWGenEnvironment::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
@@ -141,11 +145,9 @@ int UVWGenEnvironment::evalUVWTransform(const ShadingContext& sc, UVWTransform& 
         tm = UVWTransform{};
         return 1;
     }
-    const KivoFrameData& frame = *sc.renderer->frameData;
-    const ScreenFrame screen{sc.dPdx, sc.dPdy, sc.screenFrameAxis, frame.imageWidth,
-                             frame.imageHeight};
+    const ScreenFrame screen{sc.dPdx, sc.dPdy, sc.screenFrameAxis, imageWidth, imageHeight};
     tm = screenTransform(tail.transform, screen, screenUVWOf(sc), duvwScale);
-    return 1;
+    return finiteResult(1, tm);
 }
 
 int UVWGenEnvironment::emitRTSource(const char* outputName, const char*, const char* kind,
@@ -161,9 +163,9 @@ int UVWGenEnvironment::emitRTSource(const char* outputName, const char*, const c
     }
     source.printf("env_mapping %i\n", mappingIndex);
     const Matrix3x3f& m = uvwMatrix;
-    source.printf("env_tex_transform %f,%f,%f,%f,%f,%f,%f,%f,%f\n", double(m.c0.x), double(m.c0.y),
-                  double(m.c0.z), double(m.c1.x), double(m.c1.y), double(m.c1.z), double(m.c2.x),
-                  double(m.c2.y), double(m.c2.z));
+    source.printf("env_tex_transform %f,%f,%f,%f,%f,%f,%f,%f,%f\n", gpuValue(m.c0.x),
+                  gpuValue(m.c0.y), gpuValue(m.c0.z), gpuValue(m.c1.x), gpuValue(m.c1.y),
+                  gpuValue(m.c1.z), gpuValue(m.c2.x), gpuValue(m.c2.y), gpuValue(m.c2.z));
     writeTransformLine(source, "env_tex_uvw_transform ", tail.transform);
     // Zero and NaN count as flipped.
     const double hFlip = tail.transform.c0.x > 0.0f ? 1.0 : -1.0;
@@ -171,9 +173,10 @@ int UVWGenEnvironment::emitRTSource(const char* outputName, const char*, const c
     source.printf("env_hvflips %f,%f\n", hFlip, vFlip);
     source.printf("ground_on %d\n", groundOn);
     if (groundOn) {
-        source.printf("ground_position %f %f %f\n", double(groundPosition.x),
-                      double(groundPosition.y), double(groundPosition.z));
-        source.printf("ground_radius %f\n", double(groundRadius));
+        // The centre as evaluations use it, relative to the scene origin.
+        source.printf("ground_position %f %f %f\n", gpuValue(groundCentre.x),
+                      gpuValue(groundCentre.y), gpuValue(groundCentre.z));
+        source.printf("ground_radius %f\n", gpuValue(groundRadius));
     }
     return 1;
 }

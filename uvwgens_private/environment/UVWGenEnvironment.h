@@ -6,8 +6,8 @@
 #include "environment/EnvMapping.h"
 #include "frame/GpuUVWGen.h"
 #include "frame/GrowableArray.h"
-#include "frame/HostSdk.h"
-#include "frame/PluginDescriptor.h"
+#include "kivo/HostSdk.h"
+#include "kivo/PluginDescriptor.h"
 
 namespace KUtils {
 
@@ -15,8 +15,8 @@ class UVWGenEnvironment : public GpuUVWGen {
 public:
     explicit UVWGenEnvironment(KivoPluginDesc* desc);
 
-    // Samples uvw_matrix over the blur interval, resolves the mapping type, finds the up axis
-    // and moves the ground centre to scene-origin-relative coordinates.
+    // Samples uvw_matrix over the blur interval, resolves the mapping type, finds the up axis,
+    // moves the ground centre to scene-origin-relative coordinates and keeps the image size.
     void frameBegin(KivoRenderer* renderer) override;
 
     int evalUVW(const ShadingContext& sc, Vector4f& uvw) override;
@@ -42,11 +42,19 @@ private:
     UVWTail tail{{}, wrapMode, cropFlag};
     float duvwScale = 1.0f;
     int groundOn = 0;
-    Vector3f groundPosition;
+    // Absolute, as the user placed it.
+    Vector4f groundPosition;
     float groundRadius = 1000.0f;
+
+    // Frame state, derived from the above and the frame data at frameBegin.
     int numMatrixSamples = 0;
-    GrowableArray<Matrix3x3f> matrixSamples{100};
+    GrowableArray<Matrix3x3f> matrixSamples;
     Vector4f upAxis{0.0f, 0.0f, 1.0f, 0.0f};
+    // groundPosition relative to the scene origin, as evaluations see points.
+    Vector4f groundCentre;
+    // The image size in pixels (0 without frame data).
+    int imageWidth = 0;
+    int imageHeight = 0;
 };
 
 class UVWGenEnvironmentDesc : public PluginDescOf<UVWGenEnvironment> {

@@ -2,7 +2,7 @@
 // answers, in this order: EXT_RTTEX, EXT_UVWGEN, EXT_KIVO_PLUGIN, then the interface list.
 #pragma once
 
-#include "frame/PluginModel.h"
+#include "kivo/PluginModel.h"
 
 namespace KUtils {
 

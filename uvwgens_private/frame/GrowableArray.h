@@ -1,6 +1,6 @@
-// A growable array of plain values (count, growth step, capacity, storage) on the library's
-// allocator: a request the host allocator cannot satisfy raises the library's allocation
-// exception, and the array is left as it was.
+// A growable array of plain values (count, capacity, storage) on the library's allocator: a request
+// the host allocator cannot satisfy raises the library's allocation exception, and the array is
+// left as it was.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,7 @@ class GrowableArray {
                   "entries are moved with memcpy and never destroyed");
 
 public:
-    explicit GrowableArray(int growthStep) : step(growthStep) {}
+    GrowableArray() = default;
     ~GrowableArray() { ::operator delete(storage); }
     GrowableArray(const GrowableArray&) = delete;
     GrowableArray& operator=(const GrowableArray&) = delete;
@@ -31,17 +31,8 @@ public:
         num = n;
     }
 
-    // Adds one entry at the end, growing the capacity by the growth step when full.
-    void append(const T& value) {
-        if (num == cap) {
-            reallocate(cap + (step > 0 ? step : 1));
-        }
-        storage[num++] = value;
-    }
-
     int count() const { return num; }
     int capacity() const { return cap; }
-    int growthStep() const { return step; }
     T* data() { return storage; }
     const T* data() const { return storage; }
     T& operator[](int i) { return storage[i]; }
@@ -61,7 +52,6 @@ private:
     }
 
     int num = 0;
-    int step;
     int cap = 0;
     T* storage = nullptr;
 };

@@ -1,6 +1,6 @@
 #include "frame/LibDesc.h"
 
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 namespace KUtils {
 

@@ -1,23 +1,13 @@
-// The library descriptor the host receives from getLibDesc, and the list of plugin
-// descriptors that register themselves while the library loads.
+// The library's descriptor (what getLibDesc returns) and the list of plugin descriptors that
+// register themselves while the library loads.
 #pragma once
 
-#include "frame/PluginModel.h"
+#include "kivo/PluginLibDesc.h"
 
 #include <cstdint>
 #include <utility>
 
 namespace KUtils {
-
-class PluginLibDesc : public PluginBase {
-public:
-    /* 5 */ virtual const char* getCategory() = 0;
-    /* 6 */ virtual const char* getLibraryDescription() = 0;
-    // Hands each descriptor to the callback until it returns 0. Returns the number handed
-    // out (including the one at which the callback stopped), or the registered count for a
-    // null callback.
-    /* 7 */ virtual std::uint32_t enumeratePluginDescs(PluginDescCallback* callback) = 0;
-};
 
 // Singly linked, newest first. Constant-initialised, so registration may run before or
 // after the library descriptor's construction.

@@ -1,6 +1,6 @@
 #include "frame/Platform.h"
 
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #if defined(_WIN32) || defined(__GLIBC__)
 #include <malloc.h>

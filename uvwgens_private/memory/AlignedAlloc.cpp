@@ -1,6 +1,6 @@
 #include "memory/AlignedAlloc.h"
 
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <cstring>
 #include <limits>

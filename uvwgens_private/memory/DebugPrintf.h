@@ -1,7 +1,7 @@
 // Formatted diagnostics to the debugger output.
 #pragma once
 
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <cstddef>
 

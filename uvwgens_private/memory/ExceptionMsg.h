@@ -1,7 +1,7 @@
 // The exception the library throws when the host allocator cannot satisfy a request.
 #pragma once
 
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <cstddef>
 

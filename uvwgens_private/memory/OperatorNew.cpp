@@ -2,7 +2,7 @@
 // Throwing forms report a failure through throwAllocationFailure; nothrow forms return null.
 // Over-aligned forms place the block inside a larger one and free it through the address
 // stored before it.
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 #include "memory/AlignedAlloc.h"
 #include "memory/AllocationFailure.h"
 

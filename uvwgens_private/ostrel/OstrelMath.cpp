@@ -1,7 +1,7 @@
 #include "ostrel/OstrelMath.h"
 
-#include "frame/FloatMath.h"
-#include "frame/VectorMath.h"
+#include "kivo/FloatMath.h"
+#include "kivo/VectorMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,6 +31,8 @@ UVWTransform buildPlacement(const Vector4f& offset, const Vector4f& angles,
     t.c1 = applyLinear(rows, t.c1);
     t.c2 = applyLinear(rows, t.c2);
     t.o = applyLinear(rows, offset);
+    // uvw = R (p / divisors) + R offset: each column is the rotated axis over its divisor, so
+    // one size along an axis of the object moves the coordinates by one unit.
     t.c0 = t.c0 * (1.0f / divisors.x);
     t.c1 = t.c1 * (1.0f / divisors.y);
     t.c2 = t.c2 * (1.0f / divisors.z);
@@ -48,12 +50,6 @@ UVWTransform fixedPlacement(const Placement& placement) {
     const Vector4f divisors{boundFixedSize(placement.sizes.x), boundFixedSize(placement.sizes.y),
                             boundFixedSize(placement.sizes.z), 0.0f};
     return buildPlacement(placement.offset, placement.angles, divisors);
-}
-
-Vector4f unitAxis(const Vector4f& v) {
-    // Huge or tiny placement sizes make columns whose squares overflow or underflow; they
-    // still have a direction.
-    return unitDirection(v).value_or(Vector4f{});
 }
 
 bool hasVariation(const Placement& amplitude) {
@@ -142,11 +138,6 @@ Vector4f centredPlacement(const UVWTransform& t, const Vector4f& c) {
 Vector4f footprintExtent(const Vector4f& ux, const Vector4f& uy) {
     auto extent = [](float a, float b) { return std::max({0.0f, a, b}) - std::min({0.0f, a, b}); };
     return {extent(ux.x, uy.x), extent(ux.y, uy.y), extent(ux.z, uy.z), 0.0f};
-}
-
-Vector4f screenPoint(float imageX, float imageY, int width, int height) {
-    return {static_cast<float>(double(imageX) / double(width)),
-            static_cast<float>(1.0 - double(imageY) / double(height)), 0.0f, 0.0f};
 }
 
 } // namespace KUtils

@@ -4,7 +4,7 @@
 // throughout, unless a function says otherwise.
 #pragma once
 
-#include "frame/Types.h"
+#include "kivo/Types.h"
 
 #include <cstdint>
 
@@ -34,10 +34,6 @@ float boundFixedSize(float size);
 
 // The placement of the user's parameters (angles in radians), sizes bounded by boundFixedSize.
 UVWTransform fixedPlacement(const Placement& placement);
-
-// v divided by its length over x, y, z (all four lanes); a vector without a positive finite
-// length (zero, infinite or not a number) gives the zero vector.
-Vector4f unitAxis(const Vector4f& v);
 
 // True when any amplitude is strictly above VARIATION_THRESHOLD; negative ones never count.
 bool hasVariation(const Placement& amplitude);
@@ -100,8 +96,5 @@ Vector4f centredPlacement(const UVWTransform& t, const Vector4f& c);
 
 // Extent per axis of the box around 0, ux and uy: max(0, ux, uy) - min(0, ux, uy).
 Vector4f footprintExtent(const Vector4f& ux, const Vector4f& uy);
-
-// Screen position of a pixel: (x / width, 1 - y / height, 0), in double then float.
-Vector4f screenPoint(float imageX, float imageY, int width, int height);
 
 } // namespace KUtils

@@ -1,6 +1,7 @@
 #include "ostrel/OstrelSteps.h"
 
-#include "frame/VectorMath.h"
+#include "frame/ScreenSpace.h"
+#include "kivo/VectorMath.h"
 #include "ostrel/OstrelMath.h"
 
 namespace KUtils {
@@ -59,14 +60,12 @@ struct ScreenSource {
     float stepY = 0.0f;
 };
 
-ScreenSource screenSource(const ShadingContext& sc) {
-    const KivoFrameData* frame = sc.renderer ? sc.renderer->frameData : nullptr;
-    if (!frame || frame->imageWidth <= 0 || frame->imageHeight <= 0) {
+ScreenSource screenSource(const ShadingContext& sc, const OstrelScreen& screen) {
+    if (screen.width <= 0 || screen.height <= 0) {
         return {};
     }
-    return {screenPoint(sc.imageX, sc.imageY, frame->imageWidth, frame->imageHeight),
-            1.0f / static_cast<float>(frame->imageWidth),
-            1.0f / static_cast<float>(frame->imageHeight)};
+    return {screenUVW(sc.imageX, sc.imageY, screen.width, screen.height),
+            1.0f / static_cast<float>(screen.width), 1.0f / static_cast<float>(screen.height)};
 }
 
 Vector4f placeChannel(const UVWTransform& t, int map, const Vector4f& c) {
@@ -76,7 +75,7 @@ Vector4f placeChannel(const UVWTransform& t, int map, const Vector4f& c) {
 } // namespace
 
 int coordinateStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
-                   Vector4f& uvw) {
+                   const OstrelScreen& screen, Vector4f& uvw) {
     switch (m.map) {
     case OSTREL_CHANNEL_CENTRED:
         uvw = placeChannel(t, m.map, channelUVW(sc, m.channel));
@@ -89,7 +88,7 @@ int coordinateStep(const ShadingContext& sc, const UVWTransform& t, const Ostrel
         uvw = applyPoint(t, positionSource(sc, m.map));
         return 1;
     case OSTREL_SCREEN:
-        uvw = applyPoint(t, screenSource(sc).point);
+        uvw = applyPoint(t, screenSource(sc, screen).point);
         return 1;
     default:
         return 1;
@@ -97,7 +96,7 @@ int coordinateStep(const ShadingContext& sc, const UVWTransform& t, const Ostrel
 }
 
 int derivativeStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
-                   Vector4f out[3]) {
+                   const OstrelScreen& screen, Vector4f out[3]) {
     Vector4f& q = out[0];
     Vector4f& gx = out[1];
     Vector4f& gy = out[2];
@@ -136,10 +135,10 @@ int derivativeStep(const ShadingContext& sc, const UVWTransform& t, const Ostrel
         }
         break;
     case OSTREL_SCREEN: {
-        const ScreenSource screen = screenSource(sc);
-        q = applyPoint(t, screen.point);
-        gx = {screen.stepX, 0.0f, 0.0f, 0.0f};
-        gy = {0.0f, screen.stepY, 0.0f, 0.0f};
+        const ScreenSource source = screenSource(sc, screen);
+        q = applyPoint(t, source.point);
+        gx = {source.stepX, 0.0f, 0.0f, 0.0f};
+        gy = {0.0f, source.stepY, 0.0f, 0.0f};
         break;
     }
     default:

@@ -4,8 +4,8 @@
 // Read-only on the context and the services reached from it; no allocation, no lock.
 #pragma once
 
-#include "frame/ShadingContext.h"
-#include "frame/Types.h"
+#include "kivo/ShadingContext.h"
+#include "kivo/Types.h"
 
 #include <cstdint>
 
@@ -34,17 +34,24 @@ struct OstrelMapping {
     float filtering = 1.0f;
 };
 
+// The image the screen source places on, as frameBegin found it in the frame data: its size
+// in pixels, 0 without frame data.
+struct OstrelScreen {
+    int width = 0;
+    int height = 0;
+};
+
 // The placed coordinates of the context's point. Returns 0 when a crop tiling mode rejects
 // them (uvw then holds the untiled coordinates), else 1. Writes nothing for an unknown source.
 int coordinateStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
-                   Vector4f& uvw);
+                   const OstrelScreen& screen, Vector4f& uvw);
 
 // out[0] the coordinates (tiled for the channel sources), out[1] and out[2] their derivatives
 // along screen x and y times the filtering. An unknown source gives three zero vectors. Returns
 // 0 when a crop tiling mode rejects the coordinates: out then holds the untiled coordinates and
 // the derivatives without the filtering.
 int derivativeStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
-                   Vector4f out[3]);
+                   const OstrelScreen& screen, Vector4f out[3]);
 
 // The seed of a surface's random variation, before hashing: 1, or the material value + 1 with
 // randMat; plus noiseHash(object value) with randObj; times seed. Material and object values

@@ -1,7 +1,8 @@
 #include "ostrel/UVWGenOstrel.h"
 
+#include "frame/FiniteResult.h"
 #include "frame/GpuText.h"
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 
 namespace KUtils {
 
@@ -74,10 +75,13 @@ void UVWGenOstrel::frameBegin(KivoRenderer* renderer) {
     amplitude.angles = toRadians(paramAmplitude.angles);
 
     placementTm = fixedPlacement(base);
-    unitAxes[0] = unitAxis(placementTm.c0);
-    unitAxes[1] = unitAxis(placementTm.c1);
-    unitAxes[2] = unitAxis(placementTm.c2);
+    unitAxes[0] = unitOrZero(placementTm.c0);
+    unitAxes[1] = unitOrZero(placementTm.c1);
+    unitAxes[2] = unitOrZero(placementTm.c2);
     randomized = hasVariation(amplitude);
+
+    const KivoFrameData* frame = renderer ? renderer->frameData : nullptr;
+    screen = frame ? OstrelScreen{frame->imageWidth, frame->imageHeight} : OstrelScreen{};
 }
 
 template <typename Step>
@@ -91,33 +95,37 @@ int UVWGenOstrel::withPlacement(const ShadingContext& sc, Step&& step) const {
 
 int UVWGenOstrel::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
     uvw = Vector4f{};
-    return withPlacement(
-        sc, [&](const UVWTransform& t) { return coordinateStep(sc, t, mapping, uvw); });
+    return finiteResult(
+        withPlacement(
+            sc, [&](const UVWTransform& t) { return coordinateStep(sc, t, mapping, screen, uvw); }),
+        uvw);
 }
 
 int UVWGenOstrel::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    return withPlacement(
-        sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, out); });
+    return finiteResult(
+        withPlacement(
+            sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, out); }),
+        out, 3);
 }
 
 int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
     Vector4f local[3];
     const int valid = withPlacement(
-        sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, local); });
+        sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, local); });
     tm = {local[1], local[2], cross3(local[1], local[2]), local[0]};
-    return valid;
+    return finiteResult(valid, tm);
 }
 
 int UVWGenOstrel::evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f basis[3]) {
     uvw = Vector4f{};
-    return withPlacement(sc, [&](const UVWTransform& t) {
-        if (!coordinateStep(sc, t, mapping, uvw)) {
+    const int valid = withPlacement(sc, [&](const UVWTransform& t) {
+        if (!coordinateStep(sc, t, mapping, screen, uvw)) {
             return 0;
         }
         if (randomized) {
-            basis[0] = unitAxis(t.c0);
-            basis[1] = unitAxis(t.c1);
-            basis[2] = unitAxis(t.c2);
+            basis[0] = unitOrZero(t.c0);
+            basis[1] = unitOrZero(t.c1);
+            basis[2] = unitOrZero(t.c2);
         } else {
             basis[0] = unitAxes[0];
             basis[1] = unitAxes[1];
@@ -125,6 +133,7 @@ int UVWGenOstrel::evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f
         }
         return 1;
     });
+    return finiteResult(valid, uvw);
 }
 
 int UVWGenOstrel::emitRTSource(const char*, const char*, const char* kind, ShaderSource& source,
@@ -134,11 +143,11 @@ int UVWGenOstrel::emitRTSource(const char*, const char*, const char* kind, Shade
     }
     switch (mapping.map) {
     case OSTREL_OBJECT:
-        source.printf("map_channel %i\n", -3);
+        source.printf("map_channel %i\n", GPU_MAP_CHANNEL_OBJECT);
         gpuData.objectSpaceFlag = 1;
         break;
     case OSTREL_WORLD:
-        source.printf("map_channel %i\n", -5);
+        source.printf("map_channel %i\n", GPU_MAP_CHANNEL_WORLD);
         break;
     default: {
         // The GPU code offers no channel or screen source here: the user is told, and the

@@ -5,10 +5,10 @@
 #pragma once
 
 #include "frame/GpuUVWGen.h"
-#include "frame/PluginDescriptor.h"
+#include "kivo/PluginDescriptor.h"
+#include "kivo/UVWGenOstrelInterface.h"
 #include "ostrel/OstrelMath.h"
 #include "ostrel/OstrelSteps.h"
-#include "ostrel/UVWGenOstrelInterface.h"
 
 namespace KUtils {
 
@@ -60,6 +60,8 @@ private:
     Vector4f unitAxes[3] = {
         {1.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 1.0f, 0.0f}};
     bool randomized = false;
+    // The image the screen source places on.
+    OstrelScreen screen;
 };
 
 class UVWGenOstrelDesc : public PluginDescOf<UVWGenOstrel> {

@@ -1,16 +1,11 @@
 #include "projection/ColorResultCache.h"
 
-#include "memory/AlignedAlloc.h"
-
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <new>
 
 namespace KUtils {
-
-static_assert(alignof(ColorResultCache) <= kCacheAlignment);
 
 bool ColorResultCache::store(int slot, std::uint32_t stamp, const AColor& color) noexcept {
     const auto index = static_cast<std::size_t>(slot);
@@ -52,44 +47,6 @@ void ColorResultCache::release() {
     ::operator delete(entries);
     entries = nullptr;
     length = 0;
-}
-
-void ThreadColorCaches::allocate(int n) {
-    release();
-    if (n < 1) {
-        return;
-    }
-    void* block = allocAligned(static_cast<std::size_t>(n) * sizeof(ColorResultCache));
-    if (!block) {
-        return;
-    }
-    caches = static_cast<ColorResultCache*>(block);
-    std::uninitialized_default_construct_n(caches, n);
-    count = n;
-}
-
-void ThreadColorCaches::release() {
-    if (caches) {
-        std::destroy_n(caches, count);
-        freeAligned(caches);
-    }
-    caches = nullptr;
-    count = 0;
-}
-
-void ThreadColorCaches::clear() {
-    for (int i = 0; i < count; ++i) {
-        caches[i].clear();
-    }
-}
-
-ColorResultCache* ThreadColorCaches::cacheFor(const ShadingContext& sc) const {
-    const int index = sc.threadData.threadIndex;
-    if ((sc.flags & SC_FLAG_BYPASS_TEXTURE_CACHE) != 0 || !caches || index < 0 || index >= count ||
-        sc.evalStamp == 0 || sc.evalSlot < 0) {
-        return nullptr;
-    }
-    return &caches[index];
 }
 
 } // namespace KUtils

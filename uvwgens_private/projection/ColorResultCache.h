@@ -1,12 +1,13 @@
 // Per-thread caches of blended colours, so that the several lookups of one texture within one
-// shading evaluation share one blend. Each render thread owns one cache: a growable array
-// indexed by the context's evalSlot, whose entries are valid while their stamp equals the
-// context's evalStamp. A stamp of 0 marks an empty entry, so a context with evalStamp 0 is
-// never served from or written to a cache.
+// shading evaluation share one blend. Each render thread owns one cache (a PerThread table): a
+// growable array indexed by the context's evalSlot, whose entries are valid while their stamp
+// equals the context's evalStamp. A stamp of 0 marks an empty entry, so a context with evalStamp 0
+// is never served from or written to a cache.
 #pragma once
 
-#include "frame/ShadingContext.h"
-#include "frame/Types.h"
+#include "frame/PerThread.h"
+#include "kivo/ShadingContext.h"
+#include "kivo/Types.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -51,31 +52,15 @@ private:
     std::size_t length = 0;
 };
 
-// The caches of all render threads, one per thread index.
-class ThreadColorCaches {
-public:
-    ThreadColorCaches() = default;
-    ~ThreadColorCaches() { release(); }
-    ThreadColorCaches(const ThreadColorCaches&) = delete;
-    ThreadColorCaches& operator=(const ThreadColorCaches&) = delete;
-
-    // Replaces the caches by count empty ones. Without memory (or for count < 1) there are
-    // none and evaluations run uncached.
-    void allocate(int count);
-    void release();
-    bool exists() const { return caches != nullptr; }
-    int size() const { return count; }
-    // Empties every entry of every cache.
-    void clear();
-
-    // The calling thread's cache, or null when this context is not cached: bit
-    // SC_FLAG_BYPASS_TEXTURE_CACHE set, no caches, threadIndex out of range, evalStamp 0, or
-    // a negative evalSlot.
-    ColorResultCache* cacheFor(const ShadingContext& sc) const;
-
-private:
-    ColorResultCache* caches = nullptr;
-    int count = 0;
-};
+// The calling thread's cache among caches, or null when this context is not cached: bit
+// SC_FLAG_BYPASS_TEXTURE_CACHE set, evalStamp 0, a negative evalSlot, no caches or threadIndex
+// out of range.
+inline ColorResultCache* colorCacheFor(const PerThread<ColorResultCache>& caches,
+                                       const ShadingContext& sc) {
+    if ((sc.flags & SC_FLAG_BYPASS_TEXTURE_CACHE) != 0 || sc.evalStamp == 0 || sc.evalSlot < 0) {
+        return nullptr;
+    }
+    return caches.at(sc.threadData.threadIndex);
+}
 
 } // namespace KUtils

@@ -1,31 +1,11 @@
 #include "projection/ImageProjection.h"
 
+#include "kivo/VectorMath.h"
+
 #include <cmath>
+#include <limits>
 
 namespace KUtils {
-
-namespace {
-
-// Inverse of the matrix with columns a, b, c in double precision, by cofactors; false when
-// the determinant is exactly 0.
-bool invertColumns(const Vector4f& a, const Vector4f& b, const Vector4f& c, double inv[3][3]) {
-    const double m[3][3] = {{a.x, b.x, c.x}, {a.y, b.y, c.y}, {a.z, b.z, c.z}};
-    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
-                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-    if (det == 0.0) {
-        return false;
-    }
-    for (int r = 0; r < 3; ++r) {
-        for (int col = 0; col < 3; ++col) {
-            const int r1 = (col + 1) % 3, r2 = (col + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
-            inv[r][col] = (m[r1][c1] * m[r2][c2] - m[r1][c2] * m[r2][c1]) / det;
-        }
-    }
-    return true;
-}
-
-} // namespace
 
 float ratioOrZero(float a, float b) {
     return b == 0.0f ? 0.0f : a / b;
@@ -88,7 +68,9 @@ UVWTransform imageProjection(const ProjectionImage& image, const ImagePlacement&
             w = w * placement.cameraOverBitmap;
         }
     }
-    if (std::fabs(image.pixelAspect - 1.0f) > 1.1920929e-07f && image.pixelAspect != 0.0f) {
+    // A pixel aspect within one float epsilon of 1 counts as square.
+    if (std::fabs(image.pixelAspect - 1.0f) > std::numeric_limits<float>::epsilon() &&
+        image.pixelAspect != 0.0f) {
         v = (v - 0.5f) / image.pixelAspect + 0.5f;
     }
     if (placement.fitType == 1) {
@@ -98,10 +80,13 @@ UVWTransform imageProjection(const ProjectionImage& image, const ImagePlacement&
 
     UVWTransform result{{}, {}, {}, {u, 1.0f - v, 0.0f, 0.0f}};
     double inv[3][3];
-    if (!invertColumns(dPdx, dPdy, auxNormal, inv)) {
+    if (!inverse3x3(dPdx, dPdy, auxNormal, DetExpansion::FirstRow, inv)) {
         return result;
     }
-    // Columns of [Dx Dy Dz]: the uvw change per unit of dPdx, dPdy and auxNormal.
+    // B = [dPdx dPdy auxNormal] turns differential coordinates (a, b, c) into a world
+    // displacement and D = [Dx Dy Dz] turns them into a uvw change, so J = D B^-1 maps a world
+    // displacement to its uvw change. Columns of D: the uvw change per unit of dPdx, dPdy and
+    // auxNormal.
     const double d[3][3] = {{double(dx.x * w), double(-dx.y * h), 0.0},
                             {double(dy.x * w), double(-dy.y * h), 0.0},
                             {0.0, 0.0, 1.0}};

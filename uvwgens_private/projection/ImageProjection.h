@@ -3,7 +3,8 @@
 // differences of the position differentials back to world space. Free of any host object.
 #pragma once
 
-#include "frame/Types.h"
+#include "kivo/Types.h"
+#include "kivo/VectorMath.h"
 
 namespace KUtils {
 
@@ -62,6 +63,26 @@ ScreenStep screenStep(int mapped, const Vector2f& stepped, const Vector2f& centr
 
 // The shorter of the forward step and the backward one (negated); ties take the backward.
 Vector2f shorterDifference(const ScreenStep& forward, const ScreenStep& backward);
+
+// The screen differences of the position differentials at a point p that maps to s: each of
+// p +- dPdx and p +- dPdy is mapped with map(point, screen out) -> nonzero when it maps, and
+// the shorter difference of each pair is taken, so a step the camera cannot map counts as
+// infinitely long.
+struct ScreenDifferences {
+    Vector2f dx;
+    Vector2f dy;
+};
+template <class MapToScreen>
+ScreenDifferences screenDifferences(MapToScreen&& map, const Vector4f& p, const Vector2f& s,
+                                    const Vector4f& dPdx, const Vector4f& dPdy) {
+    const auto step = [&](const Vector4f& q) {
+        Vector2f sq;
+        const int mapped = map(q, sq);
+        return screenStep(mapped, sq, s);
+    };
+    return {shorterDifference(step(p + dPdx), step(p - dPdx)),
+            shorterDifference(step(p + dPdy), step(p - dPdy))};
+}
 
 // UVW of screen position s (pixels) and its Jacobian over world position, given the screen
 // differences dx, dy of the position differentials dPdx, dPdy; the auxiliary normal carries

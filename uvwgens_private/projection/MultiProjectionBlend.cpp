@@ -1,6 +1,6 @@
 #include "projection/MultiProjectionBlend.h"
 
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // precision, in the order the blend's results depend on.
 #pragma once
 
-#include "frame/Types.h"
+#include "kivo/Types.h"
 
 namespace KUtils {
 

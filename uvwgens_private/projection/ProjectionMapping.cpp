@@ -1,7 +1,7 @@
 #include "projection/ProjectionMapping.h"
 
-#include "frame/FloatMath.h"
-#include "frame/VectorMath.h"
+#include "kivo/FloatMath.h"
+#include "kivo/VectorMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,26 +11,43 @@ namespace KUtils {
 
 namespace {
 
-constexpr float kPiF = 3.1415927f;
+// The spherical, cylindrical and ball projections run in double precision from the
+// single-precision inputs: their derivatives divide by r^3 and by differences of squares, which
+// lose most of their digits in single precision near the axes and the poles. The other types
+// are exact enough in single precision.
+
 // The single-precision pi and 2 pi, widened: the double steps use these, not the exact values.
-constexpr double kPi = 3.1415927410125732;
-constexpr double kTwoPi = 6.2831854820251465;
+constexpr double kPiWide = kPi;
+constexpr double kTwoPiWide = 2.0 * kPiWide;
+static_assert(kPiWide == 3.1415927410125732 && kTwoPiWide == 6.2831854820251465);
 
 Vector4f vec(double x, double y, double z) {
     return {float(x), float(y), float(z), 0.0f};
 }
 
-UVWTransform local(const Vector4f& jx, const Vector4f& jy, const Vector4f& jz,
-                   const Vector4f& uvw) {
+// The mapping result of Jacobian columns jx, jy, jz and the uvw.
+UVWTransform mappingResult(const Vector4f& jx, const Vector4f& jy, const Vector4f& jz,
+                           const Vector4f& uvw) {
     return {jx, jy, jz, uvw};
 }
 
 UVWTransform zeroJacobian(const Vector4f& uvw) {
-    return local({}, {}, {}, uvw);
+    return mappingResult({}, {}, {}, uvw);
 }
 
 bool finite3(const Vector4f& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+// The length of (x, y, z): the root of the single-precision sum of squares, or, where that
+// sum overflows (components beyond about 1e19), the same in double precision.
+double rootOfSquares(float x, float y, float z) {
+    const float sumSq = x * x + y * y + z * z;
+    if (std::isfinite(sumSq)) {
+        return std::sqrt(double(sumSq));
+    }
+    const double xd = x, yd = y, zd = z;
+    return std::sqrt(xd * xd + yd * yd + zd * zd);
 }
 
 // Whether a double computed from float inputs has no float value. Such quotients stay far
@@ -45,7 +62,7 @@ double azimuthU(float x, float z, double su) {
     if (su == 0.0) {
         return 0.5;
     }
-    return double(std::atan2(x, z)) / kTwoPi / su + 0.5;
+    return double(std::atan2(x, z)) / kTwoPiWide / su + 0.5;
 }
 
 // du/dx = z / (x^2 + z^2) / (2 pi su) and du/dz = -x / (x^2 + z^2) / (2 pi su), through the
@@ -59,7 +76,7 @@ void azimuthDerivs(double x, double z, double su, double& dudx, double& dudz) {
     if (su == 0.0) {
         return;
     }
-    const double k = kTwoPi * su;
+    const double k = kTwoPiWide * su;
     if (std::fabs(z) > std::fabs(x)) {
         const double q = x / z;
         const double g = z * (1.0 + q * q);
@@ -78,21 +95,6 @@ void azimuthDerivs(double x, double z, double su, double& dudx, double& dudz) {
 
 } // namespace
 
-UVWTransform interpolateSamples(const UVWTransform* samples, int n, float time) {
-    const int k = n - 1;
-    const double i = truncFloor(double(k) * double(time));
-    if (i < 0.0) {
-        return samples[0];
-    }
-    if (i < double(k)) {
-        const int index = int(i);
-        const float step = 1.0f / float(k);
-        const float lambda = (time - float(index) * step) / step;
-        return lerp(samples[index], samples[index + 1], lambda);
-    }
-    return samples[k];
-}
-
 UVWTransform toObjectSpace(const UVWTransform& m, const Vector4f& e0, const Vector4f& e1,
                            const Vector4f& e2, const Vector4f& q0) {
     return {applyLinear(m, e0), applyLinear(m, e1), applyLinear(m, e2), applyPoint(m, q0)};
@@ -110,16 +112,17 @@ int dominantAxis(const Vector4f& a) {
 }
 
 UVWTransform mapPlanar(const Vector4f& p) {
-    return local({0.5f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.5f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.5f, 0.0f},
-                 {0.5f * p.x + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.z + 0.5f, 0.0f});
+    return mappingResult({0.5f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.5f, 0.0f, 0.0f},
+                         {0.0f, 0.0f, 0.5f, 0.0f},
+                         {0.5f * p.x + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.z + 0.5f, 0.0f});
 }
 
 UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
-    const double su = double(uAngle / kPiF);
-    const double sv = double(2.0f * vAngle / kPiF);
+    const double su = double(uAngle / kPi);
+    const double sv = double(2.0f * vAngle / kPi);
     const float xf = p.x, yf = p.y, zf = p.z;
     const double x = xf, y = yf, z = zf;
-    const double r = std::sqrt(double(xf * xf + yf * yf + zf * zf));
+    const double r = rootOfSquares(xf, yf, zf);
 
     // y / r, 0 at the centre; the single-precision sum under the root can leave r a hair
     // below |y| near the poles, so the ratio is kept within [-1, 1].
@@ -127,17 +130,19 @@ UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
     const double c = std::sqrt(1.0 - t * t);
 
     const double u = azimuthU(xf, zf, su);
-    const double v = sv != 0.0 ? 0.5 + (0.5 - std::acos(t) / kPi) / sv : 0.5;
+    const double v = sv != 0.0 ? 0.5 + (0.5 - std::acos(t) / kPiWide) / sv : 0.5;
 
     double dudx, dudz;
     azimuthDerivs(x, z, su, dudx, dudz);
-    // v has no derivative at the centre and on the poles (c = 0).
+    // v = 0.5 + (0.5 - acos(t) / pi) / sv with t = y / r: dv = dt / (c pi sv), since
+    // d acos(t) = -dt / sqrt(1 - t^2) = -dt / c, and dt/dq = (dy/dq) / r - y q / r^3 for each
+    // axis q. v has no derivative at the centre and on the poles (c = 0).
     double dvdx = 0.0, dvdy = 0.0, dvdz = 0.0;
     if (r > 0.0 && c > 0.0 && sv != 0.0) {
         const double r3 = r * r * r;
-        dvdx = -x * y / (r3 * c * kPi * sv);
-        dvdy = (1.0 / r - y * y / r3) / (c * kPi * sv);
-        dvdz = -y * z / (r3 * c * kPi * sv);
+        dvdx = -x * y / (r3 * c * kPiWide * sv);
+        dvdy = (1.0 / r - y * y / r3) / (c * kPiWide * sv);
+        dvdz = -y * z / (r3 * c * kPiWide * sv);
     }
     double dwdx = 0.0, dwdy = 0.0, dwdz = 0.0;
     if (r > 0.0) {
@@ -145,13 +150,16 @@ UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
         dwdy = y / r;
         dwdz = z / r;
     }
-    return local(vec(dudx, dvdx, dwdx), vec(0.0, dvdy, dwdy), vec(dudz, dvdz, dwdz), vec(u, v, r));
+    return mappingResult(vec(dudx, dvdx, dwdx), vec(0.0, dvdy, dwdy), vec(dudz, dvdz, dwdz),
+                         vec(u, v, r));
 }
 
 UVWTransform mapCylindrical(const Vector4f& p, float uAngle) {
-    const double su = double(uAngle) * 0.5 / kPi;
+    const double su = double(uAngle) * 0.5 / kPiWide;
     const float xf = p.x, yf = p.y, zf = p.z;
-    const float rho = std::sqrt(xf * xf + yf * yf);
+    // w is the distance from the z axis, sqrt(x^2 + y^2), not from the cylinder's own y axis:
+    // the host's definition, which stored results rely on.
+    const float rho = float(rootOfSquares(xf, yf, 0.0f));
     const double x = xf, y = yf, z = zf;
 
     const double u = azimuthU(xf, zf, su);
@@ -165,8 +173,8 @@ UVWTransform mapCylindrical(const Vector4f& p, float uAngle) {
         dwdx = x / double(rho);
         dwdy = y / double(rho);
     }
-    return local(vec(dudx, 0.0, dwdx), vec(0.0, 0.5, dwdy), vec(dudz, 0.0, 0.0),
-                 vec(u, v, double(rho)));
+    return mappingResult(vec(dudx, 0.0, dwdx), vec(0.0, 0.5, dwdy), vec(dudz, 0.0, 0.0),
+                         vec(u, v, double(rho)));
 }
 
 UVWTransform mapBall(const Vector4f& p) {
@@ -179,7 +187,7 @@ UVWTransform mapBall(const Vector4f& p) {
     const double d = std::sqrt(n[0] * n[0] + n[1] * n[1]);
     // Rounding can push |nz| a hair past 1.
     const double nz = std::clamp(n[2], -1.0, 1.0);
-    const double a = std::acos(nz) / kPi;
+    const double a = std::acos(nz) / kPiWide;
     if (d == 0.0) {
         // On the z axis the direction in the disc is undefined: the disc centre, no derivative.
         return zeroJacobian({0.5f, 0.5f, 0.0f, 0.0f});
@@ -197,7 +205,7 @@ UVWTransform mapBall(const Vector4f& p) {
             dn[i] = ((i == k ? 1.0 : 0.0) - n[i] * n[k]) / r;
         }
         const double dd = (n[0] * dn[0] + n[1] * dn[1]) / d;
-        const double da = sn > 0.0 ? -(1.0 / kPi) * (1.0 / sn) * dn[2] : 0.0;
+        const double da = sn > 0.0 ? -(1.0 / kPiWide) * (1.0 / sn) * dn[2] : 0.0;
         const double dex = (dn[0] * d - n[0] * dd) / (d * d);
         const double dey = (dn[1] * d - n[1] * dd) / (d * d);
         du[k] = 0.5 * (dex * a + ex * da);
@@ -210,8 +218,8 @@ UVWTransform mapBall(const Vector4f& p) {
             return zeroJacobian(vec(u, v, 0.0));
         }
     }
-    return local(vec(du[0], dv[0], 0.0), vec(du[1], dv[1], 0.0), vec(du[2], dv[2], 0.0),
-                 vec(u, v, 0.0));
+    return mappingResult(vec(du[0], dv[0], 0.0), vec(du[1], dv[1], 0.0), vec(du[2], dv[2], 0.0),
+                         vec(u, v, 0.0));
 }
 
 UVWTransform mapCubic(const Vector4f& p) {
@@ -223,7 +231,7 @@ UVWTransform mapCubic(const Vector4f& p) {
     const int ua = kUAxis[major], va = kVAxis[major];
     const float m = c[major], um = c[ua], vm = c[va];
     const float s = m > 0.0f ? 1.0f : -1.0f;
-    const float r = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
+    const float r = float(rootOfSquares(p.x, p.y, p.z));
 
     // Distance derivatives q / r; none at the centre.
     const float dr[3] = {r > 0.0f ? c[0] / r : 0.0f, r > 0.0f ? c[1] / r : 0.0f,
@@ -235,7 +243,7 @@ UVWTransform mapCubic(const Vector4f& p) {
         cols[ua] = {s * (1.0f / (2.0f * m)), 0.0f, s * dr[ua], 0.0f};
         cols[va] = {0.0f, s * (1.0f / (2.0f * m)), s * dr[va], 0.0f};
         if (finite3(uvw) && finite3(cols[0]) && finite3(cols[1]) && finite3(cols[2])) {
-            return local(cols[0], cols[1], cols[2], uvw);
+            return mappingResult(cols[0], cols[1], cols[2], uvw);
         }
     }
     // A tie of the two larger components over a zero third one (or the centre) selects a face
@@ -245,18 +253,18 @@ UVWTransform mapCubic(const Vector4f& p) {
     for (int k = 0; k < 3; ++k) {
         cols[k] = {0.0f, 0.0f, s * dr[k], 0.0f};
     }
-    return local(cols[0], cols[1], cols[2], {0.5f, 0.5f, s * r, 0.0f});
+    return mappingResult(cols[0], cols[1], cols[2], {0.5f, 0.5f, s * r, 0.0f});
 }
 
 UVWTransform mapTriplanar(const Vector4f& p, const Vector4f& nPrime) {
     const Vector4f h{0.5f, 0.0f, 0.0f, 0.0f}, k{0.0f, 0.5f, 0.0f, 0.0f}, l{0.0f, 0.0f, 0.5f, 0.0f};
     switch (dominantAxis(nPrime)) {
     case 0:
-        return local(l, k, h, {0.5f * p.z + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.x, 0.0f});
+        return mappingResult(l, k, h, {0.5f * p.z + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.x, 0.0f});
     case 1:
-        return local(h, l, k, {0.5f * p.x + 0.5f, 0.5f * p.z + 0.5f, 0.5f * p.y, 0.0f});
+        return mappingResult(h, l, k, {0.5f * p.x + 0.5f, 0.5f * p.z + 0.5f, 0.5f * p.y, 0.0f});
     default:
-        return local(h, k, l, {0.5f * p.x + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.z, 0.0f});
+        return mappingResult(h, k, l, {0.5f * p.x + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.z, 0.0f});
     }
 }
 
@@ -275,14 +283,14 @@ UVWTransform mapQuorCubic(const Vector4f& p, const Vector4f& nPrime) {
     const float s = dominantSign(nPrime, axis);
     switch (axis) {
     case 0:
-        return local({0, 0, 1, 0}, {0, 1, 0, 0}, {-s, 0, 0, 0},
-                     {-s * p.z + 0.5f, p.y + 0.5f, p.x, 0.0f});
+        return mappingResult({0, 0, 1, 0}, {0, 1, 0, 0}, {-s, 0, 0, 0},
+                             {-s * p.z + 0.5f, p.y + 0.5f, p.x, 0.0f});
     case 1:
-        return local({1, 0, 0, 0}, {0, 0, 1, 0}, {0, -s, 0, 0},
-                     {p.x + 0.5f, -s * p.z + 0.5f, p.y, 0.0f});
+        return mappingResult({1, 0, 0, 0}, {0, 0, 1, 0}, {0, -s, 0, 0},
+                             {p.x + 0.5f, -s * p.z + 0.5f, p.y, 0.0f});
     default:
-        return local({s, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0},
-                     {s * p.x + 0.5f, p.y + 0.5f, p.z, 0.0f});
+        return mappingResult({s, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0},
+                             {s * p.x + 0.5f, p.y + 0.5f, p.z, 0.0f});
     }
 }
 
@@ -291,14 +299,14 @@ UVWTransform mapQuorBox(const Vector4f& p, const Vector4f& nPrime) {
     const float s = dominantSign(nPrime, axis);
     switch (axis) {
     case 0:
-        return local({0, 0, 1, 0}, {s, 0, 0, 0}, {0, 1, 0, 0},
-                     {s * p.y + 0.5f, p.z + 0.5f, p.x, 0.0f});
+        return mappingResult({0, 0, 1, 0}, {s, 0, 0, 0}, {0, 1, 0, 0},
+                             {s * p.y + 0.5f, p.z + 0.5f, p.x, 0.0f});
     case 1:
-        return local({-s, 0, 0, 0}, {0, 0, 1, 0}, {0, 1, 0, 0},
-                     {-s * p.x + 0.5f, p.z + 0.5f, p.y, 0.0f});
+        return mappingResult({-s, 0, 0, 0}, {0, 0, 1, 0}, {0, 1, 0, 0},
+                             {-s * p.x + 0.5f, p.z + 0.5f, p.y, 0.0f});
     default:
-        return local({1, 0, 0, 0}, {0, s, 0, 0}, {0, 0, 1, 0},
-                     {p.x + 0.5f, s * p.y + 0.5f, p.z, 0.0f});
+        return mappingResult({1, 0, 0, 0}, {0, s, 0, 0}, {0, 0, 1, 0},
+                             {p.x + 0.5f, s * p.y + 0.5f, p.z, 0.0f});
     }
 }
 

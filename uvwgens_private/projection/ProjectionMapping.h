@@ -3,8 +3,8 @@
 // point, offset = the UVW itself.
 #pragma once
 
-#include "frame/Types.h"
-#include "frame/VectorMath.h"
+#include "kivo/Types.h"
+#include "kivo/VectorMath.h"
 
 namespace KUtils {
 
@@ -21,11 +21,6 @@ enum ProjectionType : int {
     PROJ_QUOR_CUBIC = 9,
     PROJ_QUOR_BOX = 10,
 };
-
-// The working transform at a shutter time in [0, 1] from n >= 2 samples evenly spread over
-// the blur interval: linear between the two samples around time, the last sample at or
-// beyond the end, the first before the start.
-UVWTransform interpolateSamples(const UVWTransform* samples, int n, float time);
 
 // The working transform moved into object space: e0, e1, e2 are the world unit axes and q0 the
 // world origin, expressed in object space. Columns M.m*e_i, offset M.m*q0 + M.o.

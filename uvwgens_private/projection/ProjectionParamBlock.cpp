@@ -52,4 +52,42 @@ ProjectionParamBlock packProjectionParamBlock(const ProjectionBlockValues& value
     return block;
 }
 
+void readCameraView(ProjectionBlockValues& values, PluginBase& cameraView) {
+    values.cameraView = true;
+    auto* kivo = static_cast<KivoPluginInterface*>(cameraView.getInterface(EXT_KIVO_PLUGIN));
+    if (!kivo) {
+        return;
+    }
+    if (KivoParameter* transform = kivo->getParameter("transform")) {
+        const Transform t = transform->getTransform(0, 0.0);
+        values.matrix = t.m;
+        values.translation = {float(t.offs.x), float(t.offs.y), float(t.offs.z), 0.0f};
+    }
+    if (KivoParameter* fov = kivo->getParameter("fov")) {
+        values.fov = fov->getFloat(0, 0.0);
+    }
+    if (KivoParameter* zoom = kivo->getParameter("zoom")) {
+        values.zoom = zoom->getFloat(0, 0.0);
+    }
+}
+
+void ProjectionBlockRegistration::add(PluginBase* plugin, ParamBlockRegistry& to,
+                                      const ProjectionParamBlock& block) {
+    registry = &to;
+    const ParamBlockEntry* entry =
+        registry->addParamBlock(plugin, block.data(), PROJECTION_PARAM_BLOCK_SIZE, 0);
+    registry->commitParamBlock(plugin);
+    blockId = entry ? entry->blockId : -1;
+    registered = true;
+}
+
+void ProjectionBlockRegistration::release(PluginBase* plugin) {
+    if (registry) {
+        registry->removeParamBlock(plugin);
+        registry = nullptr;
+    }
+    blockId = -1;
+    registered = false;
+}
+
 } // namespace KUtils

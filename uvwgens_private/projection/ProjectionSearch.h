@@ -6,8 +6,8 @@
 // second time has already been searched without success.
 #pragma once
 
-#include "frame/HostSdk.h"
-#include "frame/Types.h"
+#include "kivo/HostSdk.h"
+#include "kivo/Types.h"
 
 #include <vector>
 

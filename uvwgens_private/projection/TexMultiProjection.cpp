@@ -13,6 +13,21 @@ TextureInterface* textureOf(PluginBase* plugin) {
     return plugin ? static_cast<TextureInterface*>(plugin->getInterface(EXT_TEXTURE)) : nullptr;
 }
 
+// This texture among its own inputs would evaluate itself without end: such an entry is
+// left out, with a line in the message log.
+TextureInterface* inputOf(PluginBase* plugin, const Plugin& self, const char* list,
+                          KivoMessageLog* log) {
+    if (plugin != &self) {
+        return textureOf(plugin);
+    }
+    if (log) {
+        const char* name = self.getPluginName();
+        log->logMessage("[TexMultiProjection] \"%s\" lists itself in %s; that entry is left out\n",
+                        name ? name : "", list);
+    }
+    return nullptr;
+}
+
 // Elements of a list parameter; 0 when absent or not a list.
 int listCount(const KivoParameter* list, double t) {
     return list ? std::max(list->getCount(t), 0) : 0;
@@ -40,16 +55,17 @@ void TexMultiProjection::frameBegin(KivoRenderer* renderer) {
     if (!threadCaches.exists()) {
         createCaches(renderer);
     }
-    threadCaches.clear();
+    threadCaches.forEach([](ColorResultCache& cache) { cache.clear(); });
     // Evaluations see no projection until every array holds one entry per colour texture,
     // so an allocation failure part way leaves the texture consistent (and black).
     projectionCount = 0;
     if (renderer && renderer->frameData) {
-        readProjections(*renderer->frameData);
+        readProjections(*renderer->frameData,
+                        renderer->sequenceData ? renderer->sequenceData->messageLog : nullptr);
     }
 }
 
-void TexMultiProjection::readProjections(const KivoFrameData& frame) {
+void TexMultiProjection::readProjections(const KivoFrameData& frame, KivoMessageLog* log) {
     const double t = frame.frameTime;
     const KivoParameter* colors = getParameter("color_textures");
     const KivoParameter* depths = getParameter("zdepth_textures");
@@ -70,20 +86,20 @@ void TexMultiProjection::readProjections(const KivoFrameData& frame) {
     const int depthCount = listCount(depths, t);
     for (int i = 0; i < count; ++i) {
         PluginBase* color = colors->getPlugin(i, t);
-        colorTextures[i] = textureOf(color);
+        colorTextures[i] = inputOf(color, *this, "color_textures", log);
         UVWTransform placement;
         if (search.find(color, placement)) {
             projectionTransforms[i] = placement;
         }
         if (i < depthCount) {
-            depthTextures[i] = textureOf(depths->getPlugin(i, t));
+            depthTextures[i] = inputOf(depths->getPlugin(i, t), *this, "zdepth_textures", log);
         }
     }
     projectionCount = count;
 }
 
 void TexMultiProjection::evalColor(AColor& result, const ShadingContext& sc) {
-    ColorResultCache* cache = threadCaches.cacheFor(sc);
+    ColorResultCache* cache = colorCacheFor(threadCaches, sc);
     if (cache) {
         if (const AColor* cached = cache->find(sc.evalSlot, sc.evalStamp)) {
             result = *cached;

@@ -6,8 +6,8 @@
 #pragma once
 
 #include "frame/GrowableArray.h"
-#include "frame/PluginDescriptor.h"
-#include "frame/ShadingContext.h"
+#include "kivo/PluginDescriptor.h"
+#include "kivo/ShadingContext.h"
 #include "projection/ColorResultCache.h"
 
 namespace KUtils {
@@ -31,18 +31,18 @@ private:
     void createCaches(const KivoRenderer* renderer);
     // Reads the texture lists, the depth offset and the projection centres at the frame's
     // time.
-    void readProjections(const KivoFrameData& frame);
+    void readProjections(const KivoFrameData& frame, KivoMessageLog* log);
     AColor blend(const ShadingContext& sc) const;
 
     // Borrowed; an entry is null where a list element is empty or not a texture.
-    GrowableArray<TextureInterface*> colorTextures{100};
-    GrowableArray<TextureInterface*> depthTextures{100};
+    GrowableArray<TextureInterface*> colorTextures;
+    GrowableArray<TextureInterface*> depthTextures;
     // One per colour texture; the offset is the projection centre relative to the scene
     // origin (the scene origin itself where no projection was found).
-    GrowableArray<UVWTransform> projectionTransforms{100};
+    GrowableArray<UVWTransform> projectionTransforms;
     int projectionCount = 0;
     float depthOffset = 0.01f;
-    ThreadColorCaches threadCaches;
+    PerThread<ColorResultCache> threadCaches;
 };
 
 class TexMultiProjectionDesc : public PluginDescOf<TexMultiProjection> {

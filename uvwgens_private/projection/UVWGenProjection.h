@@ -4,14 +4,14 @@
 #pragma once
 
 #include "frame/GpuUVWGen.h"
-#include "frame/HostSdk.h"
-#include "frame/PluginDescriptor.h"
-#include "frame/ShadingContext.h"
-#include "projection/ImageProjection.h"
+#include "kivo/FloatMath.h"
+#include "kivo/HostSdk.h"
+#include "kivo/PluginDescriptor.h"
+#include "kivo/ShadingContext.h"
+#include "projection/PerspectiveCamera.h"
 #include "projection/ProjectionMapping.h"
 #include "projection/ProjectionParamBlock.h"
 
-#include <atomic>
 #include <memory>
 
 namespace KUtils {
@@ -53,62 +53,36 @@ private:
     // The working transform at the context: the frame's uvw_transform itself (no copy per
     // call), or scratch filled from the connected transform texture or the motion samples.
     const UVWTransform& workingTransform(const ShadingContext& sc, UVWTransform& scratch) const;
-    // The perspective mapping before the working and texture transforms; 0 when hidden.
-    int mapPerspective(const ShadingContext& sc, UVWTransform& local);
-    // Screen position and differences through the camera; 0 when the point is hidden.
-    int cameraScreen(const ShadingContext& sc, const KivoSequenceData& source, Vector2f& s,
-                     Vector2f& dx, Vector2f& dy) const;
-    // Once per frame, under the library-wide lock: image data from the renderer's frame.
-    void refreshImage(const KivoFrameData& frame);
-    ImagePlacement placement() const;
-
-    void setUpCamera(KivoRenderer* renderer, const KivoFrameData& frame);
-    void readBitmapAspect(const KivoFrameData& frame);
     void sampleUVWTransform(KivoRenderer* renderer);
-    void releaseCamera();
-    ProjectionBlockValues blockValues() const;
 
-    // GPU parameter block registration, held until finishFrame.
-    ParamBlockRegistry* gpuRegistry = nullptr;
-    int gpuBlockId = -1;
-    int gpuRegistered = 0;
-
-    Transform3x4f uvwTransform;
-    Transform3x4f texTransform;
+    // Bound parameters.
+    UVWTransform texTransform;
     TextureTransformInterface* uvwTransformTex = nullptr;
     int type = PROJ_PLANAR;
-    float uAngle = 3.1415927f;
-    float vAngle = 1.5707964f;
+    float uAngle = kPi;
+    float vAngle = kHalfPi;
     int nsamples = 0;
-    // nsamples transforms over the blur interval; null with one sample.
-    std::unique_ptr<Transform3x4f[]> transformSamples;
-
     PluginBase* cameraSettings = nullptr;
     PluginBase* cameraView = nullptr;
-    // The camera sampler created at frame begin, released at finishFrame.
-    KivoCamera* ownedCamera = nullptr;
     int fitFill = 0;
     int fitType = 0;
     float filmGateW = 1.0f;
     float filmGateH = 1.0f;
-    float invWidth = 0.0f;
-    float invHeight = 0.0f;
     PluginBase* bitmap = nullptr;
-    BitmapSizeInterface* bitmapSize = nullptr;
-    BitmapFrameSizeInterface* bitmapFrameSize = nullptr;
-    float bitmapOverCamera = 0.0f;
-    float cameraOverBitmap = 0.0f;
-    // Camera data the camera plugins write: this projection's own view of the scene.
-    KivoSequenceData viewSequence;
-    KivoFrameData viewFrame;
-    ProjectionImage image;
     int hideBackface = 0;
     int hideOccluded = 0;
     int objectSpace = 0;
     int includeOverscan = 0;
-    // Set at frame begin for perspective; the first evaluation of the frame refreshes the
-    // image data and clears it (tested before and after taking the lock).
-    std::atomic<bool> perspectiveDirty{false};
+
+    // Frame state.
+    UVWTransform uvwTransform;
+    // The samples taken this frame over the blur interval; none with one sample.
+    int numSamples = 0;
+    std::unique_ptr<UVWTransform[]> transformSamples;
+    // The frame's scene origin in floats, added to world points relative to it.
+    Vector4f sceneOrigin;
+    PerspectiveCamera camera;
+    ProjectionBlockRegistration gpuBlock;
 };
 
 class UVWGenProjectionDesc : public PluginDescOf<UVWGenProjection> {

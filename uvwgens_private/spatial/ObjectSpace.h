@@ -1,7 +1,7 @@
 // The shaded instance's mapping into the object's own space, asked for afresh at each use.
 #pragma once
 
-#include "frame/ShadingContext.h"
+#include "kivo/ShadingContext.h"
 
 namespace KUtils {
 

@@ -1,7 +1,8 @@
 #include "spatial/UVWGenExplicit.h"
 
+#include "frame/FiniteResult.h"
 #include "frame/GpuText.h"
-#include "frame/ShadingContext.h"
+#include "kivo/ShadingContext.h"
 #include "spatial/ExplicitInputs.h"
 
 #include <initializer_list>
@@ -41,14 +42,14 @@ int UVWGenExplicit::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
     case ExplicitInput::None:
         break;
     }
-    return 1;
+    return finiteResult(1, uvw);
 }
 
 int UVWGenExplicit::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    evalUVW(sc, out[0]);
+    const int valid = evalUVW(sc, out[0]);
     out[1] = {};
     out[2] = {};
-    return 1;
+    return valid;
 }
 
 int UVWGenExplicit::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
@@ -56,8 +57,7 @@ int UVWGenExplicit::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm)
     tm.c1 = sc.dPdy;
     tm.c2 = sc.normal;
     UVWGenInterface& self = *this;
-    self.evalUVW(sc, tm.o);
-    return 1;
+    return finiteResult(self.evalUVW(sc, tm.o), tm);
 }
 
 int UVWGenExplicit::emitRTSource(const char*, const char* name, const char* kind,

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "frame/GpuUVWGen.h"
-#include "frame/PluginDescriptor.h"
+#include "kivo/PluginDescriptor.h"
 
 namespace KUtils {
 

@@ -1,7 +1,8 @@
 #include "spatial/UVWGenObject.h"
 
+#include "frame/FiniteResult.h"
 #include "frame/GpuText.h"
-#include "frame/VectorMath.h"
+#include "kivo/VectorMath.h"
 #include "spatial/ObjectSpace.h"
 
 namespace KUtils {
@@ -38,7 +39,7 @@ UVWGenObject::UVWGenObject(KivoPluginDesc* desc) : GpuUVWGen(desc) {
 
 int UVWGenObject::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
     uvw = applyPoint(uvwTransform, objectPoint(sc, objectSpaceOf(sc)));
-    return 1;
+    return finiteResult(1, uvw);
 }
 
 int UVWGenObject::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
@@ -48,7 +49,7 @@ int UVWGenObject::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
     const Vector4f dy = objectVector(sc, os, sc.dPdy);
     out[1] = applyLinear(uvwTransform, dx) * duvwScale;
     out[2] = applyLinear(uvwTransform, dy) * duvwScale;
-    return 1;
+    return finiteResult(1, out, 3);
 }
 
 int UVWGenObject::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
@@ -58,13 +59,13 @@ int UVWGenObject::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
         tm.c1 = applyLinear(uvwTransform, objectVector(sc, os, {0.0f, s, 0.0f, 0.0f}));
         tm.c2 = applyLinear(uvwTransform, objectVector(sc, os, {0.0f, 0.0f, s, 0.0f}));
         tm.o = applyPoint(uvwTransform, objectPoint(sc, os));
-        return 1;
+        return finiteResult(1, tm);
     }
     tm.c0 = uvwTransform.c0;
     tm.c1 = uvwTransform.c1;
     tm.c2 = uvwTransform.c2;
     tm.o = applyLinear(uvwTransform, sc.shadingPoint);
-    return 1;
+    return finiteResult(1, tm);
 }
 
 int UVWGenObject::emitRTSource(const char*, const char*, const char* kind, ShaderSource& source,
@@ -72,8 +73,7 @@ int UVWGenObject::emitRTSource(const char*, const char*, const char* kind, Shade
     if (!isMaterialDescriptor(kind) || !getParamList()) {
         return 0;
     }
-    // -3: the device code's object-space coordinate source.
-    source.printf("map_channel %i\n", -3);
+    source.printf("map_channel %i\n", GPU_MAP_CHANNEL_OBJECT);
     gpuData.objectSpaceFlag = 1;
     writeTransformLine(source, "uvw_transform ", uvwTransform);
     return 1;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "frame/GpuUVWGen.h"
-#include "frame/PluginDescriptor.h"
+#include "kivo/PluginDescriptor.h"
 
 namespace KUtils {
 
@@ -24,7 +24,7 @@ public:
                      ShaderSource& source, GPUDataRecord& gpuData) override;
 
 private:
-    Transform3x4f uvwTransform;
+    UVWTransform uvwTransform;
     float duvwScale = 1.0f;
 };
 

@@ -2,8 +2,8 @@
 // parameter descriptors that the subclass registers in its constructor.
 #pragma once
 
-#include "frame/HostSdk.h"
-#include "frame/PluginModel.h"
+#include "kivo/HostSdk.h"
+#include "kivo/PluginModel.h"
 
 #include <new>
 

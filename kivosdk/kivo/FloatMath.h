@@ -6,6 +6,13 @@
 
 namespace KUtils {
 
+// pi rounded to single precision (0x40490FDB), and its half and quarter (exact). Formulas in
+// double precision widen this value rather than take the double pi, so that their angles
+// agree with the single-precision formulas and the parameters' defaults.
+inline constexpr float kPi = 3.14159274f;
+inline constexpr float kHalfPi = kPi / 2.0f;
+inline constexpr float kQuarterPi = kPi / 4.0f;
+
 // floor taken as truncation to a 32-bit integer, less one when the value lies below the
 // truncation. Values outside the 32-bit range (and NaN) cannot be truncated to an int without
 // undefined behaviour; they take the floor in floating point, which is the same number.

@@ -3,8 +3,8 @@
 // host's SDK runtime and imported by the library.
 #pragma once
 
-#include "frame/PluginModel.h"
-#include "frame/Types.h"
+#include "kivo/PluginModel.h"
+#include "kivo/Types.h"
 
 #include <cstddef>
 
@@ -161,7 +161,7 @@ public:
     int setParamCache(const char* name, Vector4f* member);
     int setParamCache(const char* name, Matrix3x3f* member);
     // transform and texture-transform default values, in single precision
-    int setParamCache(const char* name, Transform3x4f* member);
+    int setParamCache(const char* name, UVWTransform* member);
     int setParamCache(const char* name, CharString* member);
     // Plugin and texture members cache null when nothing is connected.
     int setParamCache(const char* name, PluginBase** member);

@@ -2,7 +2,7 @@
 // Identifiers are compared in full (64 bits); some do not fit in 32.
 #pragma once
 
-#include "frame/Types.h"
+#include "kivo/Types.h"
 
 namespace KUtils {
 

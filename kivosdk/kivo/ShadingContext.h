@@ -3,8 +3,8 @@
 // shaded instances for an interface by numeric id; the id fixes the type of the answer.
 #pragma once
 
-#include "frame/HostSdk.h"
-#include "frame/Types.h"
+#include "kivo/HostSdk.h"
+#include "kivo/Types.h"
 
 namespace KUtils {
 
@@ -22,8 +22,9 @@ public:
     // The channel's UVW at the shading point.
     virtual void getChannelUVW(const ShadingContext& sc, int channel, Vector4f& uvw) const = 0;
     // The channel's local transform: columns = UVW change per unit world x, y, z; offset = UVW.
+    // providerArgument is the provider's own; plugins pass 0 or what their caller handed them.
     virtual void getChannelTransform(const ShadingContext& sc, int channel, UVWTransform& tm,
-                                     int extra) const = 0;
+                                     int providerArgument) const = 0;
 
 protected:
     ~ChannelProviderInterface() = default;
@@ -53,6 +54,8 @@ protected:
 // EXT_SCENE_POINT on the shaded instance: a point relative to the scene origin.
 class ScenePointInterface : public ShadeQueryInterface {
 public:
+    // The kind of point asked for: the library asks only for the shaded point's own position.
+    static constexpr int SHADED_POSITION = 1;
     virtual void getScenePoint(Vector4f& result, const ShadingContext& sc, int kind) const = 0;
 
 protected:
@@ -150,6 +153,9 @@ public:
 
 // 64-byte hit record; the last word is -1 for "no hit yet".
 struct KivoHitRecord {
+    // The last word reads kNoHit until the host stores a hit.
+    static constexpr int kLastWord = 15;
+    static constexpr std::int32_t kNoHit = -1;
     std::int32_t words[16];
 };
 

@@ -16,9 +16,6 @@ struct Vector4f {
     float x = 0.0f, y = 0.0f, z = 0.0f, w = 0.0f;
 };
 
-// The host's three-float vector, padded to four floats.
-using Vector3f = Vector4f;
-
 struct Vector3d {
     double x = 0.0, y = 0.0, z = 0.0;
 };
@@ -47,9 +44,6 @@ struct UVWTransform {
     Vector4f c2{0.0f, 0.0f, 1.0f, 1.0f};
     Vector4f o{0.0f, 0.0f, 0.0f, 0.0f};
 };
-
-// The host's single-precision transform has the same layout.
-using Transform3x4f = UVWTransform;
 
 // The host's parameter transform: a single-precision matrix and a double-precision offset
 // (world positions stay exact far from the origin).

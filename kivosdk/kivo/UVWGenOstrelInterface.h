@@ -2,8 +2,8 @@
 // the unit directions of the placement's axes.
 #pragma once
 
-#include "frame/PluginModel.h"
-#include "frame/ShadingContext.h"
+#include "kivo/PluginModel.h"
+#include "kivo/ShadingContext.h"
 
 namespace KUtils {
 

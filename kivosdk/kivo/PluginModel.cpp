@@ -1,6 +1,6 @@
-#include "frame/PluginModel.h"
+#include "kivo/PluginModel.h"
 
-#include "frame/HostSdk.h"
+#include "kivo/HostSdk.h"
 
 #include <cstring>
 

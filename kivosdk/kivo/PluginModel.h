@@ -3,8 +3,8 @@
 // declared in the slot order the host calls them in; that order is part of the contract.
 #pragma once
 
-#include "frame/InterfaceIds.h"
-#include "frame/Types.h"
+#include "kivo/InterfaceIds.h"
+#include "kivo/Types.h"
 
 namespace KUtils {
 
@@ -112,9 +112,11 @@ public:
     // out[0] uvw, out[1] its derivative along screen x, out[2] along screen y.
     /* 6 */ virtual int evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) = 0;
     /* 7 */ virtual int evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) = 0;
+    // The provider's transform of this generator's channel; providerArgument goes to the
+    // provider's getChannelTransform as is.
     /* 8 */ virtual int evalChannelTransform(const ShadingContext& sc,
                                              ChannelProviderInterface* provider, UVWTransform& tm,
-                                             int extra);
+                                             int providerArgument);
 };
 
 class KivoUVWGen : public KivoPlugin, public UVWGenInterface {
