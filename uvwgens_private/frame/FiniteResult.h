@@ -6,17 +6,21 @@
 
 #include "kivo/Types.h"
 
-#include <cmath>
-
 namespace KUtils {
 
+// 0·v is ±0 for every finite v and NaN for an infinity or a NaN, so a sum of such products
+// is 0 exactly when every lane is finite: one comparison per result instead of a branch per
+// lane, on the path of every evaluation. (Needs IEEE arithmetic: no fast-math.)
+inline float nonFiniteMark(const Vector4f& v) {
+    return 0.0f * v.x + 0.0f * v.y + 0.0f * v.z;
+}
+
 inline int finiteResult(int valid, Vector4f* out, int count) {
-    bool finite = true;
+    float mark = 0.0f;
     for (int i = 0; i < count; ++i) {
-        finite =
-            finite && std::isfinite(out[i].x) && std::isfinite(out[i].y) && std::isfinite(out[i].z);
+        mark += nonFiniteMark(out[i]);
     }
-    if (finite) {
+    if (mark == 0.0f) {
         return valid;
     }
     for (int i = 0; i < count; ++i) {
@@ -30,10 +34,12 @@ inline int finiteResult(int valid, Vector4f& out) {
 }
 
 inline int finiteResult(int valid, UVWTransform& tm) {
-    Vector4f parts[4] = {tm.c0, tm.c1, tm.c2, tm.o};
-    const int result = finiteResult(valid, parts, 4);
-    tm = UVWTransform{parts[0], parts[1], parts[2], parts[3]};
-    return result;
+    if (nonFiniteMark(tm.c0) + nonFiniteMark(tm.c1) + nonFiniteMark(tm.c2) + nonFiniteMark(tm.o) ==
+        0.0f) {
+        return valid;
+    }
+    tm = UVWTransform{Vector4f{}, Vector4f{}, Vector4f{}, Vector4f{}};
+    return 0;
 }
 
 } // namespace KUtils
