@@ -88,9 +88,9 @@ struct ProjectionMath {
 
 int projectionUVW(const ProjectionMath& m, const ShadingContext& sc, Vector4f& uvw) {
     const Vector4f p = applyPoint(m.working, sc.shadingPoint + m.sceneOrigin);
-    const UVWTransform local =
-        mapProjection(m.type, p, applyLinear(m.working, sc.normal), m.uAngle, m.vAngle);
-    uvw = finishProjectionPoint(local, m.texTransform);
+    const Vector4f local =
+        mapProjectionPoint(m.type, p, applyLinear(m.working, sc.normal), m.uAngle, m.vAngle);
+    uvw = applyPoint(m.texTransform, local);
     return 1;
 }
 

@@ -6,21 +6,29 @@
 
 #include "kivo/Types.h"
 
+#include <bit>
+#include <cstdint>
+
 namespace KUtils {
 
-// 0·v is ±0 for every finite v and NaN for an infinity or a NaN, so a sum of such products
-// is 0 exactly when every lane is finite: one comparison per result instead of a branch per
-// lane, on the path of every evaluation. (Needs IEEE arithmetic: no fast-math.)
-inline float nonFiniteMark(const Vector4f& v) {
-    return 0.0f * v.x + 0.0f * v.y + 0.0f * v.z;
+// A float is an infinity or a NaN exactly when its exponent bits are all set. The test runs
+// on the bits, lane by lane, and the lanes' answers are or-ed: independent integer steps, where
+// a sum of float marks was one serial chain of additions, on the path of every evaluation.
+inline int nonFiniteLane(float f) {
+    constexpr std::uint32_t kExponent = 0x7f800000u;
+    return int((std::bit_cast<std::uint32_t>(f) & kExponent) == kExponent);
+}
+
+inline int nonFiniteMark(const Vector4f& v) {
+    return nonFiniteLane(v.x) | nonFiniteLane(v.y) | nonFiniteLane(v.z);
 }
 
 inline int finiteResult(int valid, Vector4f* out, int count) {
-    float mark = 0.0f;
+    int mark = 0;
     for (int i = 0; i < count; ++i) {
-        mark += nonFiniteMark(out[i]);
+        mark |= nonFiniteMark(out[i]);
     }
-    if (mark == 0.0f) {
+    if (mark == 0) {
         return valid;
     }
     for (int i = 0; i < count; ++i) {
@@ -34,8 +42,8 @@ inline int finiteResult(int valid, Vector4f& out) {
 }
 
 inline int finiteResult(int valid, UVWTransform& tm) {
-    if (nonFiniteMark(tm.c0) + nonFiniteMark(tm.c1) + nonFiniteMark(tm.c2) + nonFiniteMark(tm.o) ==
-        0.0f) {
+    if ((nonFiniteMark(tm.c0) | nonFiniteMark(tm.c1) | nonFiniteMark(tm.c2) |
+         nonFiniteMark(tm.o)) == 0) {
         return valid;
     }
     tm = UVWTransform{Vector4f{}, Vector4f{}, Vector4f{}, Vector4f{}};
