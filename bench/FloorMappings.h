@@ -193,7 +193,7 @@ UVWTransform projMap(Proj type, const Vector4f& p) {
             const float c = std::sqrt(rr) * inv; // sqrt(1 - t^2)
             const float iv = c > 0.0f ? kInvPi * inv / c : 0.0f;
             j.c0 = {p.z * ia, -t * p.x * inv * iv, p.x * inv, 0.0f};
-            j.c1 = {0.0f, (1.0f - t * t) * iv, t, 0.0f};
+            j.c1 = {0.0f, rr * inv * inv * iv, t, 0.0f}; // 1 - t^2 without the cancellation
             j.c2 = {-p.x * ia, -t * p.z * inv * iv, p.z * inv, 0.0f};
         }
         break;

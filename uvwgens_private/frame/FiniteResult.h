@@ -8,6 +8,9 @@
 
 #include <bit>
 #include <cstdint>
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace KUtils {
 
@@ -23,27 +26,50 @@ inline int nonFiniteMark(const Vector4f& v) {
     return nonFiniteLane(v.x) | nonFiniteLane(v.y) | nonFiniteLane(v.z);
 }
 
-inline int finiteResult(int valid, Vector4f* out, int count) {
+// Vectors that were stored whole (several results, a transform's columns): tested four lanes
+// at a time (SSE2, the x86-64 baseline), the fourth lane of each masked off. A single result
+// is tested lane by lane above: it often arrives as two 8-byte halves, which one 16-byte load
+// could not take straight from the stores.
+inline bool allFinite(const Vector4f* const* vectors, int count) {
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128i exponent = _mm_set1_epi32(0x7f800000);
+    __m128i marks = _mm_setzero_si128();
+    for (int i = 0; i < count; ++i) {
+        const __m128i bits =
+            _mm_and_si128(_mm_castps_si128(_mm_loadu_ps(&vectors[i]->x)), exponent);
+        marks = _mm_or_si128(marks, _mm_cmpeq_epi32(bits, exponent));
+    }
+    return (_mm_movemask_ps(_mm_castsi128_ps(marks)) & 0x7) == 0;
+#else
     int mark = 0;
     for (int i = 0; i < count; ++i) {
-        mark |= nonFiniteMark(out[i]);
+        mark |= nonFiniteMark(*vectors[i]);
     }
-    if (mark == 0) {
-        return valid;
-    }
-    for (int i = 0; i < count; ++i) {
-        out[i] = Vector4f{};
-    }
-    return 0;
+    return mark == 0;
+#endif
 }
 
 inline int finiteResult(int valid, Vector4f& out) {
-    return finiteResult(valid, &out, 1);
+    if (nonFiniteMark(out) == 0) {
+        return valid;
+    }
+    out = Vector4f{};
+    return 0;
+}
+
+// out[0..2]: a result and its two derivatives.
+inline int finiteResult(int valid, Vector4f out[3]) {
+    const Vector4f* const vectors[] = {&out[0], &out[1], &out[2]};
+    if (allFinite(vectors, 3)) {
+        return valid;
+    }
+    out[0] = out[1] = out[2] = Vector4f{};
+    return 0;
 }
 
 inline int finiteResult(int valid, UVWTransform& tm) {
-    if ((nonFiniteMark(tm.c0) | nonFiniteMark(tm.c1) | nonFiniteMark(tm.c2) |
-         nonFiniteMark(tm.o)) == 0) {
+    const Vector4f* const vectors[] = {&tm.c0, &tm.c1, &tm.c2, &tm.o};
+    if (allFinite(vectors, 4)) {
         return valid;
     }
     tm = UVWTransform{Vector4f{}, Vector4f{}, Vector4f{}, Vector4f{}};

@@ -105,7 +105,7 @@ int UVWGenOstrel::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
     return finiteResult(
         withPlacement(
             sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, out); }),
-        out, 3);
+        out);
 }
 
 int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {

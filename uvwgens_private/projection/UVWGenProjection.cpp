@@ -251,7 +251,7 @@ int UVWGenProjection::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
     if (!valid) {
         out[0] = out[1] = out[2] = Vector4f{};
     }
-    return finiteResult(valid, out, 3);
+    return finiteResult(valid, out);
 }
 
 int UVWGenProjection::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
