@@ -21,6 +21,17 @@ struct Plane {
     float offset = 0.0f;
 };
 
+// Whatever else blocks visibility rays (a renderer's full scene).
+class RayBlocker {
+public:
+    // Whether anything lies on origin + t * segment for t in (tMin, tMax).
+    virtual bool blocks(const KUtils::Vector4f& origin, const KUtils::Vector4f& segment, float tMin,
+                        float tMax) const = 0;
+
+protected:
+    ~RayBlocker() = default;
+};
+
 class SceneGeometry {
 public:
     // The segment parameter of the first hit within (tStart, tEnd) less the margin, or a
@@ -28,8 +39,13 @@ public:
     float firstHit(const KUtils::Vector4f& origin, const KUtils::Vector4f& segment, float tStart,
                    float tEnd) const;
 
+    // Whether the spheres, the planes or the blocker lie within (tStart, tEnd) less the margin.
+    bool blocks(const KUtils::Vector4f& origin, const KUtils::Vector4f& segment, float tStart,
+                float tEnd) const;
+
     std::vector<Sphere> spheres;
     std::vector<Plane> planes;
+    const RayBlocker* blocker = nullptr;
     // Margin in units of the segment parameter.
     float margin = 1e-4f;
 };

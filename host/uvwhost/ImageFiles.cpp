@@ -121,31 +121,34 @@ std::string writePNG(const Image& image, const std::string& path) {
 #endif
 }
 
-std::string writeUVWExr(const Image& image, const std::string& path) {
+std::string writeExr(int width, int height, const std::vector<float>& pixels, int channels,
+                     const std::string& path) {
 #if defined(UVWHOST_HAVE_OPENEXR)
     try {
-        Imf::Header header(image.width, image.height);
+        Imf::Header header(width, height);
         const char* names[3] = {"R", "G", "B"};
-        for (const char* name : names) {
-            header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+        const char* grey[1] = {"Y"};
+        const char* const* used = channels == 1 ? grey : names;
+        for (int k = 0; k < channels; ++k) {
+            header.channels().insert(used[k], Imf::Channel(Imf::FLOAT));
         }
         Imf::OutputFile file(path.c_str(), header);
         Imf::FrameBuffer buffer;
-        const std::size_t pixel = sizeof(float) * 3;
-        for (int k = 0; k < 3; ++k) {
-            buffer.insert(names[k], Imf::Slice(Imf::FLOAT,
-                                               reinterpret_cast<char*>(
-                                                   const_cast<float*>(image.uvw.data() + k)),
-                                               pixel, pixel * std::size_t(image.width)));
+        const std::size_t pixel = sizeof(float) * std::size_t(channels);
+        for (int k = 0; k < channels; ++k) {
+            buffer.insert(used[k],
+                          Imf::Slice(Imf::FLOAT,
+                                     reinterpret_cast<char*>(const_cast<float*>(pixels.data() + k)),
+                                     pixel, pixel * std::size_t(width)));
         }
         file.setFrameBuffer(buffer);
-        file.writePixels(image.height);
+        file.writePixels(height);
     } catch (const std::exception& e) {
         return "cannot write " + path + ": " + e.what();
     }
     return {};
 #else
-    (void)image;
+    (void)width, (void)height, (void)pixels, (void)channels;
     return "cannot write " + path + ": this uvwhost was built without OpenEXR";
 #endif
 }
