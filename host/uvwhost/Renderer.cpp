@@ -1,7 +1,6 @@
 #include "uvwhost/Renderer.h"
 
 #include "kivo/VectorMath.h"
-#include "scene/ImagePlugins.h"
 #include "scene/ScenePlugins.h"
 
 #include <algorithm>
@@ -216,25 +215,6 @@ Parsed<std::unique_ptr<RenderWorld>> RenderWorld::build(const SceneDocument& doc
         }
         return texture;
     };
-    // Images first: each BitmapBuffer's file, read once per path.
-    std::map<std::string, std::shared_ptr<const kivohost::MipImage>> images;
-    for (const auto& instance : session.instances()) {
-        auto* buffer = dynamic_cast<kivohost::BitmapBuffer*>(instance->plugin);
-        if (!buffer) {
-            continue;
-        }
-        const std::string path = assetPath(doc, buffer->file());
-        auto& image = images[path];
-        if (!image) {
-            auto loaded = loadImage(path);
-            if (!loaded) {
-                return Result::failure(doc.source + ": instance \"" + instance->name +
-                                       "\": " + loaded.error());
-            }
-            image = *loaded;
-        }
-        buffer->setPixels(image);
-    }
     std::map<std::string, kivohost::TriangleMesh> files;
     world->all.reserve(doc.objects.size());
     for (std::size_t i = 0; i < doc.objects.size(); ++i) {

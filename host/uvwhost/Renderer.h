@@ -61,9 +61,8 @@ struct SurfaceHit {
 };
 
 // The world of a document whose instances exist in `session` (the texture interfaces are
-// looked up there, and the files of its BitmapBuffers are read into them). Errors name the
-// instance that is not a texture, the camera that does not exist, or the asset file that
-// cannot be used.
+// looked up there). Errors name the instance that is not a texture, the camera that does not exist,
+// or the asset file that cannot be used.
 class RenderWorld final : public kivohost::RayBlocker {
 public:
     // `cameraName` empty: the document's first camera.

@@ -1,6 +1,7 @@
 #include "uvwhost/SceneFile.h"
 
 #include "kivo/VectorMath.h"
+#include "uvwhost/Assets.h"
 #include "uvwhost/JsonFields.h"
 #include "uvwhost/Limits.h"
 
@@ -548,6 +549,25 @@ std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& cat
     }
     if (std::string error = session.checkReferences(); !error.empty()) {
         return doc.source + ": " + error;
+    }
+    // The files of the BitmapBuffers, each path read once.
+    std::map<std::string, std::shared_ptr<const kivohost::MipImage>> images;
+    for (PluginInstance* instance : created) {
+        auto* buffer = dynamic_cast<kivohost::BitmapBuffer*>(instance->plugin);
+        if (!buffer) {
+            continue;
+        }
+        const std::string path = assetPath(doc, buffer->file());
+        auto& image = images[path];
+        if (!image) {
+            auto loaded = loadImage(path);
+            if (!loaded) {
+                return doc.source + ": instance " + quoteInput(instance->name) + ": " +
+                       loaded.error();
+            }
+            image = *loaded;
+        }
+        buffer->setPixels(image);
     }
     return {};
 }

@@ -118,7 +118,8 @@ Parsed<SceneDocument> parseSceneDocument(std::string_view text, const std::strin
 Parsed<SceneDocument> loadSceneDocument(const std::string& path);
 
 // Creates every instance of the document in the session and sets its parameters (references
-// resolve to any instance of the document). Returns an empty string, else the error.
+// resolve to any instance of the document), then reads the image of every BitmapBuffer.
+// Returns an empty string, else the error.
 std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& catalog,
                                     PluginSession& session);
 
