@@ -1,5 +1,6 @@
 #include "uvwhost/RenderCommand.h"
 
+#include "kivo/VectorMath.h"
 #include "uvwhost/ImageFiles.h"
 #include "uvwhost/Limits.h"
 #include "uvwhost/Renderer.h"
@@ -97,6 +98,11 @@ bool renderDocument(const SceneDocument& doc, const Catalog& catalog, int thread
     renderCamera->initCamera(&render.renderer, render.sequence, render.frame);
     render.sequence.camera = renderCamera.get();
     render.sequence.cameraType = 0;
+    // A moving camera blurs what its own projections see too.
+    const bool moving =
+        render.sequence.motionBlur && KUtils::dot3(camera.motion, camera.motion) > 0;
+    render.sequence.cameraMotion = moving ? &world.cameraMotion() : nullptr;
+    render.sequence.cameraMotionBlur = moving ? 1 : 0;
     session.prepareRender();
     session.beginFrame();
     const int started =
@@ -109,6 +115,7 @@ bool renderDocument(const SceneDocument& doc, const Catalog& catalog, int thread
     session.endFrame();
     session.finishRender();
     render.sequence.camera = nullptr;
+    render.sequence.cameraMotion = nullptr;
     for (const std::string& line : session.render().log.lines()) {
         s.err << line << (line.ends_with("\n") ? "" : "\n");
     }

@@ -54,7 +54,7 @@ public:
     // The colour seen through image position (x, y); the first texture lookup of the first
     // sample of a pixel gives its UVW.
     AColor sample(float x, float y, float time) {
-        const kivohost::CameraRay ray = world.camera().ray(x, y);
+        const kivohost::CameraRay ray = world.camera(time).ray(x, y);
         sc.imageX = x;
         sc.imageY = y;
         sc.time = time;
@@ -198,7 +198,7 @@ Parsed<std::unique_ptr<RenderWorld>> RenderWorld::build(const SceneDocument& doc
     std::unique_ptr<RenderWorld> world(new RenderWorld(
         kivohost::SceneCamera(c->position, c->target, c->up, c->horizontalFov(width, height), width,
                               height, c->pixelAspect),
-        *c));
+        *c, width, height));
     world->perAxis = doc.samples;
     const Vector3d& o = doc.frame.sceneOrigin;
     world->sceneOrigin = {float(o.x), float(o.y), float(o.z), 0.0f};
@@ -279,6 +279,16 @@ Parsed<std::unique_ptr<RenderWorld>> RenderWorld::build(const SceneDocument& doc
         world->hasPlain = true;
     }
     return world;
+}
+
+kivohost::SceneCamera RenderWorld::camera(float time) const {
+    const CameraEntry& c = cameraSettings;
+    if (time == 0.0f || dot3(c.motion, c.motion) == 0.0f) {
+        return view;
+    }
+    const Vector4f move = c.motion * time;
+    return kivohost::SceneCamera(c.position + move, c.target + move, c.up,
+                                 c.horizontalFov(width, height), width, height, c.pixelAspect);
 }
 
 bool RenderWorld::trace(const Vector4f& origin, const Vector4f& dir, float tMin, float tMax,

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "kivo/PluginModel.h"
+#include "scene/Cameras.h"
 #include "scene/Mesh.h"
 #include "scene/SceneCamera.h"
 #include "scene/SceneShapes.h"
@@ -73,6 +74,10 @@ public:
     RenderWorld& operator=(const RenderWorld&) = delete;
 
     const kivohost::SceneCamera& camera() const { return view; }
+    // The camera at `time` (0 to 1 over the shutter): moved by the camera's motion.
+    kivohost::SceneCamera camera(float time) const;
+    // The camera's motion as plugins see it through the sequence data.
+    const kivohost::LinearCameraMotion& cameraMotion() const { return motion; }
     // The camera's frame settings: pixel aspect and overscan.
     const CameraEntry& cameraEntry() const { return cameraSettings; }
     // The nearest hit along the ray (world space), or false.
@@ -91,11 +96,14 @@ public:
     int samples() const { return perAxis; }
 
 private:
-    RenderWorld(const kivohost::SceneCamera& camera, const CameraEntry& entry)
-        : view(camera), cameraSettings(entry) {}
+    RenderWorld(const kivohost::SceneCamera& camera, const CameraEntry& entry, int width,
+                int height)
+        : view(camera), cameraSettings(entry), motion(entry.motion), width(width), height(height) {}
 
     kivohost::SceneCamera view;
     CameraEntry cameraSettings;
+    kivohost::LinearCameraMotion motion;
+    int width, height;
     std::vector<RenderObject> all;
     std::vector<std::unique_ptr<kivohost::PlacedMesh>> meshes;
     // The object of each mesh, by mesh index.

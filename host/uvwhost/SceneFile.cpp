@@ -123,6 +123,7 @@ std::string readCamera(const Json& v, const std::string& w, CameraEntry& c, bool
              return {};
          }},
         {"pixel_aspect", into(c.pixelAspect, readFloat)},
+        {"motion", into(c.motion, readVector)},
         {"overscan", into(c.overscan, readFloat)}};
     if (named) {
         fields.emplace("name", into(c.name, readName));

@@ -67,6 +67,9 @@ struct CameraEntry {
     FilmFit fit = FilmFit::Horizontal;
     float pixelAspect = 1.0f;
     float overscan = 0.0f;
+    // How far the camera (position and target) moves over the shutter interval; seen only
+    // when the frame settings switch motion blur on.
+    KUtils::Vector4f motion;
 
     // The horizontal field of view in degrees across an image of that size.
     float horizontalFov(int width, int height) const;

@@ -257,7 +257,7 @@ TEST(UvwhostAssets, ImageFormatsReadBackAsLinearColour) {
     }
 }
 
-TEST(UvwhostAssets, CameraProjectionFitsToTheBitmapItReads) {
+TEST(UvwhostAssets, CameraProjectionFitsToTheBitmapAndFollowsTheCamera) {
     TempDir dir;
     // A 40 x 10 image (aspect 4) for a 20 x 10 render (aspect 2): the horizontal fit scales
     // v about 0.5 by 4 / 2. The projection has no camera_view: it projects from the render's
@@ -267,16 +267,23 @@ TEST(UvwhostAssets, CameraProjectionFitsToTheBitmapItReads) {
     const std::vector<float> black(40 * 10 * 3);
     ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, black.data()));
     out->close();
-    std::vector<float> uvw[2];
-    for (int fit = 0; fit < 2; ++fit) {
+    // Third: the camera moves over the shutter, which its projection follows (the sample at
+    // mid-shutter lands where the camera at its start sees it: the same UVW).
+    std::vector<float> uvw[3];
+    for (int fit = 0; fit < 3; ++fit) {
         Json projection = {{"type", 8}};
-        if (fit) {
+        if (fit == 1) {
             projection["bitmap"] = "@wide";
             projection["fitfill"] = 1;
         }
+        Json camera = {{"position", {0, 0, 5}}, {"target", {0, 0, 0}}, {"up", {0, 1, 0}}};
+        if (fit == 2) {
+            camera["motion"] = {0.4, 0.2, 0};
+        }
         const Json scene = {
             {"image", {{"width", 20}, {"height", 10}, {"samples", 1}}},
-            {"camera", {{"position", {0, 0, 5}}, {"target", {0, 0, 0}}, {"up", {0, 1, 0}}}},
+            {"frame", {{"motionBlur", fit == 2}}},
+            {"camera", camera},
             {"instances",
              {{{"name", "wide"}, {"type", "BitmapBuffer"}, {"params", {{"file", "wide.png"}}}},
               {{"name", "cam"}, {"type", "UVWGenProjection"}, {"params", projection}},
@@ -294,6 +301,8 @@ TEST(UvwhostAssets, CameraProjectionFitsToTheBitmapItReads) {
         EXPECT_NEAR(uvw[0][i * 3], (float(i % 20) + 0.5f) / 20.0f, 1e-4f);
         EXPECT_NEAR(uvw[1][i * 3], uvw[0][i * 3], 1e-6f);
         EXPECT_NEAR(uvw[1][i * 3 + 1], (uvw[0][i * 3 + 1] - 0.5f) * 2.0f + 0.5f, 1e-5f);
+        EXPECT_NEAR(uvw[2][i * 3], uvw[0][i * 3], 1e-5f);
+        EXPECT_NEAR(uvw[2][i * 3 + 1], uvw[0][i * 3 + 1], 1e-5f);
     }
 }
 
