@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace uvwhost {
@@ -38,6 +39,11 @@ Parsed<std::shared_ptr<const kivohost::MipImage>> loadImage(const std::string& p
     if (!std::ifstream(path, std::ios::binary)) {
         return Result::failure("cannot read the image file \"" + path +
                                "\": " + std::strerror(errno));
+    }
+    // Devices and pipes could be read without end.
+    if (std::error_code ignored; !std::filesystem::is_regular_file(path, ignored)) {
+        return Result::failure("cannot read the image file \"" + path +
+                               "\": expected a regular file");
     }
     auto in = OIIO::ImageInput::open(path);
     const std::string expected = "the image file \"" + path +

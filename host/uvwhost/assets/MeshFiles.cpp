@@ -6,6 +6,7 @@
 #include <assimp/scene.h>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace uvwhost {
@@ -18,6 +19,11 @@ Parsed<kivohost::TriangleMesh> loadMesh(const std::string& path) {
     if (!std::ifstream(path, std::ios::binary)) {
         return Result::failure("cannot read the mesh file \"" + path +
                                "\": " + std::strerror(errno));
+    }
+    // Devices and pipes could be read without end.
+    if (std::error_code ignored; !std::filesystem::is_regular_file(path, ignored)) {
+        return Result::failure("cannot read the mesh file \"" + path +
+                               "\": expected a regular file");
     }
     Assimp::Importer importer;
     const aiScene* scene =
