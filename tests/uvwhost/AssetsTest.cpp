@@ -195,6 +195,17 @@ TEST(UvwhostAssets, MeshFormatsGiveTheMapChannelsOfTheTriangle) {
     }
 }
 
+TEST(UvwhostAssets, ShippedVaseScenesRender) {
+    TempDir dir;
+    for (const char* scene : {"vase.json", "vase_views.json"}) {
+        const test::Run r =
+            run({"render", "--scene", std::string(UVWHOST_EXAMPLES_DIR) + "/vase/" + scene, "-o",
+                 dir.file("vase.png"), "--width", "48", "--height", "27", "--quiet"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(std::filesystem::exists(dir.file("vase.png")));
+    }
+}
+
 TEST(UvwhostAssets, DegenerateTrianglesGetAFiniteInvertibleBasis) {
     const Vector4f p[3] = {{0, 0, 0, 0}, {2, 0, 0, 0}, {1, 2, 0, 0}};
     const Vector4f line[3] = {{0, 0, 0, 0}, {1, 1, 0, 0}, {2, 2, 0, 0}};
