@@ -1,7 +1,7 @@
-// Visibility rays against simple host geometry (spheres and planes), and a shading context
-// that hands them out. A ray tests the segment origin + t * segment for t between tStart and
-// tEnd, less a small margin at both ends so that a ray leaving a surface or arriving at the
-// camera does not hit what it starts or ends on.
+// Visibility rays against simple host geometry (spheres and planes, and whatever a RayBlocker
+// adds: the reference host's whole scene), and a shading context that hands them out. A ray tests
+// the segment origin + t * segment for t between tStart and tEnd, less a small margin at both ends
+// so that a ray leaving a surface or arriving at the camera does not hit what it starts or ends on.
 #pragma once
 
 #include "kivo/ShadingContext.h"
