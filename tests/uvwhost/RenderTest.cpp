@@ -106,8 +106,8 @@ TEST(UvwhostRender, SceneErrorsNameTheFileAndWhatWasExpected) {
     };
     const Case cases[] = {
         {R"({"objects": [{"shape": "cone", "texture": "@t"}]})",
-         scene +
-             " \"objects\"[0] \"shape\": expected \"sphere\", \"plane\" or \"box\", got \"cone\""},
+         scene + " \"objects\"[0] \"shape\": expected \"sphere\", \"plane\", \"box\" or \"mesh\", "
+                 "got \"cone\""},
         {R"({"objects": [{"shape": "sphere", "texture": "@missing"}]})",
          scene + " \"objects\"[0]: no instance named \"missing\""},
         {R"({"instances": [{"name": "t", "type": "TexNothing"}]})",
