@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the tools need, when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev gcovr
           libbenchmark-dev nlohmann-json3-dev libpng-dev libopenexr-dev binutils python3
           # The Windows build: MinGW-w64 cross compilers, GoogleTest's sources, stb's image
           # writer, Wine to run the programs.
