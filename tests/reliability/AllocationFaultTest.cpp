@@ -5,7 +5,7 @@
 // reaches the host as the library's ExceptionMsg stating the request; nothing that was
 // allocated stays behind, and the next frame, with memory, gives the right results again.
 #include "HeapUsage.h"
-#include "PluginScenes.h"
+#include "tests/support/PluginScenes.h"
 #include "memory/ExceptionMsg.h"
 
 #include <atomic>

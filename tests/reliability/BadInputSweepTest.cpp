@@ -5,7 +5,7 @@
 // operation returns a valid flag of 0 or 1 and writes each of its outputs. NaN in may give NaN
 // out; crashes, undefined behaviour and unwritten outputs are what this looks for (the
 // sanitizer builds report the first two).
-#include "PluginScenes.h"
+#include "tests/support/PluginScenes.h"
 #include "memory/ExceptionMsg.h"
 #include "scene/Bitmap.h"
 #include "scene/Cameras.h"

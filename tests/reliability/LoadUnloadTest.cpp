@@ -4,7 +4,7 @@
 // deleted, and the unload really takes the module out of the process (its static descriptors
 // are destroyed and built again on the next load) without leaving anything allocated.
 #include "HeapUsage.h"
-#include "PluginScenes.h"
+#include "tests/support/PluginScenes.h"
 #include "kivo/PluginLibDesc.h"
 #include "sdk/SharedModule.h"
 
