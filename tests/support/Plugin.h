@@ -145,6 +145,11 @@ inline void expectXYZ(const Vector4f& v, float x, float y, float z, float tol = 
     EXPECT_NEAR(v.z, z, tol);
 }
 
+inline void expectXYZW(const Vector4f& v, float x, float y, float z, float w) {
+    expectXYZ(v, x, y, z);
+    EXPECT_NEAR(v.w, w, 1e-6f);
+}
+
 // Every lane of the four columns, exactly.
 inline bool sameTransform(const UVWTransform& a, const UVWTransform& b) {
     const auto same = [](const Vector4f& p, const Vector4f& q) {
@@ -156,6 +161,10 @@ inline bool sameTransform(const UVWTransform& a, const UVWTransform& b) {
 // A uniform scale s with an offset.
 inline Transform scaled(float s, const Vector3d& offs) {
     return Transform{{{s, 0, 0, 0}, {0, s, 0, 0}, {0, 0, s, 0}}, offs};
+}
+
+inline Transform translation(double x, double y, double z) {
+    return {{}, {x, y, z}};
 }
 
 inline UVWTransform uvwTranslation(float x, float y, float z) {
