@@ -139,7 +139,7 @@ inline std::string gpuText(RTTexInterface& rt, const char* output, GPUDataRecord
 }
 
 // The x, y, z lanes within tol (the fourth carries no meaning unless a test says so).
-inline void expectXYZ(const Vector4f& v, float x, float y, float z, float tol = 1e-6f) {
+inline void expectXYZ(const Vector4f& v, float x, float y, float z, float tol = 1e-5f) {
     EXPECT_NEAR(v.x, x, tol);
     EXPECT_NEAR(v.y, y, tol);
     EXPECT_NEAR(v.z, z, tol);
