@@ -1,6 +1,6 @@
 #include "memory/AlignedAlloc.h"
 
-#include "DebugCapture.h"
+#include "tests/support/DebugCapture.h"
 #include "sdk/HostRuntime.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "memory/AllocationFailure.h"
 
-#include "DebugCapture.h"
+#include "tests/support/DebugCapture.h"
 #include "memory/DebugPrintf.h"
 #include "memory/ExceptionMsg.h"
 #include "sdk/HostRuntime.h"

@@ -1,6 +1,6 @@
 #include "frame/Platform.h"
 
-#include "DebugCapture.h"
+#include "tests/support/DebugCapture.h"
 #include "memory/HeapDiagnostics.h"
 
 #include <gtest/gtest.h>

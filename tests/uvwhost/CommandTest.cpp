@@ -1,5 +1,5 @@
 // Every subcommand's JSON for every plugin type, and the exit statuses of bad input.
-#include "UvwhostTestSupport.h"
+#include "tests/support/Uvwhost.h"
 
 #include <gtest/gtest.h>
 
