@@ -15,5 +15,5 @@ ctest --preset coverage -j "$(nproc)" >build/coverage/ctest.log || {
 }
 # Branches the compiler adds for exception unwinding are left out: no test can reach them.
 gcovr --root . --filter 'uvwgens_private/' --exclude-throw-branches --exclude-unreachable-branches \
-    --print-summary --html-details build/coverage/coverage.html build/coverage >/dev/null
+    --print-summary --html-details build/coverage/coverage.html build/coverage
 scripts/test-ratio.sh
