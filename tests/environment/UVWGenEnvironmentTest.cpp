@@ -221,20 +221,6 @@ TEST_F(Environment, DerivativesAcrossTheSeam) {
     EXPECT_NEAR(out[2].y, 0.0063659855f, 1e-6f);
 }
 
-TEST_F(Environment, DerivativesTakeTransformAndScaleButNeitherOffsetNorWrap) {
-    set("uvw_transform", Transform{{{3, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, {5.5, 0, 0}});
-    set("duvw_scale", 2.0f);
-    set("wrap_u", 1);
-    beginFrame();
-    ShadingContext sc = context({1, 0, 0, 0});
-    sc.dDdx = {0, 0.01f, 0, 0};
-    Vector4f out[3];
-    EXPECT_EQ(gen().evalUVWDerivs(sc, out), 1);
-    EXPECT_FLOAT_EQ(out[0].x, 0.5f); // 3 * 1 + 5.5 wrapped
-    EXPECT_NEAR(out[1].x, 3.0f * 2.0f * -2.0f * kSeamEps, 1e-5f);
-    EXPECT_EQ(out[2].x, 0.0f);
-}
-
 TEST_F(Environment, ScreenMode) {
     set("mapping_type", std::string("screen"));
     set("uvw_transform", Transform{{{2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, {0, 0.5, 0}});

@@ -18,25 +18,6 @@ using namespace testsupport;
 
 namespace {
 
-// A rotation about (1, 1, 1) by 40 degrees, scaled by s, with an offset.
-Transform rotation(float s, const Vector3d& offs) {
-    const float a = 0.6981317f, c = std::cos(a), d = std::sin(a), k = 1.0f / std::sqrt(3.0f);
-    const float t = (1 - c) * k * k, e = d * k;
-    return Transform{{{s * (t + c), s * (t + e), s * (t - e), 0},
-                      {s * (t - e), s * (t + c), s * (t + e), 0},
-                      {s * (t + e), s * (t - e), s * (t + c), 0}},
-                     offs};
-}
-
-// Where every mapping is smooth enough for finite differences at the projected point p: away
-// from the axes and the planes through them (the centre, poles and seams), from the cube's
-// face changes, and from the -z pole of the ball.
-bool smoothAt(const Vector4f& p) {
-    float a[3] = {std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)};
-    std::sort(a, a + 3);
-    return a[0] > 0.2f && a[2] - a[1] > 0.1f && p.z > -0.8f * std::sqrt(dot3(p, p));
-}
-
 // The parameter block's 32-bit word at a byte offset.
 std::uint32_t wordAt(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
     std::uint32_t w;
@@ -143,61 +124,6 @@ TEST(UVWGenProjection, AnglesAndTheTransformedNormalReachTheMapping) {
     sc.shadingPoint = {0.2f, 0.4f, 0.6f, 0};
     sc.normal = {1, 0, 0, 0};
     expectXYZ(triplanar.uvwAt(sc), 0.3f, 0.8f, 0.1f);
-}
-
-TEST(UVWGenProjection, JacobianMatchesDifferencesThroughTransformsAndObjectSpace) {
-    kivohost::RenderSession session;
-    session.frame.sceneOrigin = {3, -2, 1};
-    const Transform m = rotation(0.8f, {0.1, -0.2, 0.3});
-    kivohost::ShadedInstance instance;
-    instance.objectSpace = toUVWTransform(rotation(1.2f, {-0.5, 0.25, 0.4}));
-    // The projected point p = M * (object space * P), computed here to stay off seams.
-    const UVWTransform mObject = compose(toUVWTransform(m), *instance.objectSpace);
-
-    std::mt19937 rng(11);
-    std::uniform_real_distribution<float> coord(-1.5f, 1.5f);
-    for (int type : {1, 2, 3, 4, 5, 6, 9, 10}) {
-        Instance proj{descriptor<UVWGenProjectionDesc>()};
-        proj.set("type", type);
-        proj.set("uvw_transform", m);
-        proj.set("tex_transform", rotation(1.5f, {5, 6, 7}));
-        proj.set("object_space", true);
-        proj.set("u_angle", 2.5f);
-        proj.set("v_angle", 1.1f);
-        proj.start(session);
-
-        ShadingContext sc;
-        sc.renderer = &session.renderer;
-        sc.shadeInstance = &instance;
-        sc.normal = {0.9f, 0.3f, -0.2f, 0};
-        int checked = 0;
-        for (int i = 0; i < 200 && checked < 40; ++i) {
-            const Vector4f P{coord(rng), coord(rng), coord(rng), 0};
-            if (!smoothAt(applyPoint(mObject, P))) {
-                continue;
-            }
-            ++checked;
-            sc.shadingPoint = P;
-            const UVWTransform tm = proj.transformAt(sc);
-            // evalUVW agrees with the transform's offset.
-            EXPECT_EQ(proj.uvwAt(sc).x, tm.o.x);
-            const float h = 1e-3f;
-            const Vector4f* cols[3] = {&tm.c0, &tm.c1, &tm.c2};
-            for (int k = 0; k < 3; ++k) {
-                Vector4f step{};
-                (k == 0 ? step.x : k == 1 ? step.y : step.z) = h;
-                sc.shadingPoint = P + step;
-                const Vector4f plus = proj.uvwAt(sc);
-                sc.shadingPoint = P - step;
-                const Vector4f fd = (plus - proj.uvwAt(sc)) * (0.5f / h);
-                const float tol = 3e-3f * (1.0f + std::fabs(cols[k]->x) + std::fabs(cols[k]->y) +
-                                           std::fabs(cols[k]->z));
-                SCOPED_TRACE(testing::Message() << "type " << type << " axis " << k);
-                expectXYZ(*cols[k], fd.x, fd.y, fd.z, tol);
-            }
-        }
-        EXPECT_GE(checked, 40) << "type " << type;
-    }
 }
 
 TEST(UVWGenProjection, MotionSamplesCountTimesAndInterpolation) {

@@ -5,6 +5,7 @@
 // finite contexts give finite results; and a context without renderer or frame data is
 // answered with a valid flag of 0 or 1 and every output written.
 #include "channel/UVWGenPlanarWorld.h"
+#include "kivo/FloatMath.h"
 #include "tests/support/PluginScenes.h"
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace KUtils;
@@ -56,6 +58,13 @@ Setup setting(std::vector<std::pair<const char*, ParamValue>> values) {
     };
 }
 
+Mode mode(const char* type, std::string name, Setup setup, Move move, std::array<float, 2> fd,
+          std::array<float, 2> diff, float grad, Mode::Apply apply, bool sameUVW = true,
+          bool objectSpace = false) {
+    return {type, std::move(name), std::move(setup), move,       fd, diff,
+            grad, apply,           sameUVW,          objectSpace};
+}
+
 std::vector<Mode> allModes() {
     // The world position in the offset, where the scene's wrap would fold it, its coverage scale
     // it and its crop on w reject it; duvw_scale 1.5 scales the columns.
@@ -67,97 +76,60 @@ std::vector<Mode> allModes() {
         flat(s);
     };
     std::vector<Mode> modes = {
-        {"UVWGenChannel", "", {}, Move::Surface, {1, 1}, {1, 1}, 1, Mode::AtPoint},
-        {"UVWGenPlanarWorld", "", flat, Move::Point, {1.5f, 1.5f}, {1, 1}, 1.5f, Mode::AtPoint},
-        {"UVWGenChannel",
-         "planar world input",
-         planarInput,
-         Move::Point,
-         {1.5f, 1.5f},
-         {1, 1},
-         1.5f,
-         Mode::AtPoint},
+        mode("UVWGenChannel", "", {}, Move::Surface, {1, 1}, {1, 1}, 1, Mode::AtPoint),
+        mode("UVWGenPlanarWorld", "", flat, Move::Point, {1.5f, 1.5f}, {1, 1}, 1.5f, Mode::AtPoint),
+        mode("UVWGenChannel", "planar world input", planarInput, Move::Point, {1.5f, 1.5f}, {1, 1},
+             1.5f, Mode::AtPoint),
         // duvw_scale 2: it scales the derivatives, and the columns only in object space.
-        {"UVWGenObject", "world", {}, Move::Surface, {2, 2}, {2, 2}, 1, Mode::NoApply},
-        {"UVWGenObject",
-         "object space",
-         {},
-         Move::Surface,
-         {2, 2},
-         {1, 1},
-         2,
-         Mode::Offset,
-         true,
-         true},
+        mode("UVWGenObject", "world", {}, Move::Surface, {2, 2}, {2, 2}, 1, Mode::NoApply),
+        mode("UVWGenObject", "object space", {}, Move::Surface, {2, 2}, {1, 1}, 2, Mode::Offset,
+             true, true),
         // Screen: v falls with imageY while the y derivative is positive.
-        {"UVWGenEnvironment",
-         "screen",
-         setting({{"mapping_type", std::string("screen")}, {"wrap_u", 0}, {"crop_v", 0}}),
-         Move::Screen,
-         {1.25f, -1.25f},
-         {1, -1},
-         0,
-         Mode::Offset},
-        {"UVWGenProjection",
-         "camera",
-         setting({{"fittype", 0}, {"uvw_transform", Transform{}}, {"nsamples", 1}}),
-         Move::Surface,
-         {1, 1},
-         {1, 1},
-         0,
-         Mode::Offset},
+        mode("UVWGenEnvironment", "screen",
+             setting({{"mapping_type", std::string("screen")}, {"wrap_u", 0}, {"crop_v", 0}}),
+             Move::Screen, {1.25f, -1.25f}, {1, -1}, 0, Mode::Offset),
+        mode("UVWGenProjection", "camera",
+             setting({{"fittype", 0}, {"uvw_transform", Transform{}}, {"nsamples", 1}}),
+             Move::Surface, {1, 1}, {1, 1}, 0, Mode::Offset),
     };
     for (int separate : {0, 1}) {
-        modes.push_back({"UVWGenExplicit",
-                         "separate " + std::to_string(separate),
-                         setting({{"useSeparateParams", separate}}),
-                         Move::None,
-                         {},
-                         {},
-                         0,
-                         Mode::Offset});
+        modes.push_back(mode("UVWGenExplicit", "separate " + std::to_string(separate),
+                             setting({{"useSeparateParams", separate}}), Move::None, {}, {}, 0,
+                             Mode::Offset));
     }
     // The full difference over ±dDdx, times duvw_scale 1.25.
     for (const char* mapping : {"angular", "cubic", "spherical", "mirror_ball", "max_spherical",
                                 "spherical_kivo", "max_cylindrical", "max_shrink_wrap"}) {
-        modes.push_back({"UVWGenEnvironment",
-                         mapping,
-                         setting({{"mapping_type", std::string(mapping)}}),
-                         Move::Direction,
-                         {2.5f, 2.5f},
-                         {},
-                         0,
-                         Mode::NoApply});
+        modes.push_back(mode("UVWGenEnvironment", mapping,
+                             setting({{"mapping_type", std::string(mapping)}}), Move::Direction,
+                             {2.5f, 2.5f}, {}, 0, Mode::NoApply));
     }
+    // In world space, and in object space with other angles (the contexts' instance then has
+    // an object space).
     for (int type : {0, 1, 2, 3, 4, 5, 6, 9, 10}) {
-        modes.push_back({"UVWGenProjection",
-                         "type " + std::to_string(type),
-                         setting({{"type", type}}),
-                         Move::Surface,
-                         {1, 1},
-                         {1, 1},
-                         1,
-                         Mode::Offset});
+        for (bool object : {false, true}) {
+            modes.push_back(mode("UVWGenProjection",
+                                 "type " + std::to_string(type) + (object ? " object space" : ""),
+                                 setting({{"type", type},
+                                          {"object_space", object},
+                                          {"u_angle", object ? 2.5f : kPi},
+                                          {"v_angle", object ? 1.1f : kPi / 2}}),
+                                 Move::Surface, {1, 1}, {1, 1}, 1, Mode::Offset, true, object));
+        }
     }
     // Placement without size and angle, so that the unmapped derivatives of maps 2 to 4 are
     // those of the coordinates, times filtering 0.5. Map 1 tiles only in evalUVWDerivs.
     for (int map = 0; map <= 4; ++map) {
         const Move moves[] = {Move::None, Move::None, Move::Surface, Move::Surface, Move::Screen};
         const float fd = map >= 2 ? 0.5f : 0.0f;
-        modes.push_back({"UVWGenOstrel",
-                         "map " + std::to_string(map),
-                         setting({{"map", map},
-                                  {"size_x", 1.0f},
-                                  {"angle_z", 0.0f},
-                                  {"size_x2", 0.0f},
-                                  {"angle_z2", 0.0f}}),
-                         moves[map],
-                         {fd, map == 4 ? -fd : fd},
-                         {},
-                         0,
-                         Mode::Offset,
-                         map != 1,
-                         map == 2});
+        modes.push_back(mode("UVWGenOstrel", "map " + std::to_string(map),
+                             setting({{"map", map},
+                                      {"size_x", 1.0f},
+                                      {"angle_z", 0.0f},
+                                      {"size_x2", 0.0f},
+                                      {"angle_z2", 0.0f}}),
+                             moves[map], {fd, map == 4 ? -fd : fd}, {}, 0, Mode::Offset, map != 1,
+                             map == 2));
     }
     return modes;
 }

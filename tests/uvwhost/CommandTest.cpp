@@ -111,9 +111,8 @@ TEST(UvwhostGpu, KnownDescriptions) {
             .json();
     EXPECT_EQ(j["result"], 1);
     EXPECT_EQ(j["objectSpaceFlag"], 1);
-    EXPECT_EQ(j["text"], "map_channel -3\nuvw_transform 1.000000,0.000000,0.000000,0.000000,"
-                         "1.000000,0.000000,0.000000,0.000000,1.000000,1.000000,2.000000,"
-                         "3.000000\n");
+    // The --set value reaches the text (the text itself is the plugin's, pinned with it).
+    EXPECT_NE(j["text"].get<std::string>().find("1.000000,2.000000,3.000000\n"), std::string::npos);
     // Any other kind is not answered.
     const Json other =
         run({"gpu", "UVWGenObject", "--json", "--kind", "materialdescriptor"}).json();
