@@ -2,6 +2,7 @@
 // generator supplies a known raw transform, the parameters drive the chain.
 #include "channel/UVWGenBase.h"
 
+#include "channel/UVWChain.h"
 #include "kivo/PluginDescriptor.h"
 #include "scene/TransformTextures.h"
 #include "tests/support/Plugin.h"
@@ -134,34 +135,50 @@ TEST(UVWGenBase, WrapCropAndCoverageOnEachAxisAndBoundary) {
         {0, 0, 0, 0.5f, 0.1f, 0.7f, 0},         {0, 0, 0, 0.5f, 0.0f, 0.5f, 1},
         {0, 0, 0, 0.0f, 0.75f, -0.25f, 0},
     };
-    const char* wrapNames[] = {"wrap_u", "wrap_v", "wrap_w"};
-    const char* cropNames[] = {"crop_u", "crop_v", "crop_w"};
     for (int axis = 0; axis < 3; ++axis) {
         for (const WrapCase& c : cases) {
             SCOPED_TRACE(testing::Message()
                          << "axis " << axis << " wrap_mode " << c.wrapMode << " wrap " << c.wrap
                          << " crop " << c.crop << " coverage " << c.coverage << " x " << c.x);
-            kivohost::RenderSession session;
-            Instance gen(fixedGenDesc());
-            float offset[3] = {0.0f, 0.0f, 0.0f};
-            offset[axis] = c.x;
-            fixedGen(gen).raw = uvwTranslation(offset[0], offset[1], offset[2]);
-            Vector4f coverage{1.0f, 1.0f, 1.0f, 0.0f};
-            (axis == 0 ? coverage.x : axis == 1 ? coverage.y : coverage.z) = c.coverage;
-            gen.set("wrap_mode", c.wrapMode);
-            gen.set(wrapNames[axis], c.wrap);
-            gen.set(cropNames[axis], c.crop);
-            gen.set("coverage", coverage);
-            gen.start(session);
-
-            Vector4f uvw;
-            EXPECT_EQ(gen.uvw().evalUVW(contextAt(session, {0, 0, 0, 0}), uvw), c.valid);
-            const float got[3] = {uvw.x, uvw.y, uvw.z};
+            UVWFinish finish;
+            finish.wrapBoundary = c.wrapMode == 0 ? WRAP_ON_HALF : WRAP_ON_INTEGER;
+            finish.wrap[axis] = c.wrap;
+            finish.crop[axis] = c.crop;
+            (axis == 0   ? finish.coverage.x
+             : axis == 1 ? finish.coverage.y
+                         : finish.coverage.z) = c.coverage;
+            UVWTransform tm;
+            tm.o = {};
+            (axis == 0 ? tm.o.x : axis == 1 ? tm.o.y : tm.o.z) = c.x;
+            EXPECT_EQ(finishUVWTransform(tm, finish, 1), c.valid);
+            const float got[3] = {tm.o.x, tm.o.y, tm.o.z};
             for (int k = 0; k < 3; ++k) {
                 EXPECT_NEAR(got[k], k == axis ? c.expected : 0.0f, 1e-6f) << "lane " << k;
             }
-            gen.stop(session);
         }
+    }
+
+    // The parameters of each axis reach its coordinate: on the integer boundary 1.25 is cropped
+    // (invalid), repeated to 0.25 and stretched by coverage 0.5 to 0.5.
+    const char* names[3][2] = {{"wrap_u", "crop_u"}, {"wrap_v", "crop_v"}, {"wrap_w", "crop_w"}};
+    for (int axis = 0; axis < 3; ++axis) {
+        kivohost::RenderSession session;
+        Instance gen(fixedGenDesc());
+        float offset[3] = {0.0f, 0.0f, 0.0f};
+        offset[axis] = 1.25f;
+        fixedGen(gen).raw = uvwTranslation(offset[0], offset[1], offset[2]);
+        Vector4f coverage{1.0f, 1.0f, 1.0f, 0.0f};
+        (axis == 0 ? coverage.x : axis == 1 ? coverage.y : coverage.z) = 0.5f;
+        gen.set("wrap_mode", 1);
+        gen.set(names[axis][0], 1);
+        gen.set(names[axis][1], 1);
+        gen.set("coverage", coverage);
+        gen.start(session);
+        int valid = -1;
+        const Vector4f uvw = gen.uvwAt(contextAt(session, {}), &valid);
+        EXPECT_EQ(valid, 0) << axis;
+        expectXYZ(uvw, axis == 0 ? 0.5f : 0.0f, axis == 1 ? 0.5f : 0.0f, axis == 2 ? 0.5f : 0.0f);
+        gen.stop(session);
     }
 }
 
