@@ -249,8 +249,8 @@ TEST(TexMultiProjection, TheColourRangeSpansEveryColourTexture) {
     }
 
     ColorTexture wide([](const ShadingContext&) { return AColor{}; }, AColor{-1, 0.2f, 0, 0},
-                      AColor{0.5f, 2, 0, 1}, "");
-    // The first texture found sets both ends, the later ones widen them.
+                      AColor{0.5f, 2, 0.9f, 1}, "");
+    // The first texture found sets both ends, the later ones widen them, each lane apart.
     LinkedTexture* first = scene.linked({0.25f, 0.5f, 0.75f, 0.5f});
     scene.setList(scene.multi, "color_textures", {base(nullptr), base(first)});
     scene.beginFrame();
@@ -262,7 +262,7 @@ TEST(TexMultiProjection, TheColourRangeSpansEveryColourTexture) {
     scene.beginFrame();
     scene.texture().getColorRange(low, high);
     expectColor(low, -1, 0, 0, 0);
-    expectColor(high, 1, 2, 0.75f, 1);
+    expectColor(high, 1, 2, 0.9f, 1);
 }
 
 TEST_F(MultiProjectionTwoCentres, ARepeatedRequestIsServedFromTheThreadsCache) {
