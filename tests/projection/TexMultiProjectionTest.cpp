@@ -461,7 +461,11 @@ TEST(ProjectionSearch, FindsTheFirstProjectionDepthFirstBehindPluginsAndLists) {
     ColorTexture unparametrised{AColor{}};
     expectNotFound(foundCentre(&unparametrised));
 
-    // Parameters in index order: uvwgen (1) before input (2) before inputs (3).
+    // Parameters in index order, the first (color) included: uvwgen (1) before input (2)
+    // before inputs (3).
+    LinkedTexture* viaColor = scene.linked({});
+    setParam(viaColor, "color", base(one));
+    expectCentre(foundCentre(viaColor), 1, 0, 0);
     LinkedTexture* byIndex = scene.linked({}, a);
     setParam(byIndex, "input", base(scene.linked({}, b)));
     expectCentre(foundCentre(byIndex), 1, 0, 0);
