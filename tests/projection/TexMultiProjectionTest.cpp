@@ -176,6 +176,8 @@ TEST_F(MultiProjectionTwoCentres, WeighsEachCentreByFacingDistanceAndDepth) {
         // Below -0.01 the offset term is 0 and the 1e-6 floor is left.
         {"offset -0.5", d10, -0.5f, ORIGIN, UP, 0,
          {1e6f / (1e6f + 0.08f), 0.08f / (1e6f + 0.08f), 0, 1}, 1},
+        {"offset -0.5 with disagreeing depth", d12, -0.5f, ORIGIN, UP, 0,
+         {0.025f / (0.025f + 0.08f), 0.08f / (0.025f + 0.08f), 0, 1}, 1},
         // clang-format on
     };
     for (const auto& r : rows) {

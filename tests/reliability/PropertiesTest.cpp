@@ -6,6 +6,7 @@
 // answered with a valid flag of 0 or 1 and every output written.
 #include "channel/UVWGenPlanarWorld.h"
 #include "kivo/FloatMath.h"
+#include "kivo/VectorMath.h"
 #include "tests/support/PluginScenes.h"
 
 #include <algorithm>
@@ -186,9 +187,14 @@ protected:
         scene->beginFrame();
     }
 
+    // The scene's context with the mode's instance, and a normal whose dominant axis and sign
+    // change with the index (the scene's normals all lean on +z).
     kivohost::TracingShadingContext context(int i) const {
         kivohost::TracingShadingContext sc = scene->context(i);
         sc.shadeInstance = GetParam().objectSpace ? &scene->objectOnly : nullptr;
+        const float sign = i % 2 ? -1.0f : 1.0f;
+        const Vector4f normals[] = {{1, 0.3f, 0.2f, 0}, {0.2f, 1, -0.3f, 0}, {-0.3f, 0.2f, 1, 0}};
+        sc.normal = *unitDirection(normals[i / 2 % 3] * sign);
         return sc;
     }
 
