@@ -74,20 +74,6 @@ TEST(UvwhostParams, JsonListsEveryParameterInRegistrationOrder) {
     }
 }
 
-TEST(UvwhostParams, DefaultsOfKnownParameters) {
-    const Json params = run({"params", "UVWGenEnvironment", "--json"}).json()["params"];
-    ASSERT_EQ(params.size(), 13u);
-    EXPECT_EQ(params[0]["name"], "uvw_matrix");
-    EXPECT_EQ(params[0]["type"], "matrix");
-    EXPECT_EQ(params[0]["default"], Json::parse("[[1,0,0],[0,1,0],[0,0,1]]"));
-    EXPECT_EQ(params[2]["name"], "mapping_type");
-    EXPECT_EQ(params[2]["default"], "spherical");
-    EXPECT_EQ(params[12]["name"], "ground_radius");
-    EXPECT_EQ(params[12]["default"], 1000.0);
-    EXPECT_EQ(params[12]["hints"], "gpuSupport=(full)");
-    EXPECT_EQ(params[12]["count"], -1);
-}
-
 TEST(UvwhostGpu, JsonAndPlainTextForEveryType) {
     for (const std::string& type : test::allPluginTypes()) {
         SCOPED_TRACE(type);
