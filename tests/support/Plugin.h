@@ -9,6 +9,7 @@
 #include "sdk/HostRuntime.h"
 #include "sdk/ParamValues.h"
 
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
 #include <utility>
