@@ -148,12 +148,15 @@ bool finite(const Vector4f& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w);
 }
 
-// x, y, z within an absolute 2e-5 plus 2% of the larger magnitude.
+// x, y, z within an absolute 2e-5 plus 2% of the larger vector's largest lane (a difference
+// quotient of coordinates far from 0 carries their rounding into every lane alike).
 bool near(const Vector4f& a, const Vector4f& b) {
-    const auto close = [](float p, float q) {
-        return std::fabs(p - q) <= 2e-5f + 0.02f * std::max(std::fabs(p), std::fabs(q));
+    const auto size = [](const Vector4f& v) {
+        return std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
     };
-    return close(a.x, b.x) && close(a.y, b.y) && close(a.z, b.z);
+    const float tol = 2e-5f + 0.02f * std::max(size(a), size(b));
+    return std::fabs(a.x - b.x) <= tol && std::fabs(a.y - b.y) <= tol &&
+           std::fabs(a.z - b.z) <= tol;
 }
 
 std::string text(const Vector4f& v) {
