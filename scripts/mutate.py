@@ -208,7 +208,7 @@ def main():
             path.write_text(original)
         if outcome == "build failed":
             continue
-        entry = f"{rel}:{n + 1} {kind}: '{old.strip()}' -> '{new.strip()}': {outcome} ({time.monotonic() - began:.0f} s)"
+        entry = f"{rel}:{n + 1}:{start + 1} {kind}: '{old.strip()}' -> '{new.strip()}': {outcome} ({time.monotonic() - began:.0f} s)"
         results.append(outcome)
         print(f"[{len(results)}/{args.n}] {entry}", flush=True)
         log.write(entry + "\n")
