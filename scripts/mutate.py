@@ -18,6 +18,7 @@ import argparse
 import os
 import random
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -120,6 +121,8 @@ def test_stages(src):
 
 
 def main():
+    # A stopped run still puts the mutated file back (the finally below).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--ref", default="HEAD", help="commit whose library and tests are measured")
     ap.add_argument("--seed", type=int, default=19)
