@@ -3,6 +3,7 @@
 #include "environment/EnvMapping.h"
 
 #include "frame/ScreenSpace.h"
+#include "kivo/VectorMath.h"
 
 #include <cmath>
 #include <cstring>
