@@ -2,8 +2,10 @@
 # Installs the Debian packages the build, the tests and the tools need, when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-          libbenchmark-dev nlohmann-json3-dev libpng-dev libopenexr-dev binutils python3
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev gcovr
+          libbenchmark-dev nlohmann-json3-dev binutils python3
+          # uvwhost's meshes, images (read and written) and ray casting.
+          libassimp-dev libopenimageio-dev libembree-dev
           # The Windows build: MinGW-w64 cross compilers, GoogleTest's sources, stb's image
           # writer, Wine to run the programs.
           mingw-w64 g++-mingw-w64-x86-64-posix googletest libstb-dev wine64

@@ -19,9 +19,9 @@ Vector4f normalized(const Vector4f& v) {
 } // namespace
 
 SceneCamera::SceneCamera(const Vector4f& position, const Vector4f& target, const Vector4f& up,
-                         float fovDegrees, int width, int height)
+                         float fovDegrees, int width, int height, float pixelAspect)
     : position(position), fovRadians(fovDegrees * std::numbers::pi_v<float> / 180.0f), width(width),
-      height(height) {
+      height(height), pixelAspect(pixelAspect) {
     front = normalized(target - position);
     right = normalized(cross3(front, up));
     if (dot3(right, right) == 0.0f) {
@@ -35,7 +35,8 @@ SceneCamera::SceneCamera(const Vector4f& position, const Vector4f& target, const
 CameraRay SceneCamera::ray(float x, float y) const {
     const float scale = 2.0f * tanHalf / float(width);
     const float sx = (x - 0.5f * float(width)) * scale;
-    const float sy = (0.5f * float(height) - y) * scale;
+    const float yScale = scale * pixelAspect;
+    const float sy = (0.5f * float(height) - y) * yScale;
     const Vector4f d = front + right * sx + upward * sy;
     const float length = std::sqrt(dot3(d, d));
     const Vector4f dir = d * (1.0f / length);
@@ -43,7 +44,7 @@ CameraRay SceneCamera::ray(float x, float y) const {
     auto differential = [&](const Vector4f& dd) {
         return (dd - dir * dot3(dir, dd)) * (1.0f / length);
     };
-    return {position, dir, differential(right * scale), differential(upward * -scale)};
+    return {position, dir, differential(right * scale), differential(upward * -yScale)};
 }
 
 void SceneCamera::describe(KivoFrameData& frame) const {

@@ -1,5 +1,7 @@
 // The rendered view: a pinhole camera placed by position, target and up, with a horizontal
-// field of view, giving primary rays and their direction differentials per pixel.
+// field of view, giving primary rays and their direction differentials per pixel. A pixel spans
+// pixelAspect times the angle vertically that it spans horizontally (the frame data's
+// pixelAspect as the camera projection reads it back).
 #pragma once
 
 #include "kivo/HostSdk.h"
@@ -18,7 +20,8 @@ struct CameraRay {
 class SceneCamera {
 public:
     SceneCamera(const KUtils::Vector4f& position, const KUtils::Vector4f& target,
-                const KUtils::Vector4f& up, float fovDegrees, int width, int height);
+                const KUtils::Vector4f& up, float fovDegrees, int width, int height,
+                float pixelAspect = 1.0f);
 
     // The ray through image position (x, y) in pixels, x right and y down from the top left.
     CameraRay ray(float x, float y) const;
@@ -34,6 +37,7 @@ private:
     float fovRadians;
     float tanHalf;
     int width, height;
+    float pixelAspect;
 };
 
 } // namespace kivohost

@@ -3,6 +3,7 @@
 #include "kivo/FloatMath.h"
 #include "kivo/PluginDescriptor.h"
 #include "scene/Cameras.h"
+#include "scene/ImagePlugins.h"
 
 #include <algorithm>
 #include <cmath>
@@ -278,6 +279,43 @@ private:
     int component = -1;
 };
 
+class TexBitmap final : public SceneTexture {
+public:
+    explicit TexBitmap(KivoPluginDesc* desc) : SceneTexture(desc) {
+        if (KivoParameterList* list = getParamList()) {
+            list->setParamCache("bitmap", &bitmapPlugin);
+            list->setParamCache("tile", &tile);
+        }
+    }
+
+    void evalColor(AColor& result, const ShadingContext& sc) override {
+        Vector4f uvw[3];
+        const MipImage* image = bitmap ? bitmap->image() : nullptr;
+        if (!lookup(sc, uvw) || !image) {
+            result = outside.eval(sc);
+            return;
+        }
+        const float footprint = std::max(
+            {std::fabs(uvw[1].x), std::fabs(uvw[1].y), std::fabs(uvw[2].x), std::fabs(uvw[2].y)});
+        result = image->lookup(uvw[0].x, uvw[0].y, footprint, tile != 0, outside.eval(sc));
+    }
+    void getColorRange(AColor& minimum, AColor& maximum) override {
+        minimum = AColor{};
+        maximum = AColor{1.0f, 1.0f, 1.0f, 1.0f};
+    }
+
+private:
+    void refreshInputs(KivoParameterList* list, double t) override {
+        outside.refresh(list, t);
+        bitmap = dynamic_cast<BitmapBuffer*>(bitmapPlugin);
+    }
+
+    PluginBase* bitmapPlugin = nullptr;
+    BitmapBuffer* bitmap = nullptr;
+    int tile = 1;
+    ColorInput outside{"default_color"};
+};
+
 void addUVWGenParam(KivoParameterListDesc& p) {
     p.addParamPlugin("uvwgen", EXT_UVWGEN, -1,
                      "UVW generator whose coordinates the texture reads; the shading point "
@@ -350,6 +388,26 @@ public:
     }
 };
 
+class TexBitmapDesc final : public PluginDescOf<TexBitmap> {
+public:
+    TexBitmapDesc()
+        : PluginDescOf("TexBitmap", TEX_BITMAP_ID,
+                       "The image of a BitmapBuffer at the UVW of a UVW generator, filtered by "
+                       "its derivatives",
+                       SCENE_TEXTURE_INTERFACES) {
+        KivoParameterListDesc& p = paramDescs();
+        addUVWGenParam(p);
+        p.addParamPlugin("bitmap", EXT_BITMAP_SIZE, -1, "The BitmapBuffer holding the image", "");
+        p.addParamInt("tile", 1, -1, "1: the image repeats beyond [0, 1); 0: default_color there",
+                      "");
+        p.addParamTexture("default_color", AColor{0.0f, 0.0f, 0.0f, 0.0f}, -1,
+                          "Colour outside the image, without a bitmap, or where the UVW "
+                          "generator reports the point invalid",
+                          "");
+        publishParams();
+    }
+};
+
 } // namespace
 
 const std::vector<KivoPluginDesc*>& scenePluginDescs() {
@@ -359,8 +417,10 @@ const std::vector<KivoPluginDesc*>& scenePluginDescs() {
     static TexUVWDesc uvw;
     static RenderViewDesc renderView;
     static SettingsCameraDesc settingsCamera;
-    static const std::vector<KivoPluginDesc*> descs = {&checker, &grid,       &constant,
-                                                       &uvw,     &renderView, &settingsCamera};
+    static TexBitmapDesc bitmap;
+    static const std::vector<KivoPluginDesc*> descs = {
+        &checker,    &grid,           &constant, &uvw,
+        &renderView, &settingsCamera, &bitmap,   bitmapBufferDesc()};
     return descs;
 }
 

@@ -4,6 +4,7 @@
 //   TexGrid     a UV grid: cells shaded by u and v, with lines at every 1/divisions
 //   TexConstant a constant colour
 //   TexUVW      the raw UVW of its `uvwgen` as a colour (and one component as a float)
+//   TexBitmap   an image (scene/ImagePlugins.h) at the UVW of its `uvwgen`
 // Every one answers EXT_TEXTURE and EXT_TEXTURE_FLOAT (the mean of the colour). Without a
 // connected `uvwgen` a texture reads the shading point as its UVW.
 #pragma once
@@ -23,7 +24,7 @@ inline constexpr KUtils::InterfaceID TEX_CONSTANT_ID = 0x7F4B0003;
 inline constexpr KUtils::InterfaceID TEX_UVW_ID = 0x7F4B0004;
 
 // The descriptors of the host's plugins (static objects), in a fixed order: the textures
-// above, then the camera plugins RenderView and SettingsCamera.
+// above, then the camera plugins RenderView and SettingsCamera, then TexBitmap and BitmapBuffer.
 const std::vector<KUtils::KivoPluginDesc*>& scenePluginDescs();
 
 // A shading context that remembers the UVW of the first texture lookup made with it (the

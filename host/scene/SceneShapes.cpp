@@ -47,16 +47,22 @@ bool sphereHit(const Vector4f& o, const Vector4f& d, float r, float tMin, float 
 
 } // namespace
 
+Matrix3x3f rotationMatrix(const Vector4f& degrees) {
+    const float toRadians = PI / 180.0f;
+    auto rotate = [&](const Vector4f& v) {
+        return rotateZ(rotateY(rotateX(v, degrees.x * toRadians), degrees.y * toRadians),
+                       degrees.z * toRadians);
+    };
+    return {rotate({1, 0, 0, 0}), rotate({0, 1, 0, 0}), rotate({0, 0, 1, 0})};
+}
+
 Shape::Shape(ShapeKind kind, const Vector4f& centre, const Vector4f& size,
              const Vector4f& rotationDegrees)
     : shapeKind(kind), position(centre), extent(size) {
-    const float toRadians = PI / 180.0f;
-    const Vector4f unit[3] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
-    for (int k = 0; k < 3; ++k) {
-        axes[k] = rotateZ(
-            rotateY(rotateX(unit[k], rotationDegrees.x * toRadians), rotationDegrees.y * toRadians),
-            rotationDegrees.z * toRadians);
-    }
+    const Matrix3x3f r = rotationMatrix(rotationDegrees);
+    axes[0] = r.c0;
+    axes[1] = r.c1;
+    axes[2] = r.c2;
 }
 
 Vector4f Shape::toObject(const Vector4f& v) const {

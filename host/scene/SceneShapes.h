@@ -9,6 +9,10 @@ namespace kivohost {
 
 enum class ShapeKind { Sphere, Plane, Box };
 
+// The rotation by x, y, z angles in degrees applied in that order: its columns are the rotated
+// x, y and z axes.
+KUtils::Matrix3x3f rotationMatrix(const KUtils::Vector4f& degrees);
+
 struct ShapeHit {
     float t = 0.0f;
     KUtils::Vector4f point;

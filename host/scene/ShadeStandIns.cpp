@@ -16,7 +16,8 @@ const ShadeQueryInterface* MeshShadeData::getInterface(InterfaceID id) const {
 
 const MapChannel& MeshShadeData::channel(int index) const {
     static const MapChannel unlisted;
-    const auto it = channels.find(index);
+    // A negative index asks for the first channel there is.
+    const auto it = index < 0 ? channels.begin() : channels.find(index);
     return it == channels.end() ? unlisted : it->second;
 }
 

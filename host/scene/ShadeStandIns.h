@@ -26,7 +26,8 @@ struct ShadeIds {
 
 // Mesh shade data. With a channel provider it answers EXT_CHANNEL_PROVIDER (transform columns
 // = inverse of the basis, offset = uvw); it always behaves as the host ShadeData. An unlisted
-// channel has uvw (0,0,0) and the identity basis. With ids set it answers EXT_SHADE_ID.
+// channel has uvw (0,0,0) and the identity basis; a negative channel is the lowest listed one. With
+// ids set it answers EXT_SHADE_ID.
 class MeshShadeData final : public KUtils::ShadeData,
                             public KUtils::ChannelProviderInterface,
                             public KUtils::ShadeIdInterface {

@@ -40,6 +40,12 @@ float SceneGeometry::firstHit(const Vector4f& origin, const Vector4f& segment, f
     return best;
 }
 
+bool SceneGeometry::blocks(const Vector4f& origin, const Vector4f& segment, float tStart,
+                           float tEnd) const {
+    return firstHit(origin, segment, tStart, tEnd) >= 0.0f ||
+           (blocker && blocker->blocks(origin, segment, tStart + margin, tEnd - margin));
+}
+
 KivoRayContext* TracingShadingContext::newRayContext(int kind, const AColor& weight, int depth,
                                                      const Vector4f* direction) const {
     ++record.requests;
@@ -63,10 +69,9 @@ int TracingShadingContext::Ray::traceRay(KivoRayContext& traced, KivoHitRecord& 
     r.hit = hit;
     r.flags = flags;
     const SceneGeometry* geometry = context->geometry;
-    const float t =
-        geometry ? geometry->firstHit(traced.origin, traced.segment, traced.tStart, traced.tEnd)
-                 : -1.0f;
-    r.result = t >= 0.0f ? 1 : 0;
+    r.result =
+        geometry && geometry->blocks(traced.origin, traced.segment, traced.tStart, traced.tEnd) ? 1
+                                                                                                : 0;
     return r.result;
 }
 

@@ -1,7 +1,7 @@
-// Visibility rays against simple host geometry (spheres and planes), and a shading context
-// that hands them out. A ray tests the segment origin + t * segment for t between tStart and
-// tEnd, less a small margin at both ends so that a ray leaving a surface or arriving at the
-// camera does not hit what it starts or ends on.
+// Visibility rays against simple host geometry (spheres and planes, and whatever a RayBlocker
+// adds: the reference host's whole scene), and a shading context that hands them out. A ray tests
+// the segment origin + t * segment for t between tStart and tEnd, less a small margin at both ends
+// so that a ray leaving a surface or arriving at the camera does not hit what it starts or ends on.
 #pragma once
 
 #include "kivo/ShadingContext.h"
@@ -21,6 +21,17 @@ struct Plane {
     float offset = 0.0f;
 };
 
+// Whatever else blocks visibility rays (a renderer's full scene).
+class RayBlocker {
+public:
+    // Whether anything lies on origin + t * segment for t in (tMin, tMax).
+    virtual bool blocks(const KUtils::Vector4f& origin, const KUtils::Vector4f& segment, float tMin,
+                        float tMax) const = 0;
+
+protected:
+    ~RayBlocker() = default;
+};
+
 class SceneGeometry {
 public:
     // The segment parameter of the first hit within (tStart, tEnd) less the margin, or a
@@ -28,8 +39,13 @@ public:
     float firstHit(const KUtils::Vector4f& origin, const KUtils::Vector4f& segment, float tStart,
                    float tEnd) const;
 
+    // Whether the spheres, the planes or the blocker lie within (tStart, tEnd) less the margin.
+    bool blocks(const KUtils::Vector4f& origin, const KUtils::Vector4f& segment, float tStart,
+                float tEnd) const;
+
     std::vector<Sphere> spheres;
     std::vector<Plane> planes;
+    const RayBlocker* blocker = nullptr;
     // Margin in units of the segment parameter.
     float margin = 1e-4f;
 };

@@ -29,9 +29,19 @@ namespace {
 #define UVWHOST_MODULE_FILE "libuvwgens.so"
 #endif
 #if defined(UVWHOST_HAVE_OPENEXR)
-#define UVWHOST_MISSING_FEATURES ""
+#define UVWHOST_MISSING_EXR ""
 #else
-#define UVWHOST_MISSING_FEATURES "--aov-uvw is not available: this build has no OpenEXR.\n"
+#define UVWHOST_MISSING_EXR                                                                        \
+    "--aov-uvw and --aov-depth are not available: this build has no OpenEXR.\n"
+#endif
+#if defined(UVWHOST_HAVE_ASSETS)
+#define UVWHOST_ASSETS                                                                             \
+    "Scene files read meshes (OBJ, PLY, glTF 2.0 .gltf/.glb, FBX; UV set k is map channel\n"       \
+    "k + 1) and images (JPEG, PNG, TIFF, OpenEXR; 8/16-bit and float).\n"
+#else
+#define UVWHOST_ASSETS                                                                             \
+    "This build reads no mesh or image files (it was made without Assimp, OpenImageIO and\n"       \
+    "Embree): scene files with \"mesh\" objects or BitmapBuffer files are refused.\n"
 #endif
 
 const char* const USAGE =
@@ -42,12 +52,14 @@ const char* const USAGE =
     "                                     the GPU description of an instance\n"
     "  eval TYPE [--set NAME=JSON]... [--frame JSON] [--scene FILE --instance NAME]\n"
     "                                     evaluate JSON-lines shading contexts from stdin\n"
-    "  render [--scene FILE] [-o out.png] [--width W --height H] [--threads N]\n"
-    "         [--aov-uvw out.exr] [--quiet]  render a scene (default: the showcase)\n"
+    "  render [--scene FILE [--camera NAME]] [-o out.png] [--width W --height H]\n"
+    "         [--threads N] [--aov-uvw out.exr] [--aov-depth out.exr] [--quiet]\n"
+    "                                     render a scene (default: the showcase); the depth\n"
+    "                                     is the distance from the camera centre per pixel\n"
     "  --version                          versions of uvwhost and the library\n"
     "--lib defaults to " UVWHOST_MODULE_FILE " next to the uvwhost executable.\n"
     "Exit status: 0 done; 1 some input lines or an output failed; 2 bad input, nothing run;\n"
-    "3 the instance gave no GPU description.\n" UVWHOST_MISSING_FEATURES;
+    "3 the instance gave no GPU description.\n" UVWHOST_ASSETS UVWHOST_MISSING_EXR;
 
 // Interface ids a descriptor may report support for, in the order they are listed.
 constexpr InterfaceID KNOWN_INTERFACES[] = {

@@ -14,19 +14,13 @@
 #include <memory>
 #include <vector>
 
-#if defined(UVWHOST_HAVE_LIBPNG)
-#include <png.h>
+#if defined(UVWHOST_HAVE_ASSETS)
+#include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/imageio.h>
 #else
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
-#endif
-
-#if defined(UVWHOST_HAVE_OPENEXR)
-#include <ImfChannelList.h>
-#include <ImfFrameBuffer.h>
-#include <ImfHeader.h>
-#include <ImfOutputFile.h>
 #endif
 
 namespace uvwhost {
@@ -59,7 +53,50 @@ std::string checkWritable(const std::string& path) {
     return {};
 }
 
+#if defined(UVWHOST_HAVE_ASSETS)
+namespace {
+
+// Writes `format` ("png", "openexr") through OpenImageIO into the file whatever its name, or
+// into memory and then to standard output.
+std::string writeImage(const std::string& path, const char* format, const OIIO::ImageSpec& spec,
+                       const void* pixels, OIIO::TypeDesc type) {
+    const bool toStdout = path == "-";
+    auto out = OIIO::ImageOutput::create(format);
+    if (!out) {
+        return "cannot write " + path + ": " + OIIO::geterror();
+    }
+    std::vector<unsigned char> memory;
+    OIIO::Filesystem::IOVecOutput proxy(memory);
+    if (toStdout && !out->set_ioproxy(&proxy)) {
+        return "cannot write " + path + ": " + out->geterror();
+    }
+    if (!out->open(path, spec) || !out->write_image(type, pixels) || !out->close()) {
+        return "cannot write " + path + ": " + out->geterror();
+    }
+    if (toStdout && (std::fwrite(memory.data(), 1, memory.size(), stdout) != memory.size() ||
+                     std::fflush(stdout) != 0)) {
+        return "cannot write " + path + ": write error";
+    }
+    return {};
+}
+
+} // namespace
+#endif
+
 std::string writePNG(const Image& image, const std::string& path) {
+    std::vector<std::uint8_t> rows(std::size_t(image.width) * std::size_t(image.height) * 3);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i] = toSRGB(image.rgb[i]);
+    }
+#if defined(UVWHOST_HAVE_ASSETS)
+    OIIO::ImageSpec spec(image.width, image.height, 3, OIIO::TypeDesc::UINT8);
+    spec.attribute("oiio:ColorSpace", "sRGB");
+    // zlib's fastest level: the showcase is compressed in about half the default level's
+    // time (a serial step after the render threads), for a larger file.
+    spec.attribute("png:compressionLevel", 1);
+    return writeImage(path, "png", spec, rows.data(), OIIO::TypeDesc::UINT8);
+#else
+    // stb's writer where OpenImageIO is not available.
     const bool toStdout = path == "-";
 #if defined(_WIN32)
     if (toStdout) {
@@ -71,12 +108,6 @@ std::string writePNG(const Image& image, const std::string& path) {
     if (!file) {
         return "cannot write " + path;
     }
-    std::vector<std::uint8_t> rows(std::size_t(image.width) * std::size_t(image.height) * 3);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        rows[i] = toSRGB(image.rgb[i]);
-    }
-#if !defined(UVWHOST_HAVE_LIBPNG)
-    // stb's writer (builds where libpng does not): same pixels, its own compression.
     const auto write = [](void* context, void* data, int size) {
         std::fwrite(data, 1, std::size_t(size), static_cast<FILE*>(context));
     };
@@ -86,66 +117,20 @@ std::string writePNG(const Image& image, const std::string& path) {
         return "cannot write " + path + ": write error";
     }
     return {};
-#else
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        return "cannot write " + path + ": out of memory";
-    }
-    std::vector<png_bytep> pointers(std::size_t(image.height));
-    for (int y = 0; y < image.height; ++y) {
-        pointers[std::size_t(y)] = rows.data() + std::size_t(y) * std::size_t(image.width) * 3;
-    }
-    // libpng reports errors by longjmp; nothing here owns resources across it but the
-    // structures destroyed below.
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return "cannot write " + path + ": write error";
-    }
-    png_init_io(png, file.get());
-    png_set_IHDR(png, info, png_uint_32(image.width), png_uint_32(image.height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
-    // zlib's fastest level: the showcase is compressed in about 60% of the default level's
-    // time (a serial step after the render threads), for a file about 15% larger.
-    png_set_compression_level(png, 1);
-    png_set_rows(png, info, pointers.data());
-    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-    png_destroy_write_struct(&png, &info);
-    if (std::fflush(file.get()) != 0) {
-        return "cannot write " + path + ": write error";
-    }
-    return {};
 #endif
 }
 
-std::string writeUVWExr(const Image& image, const std::string& path) {
-#if defined(UVWHOST_HAVE_OPENEXR)
-    try {
-        Imf::Header header(image.width, image.height);
-        const char* names[3] = {"R", "G", "B"};
-        for (const char* name : names) {
-            header.channels().insert(name, Imf::Channel(Imf::FLOAT));
-        }
-        Imf::OutputFile file(path.c_str(), header);
-        Imf::FrameBuffer buffer;
-        const std::size_t pixel = sizeof(float) * 3;
-        for (int k = 0; k < 3; ++k) {
-            buffer.insert(names[k], Imf::Slice(Imf::FLOAT,
-                                               reinterpret_cast<char*>(
-                                                   const_cast<float*>(image.uvw.data() + k)),
-                                               pixel, pixel * std::size_t(image.width)));
-        }
-        file.setFrameBuffer(buffer);
-        file.writePixels(image.height);
-    } catch (const std::exception& e) {
-        return "cannot write " + path + ": " + e.what();
+std::string writeExr(int width, int height, const std::vector<float>& pixels, int channels,
+                     const std::string& path) {
+#if defined(UVWHOST_HAVE_ASSETS)
+    OIIO::ImageSpec spec(width, height, channels, OIIO::TypeDesc::FLOAT);
+    if (channels == 1) {
+        spec.channelnames = {"Y"};
     }
-    return {};
+    spec.attribute("compression", "zip");
+    return writeImage(path, "openexr", spec, pixels.data(), OIIO::TypeDesc::FLOAT);
 #else
-    (void)image;
+    (void)width, (void)height, (void)pixels, (void)channels;
     return "cannot write " + path + ": this uvwhost was built without OpenEXR";
 #endif
 }

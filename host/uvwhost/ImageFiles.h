@@ -1,4 +1,4 @@
-// Writing rendered images: 8-bit sRGB PNG of the colour, float OpenEXR of the UVW.
+// Writing rendered images: 8-bit sRGB PNG of the colour, float OpenEXR of the UVW and depth.
 #pragma once
 
 #include "uvwhost/Renderer.h"
@@ -13,7 +13,9 @@ std::string checkWritable(const std::string& path);
 // Returns an empty string, else the reason naming the file. The path "-" writes to standard
 // output.
 std::string writePNG(const Image& image, const std::string& path);
-// Three float channels R, G, B holding u, v, w.
-std::string writeUVWExr(const Image& image, const std::string& path);
+// Float channels, `channels` floats a pixel, rows from the top: three are R, G, B (the UVW
+// output: u, v, w), one is Y (the depth output).
+std::string writeExr(int width, int height, const std::vector<float>& pixels, int channels,
+                     const std::string& path);
 
 } // namespace uvwhost

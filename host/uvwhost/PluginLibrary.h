@@ -1,5 +1,6 @@
-// A plugin library loaded the way a renderer loads it: dlopen or LoadLibrary, getLibDesc, enumeration of the
-// plugin descriptors, and registration of each with the host (unregistered before unload).
+// A plugin library loaded the way a renderer loads it: dlopen or LoadLibrary, getLibDesc,
+// enumeration of the plugin descriptors, and registration of each with the host (unregistered
+// before unload).
 #pragma once
 
 #include "kivo/PluginLibDesc.h"

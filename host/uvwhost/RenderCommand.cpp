@@ -1,5 +1,6 @@
 #include "uvwhost/RenderCommand.h"
 
+#include "kivo/VectorMath.h"
 #include "uvwhost/ImageFiles.h"
 #include "uvwhost/Limits.h"
 #include "uvwhost/Renderer.h"
@@ -58,29 +59,54 @@ private:
 
 // Renders one scene document into `image` (its size overrides the document's) through a
 // fresh set of instances, driven frame by frame as a renderer drives them.
-bool renderDocument(const SceneDocument& doc, const Catalog& catalog, int threads, Image& image,
-                    Streams s, Progress& progress, double done, double share) {
+bool renderDocument(const SceneDocument& doc, const Catalog& catalog, int threads,
+                    const std::string& cameraName, Image& image, Streams s, Progress& progress,
+                    double done, double share) {
     PluginSession session;
     std::string error = instantiateScenePlugins(doc, catalog, session);
     if (!error.empty()) {
         s.err << "uvwhost: render: " << error << "\n";
         return false;
     }
+    auto built = RenderWorld::build(doc, session, image.width, image.height, cameraName);
+    if (!built) {
+        s.err << "uvwhost: render: " << built.error() << "\n";
+        return false;
+    }
+    const RenderWorld& world = **built;
     FrameSettings frame = doc.frame;
     frame.imageWidth = image.width;
     frame.imageHeight = image.height;
     frame.threads = threads;
-    session.applyFrame(frame);
-    auto world = RenderWorld::build(doc, session, image.width, image.height);
-    if (!world) {
-        s.err << "uvwhost: render: " << world.error() << "\n";
-        return false;
+    // The camera's pixel aspect and overscan, unless the frame settings give their own.
+    const CameraEntry& camera = world.cameraEntry();
+    if (camera.pixelAspect != 1.0f) {
+        frame.pixelAspect = camera.pixelAspect;
     }
-    world->camera().describe(session.render().frame);
+    if (camera.overscan > 0.0f) {
+        frame.overscanLeft = -camera.overscan * float(image.width);
+        frame.overscanTop = -camera.overscan * float(image.height);
+        frame.overscanWidth = (1.0f + 2.0f * camera.overscan) * float(image.width);
+        frame.overscanHeight = (1.0f + 2.0f * camera.overscan) * float(image.height);
+    }
+    session.applyFrame(frame);
+    world.camera().describe(session.render().frame);
+    // The render's camera, handed to plugins through the sequence data as a renderer does.
+    const std::unique_ptr<KUtils::KivoCamera, void (*)(KUtils::KivoCamera*)> renderCamera(
+        KUtils::newDefaultCameraSampler(0, 0, nullptr), &KUtils::deleteDefaultCameraSampler);
+    kivohost::RenderSession& render = session.render();
+    renderCamera->initCamera(&render.renderer, render.sequence, render.frame);
+    render.sequence.camera = renderCamera.get();
+    render.sequence.cameraType = 0;
+    // A moving camera blurs what its own projections see too.
+    const bool moving =
+        render.sequence.motionBlur && KUtils::dot3(camera.motion, camera.motion) > 0;
+    render.sequence.cameraMotion = moving ? &world.cameraMotion() : nullptr;
+    render.sequence.cameraMotionBlur = moving ? 1 : 0;
     session.prepareRender();
     session.beginFrame();
     const int started =
-        renderImage(*world, session.renderer(), threads, image,
+        renderImage(world, session.renderer(), threads, image,
                     [&](double fraction) { progress.update(done + share * fraction); });
     if (started < threads) {
         s.err << "uvwhost: render: could start only " << started << " of " << threads
@@ -88,6 +114,8 @@ bool renderDocument(const SceneDocument& doc, const Catalog& catalog, int thread
     }
     session.endFrame();
     session.finishRender();
+    render.sequence.camera = nullptr;
+    render.sequence.cameraMotion = nullptr;
     for (const std::string& line : session.render().log.lines()) {
         s.err << line << (line.ends_with("\n") ? "" : "\n");
     }
@@ -105,7 +133,7 @@ Parsed<RenderOptions> readRenderOptions(const std::vector<std::string>& args) {
             continue;
         }
         if (a != "--scene" && a != "-o" && a != "--width" && a != "--height" && a != "--threads" &&
-            a != "--aov-uvw") {
+            a != "--aov-uvw" && a != "--aov-depth" && a != "--camera") {
             return Parsed<RenderOptions>::failure("unexpected argument '" + a + "'");
         }
         if (i + 1 >= args.size()) {
@@ -118,6 +146,10 @@ Parsed<RenderOptions> readRenderOptions(const std::vector<std::string>& args) {
             o.output = v;
         } else if (a == "--aov-uvw") {
             o.aovUVW = v;
+        } else if (a == "--aov-depth") {
+            o.aovDepth = v;
+        } else if (a == "--camera") {
+            o.camera = v;
         } else {
             auto n = positiveArgument(a, v, a == "--threads" ? MAX_THREADS : MAX_IMAGE_SIDE);
             if (!n) {
@@ -133,13 +165,18 @@ int runRender(const RenderOptions& o, const Catalog& catalog, Streams s) {
     const int threads =
         o.threads.value_or(std::clamp(int(std::thread::hardware_concurrency()), 1, MAX_THREADS));
     // Outputs that cannot be written are found before the render, not after it.
-    for (const std::string* path : {&o.output, o.aovUVW ? &*o.aovUVW : nullptr}) {
+    for (const std::string* path :
+         {&o.output, o.aovUVW ? &*o.aovUVW : nullptr, o.aovDepth ? &*o.aovDepth : nullptr}) {
         if (path) {
             if (std::string error = checkWritable(*path); !error.empty()) {
                 s.err << "uvwhost: render: " << error << "\n";
                 return EXIT_BAD_INPUT;
             }
         }
+    }
+    if (!o.camera.empty() && !o.scene) {
+        s.err << "uvwhost: render: --camera: expected a --scene whose camera it names\n";
+        return EXIT_BAD_INPUT;
     }
     std::optional<SceneDocument> doc;
     if (o.scene) {
@@ -156,7 +193,7 @@ int runRender(const RenderOptions& o, const Catalog& catalog, Streams s) {
     Progress progress(s.err, s.errIsTerminal && !o.quiet, o.scene ? *o.scene : "showcase");
     bool rendered = false;
     if (doc) {
-        rendered = renderDocument(*doc, catalog, threads, image, s, progress, 0.0, 1.0);
+        rendered = renderDocument(*doc, catalog, threads, o.camera, image, s, progress, 0.0, 1.0);
     } else {
         // Every tile's scene is checked before the first is rendered.
         std::vector<SceneDocument> tiles;
@@ -171,8 +208,8 @@ int runRender(const RenderOptions& o, const Catalog& catalog, Streams s) {
         }
         const double share = 1.0 / double(tiles.size());
         rendered = renderShowcase(image, [&](const ShowcaseScene&, Image& tile, int index) {
-            return renderDocument(tiles[std::size_t(index)], catalog, threads, tile, s, progress,
-                                  share * index, share);
+            return renderDocument(tiles[std::size_t(index)], catalog, threads, {}, tile, s,
+                                  progress, share * index, share);
         });
     }
     if (!rendered) {
@@ -180,7 +217,10 @@ int runRender(const RenderOptions& o, const Catalog& catalog, Streams s) {
     }
     std::string error = writePNG(image, o.output);
     if (error.empty() && o.aovUVW) {
-        error = writeUVWExr(image, *o.aovUVW);
+        error = writeExr(image.width, image.height, image.uvw, 3, *o.aovUVW);
+    }
+    if (error.empty() && o.aovDepth) {
+        error = writeExr(image.width, image.height, image.depth, 1, *o.aovDepth);
     }
     if (!error.empty()) {
         s.err << "uvwhost: render: " << error << "\n";
@@ -189,7 +229,7 @@ int runRender(const RenderOptions& o, const Catalog& catalog, Streams s) {
     if (!o.quiet) {
         s.err << "uvwhost: wrote " << (o.output == "-" ? "the image to stdout" : o.output) << " ("
               << width << "x" << height << ")" << (o.aovUVW ? " and " + *o.aovUVW : std::string())
-              << "\n";
+              << (o.aovDepth ? " and " + *o.aovDepth : std::string()) << "\n";
     }
     return EXIT_OK;
 }

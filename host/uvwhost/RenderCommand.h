@@ -1,5 +1,6 @@
 // `uvwhost render`: a scene file, or the built-in showcase of every plugin type, rendered
-// through the library into a PNG (and optionally the UVW of each pixel into an OpenEXR file).
+// through the library into a PNG (and optionally the UVW and the depth of each pixel into
+// OpenEXR files).
 #pragma once
 
 #include "uvwhost/Catalog.h"
@@ -20,6 +21,10 @@ struct RenderOptions {
     // Unset: one per hardware thread.
     std::optional<int> threads;
     std::optional<std::string> aovUVW;
+    // One float channel: the distance from the camera centre per pixel.
+    std::optional<std::string> aovDepth;
+    // Empty: the scene's first camera.
+    std::string camera;
     bool quiet = false;
 };
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <map>
 #include <system_error>
 #include <thread>
 
@@ -33,16 +34,18 @@ private:
     std::uint32_t stamp = 0;
 };
 
-// One render thread's shading state: its context, shade data and stamps.
+// One render thread's shading state: its context, shade data, instance answers and stamps.
 class Shader {
 public:
     Shader(const RenderWorld& world, KivoRenderer* renderer, int threadIndex)
         : world(world), sc(&world.geometry()) {
         sc.renderer = renderer;
         sc.threadData.threadIndex = threadIndex;
-        // The analytic channel answers as channels 0 and 1 (the defaults of the generators).
-        shadeData.channels[0] = {};
-        shadeData.channels[1] = {};
+        // Every channel a hit may fill exists before the render, so that shading never adds
+        // one. Shapes answer their analytic channel on all of them.
+        for (int k = 0; k <= world.channelCount(); ++k) {
+            shadeData.channels[k] = {};
+        }
         const KivoFrameData& frame = *renderer->frameData;
         origin = {float(frame.sceneOrigin.x), float(frame.sceneOrigin.y),
                   float(frame.sceneOrigin.z), 0.0f};
@@ -51,7 +54,7 @@ public:
     // The colour seen through image position (x, y); the first texture lookup of the first
     // sample of a pixel gives its UVW.
     AColor sample(float x, float y, float time) {
-        const kivohost::CameraRay ray = world.camera().ray(x, y);
+        const kivohost::CameraRay ray = world.camera(time).ray(x, y);
         sc.imageX = x;
         sc.imageY = y;
         sc.time = time;
@@ -61,36 +64,35 @@ public:
         sc.dDdy = ray.dDdy;
         sc.screenFrameAxis = world.camera().forward();
 
-        kivohost::ShapeHit hit;
-        const RenderObject* object = world.trace(ray.origin, ray.direction, 1e-4f, 1e30f, hit);
-        if (!object) {
+        SurfaceHit hit;
+        if (!world.trace(ray.origin, ray.direction, 1e-4f, 1e30f, hit)) {
             return background(ray.direction, ray.dDdx, ray.dDdy);
         }
-        // Ray differentials carried to the surface: the position change per pixel.
-        const Vector4f& n = hit.normal;
+        const RenderObject* object = hit.object;
+        // Ray differentials carried to the surface's plane: the position change per pixel.
+        const Vector4f& n = hit.faceNormal;
         const float dn = dot3(ray.direction, n);
         auto transfer = [&](const Vector4f& dD) {
-            const Vector4f dP = dD * hit.t;
+            const Vector4f dP = dD * hit.shape.t;
             return dn != 0.0f ? dP - ray.direction * (dot3(dP, n) / dn) : dP;
         };
+        // The side is the geometric one; the shading normal turns with it.
         const bool back = dn > 0.0f;
-        const Vector4f facing = back ? -n : n;
-        sc.shadingPoint = hit.point - origin;
+        const Vector4f facing = back ? -hit.shape.normal : hit.shape.normal;
+        sc.shadingPoint = hit.shape.point - origin;
         sc.surfacePoint = sc.shadingPoint;
         sc.normal = facing;
-        sc.auxNormal = facing;
+        sc.auxNormal = back ? -n : n;
         sc.backSide = back ? 1 : 0;
         sc.dPdx = transfer(ray.dDdx);
         sc.dPdy = transfer(ray.dDdy);
-        for (auto& [index, channel] : shadeData.channels) {
-            channel.uvw = hit.uvw;
-            for (int k = 0; k < 3; ++k) {
-                channel.basis[k] = hit.basis[k];
-            }
-        }
+        fillChannels(hit);
         shadeData.ids = object->ids;
+        instance.objectSpace = object->objectSpace;
+        instance.referencePoint = hit.shape.point;
+        instance.scenePoint = sc.shadingPoint;
         sc.shadeData = &shadeData;
-        sc.shadeInstance = &object->instance;
+        sc.shadeInstance = &instance;
         if (object->reflect) {
             // A mirror: the lookup follows the reflected direction and its differentials.
             sc.rayDir = reflect(ray.direction, facing);
@@ -102,7 +104,14 @@ public:
         object->texture->evalColor(c, sc);
         sc.shadeData = nullptr;
         sc.shadeInstance = nullptr;
-        return object->reflect ? c : lit(c, hit.point, facing);
+        return object->reflect ? c : lit(c, hit.shape.point, back ? -n : n);
+    }
+
+    // The distance from the camera centre to the surface seen at (x, y), 0 for none.
+    float depth(float x, float y) const {
+        const kivohost::CameraRay ray = world.camera().ray(x, y);
+        SurfaceHit hit;
+        return world.trace(ray.origin, ray.direction, 1e-4f, 1e30f, hit) ? hit.shape.t : 0.0f;
     }
 
     void resetProbe() { sc.resetProbe(); }
@@ -110,6 +119,28 @@ public:
     const Vector4f& probe() const { return sc.probe(); }
 
 private:
+    // Shapes: their analytic channel on every channel. Meshes: UV set k on map channel k + 1,
+    // channel 0 the same as channel 1, channels beyond the mesh's sets unlisted (uvw 0 and the
+    // identity basis).
+    void fillChannels(const SurfaceHit& hit) {
+        for (auto& [index, channel] : shadeData.channels) {
+            if (!hit.object->mesh) {
+                channel.uvw = hit.shape.uvw;
+                for (int k = 0; k < 3; ++k) {
+                    channel.basis[k] = hit.shape.basis[k];
+                }
+                continue;
+            }
+            const std::size_t set = index > 0 ? std::size_t(index - 1) : 0;
+            if (set < hit.object->mesh->channelCount()) {
+                hit.object->mesh->channel(hit.mesh.triangle, hit.mesh.b1, hit.mesh.b2, set,
+                                          channel.uvw, channel.basis);
+            } else {
+                channel = kivohost::MapChannel{};
+            }
+        }
+    }
+
     AColor background(const Vector4f& dir, const Vector4f& dDdx, const Vector4f& dDdy) {
         if (TextureInterface* env = world.environment()) {
             sc.shadingPoint = sc.rayOrigin + dir * 1e3f;
@@ -134,11 +165,11 @@ private:
     }
 
     // One directional light from the upper left behind the camera, with shadows, over an
-    // ambient term.
+    // ambient term. `n` is the geometric normal on the side seen.
     AColor lit(const AColor& c, const Vector4f& point, const Vector4f& n) const {
         static const Vector4f light = *unitDirection(Vector4f{-0.45f, -0.6f, 0.75f, 0.0f});
         float diffuse = std::max(0.0f, dot3(n, light));
-        kivohost::ShapeHit shadow;
+        SurfaceHit shadow;
         if (diffuse > 0.0f && world.trace(point + n * 1e-3f, light, 1e-4f, 1e30f, shadow)) {
             diffuse = 0.0f;
         }
@@ -149,17 +180,29 @@ private:
     const RenderWorld& world;
     kivohost::ProbedShadingContext sc;
     kivohost::MeshShadeData shadeData;
+    kivohost::ShadedInstance instance;
     Vector4f origin;
     StampCounter stamps;
 };
 
 } // namespace
 
-Parsed<RenderWorld> RenderWorld::build(const SceneDocument& doc, PluginSession& session, int width,
-                                       int height) {
-    const CameraEntry& c = doc.camera;
-    RenderWorld world(kivohost::SceneCamera(c.position, c.target, c.up, c.fov, width, height));
-    world.perAxis = doc.samples;
+Parsed<std::unique_ptr<RenderWorld>> RenderWorld::build(const SceneDocument& doc,
+                                                        PluginSession& session, int width,
+                                                        int height, const std::string& cameraName) {
+    using Result = Parsed<std::unique_ptr<RenderWorld>>;
+    auto c = selectCamera(doc, cameraName);
+    if (!c) {
+        return Result::failure(c.error());
+    }
+    std::unique_ptr<RenderWorld> world(new RenderWorld(
+        kivohost::SceneCamera(c->position, c->target, c->up, c->horizontalFov(width, height), width,
+                              height, c->pixelAspect),
+        *c, width, height));
+    world->perAxis = doc.samples;
+    const Vector3d& o = doc.frame.sceneOrigin;
+    world->sceneOrigin = {float(o.x), float(o.y), float(o.z), 0.0f};
+    world->occluders.blocker = world.get();
     auto textureOf = [&](const std::string& name,
                          const std::string& what) -> Parsed<TextureInterface*> {
         PluginInstance* instance = session.find(name);
@@ -172,56 +215,118 @@ Parsed<RenderWorld> RenderWorld::build(const SceneDocument& doc, PluginSession& 
         }
         return texture;
     };
-    for (const ObjectEntry& entry : doc.objects) {
+    std::map<std::string, kivohost::TriangleMesh> files;
+    world->all.reserve(doc.objects.size());
+    for (std::size_t i = 0; i < doc.objects.size(); ++i) {
+        const ObjectEntry& entry = doc.objects[i];
         auto texture = textureOf(entry.texture, "the texture");
         if (!texture) {
-            return Parsed<RenderWorld>::failure(texture.error());
+            return Result::failure(texture.error());
         }
-        RenderObject object{kivohost::Shape(entry.shape, entry.center, entry.size, entry.rotation),
-                            *texture,
-                            {},
-                            {entry.material, entry.object, 1},
-                            entry.reflect};
-        UVWTransform space = object.shape.objectSpace();
+        RenderObject object;
+        object.texture = *texture;
+        object.ids = {entry.material, entry.object, 1};
+        object.reflect = entry.reflect;
+        const kivohost::Placement placement{entry.center, entry.rotation,
+                                            entry.mesh ? entry.scale : Vector4f{1, 1, 1, 0}};
+        if (entry.mesh) {
+            const std::string path = assetPath(doc, entry.file);
+            auto found = files.find(path);
+            if (found == files.end()) {
+                auto loaded = loadMesh(path);
+                if (!loaded) {
+                    return Result::failure(doc.source + " \"objects\"[" + std::to_string(i) +
+                                           "]: " + loaded.error());
+                }
+                found = files.emplace(path, std::move(*loaded)).first;
+            }
+            world->meshes.push_back(
+                std::make_unique<kivohost::PlacedMesh>(found->second, placement));
+            object.mesh = world->meshes.back().get();
+            world->channels = std::max(world->channels, int(object.mesh->channelCount()));
+        } else {
+            object.shape.emplace(entry.shape, entry.center, entry.size, entry.rotation);
+        }
         // Object space is taken of points relative to the scene origin.
-        const Vector3d& o = doc.frame.sceneOrigin;
-        space.o = space.o + applyLinear(space, Vector4f{float(o.x), float(o.y), float(o.z), 0.0f});
-        object.instance.objectSpace = space;
-        world.all.push_back(std::move(object));
-        // Spheres and unbounded planes also block the projections' visibility rays.
-        if (entry.shape == kivohost::ShapeKind::Sphere) {
-            world.occluders.spheres.push_back(
-                {Vector4f{entry.center.x - float(o.x), entry.center.y - float(o.y),
-                          entry.center.z - float(o.z), 0.0f},
-                 entry.size.x});
+        UVWTransform space = object.shape ? object.shape->objectSpace() : placement.objectSpace();
+        space.o = space.o + applyLinear(space, world->sceneOrigin);
+        object.objectSpace = space;
+        world->all.push_back(object);
+    }
+    std::vector<const kivohost::PlacedMesh*> placed;
+    for (const RenderObject& object : world->all) {
+        if (object.mesh) {
+            placed.push_back(object.mesh);
+            world->meshObjects.push_back(&object);
         }
+    }
+    if (!placed.empty()) {
+        auto tracer = MeshTracer::build(placed);
+        if (!tracer) {
+            return Result::failure(doc.source + ": " + tracer.error());
+        }
+        world->tracer = std::move(*tracer);
     }
     if (!doc.environment.empty()) {
         auto env = textureOf(doc.environment, "the environment");
         if (!env) {
-            return Parsed<RenderWorld>::failure(env.error());
+            return Result::failure(env.error());
         }
-        world.env = *env;
+        world->env = *env;
     }
     if (doc.background) {
-        world.plain = *doc.background;
-        world.hasPlain = true;
+        world->plain = *doc.background;
+        world->hasPlain = true;
     }
     return world;
 }
 
-const RenderObject* RenderWorld::trace(const Vector4f& origin, const Vector4f& dir, float tMin,
-                                       float tMax, kivohost::ShapeHit& hit) const {
-    const RenderObject* nearest = nullptr;
+kivohost::SceneCamera RenderWorld::camera(float time) const {
+    const CameraEntry& c = cameraSettings;
+    if (time == 0.0f || dot3(c.motion, c.motion) == 0.0f) {
+        return view;
+    }
+    const Vector4f move = c.motion * time;
+    return kivohost::SceneCamera(c.position + move, c.target + move, c.up,
+                                 c.horizontalFov(width, height), width, height, c.pixelAspect);
+}
+
+bool RenderWorld::trace(const Vector4f& origin, const Vector4f& dir, float tMin, float tMax,
+                        SurfaceHit& hit) const {
+    hit.object = nullptr;
     for (const RenderObject& object : all) {
         kivohost::ShapeHit h;
-        if (object.shape.intersect(origin, dir, tMin, tMax, h)) {
+        if (object.shape && object.shape->intersect(origin, dir, tMin, tMax, h)) {
             tMax = h.t;
-            hit = h;
-            nearest = &object;
+            hit.shape = h;
+            hit.faceNormal = h.normal;
+            hit.object = &object;
         }
     }
-    return nearest;
+    MeshTracer::Hit m;
+    if (tracer && tracer->intersect(origin, dir, tMin, tMax, m)) {
+        const RenderObject* object = meshObjects[m.mesh];
+        const kivohost::PlacedMesh::Surface s = object->mesh->surface(m.triangle, m.b1, m.b2);
+        hit.object = object;
+        hit.mesh = m;
+        hit.shape.t = m.t;
+        hit.shape.point = s.point;
+        hit.shape.normal = s.normal;
+        hit.faceNormal = s.faceNormal;
+    }
+    return hit.object != nullptr;
+}
+
+bool RenderWorld::blocks(const Vector4f& origin, const Vector4f& segment, float tMin,
+                         float tMax) const {
+    const Vector4f from = origin + sceneOrigin;
+    for (const RenderObject& object : all) {
+        kivohost::ShapeHit h;
+        if (object.shape && object.shape->intersect(from, segment, tMin, tMax, h)) {
+            return true;
+        }
+    }
+    return tracer && tracer->occluded(from, segment, tMin, tMax);
 }
 
 int renderImage(const RenderWorld& world, KivoRenderer* renderer, int threads, Image& image,
@@ -252,6 +357,7 @@ int renderImage(const RenderWorld& world, KivoRenderer* renderer, int threads, I
                 for (int k = 0; k < 3; ++k) {
                     image.rgb[at + std::size_t(k)] = sum[k] / float(samples);
                 }
+                image.depth[at / 3] = shader.depth(float(x) + 0.5f, float(y) + 0.5f);
                 // Written for every pixel, so an image can be rendered into again.
                 const Vector4f probe = shader.probed() ? shader.probe() : Vector4f{};
                 image.uvw[at] = probe.x;

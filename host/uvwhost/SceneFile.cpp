@@ -1,12 +1,16 @@
 #include "uvwhost/SceneFile.h"
 
 #include "kivo/VectorMath.h"
+#include "uvwhost/Assets.h"
 #include "uvwhost/JsonFields.h"
 #include "uvwhost/Limits.h"
 
+#include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <numbers>
 #include <set>
 #include <sstream>
 
@@ -24,6 +28,12 @@ auto readUpTo(int limit) {
 // A camera the image can be taken with: a field of view strictly between 0 and 180 degrees,
 // a target apart from the position, and an up vector that is not zero or along the view.
 std::string checkCamera(const CameraEntry& c, const std::string& what) {
+    if (c.focalLength && !(*c.focalLength > 0.0f && c.filmBack[0] > 0.0f && c.filmBack[1] > 0.0f)) {
+        return what + ": expected a positive \"focal_length\" and \"film_back\"";
+    }
+    if (!(c.pixelAspect > 0.0f) || !(c.overscan >= 0.0f && c.overscan <= 1.0f)) {
+        return what + ": expected a positive \"pixel_aspect\" and an \"overscan\" from 0 to 1";
+    }
     if (!(c.fov > 0.0f && c.fov < 180.0f)) {
         return what + " \"fov\": expected degrees strictly between 0 and 180, got " +
                Json(floatJson(c.fov)).dump();
@@ -40,6 +50,91 @@ std::string checkCamera(const CameraEntry& c, const std::string& what) {
                       "direction";
     }
     return {};
+}
+
+Parsed<std::string> readName(const Json& v, const std::string& w);
+
+// A 4x4 camera-to-world matrix in rows: its columns are the camera's x (right), y (up) and z
+// (backwards) axes and its position.
+std::string readCameraMatrix(const Json& v, const std::string& w, CameraEntry& c) {
+    const std::string shape = w + ": expected four rows of four numbers, got ";
+    if (!v.is_array() || v.size() != 4) {
+        return shape + excerpt(v);
+    }
+    float m[4][4];
+    for (std::size_t r = 0; r < 4; ++r) {
+        if (!v[r].is_array() || v[r].size() != 4) {
+            return shape + excerpt(v);
+        }
+        for (std::size_t k = 0; k < 4; ++k) {
+            auto x =
+                readFloat(v[r][k], w + "[" + std::to_string(r) + "][" + std::to_string(k) + "]");
+            if (!x) {
+                return x.error();
+            }
+            m[r][k] = *x;
+        }
+    }
+    c.position = {m[0][3], m[1][3], m[2][3], 0.0f};
+    c.target = c.position - Vector4f{m[0][2], m[1][2], m[2][2], 0.0f};
+    c.up = {m[0][1], m[1][1], m[2][1], 0.0f};
+    return {};
+}
+
+std::string readCamera(const Json& v, const std::string& w, CameraEntry& c, bool named) {
+    std::map<std::string, FieldReader> fields = {
+        {"position", into(c.position, readVector)},
+        {"target", into(c.target, readVector)},
+        {"up", into(c.up, readVector)},
+        {"transform", [&c](const Json& value,
+                           const std::string& what) { return readCameraMatrix(value, what, c); }},
+        {"fov", into(c.fov, readFloat)},
+        {"focal_length", into(c.focalLength, readFloat)},
+        {"film_back",
+         [&c](const Json& value, const std::string& what) -> std::string {
+             if (!value.is_array() || value.size() != 2) {
+                 return what + ": expected [width, height] in millimetres, got " + excerpt(value);
+             }
+             for (std::size_t k = 0; k < 2; ++k) {
+                 auto x = readFloat(value[k], what + "[" + std::to_string(k) + "]");
+                 if (!x) {
+                     return x.error();
+                 }
+                 c.filmBack[k] = *x;
+             }
+             return {};
+         }},
+        {"fit",
+         [&c](const Json& value, const std::string& what) -> std::string {
+             static const std::map<std::string, FilmFit> fits = {
+                 {"horizontal", FilmFit::Horizontal},
+                 {"vertical", FilmFit::Vertical},
+                 {"fill", FilmFit::Fill},
+                 {"overscan", FilmFit::Overscan}};
+             const auto found =
+                 value.is_string() ? fits.find(value.get<std::string>()) : fits.end();
+             if (found == fits.end()) {
+                 return what +
+                        ": expected \"horizontal\", \"vertical\", \"fill\" or "
+                        "\"overscan\", got " +
+                        excerpt(value);
+             }
+             c.fit = found->second;
+             return {};
+         }},
+        {"pixel_aspect", into(c.pixelAspect, readFloat)},
+        {"motion", into(c.motion, readVector)},
+        {"overscan", into(c.overscan, readFloat)}};
+    if (named) {
+        fields.emplace("name", into(c.name, readName));
+    }
+    if (v.is_object() && v.contains("transform") &&
+        (v.contains("position") || v.contains("target") || v.contains("up"))) {
+        return w + ": a camera is placed by \"transform\" or by \"position\", \"target\" and "
+                   "\"up\", not both";
+    }
+    std::string error = readFields(v, w, fields);
+    return error.empty() ? checkCamera(c, w) : error;
 }
 
 Parsed<std::string> readReference(const Json& v, const std::string& w) {
@@ -90,12 +185,17 @@ std::string readObject(const Json& value, const std::string& what, ObjectEntry& 
                   {"sphere", kivohost::ShapeKind::Sphere},
                   {"plane", kivohost::ShapeKind::Plane},
                   {"box", kivohost::ShapeKind::Box}};
+              hasShape = true;
+              if (v == "mesh") {
+                  entry.mesh = true;
+                  return {};
+              }
               const auto found = v.is_string() ? shapes.find(v.get<std::string>()) : shapes.end();
               if (found == shapes.end()) {
-                  return w + ": expected \"sphere\", \"plane\" or \"box\", got " + excerpt(v);
+                  return w + ": expected \"sphere\", \"plane\", \"box\" or \"mesh\", got " +
+                         excerpt(v);
               }
               entry.shape = found->second;
-              hasShape = true;
               return {};
           }},
          {"center", into(entry.center, readVector)},
@@ -106,6 +206,26 @@ std::string readObject(const Json& value, const std::string& what, ObjectEntry& 
               return {};
           }},
          {"rotation", into(entry.rotation, readVector)},
+         {"file", into(entry.file, readName)},
+         {"scale",
+          [&](const Json& v, const std::string& w) -> std::string {
+              Parsed<Vector4f> s = Vector4f{};
+              if (v.is_number()) {
+                  const auto f = readFloat(v, w);
+                  s = f ? Parsed<Vector4f>(Vector4f{*f, *f, *f, 0.0f})
+                        : Parsed<Vector4f>::failure(f.error());
+              } else {
+                  s = readVector(v, w);
+              }
+              if (!s) {
+                  return s.error();
+              }
+              if (!(s->x != 0.0f && s->y != 0.0f && s->z != 0.0f)) {
+                  return w + ": expected a nonzero scale on every axis";
+              }
+              entry.scale = *s;
+              return {};
+          }},
          {"texture", into(entry.texture, readReference)},
          {"material", into(entry.material, readUInt32)},
          {"object", into(entry.object, readUInt32)},
@@ -118,6 +238,17 @@ std::string readObject(const Json& value, const std::string& what, ObjectEntry& 
     }
     if (entry.texture.empty()) {
         return what + ": an object needs a \"texture\" reference";
+    }
+    if (entry.mesh != !entry.file.empty() || (entry.mesh && (radius || size))) {
+        return what + ": a \"mesh\" takes a \"file\" (and no radius or size); only meshes have "
+                      "a file";
+    }
+    if (entry.mesh) {
+        return {};
+    }
+    if (value.contains("scale")) {
+        return what + " \"scale\": only meshes are scaled; shapes take a \"size\" or "
+                      "\"radius\"";
     }
     const std::string sizeWhat = what + " \"size\"";
     switch (entry.shape) {
@@ -173,6 +304,8 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
     SceneDocument doc;
     doc.source = source;
     std::optional<Json> frame;
+    std::optional<CameraEntry> cameraField;
+    std::vector<CameraEntry> named;
     std::string error = readFields(
         value, source,
         {{"image",
@@ -183,13 +316,30 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
                                  {"samples", into(doc.samples, readUpTo(MAX_SAMPLES_PER_AXIS))}});
           }},
          {"camera",
-          [&doc](const Json& v, const std::string& w) {
-              std::string error = readFields(v, w,
-                                             {{"position", into(doc.camera.position, readVector)},
-                                              {"target", into(doc.camera.target, readVector)},
-                                              {"up", into(doc.camera.up, readVector)},
-                                              {"fov", into(doc.camera.fov, readFloat)}});
-              return error.empty() ? checkCamera(doc.camera, w) : error;
+          [&](const Json& v, const std::string& w) {
+              CameraEntry c;
+              std::string error = readCamera(v, w, c, false);
+              cameraField = c;
+              return error;
+          }},
+         {"cameras",
+          [&](const Json& v, const std::string& w) -> std::string {
+              if (!v.is_array() || v.empty()) {
+                  return w + ": expected a non-empty array of cameras, got " + excerpt(v);
+              }
+              for (std::size_t i = 0; i < v.size(); ++i) {
+                  const std::string at = w + "[" + std::to_string(i) + "]";
+                  CameraEntry c;
+                  c.name.clear();
+                  if (std::string e = readCamera(v[i], at, c, true); !e.empty()) {
+                      return e;
+                  }
+                  if (c.name.empty()) {
+                      return at + ": a camera needs a \"name\"";
+                  }
+                  named.push_back(c);
+              }
+              return {};
           }},
          {"frame",
           [&frame](const Json& v, const std::string&) {
@@ -251,6 +401,19 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
     if (!error.empty()) {
         return Parsed<SceneDocument>::failure(error);
     }
+    if (!named.empty() || cameraField) {
+        doc.cameras = named;
+        if (cameraField) {
+            doc.cameras.push_back(*cameraField);
+        }
+        std::set<std::string> cameraNames;
+        for (const CameraEntry& c : doc.cameras) {
+            if (!cameraNames.insert(c.name).second) {
+                return Parsed<SceneDocument>::failure(source + ": a second camera named \"" +
+                                                      c.name + "\"");
+            }
+        }
+    }
     if (frame) {
         auto settings = readFrameSettings(*frame, source + " \"frame\"");
         if (!settings) {
@@ -301,7 +464,56 @@ Parsed<SceneDocument> loadSceneDocument(const std::string& path) {
                                                   " MB a scene file may have");
         }
     }
-    return parseSceneDocument(text, path);
+    auto doc = parseSceneDocument(text, path);
+    if (doc) {
+        doc->folder = std::filesystem::path(path).parent_path().string();
+    }
+    return doc;
+}
+
+Parsed<CameraEntry> selectCamera(const SceneDocument& doc, const std::string& name) {
+    std::string known;
+    for (const CameraEntry& c : doc.cameras) {
+        if (name.empty() || c.name == name) {
+            return c;
+        }
+        known += (known.empty() ? "" : ", ") + c.name;
+    }
+    return Parsed<CameraEntry>::failure(doc.source + ": no camera named " + quoteInput(name) +
+                                        " (cameras: " + known + ")");
+}
+
+std::string assetPath(const SceneDocument& doc, const std::string& path) {
+    const std::filesystem::path p(path);
+    return p.is_absolute() || doc.folder.empty() ? path
+                                                 : (std::filesystem::path(doc.folder) / p).string();
+}
+
+float CameraEntry::horizontalFov(int width, int height) const {
+    constexpr float degrees = 180.0f / std::numbers::pi_v<float>;
+    if (!focalLength) {
+        return fov;
+    }
+    // Image width over height as seen: a pixel spans pixelAspect times more vertically.
+    const float imageAspect = float(width) / (float(height) * pixelAspect);
+    const float fitWidth = filmBack[0];
+    // The film width that makes the film height span the image height.
+    const float fitHeight = filmBack[1] * imageAspect;
+    float span = fitWidth;
+    switch (fit) {
+    case FilmFit::Horizontal:
+        break;
+    case FilmFit::Vertical:
+        span = fitHeight;
+        break;
+    case FilmFit::Fill:
+        span = std::min(fitWidth, fitHeight);
+        break;
+    case FilmFit::Overscan:
+        span = std::max(fitWidth, fitHeight);
+        break;
+    }
+    return 2.0f * std::atan(0.5f * span / *focalLength) * degrees;
 }
 
 std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& catalog,
@@ -338,6 +550,25 @@ std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& cat
     }
     if (std::string error = session.checkReferences(); !error.empty()) {
         return doc.source + ": " + error;
+    }
+    // The files of the BitmapBuffers, each path read once.
+    std::map<std::string, std::shared_ptr<const kivohost::MipImage>> images;
+    for (PluginInstance* instance : created) {
+        auto* buffer = dynamic_cast<kivohost::BitmapBuffer*>(instance->plugin);
+        if (!buffer) {
+            continue;
+        }
+        const std::string path = assetPath(doc, buffer->file());
+        auto& image = images[path];
+        if (!image) {
+            auto loaded = loadImage(path);
+            if (!loaded) {
+                return doc.source + ": instance " + quoteInput(instance->name) + ": " +
+                       loaded.error();
+            }
+            image = *loaded;
+        }
+        buffer->setPixels(image);
     }
     return {};
 }

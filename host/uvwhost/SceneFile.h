@@ -4,17 +4,32 @@
 // {
 //   "image": {"width": 480, "height": 360, "samples": 2},
 //   "camera": {"position": [x,y,z], "target": [x,y,z], "up": [0,0,1], "fov": 50},
+//   "cameras": [{"name": "left", "transform": [[r0],[r1],[r2],[r3]], "focal_length": 35,
+//                "film_back": [36, 24], "fit": "horizontal", "pixel_aspect": 1,
+//                "overscan": 0.1, ...}],
 //   "frame": { the --frame fields },
 //   "instances": [{"name": "grid", "type": "TexGrid", "params": {"uvwgen": "@uvw"}}, ...],
 //   "objects": [{"shape": "sphere", "center": [0,0,1], "radius": 1, "texture": "@grid"},
 //               {"shape": "plane", "center": [0,0,0], "size": [8, 8], "texture": "@floor"},
 //               {"shape": "box", "center": [1,0,0.5], "size": [1,1,1], "rotation": [0,0,30],
-//                "texture": "@grid", "material": 1, "object": 2, "reflect": false}],
+//                "texture": "@grid", "material": 1, "object": 2, "reflect": false},
+//               {"shape": "mesh", "file": "vase.glb", "center": [0,0,0], "rotation": [90,0,0],
+//                "scale": [1,1,1], "texture": "@grid"}],
 //   "environment": "@sky"  (or a colour [r,g,b]; absent: a plain gradient)
 // }
-// Degrees for angles; z is up by default. "reflect" looks the texture up along the mirrored
-// view direction (for environment generators); "material" and "object" are the surface's
-// shade ids.
+// Degrees for angles; z is up by default. A camera is placed by "position", "target" and "up",
+// or by "transform", a 4x4 camera-to-world matrix in rows (translation in the last column;
+// the camera looks down its -z axis with +y up). Its horizontal field of view is "fov"
+// (degrees), or comes from "focal_length" and "film_back" (millimetres, default 36 x 24) fitted
+// to the image by "fit": "horizontal" (film width across the image width, the default),
+// "vertical" (film height across the image height), "fill" (the film covers the image) or
+// "overscan" (the image covers the film). "pixel_aspect" is a pixel's height over its width (the
+// frame data's pixelAspect); "overscan" (a fraction of the image on each side) is the region camera
+// projections see around the image. The first of "cameras" renders unless --camera names another;
+// "camera" is the camera named "camera". Relative file paths start at the scene file's folder;
+// meshes are placed by "center", "rotation" and "scale" (a number or [x, y, z]). "reflect" looks
+// the texture up along the mirrored view direction (for environment generators); "material" and
+// "object" are the surface's shade ids.
 #pragma once
 
 #include "scene/SceneShapes.h"
@@ -38,18 +53,38 @@ struct InstanceEntry {
     Json params = Json::object();
 };
 
+enum class FilmFit { Horizontal, Vertical, Fill, Overscan };
+
 struct CameraEntry {
+    std::string name = "camera";
     KUtils::Vector4f position{0.0f, -7.0f, 2.8f, 0.0f};
     KUtils::Vector4f target{0.0f, 0.0f, 0.7f, 0.0f};
     KUtils::Vector4f up{0.0f, 0.0f, 1.0f, 0.0f};
     float fov = 45.0f;
+    // Set: the field of view comes from the lens and film back (millimetres).
+    std::optional<float> focalLength;
+    float filmBack[2] = {36.0f, 24.0f};
+    FilmFit fit = FilmFit::Horizontal;
+    float pixelAspect = 1.0f;
+    float overscan = 0.0f;
+    // How far the camera (position and target) moves over the shutter interval; seen only
+    // when the frame settings switch motion blur on.
+    KUtils::Vector4f motion;
+
+    // The horizontal field of view in degrees across an image of that size.
+    float horizontalFov(int width, int height) const;
 };
 
 struct ObjectEntry {
+    // Set: a mesh read from `file`; `shape` is then unused.
+    bool mesh = false;
     kivohost::ShapeKind shape = kivohost::ShapeKind::Sphere;
     KUtils::Vector4f center;
     KUtils::Vector4f size{1.0f, 0.0f, 0.0f, 0.0f};
     KUtils::Vector4f rotation;
+    // Meshes: the file as written and the per-axis scale.
+    std::string file;
+    KUtils::Vector4f scale{1.0f, 1.0f, 1.0f, 0.0f};
     // Instance name, without the '@'.
     std::string texture;
     std::uint32_t material = 0;
@@ -59,11 +94,14 @@ struct ObjectEntry {
 
 struct SceneDocument {
     std::string source;
+    // The folder relative asset paths start at (empty: the working directory).
+    std::string folder;
     int width = 480;
     int height = 360;
     // Samples per pixel along each axis.
     int samples = 2;
-    CameraEntry camera;
+    // At least one; the first renders by default.
+    std::vector<CameraEntry> cameras{CameraEntry{}};
     FrameSettings frame;
     std::vector<InstanceEntry> instances;
     std::vector<ObjectEntry> objects;
@@ -72,13 +110,19 @@ struct SceneDocument {
     std::optional<KUtils::AColor> background;
 };
 
+// The camera of that name (the first when the name is empty), else an error naming the choices.
+Parsed<CameraEntry> selectCamera(const SceneDocument& doc, const std::string& name);
+// A path of the document resolved against its folder.
+std::string assetPath(const SceneDocument& doc, const std::string& path);
+
 // `source` names the document in messages (the file path).
 Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& source);
 Parsed<SceneDocument> parseSceneDocument(std::string_view text, const std::string& source);
 Parsed<SceneDocument> loadSceneDocument(const std::string& path);
 
 // Creates every instance of the document in the session and sets its parameters (references
-// resolve to any instance of the document). Returns an empty string, else the error.
+// resolve to any instance of the document), then reads the image of every BitmapBuffer.
+// Returns an empty string, else the error.
 std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& catalog,
                                     PluginSession& session);
 

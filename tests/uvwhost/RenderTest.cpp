@@ -1,6 +1,6 @@
 // Rendering: every example scene at a small size, the showcase, the UVW output image, the
 // same picture from any number of render threads, and scene files that cannot be rendered.
-#include "UvwhostTestSupport.h"
+#include "tests/support/Uvwhost.h"
 #include "uvwhost/SceneFile.h"
 
 #include <filesystem>
@@ -106,8 +106,8 @@ TEST(UvwhostRender, SceneErrorsNameTheFileAndWhatWasExpected) {
     };
     const Case cases[] = {
         {R"({"objects": [{"shape": "cone", "texture": "@t"}]})",
-         scene +
-             " \"objects\"[0] \"shape\": expected \"sphere\", \"plane\" or \"box\", got \"cone\""},
+         scene + " \"objects\"[0] \"shape\": expected \"sphere\", \"plane\", \"box\" or \"mesh\", "
+                 "got \"cone\""},
         {R"({"objects": [{"shape": "sphere", "texture": "@missing"}]})",
          scene + " \"objects\"[0]: no instance named \"missing\""},
         {R"({"instances": [{"name": "t", "type": "TexNothing"}]})",
