@@ -3,8 +3,10 @@
 #include "environment/EnvMapping.h"
 
 #include "frame/ScreenSpace.h"
+#include "kivo/VectorMath.h"
 
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -206,6 +208,38 @@ TEST(EnvMapping, SeamCorrection) {
     // Ties keep the value.
     EXPECT_FLOAT_EQ(seamCorrected(0.75f, 0.25f), 0.25f);
     EXPECT_FLOAT_EQ(seamCorrected(0.25f, 0.75f), 0.75f);
+}
+
+// The differentials' shared path gives each direction exactly what the single mapping gives,
+// for every type, with and without the ground, at the poles, the seam, zero and NaN offsets.
+TEST(EnvMapping, DifferentialsMatchSingleMappingsBitForBit) {
+    const GroundPlane ground{{0.0f, 0.0f, -2.0f, 0.0f}, {0.0f, 0.0f, 1.0f, 0.0f}, 1.0f};
+    const Matrix3x3f rotation{
+        {0.36f, 0.48f, -0.8f, 0.0f}, {-0.8f, 0.6f, 0.0f, 0.0f}, {0.48f, 0.64f, 0.6f, 0.0f}};
+    const Vector4f dirs[][3] = {
+        {{0.3f, -0.5f, 0.8f, 0.0f}, {1e-3f, 0.0f, 0.0f, 0.0f}, {0.0f, 2e-3f, -1e-3f, 0.0f}},
+        {{0.0f, 0.0f, 1.0f, 0.0f}, {1e-7f, 0.0f, 0.0f, 0.0f}, {0.0f, 1e-7f, 0.0f, 0.0f}},
+        {{-1.0f, 1e-6f, 0.0f, 0.0f}, {0.0f, 1e-5f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0.0f}},
+        {{0.0f, 0.0f, 0.0f, 0.0f}, {1e-13f, 0.0f, 0.0f, 0.0f}, {kNaN, 0.0f, 0.0f, 0.0f}},
+    };
+    const auto same = [](const Vector4f& a, const Vector4f& b) {
+        return std::memcmp(&a, &b, sizeof(float) * 3) == 0;
+    };
+    for (int type = 0; type < 9; ++type) {
+        for (const GroundPlane* g : {static_cast<const GroundPlane*>(nullptr), &ground}) {
+            const DirectionPipeline pipeline{rotation, g, {0.0f, 0.0f, 1.0f, 0.0f}, type};
+            for (const auto& d : dirs) {
+                Vector4f out[5];
+                mapDifferentials(pipeline, d[0], d[1], d[2], out);
+                const Vector4f single[5] = {d[0], d[0] - d[1], d[0] + d[1], d[0] - d[2],
+                                            d[0] + d[2]};
+                for (int i = 0; i < 5; ++i) {
+                    EXPECT_TRUE(same(out[i], mapThroughPipeline(pipeline, single[i])))
+                        << "type " << type << " direction " << i;
+                }
+            }
+        }
+    }
 }
 
 // The plugin shows a diagonal frame; this is a sheared one with a flipped transform, and a

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
 #include <iterator>
 #include <limits>
 
@@ -237,8 +238,10 @@ Vector4f groundProject(const GroundPlane& ground, const Vector4f& rayOrigin, con
     return q;
 }
 
-Vector4f mapDirection(int type, const Vector4f& e) {
-    const Vector4f n = unitOrZeroIfShort(e);
+namespace {
+
+// (u, v, 0) of a unit (or zero) direction n for a mapping number.
+Vector4f mapUnit(int type, const Vector4f& n) {
     UT r{0.0f, 0.0f};
     switch (type) {
     case ENV_MAPPING_ANGULAR:
@@ -271,10 +274,55 @@ Vector4f mapDirection(int type, const Vector4f& e) {
     return {r.u, 1.0f - r.t, 0.0f, 0.0f};
 }
 
+} // namespace
+
+Vector4f mapDirection(int type, const Vector4f& e) {
+    return mapUnit(type, unitOrZeroIfShort(e));
+}
+
 Vector4f mapThroughPipeline(const DirectionPipeline& pipeline, const Vector4f& d) {
     const Vector4f scene =
         pipeline.ground ? groundProject(*pipeline.ground, pipeline.rayOrigin, d) : d;
     return mapDirection(pipeline.type, applyLinear(pipeline.rotation, scene));
+}
+
+void mapDifferentials(const DirectionPipeline& pipeline, const Vector4f& d, const Vector4f& dDdx,
+                      const Vector4f& dDdy, Vector4f out[5]) {
+    out[0] = mapThroughPipeline(pipeline, d);
+    Vector4f scene[4] = {d - dDdx, d + dDdx, d - dDdy, d + dDdy};
+    if (pipeline.ground) {
+        for (Vector4f& s : scene) {
+            s = groundProject(*pipeline.ground, pipeline.rayOrigin, s);
+        }
+    }
+    // The four directions side by side, one per lane: the rotation and the normalisation in
+    // the same operation order as applyLinear and unitOrZeroIfShort, so bit for bit theirs.
+    const __m128 sx = _mm_setr_ps(scene[0].x, scene[1].x, scene[2].x, scene[3].x);
+    const __m128 sy = _mm_setr_ps(scene[0].y, scene[1].y, scene[2].y, scene[3].y);
+    const __m128 sz = _mm_setr_ps(scene[0].z, scene[1].z, scene[2].z, scene[3].z);
+    const Matrix3x3f& m = pipeline.rotation;
+    const auto row = [&](float a, float b, float c) {
+        return _mm_add_ps(
+            _mm_add_ps(_mm_mul_ps(_mm_set1_ps(a), sx), _mm_mul_ps(_mm_set1_ps(b), sy)),
+            _mm_mul_ps(_mm_set1_ps(c), sz));
+    };
+    __m128 x = row(m.c0.x, m.c1.x, m.c2.x);
+    __m128 y = row(m.c0.y, m.c1.y, m.c2.y);
+    __m128 z = row(m.c0.z, m.c1.z, m.c2.z);
+    const __m128 lengthSq =
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, x), _mm_mul_ps(y, y)), _mm_mul_ps(z, z));
+    const __m128 keep = _mm_cmpnlt_ps(lengthSq, _mm_set1_ps(1e-24f)); // NaN stays NaN
+    const __m128 length = _mm_sqrt_ps(lengthSq);
+    x = _mm_and_ps(keep, _mm_div_ps(x, length));
+    y = _mm_and_ps(keep, _mm_div_ps(y, length));
+    z = _mm_and_ps(keep, _mm_div_ps(z, length));
+    alignas(16) float nx[4], ny[4], nz[4];
+    _mm_store_ps(nx, x);
+    _mm_store_ps(ny, y);
+    _mm_store_ps(nz, z);
+    for (int i = 0; i < 4; ++i) {
+        out[i + 1] = mapUnit(pipeline.type, {nx[i], ny[i], nz[i], 0.0f});
+    }
 }
 
 int finishUVW(const UVWTail& tail, Vector4f& uvw) {

@@ -61,6 +61,11 @@ struct DirectionPipeline {
 // rotation, then the mapping.
 Vector4f mapThroughPipeline(const DirectionPipeline& pipeline, const Vector4f& d);
 
+// out[0] maps d, out[1..4] map d - dDdx, d + dDdx, d - dDdy, d + dDdy, each bit for bit as
+// mapThroughPipeline would; the four offsets share the rotation and normalisation work.
+void mapDifferentials(const DirectionPipeline& pipeline, const Vector4f& d, const Vector4f& dDdx,
+                      const Vector4f& dDdy, Vector4f out[5]);
+
 // Per-coordinate settings of the UVW tail.
 struct UVWTail {
     UVWTransform transform;

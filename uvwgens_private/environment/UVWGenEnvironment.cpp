@@ -121,11 +121,13 @@ int UVWGenEnvironment::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) 
     } else {
         const GroundPlane ground = groundPlane();
         const DirectionPipeline pipeline = pipelineFor(sc, ground);
-        centre = mapThroughPipeline(pipeline, sc.rayDir);
-        const Vector4f mx = mapThroughPipeline(pipeline, sc.rayDir - sc.dDdx);
-        Vector4f px = mapThroughPipeline(pipeline, sc.rayDir + sc.dDdx);
-        const Vector4f my = mapThroughPipeline(pipeline, sc.rayDir - sc.dDdy);
-        Vector4f py = mapThroughPipeline(pipeline, sc.rayDir + sc.dDdy);
+        Vector4f mapped[5];
+        mapDifferentials(pipeline, sc.rayDir, sc.dDdx, sc.dDdy, mapped);
+        centre = mapped[0];
+        const Vector4f& mx = mapped[1];
+        Vector4f& px = mapped[2];
+        const Vector4f& my = mapped[3];
+        Vector4f& py = mapped[4];
         if (hasUSeam(mappingIndex)) {
             px.x = seamCorrected(mx.x, px.x);
             py.x = seamCorrected(my.x, py.x);
