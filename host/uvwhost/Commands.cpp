@@ -2,6 +2,7 @@
 
 #include "kivo/InterfaceIds.h"
 #include "scene/GpuParamBlocks.h"
+#include "uvwhost/BakeCommand.h"
 #include "uvwhost/Catalog.h"
 #include "uvwhost/ContextLine.h"
 #include "uvwhost/Evaluation.h"
@@ -56,6 +57,10 @@ const char* const USAGE =
     "         [--threads N] [--aov-uvw out.exr] [--aov-depth out.exr] [--quiet]\n"
     "                                     render a scene (default: the showcase); the depth\n"
     "                                     is the distance from the camera centre per pixel\n"
+    "  bake --scene FILE --object NAME --texture NAME -o out.png|out.exr [--channel N]\n"
+    "       [--size W[xH]] [--padding PX] [--samples N] [--threads N] [--bits 8|16] [--quiet]\n"
+    "                                     evaluate a texture over the named mesh's UV set N\n"
+    "                                     (default 1) into an image, coverage in alpha\n"
     "  --version                          versions of uvwhost and the library\n"
     "--lib defaults to " UVWHOST_MODULE_FILE " next to the uvwhost executable.\n"
     "Exit status: 0 done; 1 some input lines or an output failed; 2 bad input, nothing run;\n"
@@ -145,6 +150,7 @@ private:
     int gpu(Args& args);
     int eval(Args& args);
     int render(Args& args);
+    int bake(Args& args);
 
     // The options gpu and eval share: the plugin type, --set and --frame (and for eval the
     // scene); anything else goes to `other`, which returns false for an unknown option.
@@ -180,6 +186,9 @@ int Runner::run(const std::string& command, Args& args) {
     }
     if (command == "render") {
         return render(args);
+    }
+    if (command == "bake") {
+        return bake(args);
     }
     if (command == "--version") {
         if (!load()) {
@@ -543,6 +552,17 @@ int Runner::render(Args& args) {
         return EXIT_BAD_INPUT;
     }
     return runRender(*options, *catalog, s);
+}
+
+int Runner::bake(Args& args) {
+    auto options = readBakeOptions(args.rest());
+    if (!options) {
+        return badInput("bake: " + options.error());
+    }
+    if (!load()) {
+        return EXIT_BAD_INPUT;
+    }
+    return runBake(*options, *catalog, s);
 }
 
 } // namespace

@@ -27,10 +27,17 @@ namespace uvwhost {
 
 namespace {
 
-std::uint8_t toSRGB(float linear) {
+// A linear value clamped to [0, 1] (non-finite values are 0), sRGB-encoded when `srgb`.
+float encoded(float linear, bool srgb) {
     const float c = std::clamp(std::isfinite(linear) ? linear : 0.0f, 0.0f, 1.0f);
-    const float s = c <= 0.0031308f ? 12.92f * c : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
-    return static_cast<std::uint8_t>(std::lround(s * 255.0f));
+    if (!srgb) {
+        return c;
+    }
+    return c <= 0.0031308f ? 12.92f * c : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
+}
+
+std::uint8_t toSRGB(float linear) {
+    return static_cast<std::uint8_t>(std::lround(encoded(linear, true) * 255.0f));
 }
 
 } // namespace
@@ -132,6 +139,36 @@ std::string writeExr(int width, int height, const std::vector<float>& pixels, in
 #else
     (void)width, (void)height, (void)pixels, (void)channels;
     return "cannot write " + path + ": this uvwhost was built without OpenEXR";
+#endif
+}
+
+std::string writeRGBA(int width, int height, const std::vector<float>& rgba, ImageEncoding encoding,
+                      const std::string& path) {
+#if defined(UVWHOST_HAVE_ASSETS)
+    if (encoding == ImageEncoding::Float) {
+        OIIO::ImageSpec spec(width, height, 4, OIIO::TypeDesc::FLOAT);
+        spec.attribute("compression", "zip");
+        return writeImage(path, "openexr", spec, rgba.data(), OIIO::TypeDesc::FLOAT);
+    }
+    const bool wide = encoding == ImageEncoding::PNG16;
+    const OIIO::TypeDesc type = wide ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8;
+    const float scale = wide ? 65535.0f : 255.0f;
+    std::vector<std::uint16_t> values(rgba.size());
+    for (std::size_t i = 0; i < rgba.size(); ++i) {
+        values[i] = std::uint16_t(std::lround(encoded(rgba[i], i % 4 != 3) * scale));
+    }
+    std::vector<std::uint8_t> narrow(wide ? 0 : values.size());
+    std::transform(values.begin(), values.begin() + std::ptrdiff_t(narrow.size()), narrow.begin(),
+                   [](std::uint16_t v) { return std::uint8_t(v); });
+    OIIO::ImageSpec spec(width, height, 4, type);
+    spec.attribute("oiio:ColorSpace", "sRGB");
+    // The colour of uncovered texels is kept as it is, not divided by their zero alpha.
+    spec.attribute("oiio:UnassociatedAlpha", 1);
+    return writeImage(path, "png", spec,
+                      wide ? static_cast<const void*>(values.data()) : narrow.data(), type);
+#else
+    (void)width, (void)height, (void)rgba, (void)encoding;
+    return "cannot write " + path + ": this uvwhost was built without OpenImageIO";
 #endif
 }
 

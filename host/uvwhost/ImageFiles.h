@@ -18,4 +18,10 @@ std::string writePNG(const Image& image, const std::string& path);
 std::string writeExr(int width, int height, const std::vector<float>& pixels, int channels,
                      const std::string& path);
 
+enum class ImageEncoding { PNG8, PNG16, Float };
+// Linear RGBA, four floats a pixel, rows from the top: PNG as sRGB colour with linear alpha
+// (not premultiplied), or float OpenEXR.
+std::string writeRGBA(int width, int height, const std::vector<float>& rgba, ImageEncoding encoding,
+                      const std::string& path);
+
 } // namespace uvwhost

@@ -29,7 +29,7 @@
 // "camera" is the camera named "camera". Relative file paths start at the scene file's folder;
 // meshes are placed by "center", "rotation" and "scale" (a number or [x, y, z]). "reflect" looks
 // the texture up along the mirrored view direction (for environment generators); "material" and
-// "object" are the surface's shade ids.
+// "object" are the surface's shade ids; "name" names an object for baking.
 #pragma once
 
 #include "scene/SceneShapes.h"
@@ -76,6 +76,8 @@ struct CameraEntry {
 };
 
 struct ObjectEntry {
+    // Optional: how `uvwhost bake --object` finds it.
+    std::string name;
     // Set: a mesh read from `file`; `shape` is then unused.
     bool mesh = false;
     kivohost::ShapeKind shape = kivohost::ShapeKind::Sphere;

@@ -1,0 +1,157 @@
+// uvwhost bake: texels against the UVs and positions they show, the padding, overlapping UV
+// islands, the same file for any thread count, and the inputs that are refused.
+#include "UvwhostTestSupport.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+
+#if defined(UVWHOST_HAVE_ASSETS)
+#include <OpenImageIO/imageio.h>
+
+using namespace uvwhost;
+using test::run;
+using test::TempDir;
+
+namespace {
+
+// Two unit squares with the same UV island [0.125, 0.875]^2 (texels 4 to 27 of 32): the first
+// at z = 0, the second at z = 1. Listed in `order`.
+std::string squares(bool lowFirst) {
+    std::string obj = "vt 0.125 0.125\nvt 0.875 0.125\nvt 0.875 0.875\nvt 0.125 0.875\n";
+    for (int k = 0; k < 2; ++k) {
+        const char* z = (k == 0) == lowFirst ? "0" : "1";
+        for (const char* xy : {"0 0", "1 0", "1 1", "0 1"}) {
+            obj += std::string("v ") + xy + " " + z + "\n";
+        }
+    }
+    return obj + "f 1/1 2/2 3/3\nf 1/1 3/3 4/4\nf 5/1 6/2 7/3\nf 5/1 7/3 8/4\n";
+}
+
+// A scene with the mesh `file` named "part" and textures showing the UVW of map channel 1
+// ("uv") and the world position ("position").
+Json scene(const std::string& file) {
+    return {{"instances",
+             {{{"name", "ch"}, {"type", "UVWGenChannel"}, {"params", {{"uvw_channel", 1}}}},
+              {{"name", "uv"}, {"type", "TexUVW"}, {"params", {{"uvwgen", "@ch"}}}},
+              {{"name", "world"}, {"type", "UVWGenPlanarWorld"}, {"params", Json::object()}},
+              {{"name", "position"}, {"type", "TexUVW"}, {"params", {{"uvwgen", "@world"}}}}}},
+            {"objects",
+             {{{"shape", "mesh"}, {"name", "part"}, {"file", file}, {"texture", "@uv"}},
+              {{"shape", "sphere"}, {"name", "ball"}, {"texture", "@uv"}}}}};
+}
+
+std::string write(const TempDir& dir, const std::string& name, const std::string& text) {
+    std::ofstream(dir.file(name), std::ios::binary) << text;
+    return dir.file(name);
+}
+
+// RGBA floats of an image file.
+std::vector<float> readRGBA(const std::string& path, int& width) {
+    auto in = OIIO::ImageInput::open(path);
+    EXPECT_TRUE(in) << path;
+    if (!in) {
+        return {};
+    }
+    width = in->spec().width;
+    std::vector<float> pixels(std::size_t(in->spec().width * in->spec().height * 4));
+    in->read_image(0, 0, 0, 4, OIIO::TypeDesc::FLOAT, pixels.data());
+    return pixels;
+}
+
+} // namespace
+
+TEST(UvwhostBake, TexelsShowTheirUVsAndTheIslandGrowsByThePadding) {
+    TempDir dir;
+    write(dir, "squares.obj", squares(true));
+    const std::string file = write(dir, "scene.json", scene("squares.obj").dump());
+    const std::string out = dir.file("uv.exr");
+    const auto r = run({"bake", "--scene", file, "--object", "part", "--texture", "uv", "--size",
+                        "32", "--padding", "2", "--samples", "2", "-o", out, "--quiet"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    int width = 0;
+    const std::vector<float> t = readRGBA(out, width);
+    ASSERT_EQ(width, 32);
+    auto at = [&](int x, int y, int k) { return t[std::size_t((y * 32 + x) * 4 + k)]; };
+    // Covered texels: u and v of the texel centre (rows run down in v), alpha 1; the edge texel
+    // 4 starts exactly at the island's edge.
+    for (int x : {4, 10, 27}) {
+        EXPECT_NEAR(at(x, 10, 0), (x + 0.5f) / 32.0f, 1e-5f) << x;
+        EXPECT_NEAR(at(x, 10, 1), 1.0f - 10.5f / 32.0f, 1e-5f) << x;
+        EXPECT_EQ(at(x, 10, 3), 1.0f);
+    }
+    // Two texels of padding carry the edge's colour with alpha 0; beyond them nothing.
+    for (int x : {2, 3}) {
+        EXPECT_NEAR(at(x, 10, 0), 4.5f / 32.0f, 1e-5f) << x;
+        EXPECT_EQ(at(x, 10, 3), 0.0f);
+    }
+    EXPECT_EQ(at(1, 10, 0), 0.0f);
+    EXPECT_EQ(at(30, 10, 0), 0.0f);
+}
+
+TEST(UvwhostBake, OverlappingIslandsGoToTheFirstTriangleWhateverTheThreads) {
+    TempDir dir;
+    std::vector<std::string> bytes;
+    for (const bool lowFirst : {true, false}) {
+        write(dir, "squares.obj", squares(lowFirst));
+        const std::string file = write(dir, "scene.json", scene("squares.obj").dump());
+        for (const char* threads : {"1", "3"}) {
+            const std::string out = dir.file(std::string("p") + threads + ".exr");
+            const auto r =
+                run({"bake", "--scene", file, "--object", "part", "--texture", "position", "--size",
+                     "32", "--threads", threads, "-o", out, "--quiet"});
+            ASSERT_EQ(r.status, 0) << r.err;
+            int width = 0;
+            // z of the position shown: the square listed first.
+            EXPECT_EQ(readRGBA(out, width)[(10 * 32 + 10) * 4 + 2], lowFirst ? 0.0f : 1.0f);
+            std::ifstream in(out, std::ios::binary);
+            bytes.emplace_back(std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>());
+        }
+        EXPECT_EQ(bytes[bytes.size() - 2], bytes.back()) << "threads change the file";
+    }
+}
+
+TEST(UvwhostBake, BadInputIsRefusedAndNothingIsWritten) {
+    TempDir dir;
+    write(dir, "squares.obj", squares(true));
+    const std::string file = write(dir, "scene.json", scene("squares.obj").dump());
+    const std::string out = dir.file("never.png");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--object", "nothing"}, "no object of that name; the named objects: \"part\", \"ball\""},
+        {{"--object", "ball"}, "expected a mesh"},
+        {{"--texture", "missing"}, "the scene has no instance of that name"},
+        {{"--texture", "ch"}, "is not a texture"},
+        {{"--channel", "2"}, "has map channels 1 to 1"},
+        {{"--channel", "0"}, "--channel: expected an integer from 1"},
+        {{"--size", "0"}, "--size: expected W or WxH, each from 1 to 16384"},
+        {{"--size", "16x99999"}, "--size: expected W or WxH"},
+        {{"--padding", "-1"}, "--padding: expected an integer from 0 to 1024"},
+        {{"--samples", "65"}, "--samples: expected an integer from 1 to 64"},
+    };
+    for (const auto& [extra, message] : cases) {
+        std::vector<std::string> args = {"bake",      "--scene", file, "--object", "part",
+                                         "--texture", "uv",      "-o", out};
+        for (std::size_t i = 0; i < extra.size(); i += 2) {
+            const auto at = std::find(args.begin(), args.end(), extra[i]);
+            if (at != args.end()) {
+                *(at + 1) = extra[i + 1];
+            } else {
+                args.insert(args.end(), {extra[i], extra[i + 1]});
+            }
+        }
+        const auto r = run(args);
+        EXPECT_EQ(r.status, EXIT_BAD_INPUT) << extra[0] << " " << extra[1];
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(out)) << extra[0];
+    }
+    const auto noOutput = run({"bake", "--scene", file, "--object", "part", "--texture", "uv"});
+    EXPECT_EQ(noOutput.status, EXIT_BAD_INPUT);
+    EXPECT_NE(noOutput.err.find("expected -o"), std::string::npos) << noOutput.err;
+    const auto tiff = run(
+        {"bake", "--scene", file, "--object", "part", "--texture", "uv", "-o", dir.file("a.tif")});
+    EXPECT_NE(tiff.err.find("ending in .png or .exr"), std::string::npos) << tiff.err;
+}
+
+#endif
