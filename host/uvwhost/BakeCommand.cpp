@@ -41,23 +41,22 @@ std::string lowerExtension(const std::string& path) {
     return ext;
 }
 
-// The baked texels: linear colour and coverage.
+// The baked texels: linear colour and alpha, and which texels a triangle covers.
 struct Texels {
     Texels(int width, int height)
-        : width(width), height(height), rgba(std::size_t(width) * std::size_t(height) * 4) {}
+        : width(width), height(height), rgba(std::size_t(width) * std::size_t(height) * 4),
+          covered(rgba.size() / 4) {}
     int width, height;
     std::vector<float> rgba;
+    std::vector<std::uint8_t> covered;
 };
 
-// Grows the covered texels (alpha 1) into the uncovered ones by `padding` texels: each pass
-// gives every empty texel next to a filled one the mean colour of its filled neighbours (all
-// eight), read from the previous pass, so the result does not depend on the visiting order.
-// The grown texels keep alpha 0.
+// Grows the covered texels into the uncovered ones by `padding` texels: each pass gives every
+// empty texel next to a filled one the mean colour of its filled neighbours (all eight), read
+// from the previous pass, so the result does not depend on the visiting order. The grown
+// texels keep alpha 0.
 void dilate(Texels& t, int padding) {
-    std::vector<std::uint8_t> filled(std::size_t(t.width) * std::size_t(t.height));
-    for (std::size_t i = 0; i < filled.size(); ++i) {
-        filled[i] = t.rgba[i * 4 + 3] > 0.0f ? 1 : 0;
-    }
+    std::vector<std::uint8_t> filled = t.covered;
     for (int pass = 0; pass < padding; ++pass) {
         std::vector<std::uint8_t> next = filled;
         bool grew = false;
@@ -116,7 +115,7 @@ Parsed<BakeOptions> readBakeOptions(const std::vector<std::string>& args) {
         }
         static const char* const valued[] = {"--scene", "--object",  "--texture", "--channel",
                                              "--size",  "--padding", "--samples", "--threads",
-                                             "--bits",  "-o"};
+                                             "--bits",  "--alpha",   "-o"};
         if (std::none_of(std::begin(valued), std::end(valued),
                          [&](const char* name) { return a == name; })) {
             return Result::failure("unexpected argument '" + a + "'");
@@ -147,6 +146,12 @@ Parsed<BakeOptions> readBakeOptions(const std::vector<std::string>& args) {
             }
             o.width = *width;
             o.height = *height;
+        } else if (a == "--alpha") {
+            if (v != "coverage" && v != "texture") {
+                return Result::failure(a + ": expected coverage or texture, got " +
+                                       quoteInput(v, '\''));
+            }
+            o.textureAlpha = v == "texture";
         } else if (a == "--bits") {
             if (v != "8" && v != "16") {
                 return Result::failure(a + ": expected 8 or 16, got " + quoteInput(v, '\''));
@@ -160,7 +165,11 @@ Parsed<BakeOptions> readBakeOptions(const std::vector<std::string>& args) {
                                  a == "--threads"   ? MAX_THREADS
                                  : a == "--samples" ? MAX_SAMPLES_PER_AXIS
                                                     : std::numeric_limits<int>::max());
-            (a == "--threads" ? o.threads : a == "--samples" ? o.samples : o.channel) = n ? *n : 0;
+            if (n && a == "--threads") {
+                o.threads = *n;
+            } else if (n) {
+                (a == "--samples" ? o.samples : o.channel) = *n;
+            }
         }
         if (!n) {
             return Result::failure(n.error());
@@ -255,7 +264,7 @@ int runBake(const BakeOptions& o, const Catalog& catalog, Streams s) {
                     const int x0 = tile % tilesX * BAKE_TILE, y0 = tile / tilesX * BAKE_TILE;
                     for (int y = y0; y < std::min(y0 + BAKE_TILE, o.height); ++y) {
                         for (int x = x0; x < std::min(x0 + BAKE_TILE, o.width); ++x) {
-                            float sum[3] = {0.0f, 0.0f, 0.0f};
+                            float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
                             bool covered = true;
                             for (int k = 0; k < n * n && covered; ++k) {
                                 const double sx = x + (k % n + 0.5) / n;
@@ -282,14 +291,18 @@ int runBake(const BakeOptions& o, const Catalog& catalog, Streams s) {
                                 sum[0] += c.r;
                                 sum[1] += c.g;
                                 sum[2] += c.b;
+                                sum[3] += c.a;
                             }
                             const std::size_t at =
                                 (std::size_t(y) * std::size_t(o.width) + std::size_t(x)) * 4;
-                            for (int k = 0; k < 3; ++k) {
+                            if (!o.textureAlpha) {
+                                sum[3] = float(n * n);
+                            }
+                            for (int k = 0; k < 4; ++k) {
                                 texels.rgba[at + std::size_t(k)] =
                                     covered ? sum[k] / float(n * n) : 0.0f;
                             }
-                            texels.rgba[at + 3] = covered ? 1.0f : 0.0f;
+                            texels.covered[at / 4] = covered ? 1 : 0;
                         }
                     }
                     done.fetch_add(1);
@@ -312,10 +325,7 @@ int runBake(const BakeOptions& o, const Catalog& catalog, Streams s) {
         return EXIT_PARTIAL;
     }
     if (!o.quiet) {
-        long long covered = 0;
-        for (std::size_t i = 3; i < texels.rgba.size(); i += 4) {
-            covered += texels.rgba[i] > 0.0f ? 1 : 0;
-        }
+        const auto covered = std::count(texels.covered.begin(), texels.covered.end(), 1);
         s.err << "uvwhost: wrote " << o.output << " (" << o.width << "x" << o.height << ", "
               << covered << " texels covered)\n";
     }

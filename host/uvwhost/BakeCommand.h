@@ -1,7 +1,7 @@
 // `uvwhost bake`: a texture of a scene evaluated over a mesh object's UV layout, as a renderer
 // would shade each surface point, into an image: the object's UV set rasterised into texels
 // (conservatively at triangle edges), supersampled, islands grown into the empty texels around
-// them, the coverage in alpha.
+// them, the coverage (or the texture's alpha) in alpha.
 #pragma once
 
 #include "uvwhost/Catalog.h"
@@ -33,6 +33,9 @@ struct BakeOptions {
     // .png (8 bits unless `bits` is 16) or .exr (float).
     std::string output;
     int bits = 8;
+    // Alpha: false the coverage (1 where a triangle overlaps the texel, else 0), true the
+    // texture's own alpha where covered (0 elsewhere).
+    bool textureAlpha = false;
     bool quiet = false;
 };
 

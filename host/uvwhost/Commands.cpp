@@ -4,6 +4,7 @@
 #include "scene/GpuParamBlocks.h"
 #include "uvwhost/BakeCommand.h"
 #include "uvwhost/Catalog.h"
+#include "uvwhost/CompareCommand.h"
 #include "uvwhost/ContextLine.h"
 #include "uvwhost/Evaluation.h"
 #include "uvwhost/FrameSettings.h"
@@ -58,9 +59,13 @@ const char* const USAGE =
     "                                     render a scene (default: the showcase); the depth\n"
     "                                     is the distance from the camera centre per pixel\n"
     "  bake --scene FILE --object NAME --texture NAME -o out.png|out.exr [--channel N]\n"
-    "       [--size W[xH]] [--padding PX] [--samples N] [--threads N] [--bits 8|16] [--quiet]\n"
-    "                                     evaluate a texture over the named mesh's UV set N\n"
-    "                                     (default 1) into an image, coverage in alpha\n"
+    "       [--size W[xH]] [--padding PX] [--samples N] [--threads N] [--bits 8|16]\n"
+    "       [--alpha coverage|texture] [--quiet]\n"
+    "                                     evaluate a texture over the named mesh's map\n"
+    "                                     channel N (default 1) into an image\n"
+    "  compare REFERENCE IMAGE [--min-alpha A] [-o difference.png]\n"
+    "                                     PSNR and share within 2/255 over the pixels where\n"
+    "                                     both alphas are at least A (default 0.5)\n"
     "  --version                          versions of uvwhost and the library\n"
     "--lib defaults to " UVWHOST_MODULE_FILE " next to the uvwhost executable.\n"
     "Exit status: 0 done; 1 some input lines or an output failed; 2 bad input, nothing run;\n"
@@ -189,6 +194,10 @@ int Runner::run(const std::string& command, Args& args) {
     }
     if (command == "bake") {
         return bake(args);
+    }
+    if (command == "compare") {
+        auto options = readCompareOptions(args.rest());
+        return options ? runCompare(*options, s) : badInput("compare: " + options.error());
     }
     if (command == "--version") {
         if (!load()) {

@@ -88,7 +88,7 @@ public:
             sc.dDdy = reflect(ray.dDdy, sc.normal);
         }
         const AColor c = evaluate(*object->texture);
-        return object->reflect ? c : lit(c, hit.shape.point, back ? -n : n);
+        return object->reflect || !object->lit ? c : lit(c, hit.shape.point, back ? -n : n);
     }
 
     // The colour of `texture` at a surface point seen head-on from its front, as a bake sees
@@ -268,6 +268,7 @@ Parsed<std::unique_ptr<RenderWorld>> RenderWorld::build(const SceneDocument& doc
         object.texture = *texture;
         object.ids = {entry.material, entry.object, 1};
         object.reflect = entry.reflect;
+        object.lit = entry.lit;
         const kivohost::Placement placement{entry.center, entry.rotation,
                                             entry.mesh ? entry.scale : Vector4f{1, 1, 1, 0}};
         if (entry.mesh) {

@@ -50,6 +50,7 @@ struct RenderObject {
     KUtils::UVWTransform objectSpace;
     kivohost::ShadeIds ids;
     bool reflect = false;
+    bool lit = true;
 };
 
 // The nearest surface along a ray. For meshes `shape` holds t, the point and the interpolated
