@@ -154,8 +154,19 @@ private:
     int params(Args& args);
     int gpu(Args& args);
     int eval(Args& args);
-    int render(Args& args);
-    int bake(Args& args);
+    // Commands that read their options, then need the library: bad options are refused
+    // before it is loaded.
+    template <class Options>
+    int withLibrary(const std::string& command, const Parsed<Options>& options,
+                    int (*runWith)(const Options&, const Catalog&, Streams)) {
+        if (!options) {
+            return badInput(command + ": " + options.error());
+        }
+        if (!load()) {
+            return EXIT_BAD_INPUT;
+        }
+        return runWith(*options, *catalog, s);
+    }
 
     // The options gpu and eval share: the plugin type, --set and --frame (and for eval the
     // scene); anything else goes to `other`, which returns false for an unknown option.
@@ -190,10 +201,10 @@ int Runner::run(const std::string& command, Args& args) {
         return eval(args);
     }
     if (command == "render") {
-        return render(args);
+        return withLibrary(command, readRenderOptions(args.rest()), &runRender);
     }
     if (command == "bake") {
-        return bake(args);
+        return withLibrary(command, readBakeOptions(args.rest()), &runBake);
     }
     if (command == "compare") {
         auto options = readCompareOptions(args.rest());
@@ -550,28 +561,6 @@ int Runner::eval(Args& args) {
     session.finishRender();
     flushLog(session);
     return status;
-}
-
-int Runner::render(Args& args) {
-    auto options = readRenderOptions(args.rest());
-    if (!options) {
-        return badInput("render: " + options.error());
-    }
-    if (!load()) {
-        return EXIT_BAD_INPUT;
-    }
-    return runRender(*options, *catalog, s);
-}
-
-int Runner::bake(Args& args) {
-    auto options = readBakeOptions(args.rest());
-    if (!options) {
-        return badInput("bake: " + options.error());
-    }
-    if (!load()) {
-        return EXIT_BAD_INPUT;
-    }
-    return runBake(*options, *catalog, s);
 }
 
 } // namespace

@@ -10,15 +10,6 @@
 
 namespace uvwhost {
 
-namespace {
-
-float display(float linear) {
-    const float c = std::clamp(std::isfinite(linear) ? linear : 0.0f, 0.0f, 1.0f);
-    return c <= 0.0031308f ? 12.92f * c : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
-}
-
-} // namespace
-
 Parsed<CompareOptions> readCompareOptions(const std::vector<std::string>& args) {
     using Result = Parsed<CompareOptions>;
     CompareOptions o;
@@ -91,7 +82,7 @@ int runCompare(const CompareOptions& o, Streams s) {
         }
         float largest = 0.0f;
         for (int k = 0; k < 3; ++k) {
-            const float d = std::abs(display(x[k]) - display(y[k]));
+            const float d = std::abs(displayValue(x[k]) - displayValue(y[k]));
             squares += double(d) * d;
             largest = std::max(largest, d);
             difference.rgb[p * 3 + std::size_t(k)] = std::min(1.0f, 10.0f * d);

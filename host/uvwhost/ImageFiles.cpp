@@ -27,20 +27,16 @@ namespace uvwhost {
 
 namespace {
 
-// A linear value clamped to [0, 1] (non-finite values are 0), sRGB-encoded when `srgb`.
-float encoded(float linear, bool srgb) {
-    const float c = std::clamp(std::isfinite(linear) ? linear : 0.0f, 0.0f, 1.0f);
-    if (!srgb) {
-        return c;
-    }
-    return c <= 0.0031308f ? 12.92f * c : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
-}
-
 std::uint8_t toSRGB(float linear) {
-    return static_cast<std::uint8_t>(std::lround(encoded(linear, true) * 255.0f));
+    return static_cast<std::uint8_t>(std::lround(displayValue(linear) * 255.0f));
 }
 
 } // namespace
+
+float displayValue(float linear) {
+    const float c = std::clamp(std::isfinite(linear) ? linear : 0.0f, 0.0f, 1.0f);
+    return c <= 0.0031308f ? 12.92f * c : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
+}
 
 std::string checkWritable(const std::string& path) {
     if (path == "-") {
@@ -155,7 +151,10 @@ std::string writeRGBA(int width, int height, const std::vector<float>& rgba, Ima
     const float scale = wide ? 65535.0f : 255.0f;
     std::vector<std::uint16_t> values(rgba.size());
     for (std::size_t i = 0; i < rgba.size(); ++i) {
-        values[i] = std::uint16_t(std::lround(encoded(rgba[i], i % 4 != 3) * scale));
+        // Colour sRGB-encoded, alpha linear.
+        const float v = i % 4 == 3 ? std::clamp(std::isfinite(rgba[i]) ? rgba[i] : 0.0f, 0.0f, 1.0f)
+                                   : displayValue(rgba[i]);
+        values[i] = std::uint16_t(std::lround(v * scale));
     }
     std::vector<std::uint8_t> narrow(wide ? 0 : values.size());
     std::transform(values.begin(), values.begin() + std::ptrdiff_t(narrow.size()), narrow.begin(),

@@ -7,6 +7,9 @@
 
 namespace uvwhost {
 
+// A linear value as an 8-bit display shows it: clamped to [0, 1] (non-finite values are 0) and
+// sRGB-encoded.
+float displayValue(float linear);
 // An empty string when the file can be written (it is left as it was), else the reason. "-"
 // is standard output.
 std::string checkWritable(const std::string& path);
