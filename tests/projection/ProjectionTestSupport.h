@@ -138,11 +138,11 @@ public:
         EXPECT_TRUE(KUtils::setParamList(*KUtils::paramListOf(plugin), name, elements)) << name;
     }
 
-    // A UVWGenProjection of the type whose uvw_transform is the identity placed at the
-    // absolute offset.
-    PluginBase* projection(const Vector3d& offset, int type = 2) {
+    // A UVWGenProjection of the type centred at centre: uvw_transform maps world to projection
+    // space, so with an identity matrix its offset is -centre.
+    PluginBase* projection(const Vector3d& centre, int type = 2) {
         PluginBase* p = create(descriptor<KUtils::UVWGenProjectionDesc>());
-        setParam(p, "uvw_transform", Transform{{}, offset});
+        setParam(p, "uvw_transform", Transform{{}, {-centre.x, -centre.y, -centre.z}});
         setParam(p, "type", type);
         return p;
     }

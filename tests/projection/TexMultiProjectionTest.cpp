@@ -305,26 +305,33 @@ void expectNotFound(const Vector4f& c) {
     EXPECT_TRUE(std::isnan(c.x)) << c.x << " " << c.y << " " << c.z;
 }
 
-TEST(ProjectionSearch, AProjectionGivesItsTransformRelativeToTheSceneOrigin) {
+TEST(ProjectionSearch, AProjectionGivesItsCentreRelativeToTheSceneOrigin) {
     MultiScene scene;
     PluginBase* projection = scene.projection({}, 1);
-    // Far from the origin a float cannot hold the half; the difference in double can.
+    // uvw_transform maps world to projection space, p -> M p + o with M p = (-p.y, p.x, 2 p.z):
+    // the centre, the point mapped to the origin, is -M^-1 o = (3, 16777216.5, -3.625). Far
+    // from the origin a float cannot hold the half; the difference in double can.
     setParam(projection, "uvw_transform",
              Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 2, 0}}, {16777216.5, -3.0, 7.25}});
-    KUtils::ProjectionSearch search(0.0, {16777216.0, 1.0, 0.0});
+    KUtils::ProjectionSearch search(0.0, {3.0, 16777216.0, 0.0});
     KUtils::UVWTransform found;
     ASSERT_TRUE(search.find(projection, found));
     EXPECT_EQ(found.c0.x, 0.0f);
     EXPECT_EQ(found.c0.y, 1.0f);
     EXPECT_EQ(found.c1.x, -1.0f);
     EXPECT_EQ(found.c2.z, 2.0f);
-    expectCentre(found.o, 0.5f, -4.0f, 7.25f);
+    expectCentre(found.o, 0.0f, 0.5f, -3.625f);
 
     // Every type but 8 reads uvw_transform.
     for (int type : {0, 1, 2, 3, 4, 5, 6, 7, 9, 10}) {
         setParam(projection, "type", type);
-        expectCentre(foundCentre(projection, {16777216.0, 1.0, 0.0}), 0.5f, -4.0f, 7.25f);
+        expectCentre(foundCentre(projection, {3.0, 16777216.0, 0.0}), 0.0f, 0.5f, -3.625f);
     }
+
+    // A singular M has no centre to solve for: its offset stands in.
+    setParam(projection, "uvw_transform",
+             Transform{{{1, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 1, 0}}, {1.0, 2.0, 3.0}});
+    expectCentre(foundCentre(projection, {}), 1.0f, 2.0f, 3.0f);
 }
 
 TEST(ProjectionSearch, APerspectiveProjectionGivesItsCameraViewsTransform) {

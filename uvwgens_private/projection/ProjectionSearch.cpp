@@ -26,13 +26,29 @@ bool isProjection(const KivoPluginInterface& kivo) {
     return name && std::strcmp(name, PROJECTION_TYPE_NAME) == 0;
 }
 
+// The world point that p -> M p + o maps to the origin, -M^-1 o, in double; the offset itself
+// when M is singular (nothing better is known, and it was the centre before).
+Vector3d projectionOrigin(const Transform& tm) {
+    double inv[3][3];
+    if (!inverse3x3(tm.m.c0, tm.m.c1, tm.m.c2, DetExpansion::FirstRow, inv)) {
+        return tm.offs;
+    }
+    const double o[3] = {tm.offs.x, tm.offs.y, tm.offs.z};
+    double c[3];
+    for (int r = 0; r < 3; ++r) {
+        c[r] = -(inv[r][0] * o[0] + inv[r][1] * o[1] + inv[r][2] * o[2]);
+    }
+    return {c[0], c[1], c[2]};
+}
+
 } // namespace
 
 bool projectionTransform(KivoPluginInterface& projection, double t, const Vector3d& sceneOrigin,
                          UVWTransform& result) {
     KivoParameter* placement = nullptr;
     KivoParameter* type = projection.getParameter("type");
-    if (type && type->getInt(0, t) == PERSPECTIVE_TYPE) {
+    const bool perspective = type && type->getInt(0, t) == PERSPECTIVE_TYPE;
+    if (perspective) {
         KivoParameter* view = projection.getParameter("camera_view");
         KivoPluginInterface* camera = view ? kivoInterfaceOf(view->getPlugin(0, t)) : nullptr;
         if (!camera) {
@@ -46,8 +62,12 @@ bool projectionTransform(KivoPluginInterface& projection, double t, const Vector
         return false;
     }
     const Transform tm = placement->getTransform(0, t);
-    const Vector3d offset{tm.offs.x - sceneOrigin.x, tm.offs.y - sceneOrigin.y,
-                          tm.offs.z - sceneOrigin.z};
+    // A camera's transform is placed at the camera, its offset the centre. Every other type
+    // uses uvw_transform as the map from world to projection space, p -> M p + o, whose offset
+    // is -M c: the centre c is the point mapped to the projection origin.
+    const Vector3d centre = perspective ? tm.offs : projectionOrigin(tm);
+    const Vector3d offset{centre.x - sceneOrigin.x, centre.y - sceneOrigin.y,
+                          centre.z - sceneOrigin.z};
     result = toUVWTransform(tm.m, offset);
     return true;
 }

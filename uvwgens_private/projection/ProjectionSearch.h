@@ -14,9 +14,11 @@
 namespace KUtils {
 
 // The transform of a UVWGenProjection at time t: for type 8 the "transform" of its
-// "camera_view", for any other type (or no "type") its "uvw_transform". The offset is taken
-// relative to sceneOrigin in double precision, then rounded to single. False when the
-// parameter to read (or the camera view with its parameters) is missing.
+// "camera_view", whose offset is the camera position; for any other type (or no "type") its
+// "uvw_transform" M, o with the offset replaced by the projection centre -M^-1 o (o itself when
+// M is singular). The centre is taken relative to sceneOrigin in double precision, then
+// rounded to single. False when the parameter to read (or the camera view with its
+// parameters) is missing.
 bool projectionTransform(KivoPluginInterface& projection, double t, const Vector3d& sceneOrigin,
                          UVWTransform& result);
 
