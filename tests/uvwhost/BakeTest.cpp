@@ -17,10 +17,11 @@ using test::TempDir;
 
 namespace {
 
-// Two unit squares with the same UV island [0.125, 0.875]^2 (texels 4 to 27 of 32): the first
-// at z = 0, the second at z = 1. Listed in `order`.
+// Two unit squares with the same UV island, u from 0.115625 to 0.875 and v from 0.125 to 0.875
+// (x from 3.7 to 28 and y from 4 to 28 in texels of 32 x 32): the one at z = 0 listed first
+// when `lowFirst`, else the one at z = 1.
 std::string squares(bool lowFirst) {
-    std::string obj = "vt 0.125 0.125\nvt 0.875 0.125\nvt 0.875 0.875\nvt 0.125 0.875\n";
+    std::string obj = "vt 0.115625 0.125\nvt 0.875 0.125\nvt 0.875 0.875\nvt 0.115625 0.875\n";
     for (int k = 0; k < 2; ++k) {
         const char* z = (k == 0) == lowFirst ? "0" : "1";
         for (const char* xy : {"0 0", "1 0", "1 1", "0 1"}) {
@@ -75,19 +76,20 @@ TEST(UvwhostBake, TexelsShowTheirUVsAndTheIslandGrowsByThePadding) {
     const std::vector<float> t = readRGBA(out, width);
     ASSERT_EQ(width, 32);
     auto at = [&](int x, int y, int k) { return t[std::size_t((y * 32 + x) * 4 + k)]; };
-    // Covered texels: u and v of the texel centre (rows run down in v), alpha 1; the edge texel
-    // 4 starts exactly at the island's edge.
-    for (int x : {4, 10, 27}) {
-        EXPECT_NEAR(at(x, 10, 0), (x + 0.5f) / 32.0f, 1e-5f) << x;
+    // Covered texels: the mean u and v of their samples (rows run down in v), alpha 1. Texel 3
+    // is covered though its centre is outside: its sample at x = 3.25 takes the edge's u (3.7),
+    // the one at 3.75 its own. Texel 28 only touches the island and is not covered.
+    for (auto [x, u] : {std::pair{3, 3.725f}, {10, 10.5f}, {27, 27.5f}}) {
+        EXPECT_NEAR(at(x, 10, 0), u / 32.0f, 1e-5f) << x;
         EXPECT_NEAR(at(x, 10, 1), 1.0f - 10.5f / 32.0f, 1e-5f) << x;
         EXPECT_EQ(at(x, 10, 3), 1.0f);
     }
     // Two texels of padding carry the edge's colour with alpha 0; beyond them nothing.
-    for (int x : {2, 3}) {
-        EXPECT_NEAR(at(x, 10, 0), 4.5f / 32.0f, 1e-5f) << x;
+    for (auto [x, u] : {std::pair{1, 3.725f}, {2, 3.725f}, {28, 27.5f}, {29, 27.5f}}) {
+        EXPECT_NEAR(at(x, 10, 0), u / 32.0f, 1e-5f) << x;
         EXPECT_EQ(at(x, 10, 3), 0.0f);
     }
-    EXPECT_EQ(at(1, 10, 0), 0.0f);
+    EXPECT_EQ(at(0, 10, 0), 0.0f);
     EXPECT_EQ(at(30, 10, 0), 0.0f);
 }
 
