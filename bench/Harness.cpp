@@ -157,4 +157,9 @@ void runDirect(benchmark::State& state, const Case& c) {
     c.direct->run(state, c.direct->state.get(), contexts);
 }
 
+void runFloor(benchmark::State& state, const Case& c, Op op) {
+    std::vector<ShadingContext> contexts = c.scene->contexts(c.flavour, state.thread_index());
+    c.floor->run(state, c.floor->state.get(), contexts, op);
+}
+
 } // namespace bench

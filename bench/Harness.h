@@ -104,6 +104,47 @@ DirectPath directPath(S state) {
     return path;
 }
 
+// The floor of a case: the same mapping written inline from its formulas with analytic
+// derivatives (FloorMappings.h), over the same contexts; what the plugin's evalUVW and
+// evalUVWDerivs are measured against.
+struct FloorPath {
+    std::shared_ptr<const void> state;
+    void (*run)(benchmark::State&, const void* state, std::vector<KUtils::ShadingContext>&, Op);
+    int (*eval)(const void* state, const KUtils::ShadingContext& sc, Op, KUtils::Vector4f out[3]);
+};
+
+template <class S, int (*Value)(const S&, const KUtils::ShadingContext&, KUtils::Vector4f&),
+          int (*Derivs)(const S&, const KUtils::ShadingContext&, KUtils::Vector4f*)>
+FloorPath floorPath(S state) {
+    FloorPath path;
+    path.state = std::make_shared<const S>(std::move(state));
+    path.run = [](benchmark::State& bs, const void* s, std::vector<KUtils::ShadingContext>& cs,
+                  Op op) {
+        const S& st = *static_cast<const S*>(s);
+        if (op == Op::UVW) {
+            evaluateOverContexts(bs, cs, Stamps::Fresh, [&st](const KUtils::ShadingContext& sc) {
+                KUtils::Vector4f uvw;
+                const int valid = Value(st, sc, uvw);
+                benchmark::DoNotOptimize(uvw);
+                return valid;
+            });
+        } else {
+            evaluateOverContexts(bs, cs, Stamps::Fresh, [&st](const KUtils::ShadingContext& sc) {
+                KUtils::Vector4f out[3];
+                const int valid = Derivs(st, sc, out);
+                benchmark::DoNotOptimize(out);
+                return valid;
+            });
+        }
+    };
+    path.eval = [](const void* s, const KUtils::ShadingContext& sc, Op op,
+                   KUtils::Vector4f out[3]) {
+        const S& st = *static_cast<const S*>(s);
+        return op == Op::UVW ? Value(st, sc, out[0]) : Derivs(st, sc, out);
+    };
+    return path;
+}
+
 // Which figures of a case are held to a target.
 enum class Target {
     None,
@@ -126,6 +167,8 @@ struct Case {
     bool growsOnFirstUse = false;
     // When set, the plugin/direct ratio of evalUVW is held to its target.
     std::unique_ptr<DirectPath> direct;
+    // When set, evalUVW and evalUVWDerivs are compared with the floor.
+    std::unique_ptr<FloorPath> floor;
 };
 
 // The scene, the instances and the cases of one benchmark run. Instances are deleted in the
@@ -151,6 +194,7 @@ int evaluateOnce(const Case& c, Op op, const KUtils::ShadingContext& sc);
 // Benchmark bodies.
 void runPlugin(benchmark::State& state, const Case& c, Op op, Stamps stamps);
 void runDirect(benchmark::State& state, const Case& c);
+void runFloor(benchmark::State& state, const Case& c, Op op);
 
 // The case setups, one per subsystem; each adds what has been built of its plugins.
 void addChannelCases(Bench& bench);

@@ -1,6 +1,7 @@
 // The configurations measured for each plugin type: realistic parameters (rotations, scales,
 // wrapping) rather than defaults, so that no branch is taken for free. Where a subsystem keeps
 // its mapping math in free functions, a case also carries that math called directly.
+#include "FloorMappings.h"
 #include "Harness.h"
 #include "channel/UVWGenChannel.h"
 #include "channel/UVWGenPlanarWorld.h"
@@ -20,6 +21,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace bench {
 
@@ -86,9 +88,9 @@ struct ProjectionMath {
 
 int projectionUVW(const ProjectionMath& m, const ShadingContext& sc, Vector4f& uvw) {
     const Vector4f p = applyPoint(m.working, sc.shadingPoint + m.sceneOrigin);
-    const UVWTransform local =
-        mapProjection(m.type, p, applyLinear(m.working, sc.normal), m.uAngle, m.vAngle);
-    uvw = finishProjectionPoint(local, m.texTransform);
+    const Vector4f local =
+        mapProjectionPoint(m.type, p, applyLinear(m.working, sc.normal), m.uAngle, m.vAngle);
+    uvw = applyPoint(m.texTransform, local);
     return 1;
 }
 
@@ -220,18 +222,20 @@ void addEnvironmentCases(Bench& bench) {
         const char* name;
         const char* mappingType;
         bool ground;
+        // The floor of the mapping, if it has one.
+        std::optional<floor::Env> floor;
     };
     const Mode modes[] = {
-        {"angular", "angular", false},
-        {"cubic", "cubic", false},
-        {"spherical", "spherical", false},
-        {"mirror_ball", "mirror_ball", false},
-        {"screen", "screen", false},
-        {"max_spherical", "max_spherical", false},
-        {"spherical_kivo", "spherical_kivo", false},
-        {"max_cylindrical", "max_cylindrical", false},
-        {"max_shrink_wrap", "max_shrink_wrap", false},
-        {"spherical_ground", "spherical", true},
+        {"angular", "angular", false, floor::Env::Angular},
+        {"cubic", "cubic", false, {}},
+        {"spherical", "spherical", false, floor::Env::Spherical},
+        {"mirror_ball", "mirror_ball", false, floor::Env::MirrorBall},
+        {"screen", "screen", false, {}},
+        {"max_spherical", "max_spherical", false, floor::Env::MaxSpherical},
+        {"spherical_kivo", "spherical_kivo", false, floor::Env::SphericalKivo},
+        {"max_cylindrical", "max_cylindrical", false, {}},
+        {"max_shrink_wrap", "max_shrink_wrap", false, {}},
+        {"spherical_ground", "spherical", true, {}},
     };
     const KivoFrameData& frame = *bench.scene.renderer().frameData;
     const Vector3d& origin = frame.sceneOrigin;
@@ -262,6 +266,11 @@ void addEnvironmentCases(Bench& bench) {
         }
         plugin.start();
         Case& c = uvwgenCase(bench, plugin, std::string("environment/") + mode.name, {});
+        if (mode.floor) {
+            const floor::EnvState state{*mode.floor, math.rotation, math.transform};
+            c.floor = std::make_unique<FloorPath>(
+                floorPath<floor::EnvState, floor::envValue, floor::envDerivs>(state));
+        }
         c.direct = std::make_unique<DirectPath>(
             directPath<EnvironmentMath, environmentUVW>(std::move(math)));
     }
@@ -272,16 +281,17 @@ void addProjectionCases(Bench& bench) {
     struct Mode {
         const char* name;
         int type;
+        std::optional<floor::Proj> floor;
     };
     const Mode modes[] = {
-        {"planar", PROJ_PLANAR},
-        {"spherical", PROJ_SPHERICAL},
-        {"cylindrical", PROJ_CYLINDRICAL},
-        {"ball", PROJ_BALL},
-        {"cubic", PROJ_CUBIC},
-        {"triplanar", PROJ_TRIPLANAR},
-        {"quor_cubic", PROJ_QUOR_CUBIC},
-        {"quor_box", PROJ_QUOR_BOX},
+        {"planar", PROJ_PLANAR, floor::Proj::Planar},
+        {"spherical", PROJ_SPHERICAL, floor::Proj::Spherical},
+        {"cylindrical", PROJ_CYLINDRICAL, floor::Proj::Cylindrical},
+        {"ball", PROJ_BALL, {}},
+        {"cubic", PROJ_CUBIC, {}},
+        {"triplanar", PROJ_TRIPLANAR, {}},
+        {"quor_cubic", PROJ_QUOR_CUBIC, {}},
+        {"quor_box", PROJ_QUOR_BOX, {}},
     };
     const Vector3d& origin = bench.scene.renderer().frameData->sceneOrigin;
     // The projection's space: a tenth of the world, centred where the points lie.
@@ -299,6 +309,11 @@ void addProjectionCases(Bench& bench) {
         math.type = mode.type;
         math.working = toUVWTransform(working);
         math.sceneOrigin = {float(origin.x), float(origin.y), float(origin.z), 0.0f};
+        if (mode.floor) {
+            const floor::ProjState state{*mode.floor, math.working, math.sceneOrigin};
+            c.floor = std::make_unique<FloorPath>(
+                floorPath<floor::ProjState, floor::projValue, floor::projDerivs>(state));
+        }
         c.direct = std::make_unique<DirectPath>(
             directPath<ProjectionMath, projectionUVW>(std::move(math)));
     }

@@ -11,6 +11,10 @@ namespace {
 
 // Targets; the benchmarks report them and never fail on them.
 constexpr double kMaxDirectRatio = 1.3;
+constexpr double kMaxFloorValueRatio = 1.3;
+constexpr double kMaxFloorDerivsRatio = 2.0;
+// Contexts (of every hundred) where the floor may depart from the plugin: poles and seams.
+constexpr int kFloorMismatchPercent = 1;
 constexpr double kMaxHitRatio = 0.25;
 constexpr double kMinScaling = 1.8;
 
@@ -113,6 +117,32 @@ public:
                       "plugin/direct above " + fixed(kMaxDirectRatio, 1));
     }
 
+    // evalUVW and evalUVWDerivs against the floor, as "values/derivatives".
+    std::string floorRatios() {
+        if (!c.floor) {
+            return "";
+        }
+        if (check.floorMismatches * 100 > kFloorMismatchPercent * kContextCount) {
+            misses.push_back(c.name + ": the floor departs from the plugin at " +
+                             std::to_string(check.floorMismatches) + " contexts");
+            return "differs" + std::string(kMissMark);
+        }
+        const double values = ratio(Op::UVW);
+        const double derivs = ratio(Op::Derivs);
+        if (values <= 0.0 || derivs <= 0.0) {
+            return "";
+        }
+        const bool missed = values > kMaxFloorValueRatio || derivs > kMaxFloorDerivsRatio;
+        std::string text = fixed(values, 2) + "/" + fixed(derivs, 2);
+        if (missed) {
+            misses.push_back(c.name + ": plugin/floor above " + fixed(kMaxFloorValueRatio, 1) +
+                             " (values) or " + fixed(kMaxFloorDerivsRatio, 1) + " (derivatives) (" +
+                             text + ")");
+            text += kMissMark;
+        }
+        return text;
+    }
+
     std::string scaling() {
         const auto wall = SummaryReporter::Clock::Wall;
         const double one = results.throughput(threadsName(c), 1, wall);
@@ -141,6 +171,12 @@ public:
     }
 
 private:
+    double ratio(Op op) const {
+        const double plugin = nsPerCall(missName(c, op));
+        const double floor = nsPerCall(floorName(c, op));
+        return plugin > 0.0 && floor > 0.0 ? plugin / floor : 0.0;
+    }
+
     double nsPerCall(const std::string& name) const {
         const double rate = results.throughput(name, 1, SummaryReporter::Clock::Cpu);
         return rate > 0.0 ? 1e9 / rate : 0.0;
@@ -171,6 +207,9 @@ std::string hitName(const Case& c, Op op) {
 }
 std::string directName(const Case& c) {
     return missName(c, Op::UVW) + "/direct";
+}
+std::string floorName(const Case& c, Op op) {
+    return missName(c, op) + "/floor";
 }
 std::string threadsName(const Case& c) {
     return missName(c, scalingOp(c)) + "/scaling";
@@ -222,14 +261,15 @@ void printSummary(std::FILE* out, const std::deque<Case>& cases,
                   const std::string& loadBefore, const std::string& loadAfter) {
     std::vector<std::string> misses;
     Table table({"case", "evalUVW ns", "evalUVWDerivs ns", "evalUVWTransform ns",
-                 "evalUVWBasis/evalColor ns", "hit/miss", "plugin/direct", "2T/1T", "allocs"});
+                 "evalUVWBasis/evalColor ns", "hit/miss", "plugin/direct", "plugin/floor", "2T/1T",
+                 "allocs"});
     for (const Case& c : cases) {
         CaseFigures figures(c, checks.at(&c), results, misses);
         const Op other = has(c, Op::Basis) ? Op::Basis : Op::Color;
         table.add({c.name, figures.nanoseconds(Op::UVW), figures.nanoseconds(Op::Derivs),
                    figures.nanoseconds(Op::Transform), figures.nanoseconds(other),
-                   figures.hitRatio(), figures.directRatio(), figures.scaling(),
-                   figures.allocations()});
+                   figures.hitRatio(), figures.directRatio(), figures.floorRatios(),
+                   figures.scaling(), figures.allocations()});
     }
     std::fprintf(out,
                  "\nUVW generator benchmarks: ns per call over %d contexts (1 thread); "
@@ -240,13 +280,16 @@ void printSummary(std::FILE* out, const std::deque<Case>& cases,
                  "\nhit/miss: worst over the operations of a call served from the thread's "
                  "cache (same stamp) against a call with a new stamp; target <= %.2f for the "
                  "base generators.\nplugin/direct: evalUVW through the interface against its "
-                 "mapping math called as free functions; target <= %.1f.\n2T/1T: throughput "
+                 "mapping math called as free functions; target <= %.1f.\nplugin/floor: "
+                 "evalUVW/evalUVWDerivs "
+                 "against the same mapping written inline with analytic derivatives; targets "
+                 "<= %.1f/%.1f.\n2T/1T: throughput "
                  "of two threads on one instance against one thread (%s); target >= %.1f.\n"
                  "allocs: host allocations in the first pass after frameBegin (/ in a later "
                  "pass when not 0); target 0 (a texture's first cache growth aside).\n"
                  "'%s' marks a missed target.\n\n",
-                 kMaxHitRatio, kMaxDirectRatio, "the first operation listed", kMinScaling,
-                 kMissMark + 1);
+                 kMaxHitRatio, kMaxDirectRatio, kMaxFloorValueRatio, kMaxFloorDerivsRatio,
+                 "the first operation listed", kMinScaling, kMissMark + 1);
     const auto wall = SummaryReporter::Clock::Wall;
     const double one = results.throughput(kReferenceName, 1, wall);
     const double two = results.throughput(kReferenceName, kRenderThreads, wall);

@@ -19,6 +19,7 @@ inline constexpr const char* kReferenceName = "reference/arithmetic/scaling";
 std::string missName(const Case& c, Op op);
 std::string hitName(const Case& c, Op op);
 std::string directName(const Case& c);
+std::string floorName(const Case& c, Op op);
 std::string threadsName(const Case& c);
 // The operation whose throughput is compared across thread counts.
 Op scalingOp(const Case& c);
@@ -31,6 +32,8 @@ struct CaseCheck {
     long long laterPassAllocations = 0;
     // Contexts where the direct math gave another result than the plugin.
     int directMismatches = 0;
+    // Contexts where the floor's uvw or derivatives lie outside the tolerance of the plugin's.
+    int floorMismatches = 0;
 };
 
 // Forwards every run to the console and keeps its time per pass: the "min" aggregate when

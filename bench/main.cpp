@@ -6,6 +6,8 @@
 #include "Summary.h"
 #include "sdk/HostRuntime.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -35,6 +37,36 @@ bool sameResult(const KUtils::Vector4f& a, const KUtils::Vector4f& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+// Whether the floor's vector lies within tolerance of the plugin's: relative to the larger
+// magnitude of the two, with an absolute allowance for values near zero.
+bool closeTo(const KUtils::Vector4f& plugin, const KUtils::Vector4f& floor, float relative,
+             float absolute) {
+    const float size = std::max({std::fabs(plugin.x), std::fabs(plugin.y), std::fabs(plugin.z),
+                                 std::fabs(floor.x), std::fabs(floor.y), std::fabs(floor.z)});
+    const float limit = relative * size + absolute;
+    return std::fabs(plugin.x - floor.x) <= limit && std::fabs(plugin.y - floor.y) <= limit &&
+           std::fabs(plugin.z - floor.z) <= limit;
+}
+
+// Contexts where the floor departs from the plugin: uvw within 1e-4, derivatives (analytic
+// against the plugin's differences over a pixel's step) within 1%.
+int floorMismatches(const Case& c, const std::vector<ShadingContext>& contexts) {
+    int mismatches = 0;
+    for (const ShadingContext& sc : contexts) {
+        KUtils::Vector4f plugin[3], floor[3];
+        c.uvwgen->evalUVWDerivs(sc, plugin);
+        c.floor->eval(c.floor->state.get(), sc, Op::Derivs, floor);
+        KUtils::Vector4f value;
+        c.floor->eval(c.floor->state.get(), sc, Op::UVW, &value);
+        const bool close = closeTo(plugin[0], floor[0], 0.0f, 1e-4f) &&
+                           closeTo(plugin[0], value, 0.0f, 1e-4f) &&
+                           closeTo(plugin[1], floor[1], 1e-2f, 1e-6f) &&
+                           closeTo(plugin[2], floor[2], 1e-2f, 1e-6f);
+        mismatches += close ? 0 : 1;
+    }
+    return mismatches;
+}
+
 // Untimed, single-threaded: allocations of a first and a later pass, and whether the direct
 // math gives the plugin's results.
 CaseCheck check(const Case& c) {
@@ -51,6 +83,9 @@ CaseCheck check(const Case& c) {
                 ++result.directMismatches;
             }
         }
+    }
+    if (c.floor) {
+        result.floorMismatches = floorMismatches(c, contexts);
     }
     return result;
 }
@@ -95,6 +130,11 @@ void registerCase(const Case& c) {
     }
     if (c.direct) {
         add(directName(c), [&c](benchmark::State& s) { runDirect(s, c); });
+    }
+    if (c.floor) {
+        for (Op op : {Op::UVW, Op::Derivs}) {
+            add(floorName(c, op), [&c, op](benchmark::State& s) { runFloor(s, c, op); });
+        }
     }
 }
 

@@ -12,7 +12,7 @@
 #include "memory/ExceptionMsg.h"
 #include "scene/TextureStandIns.h"
 #include "scene/TransformTextures.h"
-#include "tests/reliability/PluginScenes.h"
+#include "tests/support/PluginScenes.h"
 
 #include <cstdlib>
 #include <string>

@@ -12,7 +12,7 @@
 // that many keys, long chains of references).
 #include "Require.h"
 #include "scene/TextureStandIns.h"
-#include "tests/reliability/PluginScenes.h"
+#include "tests/support/PluginScenes.h"
 #include "uvwhost/ContextLine.h"
 #include "uvwhost/Evaluation.h"
 #include "uvwhost/FrameSettings.h"

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the tools need, when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev gcovr
           libbenchmark-dev nlohmann-json3-dev binutils python3
           # uvwhost's meshes, images (read and written) and ray casting.
           libassimp-dev libopenimageio-dev libembree-dev

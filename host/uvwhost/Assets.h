@@ -8,11 +8,28 @@
 #include "scene/Mesh.h"
 #include "uvwhost/Parsed.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace uvwhost {
+
+// Empty when `path` names a regular file that opens, else "cannot read the <kind> file ...: why"
+// (the libraries' own messages for a missing file do not say why; devices and pipes could be
+// read without end).
+inline std::string unreadableFile(const char* kind, const std::string& path) {
+    const std::string what = std::string("cannot read the ") + kind + " file \"" + path + "\": ";
+    if (!std::ifstream(path, std::ios::binary)) {
+        return what + std::strerror(errno);
+    }
+    std::error_code ignored;
+    return std::filesystem::is_regular_file(path, ignored) ? std::string()
+                                                           : what + "expected a regular file";
+}
 
 // Triangulated, with smooth vertex normals where the file has none, node transforms applied,
 // every part of the file in one mesh. Errors name the file and what was expected: a readable

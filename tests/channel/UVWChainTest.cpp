@@ -2,16 +2,16 @@
 // the finishing steps, the channel basis inverse and the samples of a missing parameter.
 #include "channel/UVWChain.h"
 
-#include "ChannelTestSupport.h"
 #include "channel/TransformSamples.h"
 #include "kivo/VectorMath.h"
+#include "tests/support/Plugin.h"
 
 #include <gtest/gtest.h>
 #include <limits>
 
 namespace {
 
-using namespace KUtils;
+using namespace testsupport;
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
@@ -43,10 +43,10 @@ TEST(FinishUVWTransform, WrapThenTexTransformThenScaleThenMirror) {
     tm.o = {1.25f, -0.25f, 0.5f, 9.0f};
     EXPECT_EQ(finishUVWTransform(tm, finish, 1), 1);
     // Offset wrapped to (0.25, 0.75, 0.5), then u doubled and moved by 1; not scaled.
-    EXPECT_VEC4(tm.o, 1.5f, 0.75f, 0.5f, 0.5f);
-    EXPECT_VEC4(tm.c0, 6.0f, 0.0f, 0.0f, 0.0f);
-    EXPECT_VEC4(tm.c1, 0.0f, 3.0f, 0.0f, 0.0f);
-    EXPECT_VEC4(tm.c2, 0.0f, 0.0f, 3.0f, 3.0f);
+    expectXYZW(tm.o, 1.5f, 0.75f, 0.5f, 0.5f);
+    expectXYZW(tm.c0, 6.0f, 0.0f, 0.0f, 0.0f);
+    expectXYZW(tm.c1, 0.0f, 3.0f, 0.0f, 0.0f);
+    expectXYZW(tm.c2, 0.0f, 0.0f, 3.0f, 3.0f);
 
     // The mirror fold on the 0.5 boundary comes after tex_transform: 0.75 folds to -0.25,
     // moves to 0.75 and stays there; folding first would have given 1.25.
@@ -72,10 +72,10 @@ TEST(FinishUVWTransform, WrapThenTexTransformThenScaleThenMirror) {
 TEST(InverseColumns, InvertsInDouble) {
     const Vector4f sheared[3] = {{1, 1, 0, 0}, {0, 1, 0, 0}, {0, 0, 2, 0}};
     const UVWTransform inv = inverseColumns(sheared, DetExpansion::TripleProduct);
-    EXPECT_VEC4(inv.c0, 1.0f, -1.0f, 0.0f, 0.0f);
-    EXPECT_VEC4(inv.c1, 0.0f, 1.0f, 0.0f, 0.0f);
-    EXPECT_VEC4(inv.c2, 0.0f, 0.0f, 0.5f, 0.5f);
-    EXPECT_VEC4(inv.o, 0.0f, 0.0f, 0.0f, 0.0f);
+    expectXYZW(inv.c0, 1.0f, -1.0f, 0.0f, 0.0f);
+    expectXYZW(inv.c1, 0.0f, 1.0f, 0.0f, 0.0f);
+    expectXYZW(inv.c2, 0.0f, 0.0f, 0.5f, 0.5f);
+    expectXYZW(inv.o, 0.0f, 0.0f, 0.0f, 0.0f);
 
     // Tiny but regular: the double-precision determinant (1e-60) is not 0.
     const Vector4f tiny[3] = {{1e-20f, 0, 0, 0}, {0, 1e-20f, 0, 0}, {0, 0, 1e-20f, 0}};
@@ -89,12 +89,12 @@ TEST(TransformSamples, MissingParameterIsIdentityOrMinusOrigin) {
     // A sample count below 1 still takes one value.
     samples.take(nullptr, 0, 0, frame);
     EXPECT_EQ(samples.count(), 1);
-    EXPECT_TRUE(channeltest::sameTransform(samples.at(0.5f), UVWTransform{}));
+    EXPECT_TRUE(sameTransform(samples.at(0.5f), UVWTransform{}));
 
     samples.take(nullptr, 1, -3, frame);
     EXPECT_EQ(samples.count(), 1);
-    EXPECT_VEC4(samples.first().o, -100.0f, 2.0f, -0.5f, -0.5f);
-    EXPECT_VEC4(samples.first().c0, 1.0f, 0.0f, 0.0f, 0.0f);
+    expectXYZW(samples.first().o, -100.0f, 2.0f, -0.5f, -0.5f);
+    expectXYZW(samples.first().c0, 1.0f, 0.0f, 0.0f, 0.0f);
 }
 
 } // namespace

@@ -1,13 +1,55 @@
 // The shared chain of UVWGenBase through the interfaces, as a renderer calls them: a test
 // generator supplies a known raw transform, the parameters drive the chain.
-#include "ChannelTestSupport.h"
-#include "scene/TransformTextures.h"
+#include "channel/UVWGenBase.h"
 
+#include "channel/UVWChain.h"
+#include "kivo/PluginDescriptor.h"
+#include "scene/TransformTextures.h"
+#include "tests/support/Plugin.h"
+
+#include <atomic>
 #include <gtest/gtest.h>
 
 namespace {
 
-using namespace channeltest;
+using namespace testsupport;
+
+// A generator on UVWGenBase whose raw transform the test sets: it shows the base chain on a
+// known input. It counts its raw evaluations (from any thread).
+class FixedGen final : public UVWGenBase {
+public:
+    explicit FixedGen(KivoPluginDesc* desc) : UVWGenBase(desc) {}
+
+    int evalLocalTransform(const ShadingContext&, UVWTransform& tm) override {
+        calls.fetch_add(1, std::memory_order_relaxed);
+        if (succeeds) {
+            tm = raw;
+        }
+        return succeeds;
+    }
+
+    UVWTransform raw;
+    int succeeds = 1;
+    std::atomic<int> calls{0};
+};
+
+class FixedGenDesc final : public PluginDescOf<FixedGen> {
+public:
+    explicit FixedGenDesc(int worldSpace)
+        : PluginDescOf("FixedGen", 1, "test generator", UVWGEN_DESC_INTERFACES) {
+        registerUVWGenBaseParams(paramDescs(), worldSpace);
+        publishParams();
+    }
+};
+
+FixedGenDesc& fixedGenDesc() {
+    static FixedGenDesc desc(0);
+    return desc;
+}
+
+FixedGen& fixedGen(const Instance& instance) {
+    return *static_cast<FixedGen*>(instance.get());
+}
 
 TEST(UVWGenBase, TransformUVWAndDerivativesComeFromTheChain) {
     kivohost::RenderSession session;
@@ -29,28 +71,28 @@ TEST(UVWGenBase, TransformUVWAndDerivativesComeFromTheChain) {
 
     gen.set("uvw_transform", Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}, {1, 2, 3}});
     gen.set("duvw_scale", 2.0f);
-    gen.restart(session);
+    gen.begin(session);
     ASSERT_EQ(gen.uvw().evalUVWTransform(sc, tm), 1);
     // uvw_transform swaps u into v (v into -u) and moves by (1, 2, 3); duvw_scale doubles the
     // columns only.
-    EXPECT_VEC4(tm.c0, 0.0f, 4.0f, 0.0f, 0.0f);
-    EXPECT_VEC4(tm.c1, -6.0f, 0.0f, 0.0f, 0.0f);
-    EXPECT_VEC4(tm.c2, 0.0f, 0.0f, 8.0f, 8.0f);
-    EXPECT_VEC4(tm.o, 0.5f, 2.25f, 3.125f, 3.125f);
+    expectXYZW(tm.c0, 0.0f, 4.0f, 0.0f, 0.0f);
+    expectXYZW(tm.c1, -6.0f, 0.0f, 0.0f, 0.0f);
+    expectXYZW(tm.c2, 0.0f, 0.0f, 8.0f, 8.0f);
+    expectXYZW(tm.o, 0.5f, 2.25f, 3.125f, 3.125f);
 
     // uvw is the transform at shadingPoint - surfacePoint = (0.5, -0.25, 0); the derivatives
     // are its columns applied to dPdx and dPdy; the output texture gives the uvw.
     Vector4f uvw;
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
-    EXPECT_XYZ(uvw, 2.0f, 4.25f, 3.125f);
+    expectXYZ(uvw, 2.0f, 4.25f, 3.125f);
     Vector4f out[3];
     EXPECT_EQ(gen.uvw().evalUVWDerivs(sc, out), 1);
-    EXPECT_XYZ(out[0], 2.0f, 4.25f, 3.125f);
-    EXPECT_XYZ(out[1], 0.0f, 4.0f, 4.0f);
-    EXPECT_XYZ(out[2], 12.0f, 0.0f, 0.0f);
+    expectXYZ(out[0], 2.0f, 4.25f, 3.125f);
+    expectXYZ(out[1], 0.0f, 4.0f, 4.0f);
+    expectXYZ(out[2], 12.0f, 0.0f, 0.0f);
     Vector4f coords;
     EXPECT_EQ(gen.uvwCoords().getTexVector(coords, sc), &coords);
-    EXPECT_XYZ(coords, 2.0f, 4.25f, 3.125f);
+    expectXYZ(coords, 2.0f, 4.25f, 3.125f);
 
     // A failing generator is invalid; what it left unwritten reads as the identity and no
     // uvw_transform is applied.
@@ -93,34 +135,50 @@ TEST(UVWGenBase, WrapCropAndCoverageOnEachAxisAndBoundary) {
         {0, 0, 0, 0.5f, 0.1f, 0.7f, 0},         {0, 0, 0, 0.5f, 0.0f, 0.5f, 1},
         {0, 0, 0, 0.0f, 0.75f, -0.25f, 0},
     };
-    const char* wrapNames[] = {"wrap_u", "wrap_v", "wrap_w"};
-    const char* cropNames[] = {"crop_u", "crop_v", "crop_w"};
     for (int axis = 0; axis < 3; ++axis) {
         for (const WrapCase& c : cases) {
             SCOPED_TRACE(testing::Message()
                          << "axis " << axis << " wrap_mode " << c.wrapMode << " wrap " << c.wrap
                          << " crop " << c.crop << " coverage " << c.coverage << " x " << c.x);
-            kivohost::RenderSession session;
-            Instance gen(fixedGenDesc());
-            float offset[3] = {0.0f, 0.0f, 0.0f};
-            offset[axis] = c.x;
-            fixedGen(gen).raw = uvwTranslation(offset[0], offset[1], offset[2]);
-            Vector4f coverage{1.0f, 1.0f, 1.0f, 0.0f};
-            (axis == 0 ? coverage.x : axis == 1 ? coverage.y : coverage.z) = c.coverage;
-            gen.set("wrap_mode", c.wrapMode);
-            gen.set(wrapNames[axis], c.wrap);
-            gen.set(cropNames[axis], c.crop);
-            gen.set("coverage", coverage);
-            gen.start(session);
-
-            Vector4f uvw;
-            EXPECT_EQ(gen.uvw().evalUVW(contextAt(session, {0, 0, 0, 0}), uvw), c.valid);
-            const float got[3] = {uvw.x, uvw.y, uvw.z};
+            UVWFinish finish;
+            finish.wrapBoundary = c.wrapMode == 0 ? WRAP_ON_HALF : WRAP_ON_INTEGER;
+            finish.wrap[axis] = c.wrap;
+            finish.crop[axis] = c.crop;
+            (axis == 0   ? finish.coverage.x
+             : axis == 1 ? finish.coverage.y
+                         : finish.coverage.z) = c.coverage;
+            UVWTransform tm;
+            tm.o = {};
+            (axis == 0 ? tm.o.x : axis == 1 ? tm.o.y : tm.o.z) = c.x;
+            EXPECT_EQ(finishUVWTransform(tm, finish, 1), c.valid);
+            const float got[3] = {tm.o.x, tm.o.y, tm.o.z};
             for (int k = 0; k < 3; ++k) {
                 EXPECT_NEAR(got[k], k == axis ? c.expected : 0.0f, 1e-6f) << "lane " << k;
             }
-            gen.stop(session);
         }
+    }
+
+    // The parameters of each axis reach its coordinate: on the integer boundary 1.25 is cropped
+    // (invalid), repeated to 0.25 and stretched by coverage 0.5 to 0.5.
+    const char* names[3][2] = {{"wrap_u", "crop_u"}, {"wrap_v", "crop_v"}, {"wrap_w", "crop_w"}};
+    for (int axis = 0; axis < 3; ++axis) {
+        kivohost::RenderSession session;
+        Instance gen(fixedGenDesc());
+        float offset[3] = {0.0f, 0.0f, 0.0f};
+        offset[axis] = 1.25f;
+        fixedGen(gen).raw = uvwTranslation(offset[0], offset[1], offset[2]);
+        Vector4f coverage{1.0f, 1.0f, 1.0f, 0.0f};
+        (axis == 0 ? coverage.x : axis == 1 ? coverage.y : coverage.z) = 0.5f;
+        gen.set("wrap_mode", 1);
+        gen.set(names[axis][0], 1);
+        gen.set(names[axis][1], 1);
+        gen.set("coverage", coverage);
+        gen.start(session);
+        int valid = -1;
+        const Vector4f uvw = gen.uvwAt(contextAt(session, {}), &valid);
+        EXPECT_EQ(valid, 0) << axis;
+        expectXYZ(uvw, axis == 0 ? 0.5f : 0.0f, axis == 1 ? 0.5f : 0.0f, axis == 2 ? 0.5f : 0.0f);
+        gen.stop(session);
     }
 }
 
@@ -174,7 +232,7 @@ TEST(UVWGenBase, MotionBlurSamplesInterpolatedByTime) {
         gen.set("nsamples", c.nsamples);
         // Each frame begins without the previous one finished: its samples are replaced (ASan
         // would report lost arrays), and destruction with the last frame open releases them.
-        gen.restart(session);
+        gen.begin(session);
         EXPECT_FLOAT_EQ(offsetAtTime(gen, session, c.time), c.offset);
     }
 }
@@ -188,7 +246,7 @@ TEST(UVWGenBase, WorldSpaceTransformIsMadeRelativeToTheSceneOrigin) {
     gen.start(session);
     UVWTransform tm;
     gen.uvw().evalUVWTransform(contextAt(session, {0, 0, 0, 0}), tm);
-    EXPECT_VEC4(tm.o, 0.5f, 3.0f, 20.0f, 20.0f);
+    expectXYZW(tm.o, 0.5f, 3.0f, 20.0f, 20.0f);
     gen.stop(session);
 }
 
@@ -210,11 +268,11 @@ TEST(UVWGenBase, TransformTextureOverridesTheSamples) {
     sc.time = 0.5f;
     Vector4f uvw;
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
-    EXPECT_XYZ(uvw, 50.0f, 0.5f, 0.0f);
+    expectXYZ(uvw, 50.0f, 0.5f, 0.0f);
     // Once cached for this stamp the texture is not asked again.
     Vector4f out[3];
     gen.uvw().evalUVWDerivs(sc, out);
-    EXPECT_XYZ(out[0], 50.0f, 0.5f, 0.0f);
+    expectXYZ(out[0], 50.0f, 0.5f, 0.0f);
     EXPECT_EQ(placement.evaluations(), 1u);
     gen.stop(session);
 }
@@ -269,7 +327,7 @@ TEST(UVWGenBase, CacheKeyedByStampPerThread) {
     // is never served from it); stamp 8 on thread 1 is evaluated again.
     sc.threadData.threadIndex = 1;
     gen.lifecycle().finishFrame(&session.renderer);
-    gen.restart(session);
+    gen.begin(session);
     sc.evalStamp = 0;
     EXPECT_FLOAT_EQ(offsetNow(sc, 6.0f), 6.0f);
     EXPECT_FLOAT_EQ(offsetNow(sc, 7.0f), 7.0f);
@@ -280,13 +338,13 @@ TEST(UVWGenBase, CacheKeyedByStampPerThread) {
     // makes the cache again.
     gen.stop(session);
     EXPECT_FLOAT_EQ(offsetNow(sc, 4.0f), 4.0f);
-    gen.restart(session);
+    gen.begin(session);
     EXPECT_FLOAT_EQ(offsetNow(sc, 5.0f), 5.0f);
     EXPECT_FLOAT_EQ(offsetNow(sc, 3.0f), 5.0f);
 
     // An invalid result is cached too.
     gen.set("crop_u", 1);
-    gen.restart(session);
+    gen.begin(session);
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 0);
     raw.raw = uvwTranslation(0.25f, 0.0f, 0.0f);
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 0);
@@ -306,19 +364,19 @@ TEST(UVWGenBase, NeverPreparedWritesZerosAndIsInvalid) {
         SCOPED_TRACE(pass);
         Vector4f uvw = garbage;
         EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 0);
-        EXPECT_VEC4(uvw, 0.0f, 0.0f, 0.0f, 0.0f);
+        expectXYZW(uvw, 0.0f, 0.0f, 0.0f, 0.0f);
         Vector4f out[3] = {garbage, garbage, garbage};
         EXPECT_EQ(gen.uvw().evalUVWDerivs(sc, out), 0);
         for (const Vector4f& v : out) {
-            EXPECT_VEC4(v, 0.0f, 0.0f, 0.0f, 0.0f);
+            expectXYZW(v, 0.0f, 0.0f, 0.0f, 0.0f);
         }
         UVWTransform tm{garbage, garbage, garbage, garbage};
         EXPECT_EQ(gen.uvw().evalUVWTransform(sc, tm), 0);
         EXPECT_TRUE(sameTransform(tm, UVWTransform{{}, {}, {}, {}}));
         Vector4f coords = garbage;
         gen.uvwCoords().getTexVector(coords, sc);
-        EXPECT_VEC4(coords, 0.0f, 0.0f, 0.0f, 0.0f);
-        gen.restart(session);
+        expectXYZW(coords, 0.0f, 0.0f, 0.0f, 0.0f);
+        gen.begin(session);
     }
     EXPECT_EQ(fixedGen(gen).calls, 0);
 
@@ -326,7 +384,7 @@ TEST(UVWGenBase, NeverPreparedWritesZerosAndIsInvalid) {
     gen.lifecycle().prepareRender(&session.renderer);
     Vector4f uvw;
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
-    EXPECT_XYZ(uvw, 1.0f, 2.0f, 3.0f);
+    expectXYZ(uvw, 1.0f, 2.0f, 3.0f);
     gen.stop(session);
 }
 

@@ -1,8 +1,11 @@
 // UVWGenChannel through its interfaces: channel choice, the provider and ShadeData paths, a
 // connected input generator, its own interface and its GPU text.
-#include "ChannelTestSupport.h"
+#include "channel/UVWGenChannel.h"
+
 #include "channel/ChannelChain.h"
+#include "channel/UVWGenPlanarWorld.h"
 #include "scene/ShadeStandIns.h"
+#include "tests/support/Plugin.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -11,7 +14,7 @@
 
 namespace {
 
-using namespace channeltest;
+using namespace testsupport;
 
 // Shade data that is neither a channel provider nor the host's mesh ShadeData.
 class BareShadeData final : public KivoShadeData {
@@ -74,7 +77,7 @@ TEST(UVWGenChannel, ChannelChoice) {
                      << "data " << int(c.data) << " channel " << c.channel << " double-sided "
                      << c.doubleSided << " back " << c.backSide);
         kivohost::RenderSession session;
-        Instance gen(channelDesc());
+        Instance gen(descriptor<UVWGenChannelDesc>());
         gen.set("uvw_channel", c.channel);
         gen.set("use_double_sided_mode", c.doubleSided);
         gen.start(session);
@@ -87,7 +90,7 @@ TEST(UVWGenChannel, ChannelChoice) {
         sc.backSide = c.backSide;
         Vector4f uvw;
         EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
-        EXPECT_XYZ(uvw, c.u, c.v, c.w);
+        expectXYZ(uvw, c.u, c.v, c.w);
         gen.stop(session);
     }
 }
@@ -97,9 +100,9 @@ TEST(UVWGenChannel, ConnectedGeneratorTakesPrecedence) {
     kivohost::MeshShadeData mesh;
     mesh.channels[1] = channelWith({9.0f, 9.0f, 9.0f, 0.0f});
     mesh.channels[2] = channelWith({8.0f, 8.0f, 8.0f, 0.0f});
-    Instance input(planarWorldDesc());
+    Instance input(descriptor<UVWGenPlanarWorldDesc>());
     input.set("uvw_transform", translation(0, 10, 0));
-    Instance gen(channelDesc());
+    Instance gen(descriptor<UVWGenChannelDesc>());
     gen.set("uvwgen", input.get());
     gen.set("use_double_sided_mode", true);
     gen.set("uvw_transform", translation(1, 0, 0));
@@ -111,22 +114,22 @@ TEST(UVWGenChannel, ConnectedGeneratorTakesPrecedence) {
     sc.backSide = 1;
     Vector4f uvw;
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
-    EXPECT_XYZ(uvw, 4.0f, 14.0f, 5.0f);
+    expectXYZ(uvw, 4.0f, 14.0f, 5.0f);
 
     // An input that reports its point invalid makes this one invalid, with the input's
     // transform as it came.
     input.set("crop_u", 1);
-    input.restart(session);
-    gen.restart(session);
+    input.begin(session);
+    gen.begin(session);
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 0);
-    EXPECT_XYZ(uvw, 3.0f, 14.0f, 5.0f);
+    expectXYZ(uvw, 3.0f, 14.0f, 5.0f);
     gen.stop(session);
     input.stop(session);
 }
 
 TEST(UVWGenChannel, ChannelInterface) {
     kivohost::RenderSession session;
-    Instance gen(channelDesc());
+    Instance gen(descriptor<UVWGenChannelDesc>());
     gen.set("uvw_channel", -1);
     gen.set("use_double_sided_mode", true);
     gen.set("wrap_u", 2);
@@ -148,8 +151,8 @@ TEST(UVWGenChannel, ChannelInterface) {
     // tex_transform after uvw_transform: (1, 2, 3) -> (2 * 1 + 10, 2, 3).
     UVWTransform tm;
     EXPECT_EQ(channel.getStaticTransform(tm), &tm);
-    EXPECT_VEC4(tm.c0, 2.0f, 0.0f, 0.0f, 0.0f);
-    EXPECT_VEC4(tm.o, 12.0f, 2.0f, 3.0f, 3.0f);
+    expectXYZW(tm.c0, 2.0f, 0.0f, 0.0f, 0.0f);
+    expectXYZW(tm.o, 12.0f, 2.0f, 3.0f, 3.0f);
 
     // evalChannelTransform asks a provider for uvw_channel as set, whatever the side.
     kivohost::MeshShadeData mesh;
@@ -158,8 +161,8 @@ TEST(UVWGenChannel, ChannelInterface) {
     sc.backSide = 1;
     EXPECT_EQ(gen.uvw().evalChannelTransform(sc, nullptr, tm, 0), 0);
     EXPECT_EQ(gen.uvw().evalChannelTransform(sc, &mesh, tm, 5), 1);
-    EXPECT_VEC4(tm.c0, 0.5f, 0.0f, 0.0f, 0.0f);
-    EXPECT_XYZ(tm.o, 0.5f, 0.25f, 0.0f);
+    expectXYZW(tm.c0, 0.5f, 0.0f, 0.0f, 0.0f);
+    expectXYZ(tm.o, 0.5f, 0.25f, 0.0f);
     gen.stop(session);
 
     // Motion blur: the static transform is the frame's first sample.
@@ -171,18 +174,18 @@ TEST(UVWGenChannel, ChannelInterface) {
     gen.set("nsamples", 2);
     gen.start(session);
     channel.getStaticTransform(tm);
-    EXPECT_XYZ(tm.o, 0.0f, 0.0f, 0.0f);
+    expectXYZ(tm.o, 0.0f, 0.0f, 0.0f);
     gen.stop(session);
 }
 
 TEST(UVWGenChannel, GpuTextWithInputAfterOwnLines) {
     kivohost::RenderSession session;
-    Instance input(planarWorldDesc());
+    Instance input(descriptor<UVWGenPlanarWorldDesc>());
     input.set("uvw_transform", translation(7, 8, 9));
     input.set("wrap_u", 1);
     input.set("wrap_v", 1);
     input.set("wrap_w", 1);
-    Instance gen(channelDesc());
+    Instance gen(descriptor<UVWGenChannelDesc>());
     gen.set("uvwgen", input.get());
     gen.set("uvw_transform",
             Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 2, 0}}, {0.5, 0.25, 0}});
@@ -241,7 +244,7 @@ TEST(UVWGenChannel, ChainsThatLeadBackOrNeverEndEvaluateAsUnconnected) {
     kivohost::RenderSession session;
     std::vector<std::unique_ptr<Instance>> all;
     auto add = [&](PluginBase* input) {
-        all.push_back(std::make_unique<Instance>(channelDesc()));
+        all.push_back(std::make_unique<Instance>(descriptor<UVWGenChannelDesc>()));
         Instance& i = *all.back();
         i.set("uvwgen", input);
         i.set("uvw_transform", translation(1, 0, 0));
@@ -270,7 +273,7 @@ TEST(UVWGenChannel, ChainsThatLeadBackOrNeverEndEvaluateAsUnconnected) {
         SCOPED_TRACE(index);
         Vector4f uvw;
         EXPECT_EQ(all[index]->uvw().evalUVW(sc, uvw), 1);
-        EXPECT_XYZ(uvw, u, 0.0f, 0.0f);
+        expectXYZ(uvw, u, 0.0f, 0.0f);
         GPUDataRecord record;
         const std::string text = gpuText(all[index]->rt(), "", record);
         EXPECT_EQ(text.find("uvw_transform", 1) == std::string::npos, u == 1.0f);

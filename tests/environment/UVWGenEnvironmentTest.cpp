@@ -221,20 +221,6 @@ TEST_F(Environment, DerivativesAcrossTheSeam) {
     EXPECT_NEAR(out[2].y, 0.0063659855f, 1e-6f);
 }
 
-TEST_F(Environment, DerivativesTakeTransformAndScaleButNeitherOffsetNorWrap) {
-    set("uvw_transform", Transform{{{3, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, {5.5, 0, 0}});
-    set("duvw_scale", 2.0f);
-    set("wrap_u", 1);
-    beginFrame();
-    ShadingContext sc = context({1, 0, 0, 0});
-    sc.dDdx = {0, 0.01f, 0, 0};
-    Vector4f out[3];
-    EXPECT_EQ(gen().evalUVWDerivs(sc, out), 1);
-    EXPECT_FLOAT_EQ(out[0].x, 0.5f); // 3 * 1 + 5.5 wrapped
-    EXPECT_NEAR(out[1].x, 3.0f * 2.0f * -2.0f * kSeamEps, 1e-5f);
-    EXPECT_EQ(out[2].x, 0.0f);
-}
-
 TEST_F(Environment, ScreenMode) {
     set("mapping_type", std::string("screen"));
     set("uvw_transform", Transform{{{2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, {0, 0.5, 0}});
@@ -358,66 +344,6 @@ TEST_F(Environment, MotionBlurredMatrix) {
     // The GPU text carries the cached matrix, not the samples.
     EXPECT_NE(gpuParameters().find("env_tex_transform 1.000000,0.000000,0.000000,"),
               std::string::npos);
-}
-
-TEST_F(Environment, ConcurrentEvaluationMatchesSingleThread) {
-    set("mapping_type", std::string("max_shrink_wrap"));
-    set("ground_on", 1);
-    set("ground_radius", 3.0f);
-    set("uvw_transform", Transform{{{2, 0, 0, 0}, {0, -1, 0, 0}, {0, 0, 1, 0}}, {0.1, 1, 0}});
-    set("wrap_u", 2);
-    set("crop_v", 1);
-    EXPECT_TRUE(setParamKeys(
-        *paramListOf(plugin), "uvw_matrix",
-        {{0.0, Matrix3x3f{}}, {1.0, Matrix3x3f{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}}}));
-    session.sequence.motionBlur = 1;
-    session.sequence.geomSamples = 4;
-    beginFrame();
-
-    constexpr int kContexts = 64;
-    const auto contextFor = [&](int i) {
-        ShadingContext sc = context(
-            {std::sin(0.3f * float(i)), std::cos(0.7f * float(i)), 0.2f * float(i % 7) - 0.7f, 0});
-        sc.rayOrigin = {0.1f * float(i), 0, 1.5f, 0};
-        sc.dDdx = {0.001f, 0, 0, 0};
-        sc.dDdy = {0, 0.001f, 0.0005f, 0};
-        sc.time = float(i % 5) * 0.25f;
-        sc.flags = i % 9 == 0 ? SC_FLAG_NO_GROUND_PROJECTION : 0;
-        return sc;
-    };
-    // Derivative lanes and the valid flag.
-    using Result = std::array<float, 10>;
-    const auto evaluate = [&](int i, int thread) {
-        ShadingContext sc = contextFor(i);
-        sc.threadData.threadIndex = thread;
-        Vector4f out[3];
-        const int valid = gen().evalUVWDerivs(sc, out);
-        return Result{out[0].x, out[0].y, out[0].z, out[1].x, out[1].y,
-                      out[1].z, out[2].x, out[2].y, out[2].z, float(valid)};
-    };
-    std::vector<Result> expected;
-    for (int i = 0; i < kContexts; ++i) {
-        expected.push_back(evaluate(i, 0));
-    }
-    constexpr int kThreads = 8;
-    std::vector<int> mismatches(kThreads, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < 20; ++round) {
-                for (int i = 0; i < kContexts; ++i) {
-                    const int k = (i + t) % kContexts;
-                    mismatches[t] += evaluate(k, t) == expected[k] ? 0 : 1;
-                }
-            }
-        });
-    }
-    for (std::thread& th : threads) {
-        th.join();
-    }
-    for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(mismatches[t], 0) << t;
-    }
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "memory/AlignedAlloc.h"
 
-#include "DebugCapture.h"
 #include "sdk/HostRuntime.h"
+#include "tests/support/DebugCapture.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,9 +1,9 @@
 #include "memory/AllocationFailure.h"
 
-#include "DebugCapture.h"
 #include "memory/DebugPrintf.h"
 #include "memory/ExceptionMsg.h"
 #include "sdk/HostRuntime.h"
+#include "tests/support/DebugCapture.h"
 
 #include <array>
 #include <cstring>

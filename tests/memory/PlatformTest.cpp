@@ -1,7 +1,7 @@
 #include "frame/Platform.h"
 
-#include "DebugCapture.h"
 #include "memory/HeapDiagnostics.h"
+#include "tests/support/DebugCapture.h"
 
 #include <gtest/gtest.h>
 #include <thread>

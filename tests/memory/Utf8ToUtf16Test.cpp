@@ -78,7 +78,8 @@ TEST(Utf8ToUtf16, ConvertingPassStaysWithinItsLimit) {
         {"a\xC3\xA9z", 3, u"a\xE9z"},
         {"a\xC3\xA9z", 4, std::u16string(u"a\xE9z\0", 4)},
         {"a\xC3\xA9z", 9, std::u16string(u"a\xE9z\0", 4)},
-        // A pair with one unit left becomes the terminator.
+        // A pair with one unit left becomes the terminator; with none left, nothing.
+        {"a\xF0\x9F\x98\x80", 1, u"a"},
         {"a\xF0\x9F\x98\x80", 2, std::u16string(u"a\0", 2)},
         {"a\xF0\x9F\x98\x80", 3, u"a\xD83D\xDE00"},
         {"\xFF\xFF", 3, std::u16string(u"\xDBC0\xDCFF\0", 3)},

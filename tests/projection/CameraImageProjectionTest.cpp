@@ -1,16 +1,16 @@
-#include "ProjectionTestSupport.h"
+#include "projection/UVWGenProjection.h"
 #include "scene/Bitmap.h"
+#include "scene/Cameras.h"
 #include "scene/ShadeStandIns.h"
 #include "scene/VisibilityRays.h"
+#include "tests/support/Plugin.h"
 
 #include <cmath>
 #include <latch>
 #include <thread>
 #include <vector>
 
-using namespace KUtils;
-using projtest::expectVec;
-using projtest::Projection;
+using namespace testsupport;
 
 namespace {
 
@@ -49,7 +49,7 @@ public:
 const Vector4f kPoint{1, 0.5f, -4, 0}; // pixel (400, 200)
 const float kU = 400.0f / 640, kV = 200.0f / 480;
 
-void perspective(Projection& proj, PerspectiveScene& scene) {
+void perspective(Instance& proj, PerspectiveScene& scene) {
     proj.set("type", 8);
     proj.start(scene.session);
 }
@@ -59,12 +59,12 @@ void perspective(Projection& proj, PerspectiveScene& scene) {
 TEST(PerspectiveProjection, PointProjectsToItsPixel) {
     PerspectiveScene scene;
     scene.session.frame.sceneOrigin = {1000, -20, 3};
-    Projection proj;
+    Instance proj{descriptor<UVWGenProjectionDesc>()};
     perspective(proj, scene);
     ShadingContext sc;
     scene.context(sc, kPoint);
     int valid = 0;
-    expectVec(proj.transformAt(sc, &valid).o, kU, 1.0f - kV, 0.0f);
+    expectXYZ(proj.transformAt(sc, &valid).o, kU, 1.0f - kV, 0.0f);
     EXPECT_EQ(valid, 1);
 
     // The reference point (absolute) stands for the shading point.
@@ -72,7 +72,7 @@ TEST(PerspectiveProjection, PointProjectsToItsPixel) {
     instance.referencePoint = Vector4f{1001, -19.5f, -1, 0};
     sc.shadeInstance = &instance;
     sc.shadingPoint = {7, 7, 7, 0};
-    expectVec(proj.uvwAt(sc), kU, 1.0f - kV, 0.0f);
+    expectXYZ(proj.uvwAt(sc), kU, 1.0f - kV, 0.0f);
     sc.shadeInstance = nullptr;
 
     // Camera motion: the camera moves by (0.4, 0, 0) over the interval; at time 0.5 the
@@ -82,16 +82,16 @@ TEST(PerspectiveProjection, PointProjectsToItsPixel) {
     scene.session.sequence.cameraMotionBlur = 1;
     scene.context(sc, kPoint);
     sc.time = 0.5f;
-    expectVec(proj.uvwAt(sc), 384.0f / 640, 1.0f - kV, 0.0f);
+    expectXYZ(proj.uvwAt(sc), 384.0f / 640, 1.0f - kV, 0.0f);
     scene.session.sequence.cameraMotionBlur = 0;
-    expectVec(proj.uvwAt(sc), kU, 1.0f - kV, 0.0f);
-    proj.kivo().finishFrame(&scene.session.renderer);
+    expectXYZ(proj.uvwAt(sc), kU, 1.0f - kV, 0.0f);
+    proj.lifecycle().finishFrame(&scene.session.renderer);
 }
 
 TEST(PerspectiveProjection, HiddenPointsGiveFlagZeroAndZeros) {
     PerspectiveScene scene;
-    Projection proj;
-    proj.set("tex_transform", projtest::scaled(2, {1, 1, 1}));
+    Instance proj{descriptor<UVWGenProjectionDesc>()};
+    proj.set("tex_transform", scaled(2, {1, 1, 1}));
     perspective(proj, scene);
 
     auto expectHidden = [&](const ShadingContext& sc) {
@@ -99,11 +99,11 @@ TEST(PerspectiveProjection, HiddenPointsGiveFlagZeroAndZeros) {
         const UVWTransform tm = proj.transformAt(sc, &valid);
         EXPECT_EQ(valid, 0);
         Vector4f uvw{9, 9, 9, 9};
-        EXPECT_EQ(proj.uvwgen().evalUVW(sc, uvw), 0);
+        EXPECT_EQ(proj.uvw().evalUVW(sc, uvw), 0);
         Vector4f out[3] = {{9, 9, 9, 9}, {9, 9, 9, 9}, {9, 9, 9, 9}};
-        EXPECT_EQ(proj.uvwgen().evalUVWDerivs(sc, out), 0);
+        EXPECT_EQ(proj.uvw().evalUVWDerivs(sc, out), 0);
         for (const Vector4f& v : {tm.c0, tm.c1, tm.c2, tm.o, uvw, out[0], out[1], out[2]}) {
-            expectVec(v, 0, 0, 0, 0);
+            expectXYZ(v, 0, 0, 0, 0);
             EXPECT_EQ(v.w, 0.0f);
         }
     };
@@ -120,7 +120,7 @@ TEST(PerspectiveProjection, HiddenPointsGiveFlagZeroAndZeros) {
     sc.normal = {0, 0, -1, 0};
     EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, visibleU);
     proj.set("hide_backface", true);
-    proj.startFrame(scene.session);
+    proj.begin(scene.session);
     expectHidden(sc);
     sc.normal = {0, 0, 1, 0};
     EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, visibleU);
@@ -133,7 +133,7 @@ TEST(PerspectiveProjection, HiddenPointsGiveFlagZeroAndZeros) {
     EXPECT_FLOAT_EQ(proj.uvwAt(traced).x, visibleU);
     EXPECT_EQ(traced.rays().requests, 0);
     proj.set("hide_occluded", true);
-    proj.startFrame(scene.session);
+    proj.begin(scene.session);
     expectHidden(traced);
     // One ray per operation, from the point to the camera, with the host's arguments.
     const kivohost::TracingShadingContext::RayRecord& ray = traced.rays();
@@ -141,10 +141,10 @@ TEST(PerspectiveProjection, HiddenPointsGiveFlagZeroAndZeros) {
     EXPECT_TRUE(ray.kind == 0 && ray.depth == 8 && ray.flags == 0 && ray.directionArg);
     EXPECT_TRUE(ray.weight.r == 1.0f && ray.weight.a == 1.0f);
     EXPECT_TRUE(ray.tStart == 0.0f && ray.tEnd == 1.0f);
-    expectVec(ray.origin, 1, 0.5f, -4, 0);
-    expectVec(ray.segment, -1, -0.5f, 4, 0);
+    expectXYZ(ray.origin, 1, 0.5f, -4, 0);
+    expectXYZ(ray.segment, -1, -0.5f, 4, 0);
     const float length = std::sqrt(1 + 0.25f + 16);
-    expectVec(ray.direction, -1 / length, -0.5f / length, 4 / length);
+    expectXYZ(ray.direction, -1 / length, -0.5f / length, 4 / length);
     for (int i = 0; i < 16; ++i) {
         EXPECT_EQ(ray.hit.words[i], i < 15 ? 0 : -1) << i;
     }
@@ -157,14 +157,14 @@ TEST(PerspectiveProjection, HiddenPointsGiveFlagZeroAndZeros) {
     ShadingContext untraced;
     scene.context(untraced, kPoint);
     EXPECT_FLOAT_EQ(proj.uvwAt(untraced).x, visibleU);
-    proj.kivo().finishFrame(&scene.session.renderer);
+    proj.lifecycle().finishFrame(&scene.session.renderer);
 }
 
 TEST(PerspectiveProjection, FitPixelAspectFilmGateAndOverscan) {
     PerspectiveScene scene;
     kivohost::Bitmap bitmap(1280, 480); // aspect 8/3, twice the camera's 4/3
     auto uvwWith = [&](const std::vector<std::pair<const char*, ParamValue>>& params) {
-        Projection proj;
+        Instance proj{descriptor<UVWGenProjectionDesc>()};
         proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
         for (const auto& [name, value] : params) {
             proj.set(name, value);
@@ -173,24 +173,24 @@ TEST(PerspectiveProjection, FitPixelAspectFilmGateAndOverscan) {
         ShadingContext sc;
         scene.context(sc, kPoint);
         const Vector4f uvw = proj.uvwAt(sc);
-        proj.kivo().finishFrame(&scene.session.renderer);
+        proj.lifecycle().finishFrame(&scene.session.renderer);
         return uvw;
     };
     const std::pair<const char*, ParamValue> gate[] = {
         {"fittype", 1}, {"film_gate_w", 36.0f}, {"film_gate_h", 24.0f}};
-    expectVec(uvwWith({}), kU, 1 - kV, 0);
-    expectVec(uvwWith({{"fitfill", 1}}), kU, 1 - ((kV - 0.5f) * 2 + 0.5f), 0);
-    expectVec(uvwWith({{"fitfill", 2}}), (kU - 0.5f) * 0.5f + 0.5f, 1 - kV, 0);
+    expectXYZ(uvwWith({}), kU, 1 - kV, 0);
+    expectXYZ(uvwWith({{"fitfill", 1}}), kU, 1 - ((kV - 0.5f) * 2 + 0.5f), 0);
+    expectXYZ(uvwWith({{"fitfill", 2}}), (kU - 0.5f) * 0.5f + 0.5f, 1 - kV, 0);
     // Film gate 36 x 24 against the 4:3 image: v scaled by 1.5 / (4 / 3); only for fittype 1.
-    expectVec(uvwWith({gate[0], gate[1], gate[2]}), kU, 1 - ((kV - 0.5f) * 1.125f + 0.5f), 0);
-    expectVec(uvwWith({{"fittype", 2}, gate[1], gate[2]}), kU, 1 - kV, 0);
+    expectXYZ(uvwWith({gate[0], gate[1], gate[2]}), kU, 1 - ((kV - 0.5f) * 1.125f + 0.5f), 0);
+    expectXYZ(uvwWith({{"fittype", 2}, gate[1], gate[2]}), kU, 1 - kV, 0);
 
     // Pixel aspect moves v about the centre; 1 (within float epsilon) and 0 do not.
     scene.session.frame.pixelAspect = 2.0f;
-    expectVec(uvwWith({}), kU, 1 - ((kV - 0.5f) / 2 + 0.5f), 0);
+    expectXYZ(uvwWith({}), kU, 1 - ((kV - 0.5f) / 2 + 0.5f), 0);
     for (float aspect : {1.0f + 1e-7f, 0.0f}) {
         scene.session.frame.pixelAspect = aspect;
-        expectVec(uvwWith({}), kU, 1 - kV, 0);
+        expectXYZ(uvwWith({}), kU, 1 - kV, 0);
     }
     scene.session.frame.pixelAspect = 1.0f;
 
@@ -201,16 +201,16 @@ TEST(PerspectiveProjection, FitPixelAspectFilmGateAndOverscan) {
     scene.session.frame.overscanWidth = 704;
     scene.session.frame.overscanHeight = 528;
     const float v = 224.0f / 528;
-    expectVec(uvwWith({{"include_overscan", true}}), 432.0f / 704, 1 - v, 0);
-    expectVec(uvwWith({{"include_overscan", true}, gate[0], gate[1], gate[2]}), 432.0f / 704,
+    expectXYZ(uvwWith({{"include_overscan", true}}), 432.0f / 704, 1 - v, 0);
+    expectXYZ(uvwWith({{"include_overscan", true}, gate[0], gate[1], gate[2]}), 432.0f / 704,
               1 - ((v - 0.5f) * (1.5f * 528 / 704) + 0.5f), 0);
-    expectVec(uvwWith({}), kU, 1 - kV, 0);
+    expectXYZ(uvwWith({}), kU, 1 - kV, 0);
 }
 
-TEST(PerspectiveProjection, JacobianFollowsTheDifferentials) {
+TEST(PerspectiveProjection, AuxiliaryNormalCarriesW) {
     PerspectiveScene scene;
     kivohost::Bitmap bitmap(1280, 480);
-    Projection proj;
+    Instance proj{descriptor<UVWGenProjectionDesc>()};
     proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
     proj.set("fitfill", 1);
     proj.set("tex_transform", Transform{{{0, 1, 0, 0}, {-2, 0, 0, 0}, {0, 0, 1, 0}}, {0.5, 0, 0}});
@@ -221,26 +221,14 @@ TEST(PerspectiveProjection, JacobianFollowsTheDifferentials) {
     sc.dPdx = {0.01f, 0.0f, 0.002f, 0};
     sc.dPdy = {0.001f, 0.01f, -0.001f, 0};
     sc.auxNormal = {0.1f, 0.2f, 1.0f, 0};
-    Vector4f out[3];
-    ASSERT_EQ(proj.uvwgen().evalUVWDerivs(sc, out), 1);
-    for (int k = 1; k <= 2; ++k) {
-        const Vector4f d = k == 1 ? sc.dPdx : sc.dPdy;
-        ShadingContext moved = sc;
-        moved.shadingPoint = kPoint + d * 0.5f;
-        const Vector4f plus = proj.uvwAt(moved);
-        moved.shadingPoint = kPoint - d * 0.5f;
-        const Vector4f fd = plus - proj.uvwAt(moved);
-        EXPECT_GT(std::sqrt(dot3(fd, fd)), 1e-4f);
-        expectVec(out[k], fd.x, fd.y, fd.z, 0.02f * std::sqrt(dot3(fd, fd)) + 1e-6f);
-    }
     // The auxiliary normal carries w alone (through tex_transform: column 2 is z).
-    expectVec(applyLinear(proj.transformAt(sc), sc.auxNormal), 0, 0, 1);
-    proj.kivo().finishFrame(&scene.session.renderer);
+    expectXYZ(applyLinear(proj.transformAt(sc), sc.auxNormal), 0, 0, 1);
+    proj.lifecycle().finishFrame(&scene.session.renderer);
 }
 
 TEST(PerspectiveProjection, ScreenStepsWithAnUnmappedStepAndWithoutACamera) {
     PerspectiveScene scene;
-    Projection proj;
+    Instance proj{descriptor<UVWGenProjectionDesc>()};
     perspective(proj, scene);
     // Stepping forward along dPdx crosses the camera plane; the backward step is used.
     const Vector4f p{0.1f, 0.05f, -0.05f, 0};
@@ -250,27 +238,27 @@ TEST(PerspectiveProjection, ScreenStepsWithAnUnmappedStepAndWithoutACamera) {
     sc.dPdy = {0, 0.001f, 0, 0};
     sc.auxNormal = {1, 0, 0, 0};
     Vector4f out[3];
-    ASSERT_EQ(proj.uvwgen().evalUVWDerivs(sc, out), 1);
+    ASSERT_EQ(proj.uvw().evalUVWDerivs(sc, out), 1);
     const Vector2f s0 = PerspectiveScene::pixel(p);
     const Vector2f back = PerspectiveScene::pixel(p - sc.dPdx);
     EXPECT_NEAR(out[1].x, (s0.x - back.x) / 640, 1e-4f);
     EXPECT_NEAR(out[1].y, -(s0.y - back.y) / 480, 1e-4f);
-    proj.kivo().finishFrame(&scene.session.renderer);
+    proj.lifecycle().finishFrame(&scene.session.renderer);
 
     // Without a camera the image position stands in, one pixel per differential step.
     scene.session.sequence.camera = nullptr;
-    Projection blind;
+    Instance blind{descriptor<UVWGenProjectionDesc>()};
     perspective(blind, scene);
     scene.context(sc, kPoint);
     sc.imageX = 320;
     sc.imageY = 120;
     sc.dPdx = {2, 0, 0, 0};
     sc.dPdy = {0, 4, 0, 0};
-    ASSERT_EQ(blind.uvwgen().evalUVWDerivs(sc, out), 1);
-    expectVec(out[0], 0.5f, 0.75f, 0);
-    expectVec(out[1], 1.0f / 640, 0, 0);
-    expectVec(out[2], 0, -1.0f / 480, 0);
-    blind.kivo().finishFrame(&scene.session.renderer);
+    ASSERT_EQ(blind.uvw().evalUVWDerivs(sc, out), 1);
+    expectXYZ(out[0], 0.5f, 0.75f, 0);
+    expectXYZ(out[1], 1.0f / 640, 0, 0);
+    expectXYZ(out[2], 0, -1.0f / 480, 0);
+    blind.lifecycle().finishFrame(&scene.session.renderer);
 }
 
 TEST(PerspectiveProjection, RefreshRunsOncePerFrameAcrossThreads) {
@@ -280,7 +268,7 @@ TEST(PerspectiveProjection, RefreshRunsOncePerFrameAcrossThreads) {
     bitmap.sizeDelay = std::chrono::milliseconds(20);
     kivohost::SceneGeometry geometry;
     geometry.spheres.push_back({{0.2f, 0.1f, -2, 0}, 0.15f});
-    Projection proj;
+    Instance proj{descriptor<UVWGenProjectionDesc>()};
     proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
     proj.set("fitfill", 1);
     proj.set("hide_occluded", true);
@@ -292,7 +280,7 @@ TEST(PerspectiveProjection, RefreshRunsOncePerFrameAcrossThreads) {
     };
     for (int frame = 0; frame < 3; ++frame) {
         if (frame > 0) {
-            proj.startFrame(scene.session);
+            proj.begin(scene.session);
         }
         // The frame's image changed after frame begin: the first evaluation refreshes.
         scene.session.frame.imageWidth = frame % 2 == 0 ? 800 : 640;
@@ -311,7 +299,7 @@ TEST(PerspectiveProjection, RefreshRunsOncePerFrameAcrossThreads) {
                 for (int i = 0; i < kPoints; ++i) {
                     scene.context(sc, pointOf(i));
                     sc.evalStamp = std::uint32_t(i + 1);
-                    flags[t][i] = proj.uvwgen().evalUVW(sc, results[t][i]);
+                    flags[t][i] = proj.uvw().evalUVW(sc, results[t][i]);
                 }
             });
         }
@@ -325,7 +313,7 @@ TEST(PerspectiveProjection, RefreshRunsOncePerFrameAcrossThreads) {
             kivohost::TracingShadingContext sc(&geometry);
             scene.context(sc, pointOf(i));
             Vector4f expected;
-            const int flag = proj.uvwgen().evalUVW(sc, expected);
+            const int flag = proj.uvw().evalUVW(sc, expected);
             hidden += flag == 0;
             for (int t = 0; t < kThreads; ++t) {
                 EXPECT_EQ(flags[t][i], flag);
@@ -336,6 +324,6 @@ TEST(PerspectiveProjection, RefreshRunsOncePerFrameAcrossThreads) {
         EXPECT_GT(hidden, 0);
         EXPECT_LT(hidden, kPoints);
         EXPECT_EQ(bitmap.sizeRequests(), frame + 1);
-        proj.kivo().finishFrame(&scene.session.renderer);
+        proj.lifecycle().finishFrame(&scene.session.renderer);
     }
 }

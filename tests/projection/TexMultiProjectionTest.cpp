@@ -1,10 +1,15 @@
 // TexMultiProjection as a renderer drives it: blend weights, projection centres found through
 // the plugin graph, colour range and the per-thread colour caches.
-#include "ProjectionTestSupport.h"
+#include "projection/TexMultiProjection.h"
+
 #include "projection/ColorResultCache.h"
 #include "projection/MultiProjectionBlend.h"
 #include "projection/ProjectionSearch.h"
+#include "projection/UVWGenProjection.h"
+#include "scene/Cameras.h"
+#include "scene/LinkedTextures.h"
 #include "scene/TextureStandIns.h"
+#include "tests/support/Plugin.h"
 
 #include <cmath>
 #include <cstring>
@@ -14,7 +19,91 @@
 
 namespace {
 
-using namespace projtest;
+using namespace testsupport;
+
+void expectColor(const AColor& c, float r, float g, float b, float a) {
+    EXPECT_FLOAT_EQ(c.r, r);
+    EXPECT_FLOAT_EQ(c.g, g);
+    EXPECT_FLOAT_EQ(c.b, b);
+    EXPECT_FLOAT_EQ(c.a, a);
+}
+
+// A plugin graph around one TexMultiProjection.
+class MultiScene : public Graph {
+public:
+    MultiScene() : multi(create(descriptor<TexMultiProjectionDesc>())) {}
+
+    void setList(PluginBase* plugin, const char* name,
+                 const std::vector<KUtils::ParamValue>& elements) {
+        EXPECT_TRUE(KUtils::setParamList(*KUtils::paramListOf(plugin), name, elements)) << name;
+    }
+
+    // A UVWGenProjection of the type centred at centre: uvw_transform maps world to projection
+    // space, so with an identity matrix its offset is -centre.
+    PluginBase* projection(const Vector3d& centre, int type = 2) {
+        PluginBase* p = create(descriptor<UVWGenProjectionDesc>());
+        setParam(p, "uvw_transform", Transform{{}, {-centre.x, -centre.y, -centre.z}});
+        setParam(p, "type", type);
+        return p;
+    }
+    // A host texture of a constant colour, driven by uvwgen when one is given.
+    kivohost::LinkedTexture* linked(const AColor& color, PluginBase* uvwgen = nullptr) {
+        auto* t = static_cast<kivohost::LinkedTexture*>(
+            create(descriptor<kivohost::LinkedTextureDesc>()));
+        setParam(t, "color", color);
+        if (uvwgen) {
+            setParam(t, "uvwgen", uvwgen);
+        }
+        return t;
+    }
+
+    // prepareRender (first frame only) and frameBegin of the host textures, then of the
+    // TexMultiProjection.
+    void beginFrame() {
+        for (auto& [desc, plugin] : plugins) {
+            if (desc == &descriptor<kivohost::LinkedTextureDesc>()) {
+                kivo(plugin).frameBegin(&session.renderer);
+            }
+        }
+        if (!prepared) {
+            kivo(multi).prepareRender(&session.renderer);
+            prepared = true;
+        }
+        kivo(multi).frameBegin(&session.renderer);
+    }
+
+    KUtils::TextureInterface& texture() {
+        return *static_cast<KUtils::TextureInterface*>(multi->getInterface(KUtils::EXT_TEXTURE));
+    }
+    static KUtils::KivoPluginInterface& kivo(PluginBase* plugin) {
+        return *static_cast<KUtils::KivoPluginInterface*>(
+            plugin->getInterface(KUtils::EXT_KIVO_PLUGIN));
+    }
+
+    // A context of render thread 0 at point with normal, under the given stamp.
+    KUtils::ShadingContext context(const Vector4f& point, const Vector4f& normal,
+                                   std::uint32_t stamp = 1) {
+        KUtils::ShadingContext sc;
+        sc.renderer = &session.renderer;
+        sc.threadData.threadIndex = 0;
+        sc.evalStamp = stamp;
+        sc.evalSlot = 0;
+        sc.shadingPoint = point;
+        sc.surfacePoint = point;
+        sc.normal = normal;
+        return sc;
+    }
+    AColor eval(const KUtils::ShadingContext& sc) {
+        AColor c;
+        texture().evalColor(c, sc);
+        return c;
+    }
+
+    kivohost::RenderSession session;
+    PluginBase* multi;
+    bool prepared = false;
+};
+
 using kivohost::ColorTexture;
 using kivohost::LinkedTexture;
 using KUtils::ParamValue;
@@ -87,6 +176,8 @@ TEST_F(MultiProjectionTwoCentres, WeighsEachCentreByFacingDistanceAndDepth) {
         // Below -0.01 the offset term is 0 and the 1e-6 floor is left.
         {"offset -0.5", d10, -0.5f, ORIGIN, UP, 0,
          {1e6f / (1e6f + 0.08f), 0.08f / (1e6f + 0.08f), 0, 1}, 1},
+        {"offset -0.5 with disagreeing depth", d12, -0.5f, ORIGIN, UP, 0,
+         {0.025f / (0.025f + 0.08f), 0.08f / (0.025f + 0.08f), 0, 1}, 1},
         // clang-format on
     };
     for (const auto& r : rows) {
@@ -160,8 +251,8 @@ TEST(TexMultiProjection, TheColourRangeSpansEveryColourTexture) {
     }
 
     ColorTexture wide([](const ShadingContext&) { return AColor{}; }, AColor{-1, 0.2f, 0, 0},
-                      AColor{0.5f, 2, 0, 1}, "");
-    // The first texture found sets both ends, the later ones widen them.
+                      AColor{0.5f, 2, 0.9f, 1}, "");
+    // The first texture found sets both ends, the later ones widen them, each lane apart.
     LinkedTexture* first = scene.linked({0.25f, 0.5f, 0.75f, 0.5f});
     scene.setList(scene.multi, "color_textures", {base(nullptr), base(first)});
     scene.beginFrame();
@@ -173,7 +264,7 @@ TEST(TexMultiProjection, TheColourRangeSpansEveryColourTexture) {
     scene.beginFrame();
     scene.texture().getColorRange(low, high);
     expectColor(low, -1, 0, 0, 0);
-    expectColor(high, 1, 2, 0.75f, 1);
+    expectColor(high, 1, 2, 0.9f, 1);
 }
 
 TEST_F(MultiProjectionTwoCentres, ARepeatedRequestIsServedFromTheThreadsCache) {
@@ -379,7 +470,11 @@ TEST(ProjectionSearch, FindsTheFirstProjectionDepthFirstBehindPluginsAndLists) {
     ColorTexture unparametrised{AColor{}};
     expectNotFound(foundCentre(&unparametrised));
 
-    // Parameters in index order: uvwgen (1) before input (2) before inputs (3).
+    // Parameters in index order, the first (color) included: uvwgen (1) before input (2)
+    // before inputs (3).
+    LinkedTexture* viaColor = scene.linked({});
+    setParam(viaColor, "color", base(one));
+    expectCentre(foundCentre(viaColor), 1, 0, 0);
     LinkedTexture* byIndex = scene.linked({}, a);
     setParam(byIndex, "input", base(scene.linked({}, b)));
     expectCentre(foundCentre(byIndex), 1, 0, 0);
@@ -433,62 +528,6 @@ TEST(ProjectionSearch, ACycleEndsTheSearch) {
     scene.setList(scene.multi, "color_textures", {base(loop)});
     scene.beginFrame();
     expectColor(scene.eval(scene.context({0, 0, -5, 0}, UP)), 1, 0, 0, 1);
-}
-
-// ---- Many render threads at once ------------------------------------------------------------
-
-TEST(TexMultiProjectionConcurrency, ThreadsGetTheSingleThreadedColours) {
-    constexpr int threads = 8;
-    constexpr int points = 96;
-    MultiScene scene;
-    scene.session.sequence.numThreads = threads;
-    ColorTexture depthA(AColor{10, 10, 10, 1});
-    ColorTexture depthB(AColor{9, 9, 9, 1});
-    scene.setList(scene.multi, "color_textures",
-                  {base(scene.linked({1, 0, 0, 1}, scene.projection({0, 0, 10}))),
-                   base(scene.linked({0, 1, 0, 1}, scene.projection({0, 6, 8}))),
-                   base(scene.linked({0, 0, 1, 0.5f}, scene.projection({-4, 0, 3})))});
-    scene.setList(scene.multi, "zdepth_textures", {base(&depthA), base(&depthB)});
-    scene.beginFrame();
-
-    auto contextAt = [&](int i, int thread, std::uint32_t stamp) {
-        const float x = float(i % 12) - 5.5f;
-        const float y = float(i / 12) - 3.5f;
-        ShadingContext sc = scene.context({x, y, 0.1f * x, 0}, {0, 0.1f, 1, 0}, stamp);
-        sc.threadData.threadIndex = thread;
-        sc.evalSlot = i % 3;
-        return sc;
-    };
-    std::vector<AColor> expected(points);
-    for (int i = 0; i < points; ++i) {
-        ShadingContext sc = contextAt(i, 0, 1);
-        sc.flags = KUtils::SC_FLAG_BYPASS_TEXTURE_CACHE;
-        expected[i] = scene.eval(sc);
-    }
-    // The blend differs from point to point, so a colour served from the wrong entry shows.
-    EXPECT_NE(expected[0].r, expected[1].r);
-
-    std::vector<std::vector<AColor>> results(threads, std::vector<AColor>(points * 2));
-    std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t) {
-        workers.emplace_back([&, t] {
-            for (int i = 0; i < points; ++i) {
-                // Each point twice under its own stamp: computed, then served from the cache.
-                const ShadingContext sc = contextAt(i, t, std::uint32_t(i + 1));
-                scene.texture().evalColor(results[t][2 * i], sc);
-                scene.texture().evalColor(results[t][2 * i + 1], sc);
-            }
-        });
-    }
-    for (std::thread& w : workers) {
-        w.join();
-    }
-    for (int t = 0; t < threads; ++t) {
-        for (int i = 0; i < 2 * points; ++i) {
-            EXPECT_EQ(std::memcmp(&results[t][i], &expected[i / 2], sizeof(AColor)), 0)
-                << "thread " << t << " evaluation " << i;
-        }
-    }
 }
 
 } // namespace

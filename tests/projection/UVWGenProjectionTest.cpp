@@ -1,8 +1,11 @@
-#include "ProjectionTestSupport.h"
+#include "projection/UVWGenProjection.h"
+
 #include "scene/Bitmap.h"
+#include "scene/Cameras.h"
 #include "scene/GpuParamBlocks.h"
 #include "scene/ShadeStandIns.h"
 #include "scene/TransformTextures.h"
+#include "tests/support/Plugin.h"
 
 #include <algorithm>
 #include <bit>
@@ -11,32 +14,9 @@
 #include <optional>
 #include <random>
 
-using namespace KUtils;
-using projtest::expectVec;
-using projtest::Projection;
-using projtest::scaled;
+using namespace testsupport;
 
 namespace {
-
-
-// A rotation about (1, 1, 1) by 40 degrees, scaled by s, with an offset.
-Transform rotation(float s, const Vector3d& offs) {
-    const float a = 0.6981317f, c = std::cos(a), d = std::sin(a), k = 1.0f / std::sqrt(3.0f);
-    const float t = (1 - c) * k * k, e = d * k;
-    return Transform{{{s * (t + c), s * (t + e), s * (t - e), 0},
-                      {s * (t - e), s * (t + c), s * (t + e), 0},
-                      {s * (t + e), s * (t - e), s * (t + c), 0}},
-                     offs};
-}
-
-// Where every mapping is smooth enough for finite differences at the projected point p: away
-// from the axes and the planes through them (the centre, poles and seams), from the cube's
-// face changes, and from the -z pole of the ball.
-bool smoothAt(const Vector4f& p) {
-    float a[3] = {std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)};
-    std::sort(a, a + 3);
-    return a[0] > 0.2f && a[2] - a[1] > 0.1f && p.z > -0.8f * std::sqrt(dot3(p, p));
-}
 
 // The parameter block's 32-bit word at a byte offset.
 std::uint32_t wordAt(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
@@ -65,7 +45,7 @@ std::uint32_t f(float v) {
 TEST(UVWGenProjection, TransformChainSceneOriginReferencePointAndObjectSpace) {
     kivohost::RenderSession session;
     session.frame.sceneOrigin = {10, 0, 0};
-    Projection proj;
+    Instance proj{descriptor<UVWGenProjectionDesc>()};
     proj.set("uvw_transform", scaled(0.5f, {0, 0, -1}));
     proj.set("tex_transform", scaled(2.0f, {1, 2, 3}));
     proj.start(session);
@@ -79,10 +59,10 @@ TEST(UVWGenProjection, TransformChainSceneOriginReferencePointAndObjectSpace) {
     // the steps halve, halve and double the derivatives.
     auto expectDerivs = [&](const Vector4f& dx, const Vector4f& dy) {
         Vector4f out[3];
-        EXPECT_EQ(proj.uvwgen().evalUVWDerivs(sc, out), 1);
-        expectVec(out[0], 2.5f, 3.5f, 4.0f);
-        expectVec(out[1], dx.x, dx.y, dx.z);
-        expectVec(out[2], dy.x, dy.y, dy.z);
+        EXPECT_EQ(proj.uvw().evalUVWDerivs(sc, out), 1);
+        expectXYZ(out[0], 2.5f, 3.5f, 4.0f);
+        expectXYZ(out[1], dx.x, dx.y, dx.z);
+        expectXYZ(out[2], dy.x, dy.y, dy.z);
     };
     expectDerivs({0.5f, 0, 0, 0}, {0, 0, 1, 0});
 
@@ -91,12 +71,12 @@ TEST(UVWGenProjection, TransformChainSceneOriginReferencePointAndObjectSpace) {
     instance.referencePoint = Vector4f{1, 1, 2, 0};
     sc.shadeInstance = &instance;
     sc.shadingPoint = {50, 50, 50, 0};
-    expectVec(proj.uvwAt(sc), 2.5f, 3.5f, 4.0f);
+    expectXYZ(proj.uvwAt(sc), 2.5f, 3.5f, 4.0f);
 
     // In object space the instance's object transform (a quarter turn about z and a move)
     // stands in for the scene origin and the reference point; the derivatives turn with it.
     proj.set("object_space", true);
-    proj.startFrame(session);
+    proj.begin(session);
     instance.objectSpace =
         UVWTransform{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}, {51, -49, -48, 0}};
     expectDerivs({0, 0.5f, 0, 0}, {0, 0, 1, 0});
@@ -109,13 +89,13 @@ TEST(UVWGenProjection, TransformChainSceneOriginReferencePointAndObjectSpace) {
     // Unnamed types: the tex_transform offset and a zero Jacobian.
     for (int type : {0, 7, 42}) {
         proj.set("type", type);
-        proj.startFrame(session);
+        proj.begin(session);
         int valid = 0;
         const UVWTransform tm = proj.transformAt(sc, &valid);
         EXPECT_EQ(valid, 1);
-        expectVec(tm.o, 1, 2, 3, 0);
+        expectXYZ(tm.o, 1, 2, 3, 0);
         for (const Vector4f& c : {tm.c0, tm.c1, tm.c2}) {
-            expectVec(c, 0, 0, 0, 0);
+            expectXYZ(c, 0, 0, 0, 0);
         }
     }
 }
@@ -125,7 +105,7 @@ TEST(UVWGenProjection, AnglesAndTheTransformedNormalReachTheMapping) {
     ShadingContext sc;
     sc.renderer = &session.renderer;
     // Half the default angles: U = 1 at a quarter turn, V = 1 at 45 degrees up.
-    Projection spherical;
+    Instance spherical{descriptor<UVWGenProjectionDesc>()};
     spherical.set("type", 2);
     spherical.set("u_angle", kPi / 2);
     spherical.set("v_angle", kPi / 4);
@@ -137,68 +117,13 @@ TEST(UVWGenProjection, AnglesAndTheTransformedNormalReachTheMapping) {
 
     // A quarter turn about z takes the point to p = (-0.4, 0.2, 0.6) and the normal +x to +y:
     // the y face, (0.5 x + 0.5, 0.5 z + 0.5, 0.5 y).
-    Projection triplanar;
+    Instance triplanar{descriptor<UVWGenProjectionDesc>()};
     triplanar.set("type", 6);
     triplanar.set("uvw_transform", Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}, {}});
     triplanar.start(session);
     sc.shadingPoint = {0.2f, 0.4f, 0.6f, 0};
     sc.normal = {1, 0, 0, 0};
-    expectVec(triplanar.uvwAt(sc), 0.3f, 0.8f, 0.1f);
-}
-
-TEST(UVWGenProjection, JacobianMatchesDifferencesThroughTransformsAndObjectSpace) {
-    kivohost::RenderSession session;
-    session.frame.sceneOrigin = {3, -2, 1};
-    const Transform m = rotation(0.8f, {0.1, -0.2, 0.3});
-    kivohost::ShadedInstance instance;
-    instance.objectSpace = toUVWTransform(rotation(1.2f, {-0.5, 0.25, 0.4}));
-    // The projected point p = M * (object space * P), computed here to stay off seams.
-    const UVWTransform mObject = compose(toUVWTransform(m), *instance.objectSpace);
-
-    std::mt19937 rng(11);
-    std::uniform_real_distribution<float> coord(-1.5f, 1.5f);
-    for (int type : {1, 2, 3, 4, 5, 6, 9, 10}) {
-        Projection proj;
-        proj.set("type", type);
-        proj.set("uvw_transform", m);
-        proj.set("tex_transform", rotation(1.5f, {5, 6, 7}));
-        proj.set("object_space", true);
-        proj.set("u_angle", 2.5f);
-        proj.set("v_angle", 1.1f);
-        proj.start(session);
-
-        ShadingContext sc;
-        sc.renderer = &session.renderer;
-        sc.shadeInstance = &instance;
-        sc.normal = {0.9f, 0.3f, -0.2f, 0};
-        int checked = 0;
-        for (int i = 0; i < 200 && checked < 40; ++i) {
-            const Vector4f P{coord(rng), coord(rng), coord(rng), 0};
-            if (!smoothAt(applyPoint(mObject, P))) {
-                continue;
-            }
-            ++checked;
-            sc.shadingPoint = P;
-            const UVWTransform tm = proj.transformAt(sc);
-            // evalUVW agrees with the transform's offset.
-            EXPECT_EQ(proj.uvwAt(sc).x, tm.o.x);
-            const float h = 1e-3f;
-            const Vector4f* cols[3] = {&tm.c0, &tm.c1, &tm.c2};
-            for (int k = 0; k < 3; ++k) {
-                Vector4f step{};
-                (k == 0 ? step.x : k == 1 ? step.y : step.z) = h;
-                sc.shadingPoint = P + step;
-                const Vector4f plus = proj.uvwAt(sc);
-                sc.shadingPoint = P - step;
-                const Vector4f fd = (plus - proj.uvwAt(sc)) * (0.5f / h);
-                const float tol = 3e-3f * (1.0f + std::fabs(cols[k]->x) + std::fabs(cols[k]->y) +
-                                           std::fabs(cols[k]->z));
-                SCOPED_TRACE(testing::Message() << "type " << type << " axis " << k);
-                expectVec(*cols[k], fd.x, fd.y, fd.z, tol);
-            }
-        }
-        EXPECT_GE(checked, 40) << "type " << type;
-    }
+    expectXYZ(triplanar.uvwAt(sc), 0.3f, 0.8f, 0.1f);
 }
 
 TEST(UVWGenProjection, MotionSamplesCountTimesAndInterpolation) {
@@ -206,25 +131,25 @@ TEST(UVWGenProjection, MotionSamplesCountTimesAndInterpolation) {
     session.sequence.motionBlur = 1;
     session.frame.motionBlurStart = 0.0;
     session.frame.motionBlurEnd = 1.0;
-    Projection proj;
+    Instance proj{descriptor<UVWGenProjectionDesc>()};
     // Scale 1 + x with offset (x, 0, 0), where x rises from 0 to 2 at t = 0.5 and falls to 1
     // at t = 1: planar at the point (1, 0, 0), u = 1 + x.
     auto key = [](double x) { return ParamValue{scaled(float(1 + x), {x, 0, 0})}; };
-    ASSERT_TRUE(setParamKeys(*paramListOf(proj.plugin), "uvw_transform",
+    ASSERT_TRUE(setParamKeys(*paramListOf(proj.get()), "uvw_transform",
                              {{0.0, key(0)}, {0.5, key(2)}, {1.0, key(1)}}));
-    proj.startRender(session);
+    proj.prepare(session);
 
     ShadingContext sc;
     sc.renderer = &session.renderer;
     sc.shadingPoint = {1, 0, 0, 0};
     // One frame, u at each (time, u).
     auto frameGives = [&](std::initializer_list<std::pair<float, float>> uAtTimes) {
-        proj.startFrame(session);
+        proj.begin(session);
         for (const auto& [time, u] : uAtTimes) {
             sc.time = time;
             EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, u) << time;
         }
-        proj.kivo().finishFrame(&session.renderer);
+        proj.lifecycle().finishFrame(&session.renderer);
     };
     // The sequence's default of two samples: the ends only, so the peak is missed.
     frameGives({{0.5f, 1.5f}});
@@ -243,7 +168,7 @@ TEST(UVWGenProjection, MotionSamplesCountTimesAndInterpolation) {
     // finishFrame starts over (no samples leak).
     session.frame.motionBlurStart = 0.25;
     session.frame.motionBlurEnd = 0.75;
-    proj.startFrame(session);
+    proj.begin(session);
     frameGives({{0.0f, 2}, {0.5f, 3}, {1.0f, 2.5f}});
     // Motion blur off: one transform at the frame time.
     session.sequence.motionBlur = 0;
@@ -260,7 +185,7 @@ TEST(UVWGenProjection, TransformTextureOverridesAndStopsSampling) {
         return t;
     });
     kivohost::GpuParamBlocks registry;
-    Projection proj;
+    Instance proj{descriptor<UVWGenProjectionDesc>()};
     proj.set("uvw_transform", scaled(2, {1, 2, 3}));
     proj.set("uvw_transform_tex", static_cast<PluginBase*>(&texture));
     proj.set("nsamples", 3);
@@ -271,7 +196,7 @@ TEST(UVWGenProjection, TransformTextureOverridesAndStopsSampling) {
     sc.shadingPoint = {0.2f, 0.4f, 0.6f, 0};
     sc.time = 0.5f;
     // Identity matrix with offset (2, 0, 0) from the texture: uvw_transform is not used.
-    expectVec(proj.uvwAt(sc), 1.6f, 0.7f, 0.8f);
+    expectXYZ(proj.uvwAt(sc), 1.6f, 0.7f, 0.8f);
     EXPECT_EQ(texture.evaluations(), 1u);
 
     // The GPU block shows that uvw_transform was not sampled at this frame begin: the
@@ -279,18 +204,18 @@ TEST(UVWGenProjection, TransformTextureOverridesAndStopsSampling) {
     ShaderSource source;
     GPUDataRecord gpu;
     gpu.paramBlockRegistry = &registry;
-    proj.rttex().emitRTSource("", "n", "MaterialDescriptor", source, gpu);
-    const std::vector<std::uint8_t>& bytes = registry.find(proj.plugin)->bytes;
+    proj.rt().emitRTSource("", "n", "MaterialDescriptor", source, gpu);
+    const std::vector<std::uint8_t>& bytes = registry.find(proj.get())->bytes;
     EXPECT_EQ(wordAt(bytes, 64), f(1.0f));
     EXPECT_EQ(wordAt(bytes, 96), f(0.0f));
-    proj.kivo().finishFrame(&session.renderer);
+    proj.lifecycle().finishFrame(&session.renderer);
 }
 
 TEST(UVWGenProjection, GpuTextAndParameterBlock) {
     kivohost::RenderSession session;
     // The registry outlives every registration in it.
     kivohost::GpuParamBlocks registry;
-    Projection proj;
+    Instance proj{descriptor<UVWGenProjectionDesc>()};
     proj.set("type", 5);
     proj.set("fittype", 1);
     proj.set("film_gate_w", 36.0f);
@@ -304,7 +229,7 @@ TEST(UVWGenProjection, GpuTextAndParameterBlock) {
     ShaderSource plain;
     GPUDataRecord noRegistry;
     noRegistry.objectSpaceFlag = 1;
-    EXPECT_EQ(proj.rttex().emitRTSource("", "name", "AnyKind", plain, noRegistry), 0);
+    EXPECT_EQ(proj.rt().emitRTSource("", "name", "AnyKind", plain, noRegistry), 0);
     EXPECT_STREQ(plain.text(), "projection\nprojParamsPtr_id -1\n");
     EXPECT_EQ(noRegistry.objectSpaceFlag, 0);
 
@@ -314,11 +239,11 @@ TEST(UVWGenProjection, GpuTextAndParameterBlock) {
     GPUDataRecord gpu;
     gpu.paramBlockRegistry = &registry;
     ShaderSource source;
-    EXPECT_EQ(proj.rttex().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
-    EXPECT_EQ(proj.rttex().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
+    EXPECT_EQ(proj.rt().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
+    EXPECT_EQ(proj.rt().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
     EXPECT_STREQ(source.text(), "projection\nprojParamsPtr_id 1\nprojection\nprojParamsPtr_id 1\n");
     EXPECT_EQ(registry.additions, 2);
-    const kivohost::GpuParamBlocks::Block* block = registry.find(proj.plugin);
+    const kivohost::GpuParamBlocks::Block* block = registry.find(proj.get());
     ASSERT_NE(block, nullptr);
     EXPECT_TRUE(block->committed);
     EXPECT_EQ(block->flags, 0);
@@ -329,19 +254,19 @@ TEST(UVWGenProjection, GpuTextAndParameterBlock) {
                              f(7), f(8), f(9),  0,     f(10.5f), f(-11.25f), f(12), 0,    f(1)}));
 
     // finishFrame releases the registration; the next emission registers afresh.
-    proj.kivo().finishFrame(&session.renderer);
+    proj.lifecycle().finishFrame(&session.renderer);
     EXPECT_EQ(registry.removals, 1);
-    EXPECT_EQ(registry.find(proj.plugin), nullptr);
+    EXPECT_EQ(registry.find(proj.get()), nullptr);
     ShaderSource again;
-    proj.rttex().emitRTSource("", "name", "MaterialDescriptor", again, gpu);
+    proj.rt().emitRTSource("", "name", "MaterialDescriptor", again, gpu);
     EXPECT_STREQ(again.text(), "projection\nprojParamsPtr_id 2\n");
 
     // Destruction releases a block that is still registered.
     {
-        Projection other;
+        Instance other{descriptor<UVWGenProjectionDesc>()};
         other.start(session);
-        other.rttex().emitRTSource("", "n", "", again, gpu);
-        EXPECT_NE(registry.find(other.plugin), nullptr);
+        other.rt().emitRTSource("", "n", "", again, gpu);
+        EXPECT_NE(registry.find(other.get()), nullptr);
     }
     EXPECT_EQ(registry.removals, 2);
     EXPECT_EQ(registry.size(), 2u);
@@ -352,21 +277,21 @@ TEST(UVWGenProjection, ParameterBlockWithCameraViewAndMotionSamples) {
     kivohost::GpuParamBlocks registry;
     GPUDataRecord gpu;
     gpu.paramBlockRegistry = &registry;
-    auto blockOf = [&](Projection& proj) {
+    auto blockOf = [&](Instance& proj) {
         proj.start(session);
         ShaderSource source;
-        proj.rttex().emitRTSource("", "n", "", source, gpu);
-        return registry.find(proj.plugin)->bytes;
+        proj.rt().emitRTSource("", "n", "", source, gpu);
+        return registry.find(proj.get())->bytes;
     };
     {
         // The view's transform at time 0 with column 2 negated, its fov and zoom.
-        projtest::Graph scene;
-        PluginBase* view = scene.create(projtest::descriptor<kivohost::RenderViewDesc>());
-        projtest::setParam(view, "transform",
-                           Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}, {1.5, -2.25, 3}});
-        projtest::setParam(view, "fov", 1.25f);
-        projtest::setParam(view, "zoom", 2.5f);
-        Projection proj;
+        Graph scene;
+        PluginBase* view = scene.create(descriptor<kivohost::RenderViewDesc>());
+        setParam(view, "transform",
+                 Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}, {1.5, -2.25, 3}});
+        setParam(view, "fov", 1.25f);
+        setParam(view, "zoom", 2.5f);
+        Instance proj{descriptor<UVWGenProjectionDesc>()};
         proj.set("type", 8);
         proj.set("camera_view", view);
         EXPECT_EQ(blockOf(proj),
@@ -374,35 +299,35 @@ TEST(UVWGenProjection, ParameterBlockWithCameraViewAndMotionSamples) {
                                  0,       0,         f(1.25f), 0,    f(-1),    f(0),     f(0),  0,
                                  f(0),    f(1),      f(0),     0,    f(-0.0f), f(-0.0f), f(-1), 0,
                                  f(1.5f), f(-2.25f), f(3),     0,    f(2.5f)}));
-        proj.kivo().finishFrame(&session.renderer);
+        proj.lifecycle().finishFrame(&session.renderer);
     }
     // Under motion blur the block carries the frame's first sample.
     session.sequence.motionBlur = 1;
-    Projection proj;
-    ASSERT_TRUE(setParamKeys(*paramListOf(proj.plugin), "uvw_transform",
+    Instance proj{descriptor<UVWGenProjectionDesc>()};
+    ASSERT_TRUE(setParamKeys(*paramListOf(proj.get()), "uvw_transform",
                              {{0.0, scaled(1, {4, 0, 0})}, {1.0, scaled(1, {8, 0, 0})}}));
     const std::vector<std::uint8_t> bytes = blockOf(proj);
     EXPECT_EQ(wordAt(bytes, 16), 0u);
     EXPECT_EQ(wordAt(bytes, 96), f(4.0f));
     EXPECT_EQ(wordAt(bytes, 112), f(1.0f));
-    proj.kivo().finishFrame(&session.renderer);
+    proj.lifecycle().finishFrame(&session.renderer);
 }
 
 TEST(UVWGenProjection, RenderSettingsReachTheCameraPlugins) {
-    projtest::Graph scene;
-    PluginBase* settingsCamera = scene.create(projtest::descriptor<kivohost::SettingsCameraDesc>());
-    PluginBase* view = scene.create(projtest::descriptor<kivohost::RenderViewDesc>());
-    projtest::setParam(settingsCamera, "type", 3);
-    projtest::setParam(view, "transform", Transform{{}, {100, 0, 10}});
-    projtest::setParam(view, "fov", 1.5707964f);
+    Graph scene;
+    PluginBase* settingsCamera = scene.create(descriptor<kivohost::SettingsCameraDesc>());
+    PluginBase* view = scene.create(descriptor<kivohost::RenderViewDesc>());
+    setParam(settingsCamera, "type", 3);
+    setParam(view, "transform", Transform{{}, {100, 0, 10}});
+    setParam(view, "fov", 1.5707964f);
 
     kivohost::RenderSession session;
     session.frame.sceneOrigin = {100, 0, 0};
-    Projection proj;
+    Instance proj{descriptor<UVWGenProjectionDesc>()};
     proj.set("camera_settings", settingsCamera);
     proj.set("camera_view", view);
     proj.set("type", 8);
-    proj.startRender(session);
+    proj.prepare(session);
 
     // The view sits 10 units up z from the scene origin looking down -z; the point 4 units
     // in front of it, 1 right and 0.5 up, lands at pixel (400, 200) of the 640 x 480 image
@@ -413,13 +338,13 @@ TEST(UVWGenProjection, RenderSettingsReachTheCameraPlugins) {
     UVWTransform tm;
     // One frame with the frame record given; the result's validity and, when given, its uvw.
     auto frameWith = [&](KivoFrameData& frame, int valid, std::optional<Vector4f> uvw) {
-        proj.settings().updateFrameData(frame);
-        proj.kivo().frameBegin(&session.renderer);
-        EXPECT_EQ(proj.uvwgen().evalUVWTransform(sc, tm), valid);
+        proj.as<RenderSettingsInterface>(EXT_RENDER_SETTINGS)->updateFrameData(frame);
+        proj.lifecycle().frameBegin(&session.renderer);
+        EXPECT_EQ(proj.uvw().evalUVWTransform(sc, tm), valid);
         if (uvw) {
-            expectVec(tm.o, uvw->x, uvw->y, uvw->z);
+            expectXYZ(tm.o, uvw->x, uvw->y, uvw->z);
         }
-        proj.kivo().finishFrame(&session.renderer);
+        proj.lifecycle().finishFrame(&session.renderer);
     };
     frameWith(session.frame, 1, Vector4f{0.625f, 1.0f - 200.0f / 480.0f, 0, 0});
     // A view frame record whose scene origin differs from the renderer's: points are moved
@@ -428,15 +353,15 @@ TEST(UVWGenProjection, RenderSettingsReachTheCameraPlugins) {
     shifted.sceneOrigin = {90, 0, 0};
     frameWith(shifted, 1, Vector4f{0.625f, 1.0f - 200.0f / 480.0f, 0, 0});
     // Zoom 2 halves the tangent of the half angle: pixel (480, 160).
-    projtest::setParam(view, "zoom", 2.0f);
+    setParam(view, "zoom", 2.0f);
     frameWith(session.frame, 1, Vector4f{0.75f, 1.0f - 160.0f / 480.0f, 0, 0});
 
     // Camera type 0 with a sampler of the host's: that sampler is prepared for the
     // renderer's frame (camera at the scene origin), where the point lies behind it.
     KivoCamera* hostCamera = newDefaultCameraSampler(0, 0, nullptr);
     static_cast<kivohost::SettingsCamera*>(settingsCamera)->camera = hostCamera;
-    projtest::setParam(settingsCamera, "type", 0);
-    proj.startRender(session);
+    setParam(settingsCamera, "type", 0);
+    proj.prepare(session);
     frameWith(session.frame, 0, Vector4f{});
     sc.shadingPoint = {1, 0.5f, -4, 0};
     frameWith(session.frame, 1, std::nullopt);
@@ -445,7 +370,7 @@ TEST(UVWGenProjection, RenderSettingsReachTheCameraPlugins) {
     // Not a perspective projection: the camera plugins are not asked.
     static_cast<kivohost::SettingsCamera*>(settingsCamera)->camera = nullptr;
     proj.set("type", 1);
-    proj.startRender(session);
+    proj.prepare(session);
     // Planar: the point (101, 0.5, -4) from the scene origin.
     frameWith(session.frame, 1, Vector4f{51, 0.75f, -1.5f, 0});
 }
@@ -453,7 +378,7 @@ TEST(UVWGenProjection, RenderSettingsReachTheCameraPlugins) {
 TEST(UVWGenProjection, BitmapInterfacesAndZeroHeight) {
     kivohost::RenderSession session;
     kivohost::Bitmap bitmap(1280, 480);
-    Projection proj;
+    Instance proj{descriptor<UVWGenProjectionDesc>()};
     proj.set("type", 8);
     proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
     proj.set("fitfill", 1);
@@ -468,7 +393,7 @@ TEST(UVWGenProjection, BitmapInterfacesAndZeroHeight) {
     sc.imageY = 200;
     const float v = 200.0f / 480.0f;
     EXPECT_NEAR(proj.uvwAt(sc).y, 1.0f - ((v - 0.5f) * 2.0f + 0.5f), 1e-6f);
-    proj.kivo().finishFrame(&session.renderer);
+    proj.lifecycle().finishFrame(&session.renderer);
 
     // A frame-size interface takes precedence at frame begin.
     bitmap.frameSizes = true;
@@ -477,34 +402,34 @@ TEST(UVWGenProjection, BitmapInterfacesAndZeroHeight) {
     proj.start(session);
     EXPECT_EQ(bitmap.frameSizeRequests(), 1);
     EXPECT_NEAR(proj.uvwAt(sc).y, 1.0f - ((v - 0.5f) * 1.5f + 0.5f), 1e-6f);
-    proj.kivo().finishFrame(&session.renderer);
+    proj.lifecycle().finishFrame(&session.renderer);
 
     // Zero height: both ratios 0, at frame begin ...
     bitmap.frames[3] = {960, 0};
-    proj.startFrame(session);
+    proj.begin(session);
     EXPECT_EQ(proj.uvwAt(sc).y, 0.5f);
     proj.set("fitfill", 2);
-    proj.startFrame(session);
+    proj.begin(session);
     EXPECT_EQ(proj.uvwAt(sc).x, 0.5f);
-    proj.kivo().finishFrame(&session.renderer);
+    proj.lifecycle().finishFrame(&session.renderer);
 
     // ... and in the refresh at the first evaluation, which reads the plain size.
     bitmap.frames[3] = {960, 480};
     bitmap.height = 0;
     proj.set("fitfill", 1);
-    proj.startFrame(session);
+    proj.begin(session);
     session.frame.imageWidth = 800; // the frame changed after frame begin
     const Vector4f uvw = proj.uvwAt(sc);
     EXPECT_EQ(uvw.y, 0.5f);
     EXPECT_FLOAT_EQ(uvw.x, 320.0f / 800.0f);
-    proj.kivo().finishFrame(&session.renderer);
+    proj.lifecycle().finishFrame(&session.renderer);
 
     // No bitmap interfaces unless the projection is perspective.
     proj.set("type", 1);
-    proj.startRender(session);
+    proj.prepare(session);
     proj.set("type", 8);
     session.frame.imageWidth = 640;
-    proj.startFrame(session);
+    proj.begin(session);
     EXPECT_FLOAT_EQ(proj.uvwAt(sc).y, 1.0f - v);
-    proj.kivo().finishFrame(&session.renderer);
+    proj.lifecycle().finishFrame(&session.renderer);
 }

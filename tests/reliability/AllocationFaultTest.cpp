@@ -4,9 +4,9 @@
 // what it gives with memory (an absent per-thread cache only costs time), or the failure
 // reaches the host as the library's ExceptionMsg stating the request; nothing that was
 // allocated stays behind, and the next frame, with memory, gives the right results again.
-#include "HeapUsage.h"
-#include "PluginScenes.h"
 #include "memory/ExceptionMsg.h"
+#include "tests/support/HeapUsage.h"
+#include "tests/support/PluginScenes.h"
 
 #include <atomic>
 #include <cstdio>

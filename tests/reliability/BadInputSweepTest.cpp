@@ -5,12 +5,12 @@
 // operation returns a valid flag of 0 or 1 and writes each of its outputs. NaN in may give NaN
 // out; crashes, undefined behaviour and unwritten outputs are what this looks for (the
 // sanitizer builds report the first two).
-#include "PluginScenes.h"
 #include "memory/ExceptionMsg.h"
 #include "scene/Bitmap.h"
 #include "scene/Cameras.h"
 #include "scene/TextureStandIns.h"
 #include "scene/TransformTextures.h"
+#include "tests/support/PluginScenes.h"
 
 #include <algorithm>
 #include <climits>

@@ -2,13 +2,13 @@
 // points, huge transform entries) where a single-precision square or product underflows or
 // overflows: the results keep the guarantees their functions state, and no generator reports
 // a non-finite result. (Zero, infinite and NaN axes are the ostrel tests' concern.)
-#include "PluginScenes.h"
 #include "kivo/VectorMath.h"
 #include "ostrel/OstrelMath.h"
 #include "ostrel/UVWGenOstrel.h"
 #include "projection/ProjectionMapping.h"
 #include "sdk/HostRuntime.h"
 #include "sdk/ParamValues.h"
+#include "tests/support/PluginScenes.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -3,10 +3,10 @@
 // descriptor is there, every type is created, driven through a frame of its working scene and
 // deleted, and the unload really takes the module out of the process (its static descriptors
 // are destroyed and built again on the next load) without leaving anything allocated.
-#include "HeapUsage.h"
-#include "PluginScenes.h"
 #include "kivo/PluginLibDesc.h"
 #include "sdk/SharedModule.h"
+#include "tests/support/HeapUsage.h"
+#include "tests/support/PluginScenes.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>

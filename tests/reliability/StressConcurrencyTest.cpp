@@ -4,7 +4,7 @@
 // Every result must be bit for bit what one thread alone gets. The number of calls scales with
 // UVWGENS_STRESS_CALLS (total evaluation-operation calls); the default keeps the sanitizer
 // builds to a few seconds.
-#include "PluginScenes.h"
+#include "tests/support/PluginScenes.h"
 
 #include <atomic>
 #include <cstdint>

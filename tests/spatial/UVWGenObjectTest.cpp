@@ -1,22 +1,21 @@
 #include "spatial/UVWGenObject.h"
 
-#include "PluginHarness.h"
 #include "scene/ShadeStandIns.h"
+#include "tests/support/Plugin.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using namespace KUtils;
-using spatialtest::expectXYZ;
-using spatialtest::PluginHarness;
+using namespace testsupport;
 
-UVWGenObjectDesc objectDesc;
+// Columns (2,0,0), (0,3,0), (1,0,4), offset (10,20,30).
+const Transform kUserTransform{Matrix3x3f{{2, 0, 0, 0}, {0, 3, 0, 0}, {1, 0, 4, 4}}, {10, 20, 30}};
 
 enum class Space { None, Unmapped, Rotated };
 
 // The three operations at the point (1,2,3) with dPdx (0.5,0,0) and dPdy (0,0.25,1), with the
-// user transform M of userTransform(). Without object space: uvw = M*(1,2,3) + offset =
+// user transform M of kUserTransform. Without object space: uvw = M*(1,2,3) + offset =
 // (5,6,12) + offset; the derivatives are M*dP times duvw_scale; the transform keeps the bare
 // columns (no duvw_scale) and leaves out the offset. Object space rotated (a quarter turn
 // about z, z doubled, moved by (1,2,3)): the object point is (-1,3,9), object dPdx (0,0.5,0),
@@ -48,11 +47,12 @@ TEST(UVWGenObject, ThreeOperationsWithAndWithoutObjectSpace) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "space " << int(c.space) << " scale " << c.scale);
-        PluginHarness h(objectDesc);
-        h.set("uvw_transform", spatialtest::userTransform());
+        kivohost::RenderSession session;
+        Instance h(descriptor<UVWGenObjectDesc>());
+        h.set("uvw_transform", kUserTransform);
         h.set("duvw_scale", c.scale);
-        h.beginFrame();
-        ShadingContext sc = h.context();
+        h.start(session);
+        ShadingContext sc = contextAt(session, {});
         sc.shadeInstance = c.space == Space::None       ? nullptr
                            : c.space == Space::Unmapped ? &unmapped
                                                         : &rotated;
@@ -60,28 +60,32 @@ TEST(UVWGenObject, ThreeOperationsWithAndWithoutObjectSpace) {
         sc.dPdx = {0.5f, 0, 0, 0};
         sc.dPdy = {0, 0.25f, 1, 0};
 
-        spatialtest::Result r = spatialtest::evaluate(h.uvwGen(), sc);
-        const Vector4f got[] = {r.uvw,   r.derivs[1], r.derivs[2], r.tm.c0,
-                                r.tm.c1, r.tm.c2,     r.tm.o,      r.derivs[0]};
+        Vector4f uvw, derivs[3];
+        UVWTransform tm;
+        EXPECT_EQ(h.uvw().evalUVW(sc, uvw), 1);
+        EXPECT_EQ(h.uvw().evalUVWDerivs(sc, derivs), 1);
+        EXPECT_EQ(h.uvw().evalUVWTransform(sc, tm), 1);
+        const Vector4f got[] = {uvw, derivs[1], derivs[2], tm.c0, tm.c1, tm.c2, tm.o, derivs[0]};
         for (int k = 0; k < 8; ++k) {
             const float* want = &c.v[3 * (k % 7)];
             SCOPED_TRACE(k);
-            expectXYZ(got[k], want[0], want[1], want[2]);
+            expectXYZ(got[k], want[0], want[1], want[2], 0.0f);
         }
         // Not a channel generator.
-        EXPECT_EQ(h.uvwGen().evalChannelTransform(sc, nullptr, r.tm, 0), 0);
+        EXPECT_EQ(h.uvw().evalChannelTransform(sc, nullptr, tm, 0), 0);
     }
 }
 
 TEST(UVWGenObject, GpuTextOnlyForMaterialDescriptorsWithParameters) {
-    PluginHarness h(objectDesc);
-    h.set("uvw_transform", spatialtest::userTransform());
+    kivohost::RenderSession session;
+    Instance h(descriptor<UVWGenObjectDesc>());
+    h.set("uvw_transform", kUserTransform);
     h.set("duvw_scale", 0.5f);
-    h.beginFrame();
-    EXPECT_EQ(h.rtTex().getPlugin(), h.plugin);
+    h.start(session);
+    EXPECT_EQ(h.rt().getPlugin(), h.get());
     GPUDataRecord gpu;
     gpu.objectSpaceFlag = 0;
-    EXPECT_EQ(spatialtest::gpuText(h.rtTex(), "MaterialDescriptor", gpu, 1),
+    EXPECT_EQ(gpuText(h.rt(), "", gpu),
               "map_channel -3\n"
               "uvw_transform 2.000000,0.000000,0.000000,0.000000,3.000000,0.000000,1.000000,"
               "0.000000,4.000000,10.000000,20.000000,30.000000\n");
@@ -91,11 +95,11 @@ TEST(UVWGenObject, GpuTextOnlyForMaterialDescriptorsWithParameters) {
     for (const char* kind :
          {"materialDescriptor", "MaterialDescriptor ", "", static_cast<const char*>(nullptr)}) {
         gpu.objectSpaceFlag = 7;
-        EXPECT_EQ(spatialtest::gpuText(h.rtTex(), kind, gpu, 0), "");
+        EXPECT_EQ(gpuText(h.rt(), "", gpu, kind, 0), "");
         EXPECT_EQ(gpu.objectSpaceFlag, 7);
     }
     UVWGenObject bare(nullptr);
-    EXPECT_EQ(spatialtest::gpuText(bare, "MaterialDescriptor", gpu, 0), "");
+    EXPECT_EQ(gpuText(bare, "", gpu, "MaterialDescriptor", 0), "");
     EXPECT_EQ(gpu.objectSpaceFlag, 7);
 }
 

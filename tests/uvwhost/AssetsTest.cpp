@@ -4,9 +4,9 @@
 // the errors for assets that cannot be used.
 #include "uvwhost/Assets.h"
 
-#include "UvwhostTestSupport.h"
 #include "kivo/VectorMath.h"
 #include "scene/SceneCamera.h"
+#include "tests/support/Uvwhost.h"
 
 #include <cmath>
 #include <fstream>

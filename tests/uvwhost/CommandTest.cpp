@@ -1,5 +1,5 @@
 // Every subcommand's JSON for every plugin type, and the exit statuses of bad input.
-#include "UvwhostTestSupport.h"
+#include "tests/support/Uvwhost.h"
 
 #include <gtest/gtest.h>
 
@@ -74,20 +74,6 @@ TEST(UvwhostParams, JsonListsEveryParameterInRegistrationOrder) {
     }
 }
 
-TEST(UvwhostParams, DefaultsOfKnownParameters) {
-    const Json params = run({"params", "UVWGenEnvironment", "--json"}).json()["params"];
-    ASSERT_EQ(params.size(), 13u);
-    EXPECT_EQ(params[0]["name"], "uvw_matrix");
-    EXPECT_EQ(params[0]["type"], "matrix");
-    EXPECT_EQ(params[0]["default"], Json::parse("[[1,0,0],[0,1,0],[0,0,1]]"));
-    EXPECT_EQ(params[2]["name"], "mapping_type");
-    EXPECT_EQ(params[2]["default"], "spherical");
-    EXPECT_EQ(params[12]["name"], "ground_radius");
-    EXPECT_EQ(params[12]["default"], 1000.0);
-    EXPECT_EQ(params[12]["hints"], "gpuSupport=(full)");
-    EXPECT_EQ(params[12]["count"], -1);
-}
-
 TEST(UvwhostGpu, JsonAndPlainTextForEveryType) {
     for (const std::string& type : test::allPluginTypes()) {
         SCOPED_TRACE(type);
@@ -111,9 +97,8 @@ TEST(UvwhostGpu, KnownDescriptions) {
             .json();
     EXPECT_EQ(j["result"], 1);
     EXPECT_EQ(j["objectSpaceFlag"], 1);
-    EXPECT_EQ(j["text"], "map_channel -3\nuvw_transform 1.000000,0.000000,0.000000,0.000000,"
-                         "1.000000,0.000000,0.000000,0.000000,1.000000,1.000000,2.000000,"
-                         "3.000000\n");
+    // The --set value reaches the text (the text itself is the plugin's, pinned with it).
+    EXPECT_NE(j["text"].get<std::string>().find("1.000000,2.000000,3.000000\n"), std::string::npos);
     // Any other kind is not answered.
     const Json other =
         run({"gpu", "UVWGenObject", "--json", "--kind", "materialdescriptor"}).json();

@@ -1,7 +1,7 @@
 // Inputs with mistakes a user makes and shapes a hostile one builds: every one ends with a
 // message naming what is wrong and an exit status saying what was done, promptly, with no
 // signal and no exception leaving the program.
-#include "UvwhostTestSupport.h"
+#include "tests/support/Uvwhost.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,6 +1,6 @@
 // Rendering: every example scene at a small size, the showcase, the UVW output image, the
 // same picture from any number of render threads, and scene files that cannot be rendered.
-#include "UvwhostTestSupport.h"
+#include "tests/support/Uvwhost.h"
 #include "uvwhost/SceneFile.h"
 
 #include <filesystem>

@@ -86,6 +86,9 @@ def compare_eval(examples, linux, windows):
     failures, compared = [], 0
     for name in sorted(os.listdir(examples)):
         scene = os.path.join(examples, name)
+        # Scene files only: the asset folders (meshes, images) are read by Linux builds alone.
+        if not name.endswith(".json"):
+            continue
         with open(scene, encoding="utf-8") as f:
             instances = json.load(f).get("instances", [])
         for instance in instances:

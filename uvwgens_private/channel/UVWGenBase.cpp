@@ -114,7 +114,7 @@ int UVWGenBase::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
         out[2] = applyLinear(tm, sc.dPdy);
         return valid;
     });
-    return finiteResult(result, out, 3);
+    return finiteResult(result, out);
 }
 
 int UVWGenBase::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {

@@ -137,7 +137,7 @@ int UVWGenEnvironment::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) 
     out[1] = applyLinear(tail.transform, dx) * duvwScale;
     out[2] = applyLinear(tail.transform, dy) * duvwScale;
     out[0] = centre;
-    return finiteResult(finishUVW(tail, out[0]), out, 3);
+    return finiteResult(finishUVW(tail, out[0]), out);
 }
 
 int UVWGenEnvironment::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {

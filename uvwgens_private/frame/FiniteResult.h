@@ -6,36 +6,70 @@
 
 #include "kivo/Types.h"
 
+#include <bit>
+#include <cstdint>
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace KUtils {
 
-// 0·v is ±0 for every finite v and NaN for an infinity or a NaN, so a sum of such products
-// is 0 exactly when every lane is finite: one comparison per result instead of a branch per
-// lane, on the path of every evaluation. (Needs IEEE arithmetic: no fast-math.)
-inline float nonFiniteMark(const Vector4f& v) {
-    return 0.0f * v.x + 0.0f * v.y + 0.0f * v.z;
+// A float is an infinity or a NaN exactly when its exponent bits are all set. The test runs
+// on the bits, lane by lane, and the lanes' answers are or-ed: independent integer steps, where
+// a sum of float marks was one serial chain of additions, on the path of every evaluation.
+inline int nonFiniteLane(float f) {
+    constexpr std::uint32_t kExponent = 0x7f800000u;
+    return int((std::bit_cast<std::uint32_t>(f) & kExponent) == kExponent);
 }
 
-inline int finiteResult(int valid, Vector4f* out, int count) {
-    float mark = 0.0f;
+inline int nonFiniteMark(const Vector4f& v) {
+    return nonFiniteLane(v.x) | nonFiniteLane(v.y) | nonFiniteLane(v.z);
+}
+
+// Vectors that were stored whole (several results, a transform's columns): tested four lanes
+// at a time (SSE2, the x86-64 baseline), the fourth lane of each masked off. A single result
+// is tested lane by lane above: it often arrives as two 8-byte halves, which one 16-byte load
+// could not take straight from the stores.
+inline bool allFinite(const Vector4f* const* vectors, int count) {
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128i exponent = _mm_set1_epi32(0x7f800000);
+    __m128i marks = _mm_setzero_si128();
     for (int i = 0; i < count; ++i) {
-        mark += nonFiniteMark(out[i]);
+        const __m128i bits =
+            _mm_and_si128(_mm_castps_si128(_mm_loadu_ps(&vectors[i]->x)), exponent);
+        marks = _mm_or_si128(marks, _mm_cmpeq_epi32(bits, exponent));
     }
-    if (mark == 0.0f) {
-        return valid;
-    }
+    return (_mm_movemask_ps(_mm_castsi128_ps(marks)) & 0x7) == 0;
+#else
+    int mark = 0;
     for (int i = 0; i < count; ++i) {
-        out[i] = Vector4f{};
+        mark |= nonFiniteMark(*vectors[i]);
     }
-    return 0;
+    return mark == 0;
+#endif
 }
 
 inline int finiteResult(int valid, Vector4f& out) {
-    return finiteResult(valid, &out, 1);
+    if (nonFiniteMark(out) == 0) {
+        return valid;
+    }
+    out = Vector4f{};
+    return 0;
+}
+
+// out[0..2]: a result and its two derivatives.
+inline int finiteResult(int valid, Vector4f out[3]) {
+    const Vector4f* const vectors[] = {&out[0], &out[1], &out[2]};
+    if (allFinite(vectors, 3)) {
+        return valid;
+    }
+    out[0] = out[1] = out[2] = Vector4f{};
+    return 0;
 }
 
 inline int finiteResult(int valid, UVWTransform& tm) {
-    if (nonFiniteMark(tm.c0) + nonFiniteMark(tm.c1) + nonFiniteMark(tm.c2) + nonFiniteMark(tm.o) ==
-        0.0f) {
+    const Vector4f* const vectors[] = {&tm.c0, &tm.c1, &tm.c2, &tm.o};
+    if (allFinite(vectors, 4)) {
         return valid;
     }
     tm = UVWTransform{Vector4f{}, Vector4f{}, Vector4f{}, Vector4f{}};

@@ -105,15 +105,24 @@ int UVWGenOstrel::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
     return finiteResult(
         withPlacement(
             sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, out); }),
-        out, 3);
+        out);
 }
 
 int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
     Vector4f local[3];
     const int valid = withPlacement(
         sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, local); });
-    tm = {local[1], local[2], cross3(local[1], local[2]), local[0]};
-    return finiteResult(valid, tm);
+    // Tested as derivativeStep stored them, whole, and the normal on its own (it can overflow
+    // where its factors do not): a transform assembled from parts could not be loaded back
+    // four lanes at a time straight from the stores.
+    const Vector4f normal = cross3(local[1], local[2]);
+    const Vector4f* const parts[] = {&local[0], &local[1], &local[2]};
+    if (!allFinite(parts, 3) || nonFiniteMark(normal) != 0) {
+        tm = UVWTransform{Vector4f{}, Vector4f{}, Vector4f{}, Vector4f{}};
+        return 0;
+    }
+    tm = {local[1], local[2], normal, local[0]};
+    return valid;
 }
 
 int UVWGenOstrel::evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f basis[3]) {

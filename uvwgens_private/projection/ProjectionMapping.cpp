@@ -117,7 +117,12 @@ UVWTransform mapPlanar(const Vector4f& p) {
                          {0.5f * p.x + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.z + 0.5f, 0.0f});
 }
 
-UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
+namespace {
+
+// The spherical, cylindrical and ball mappings, with or without their Jacobian (evalUVW reads
+// only the uvw; the uvw is the same either way).
+template <bool Jacobian>
+UVWTransform sphericalMapping(const Vector4f& p, float uAngle, float vAngle) {
     const double su = double(uAngle / kPi);
     const double sv = double(2.0f * vAngle / kPi);
     const float xf = p.x, yf = p.y, zf = p.z;
@@ -131,6 +136,9 @@ UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
 
     const double u = azimuthU(xf, zf, su);
     const double v = sv != 0.0 ? 0.5 + (0.5 - std::acos(t) / kPiWide) / sv : 0.5;
+    if constexpr (!Jacobian) {
+        return zeroJacobian(vec(u, v, r));
+    }
 
     double dudx, dudz;
     azimuthDerivs(x, z, su, dudx, dudz);
@@ -154,7 +162,8 @@ UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
                          vec(u, v, r));
 }
 
-UVWTransform mapCylindrical(const Vector4f& p, float uAngle) {
+template <bool Jacobian>
+UVWTransform cylindricalMapping(const Vector4f& p, float uAngle) {
     const double su = double(uAngle) * 0.5 / kPiWide;
     const float xf = p.x, yf = p.y, zf = p.z;
     // w is the distance from the z axis, sqrt(x^2 + y^2), not from the cylinder's own y axis:
@@ -164,6 +173,9 @@ UVWTransform mapCylindrical(const Vector4f& p, float uAngle) {
 
     const double u = azimuthU(xf, zf, su);
     const double v = 0.5 * y + 0.5;
+    if constexpr (!Jacobian) {
+        return zeroJacobian(vec(u, v, double(rho)));
+    }
 
     double dudx, dudz;
     azimuthDerivs(x, z, su, dudx, dudz);
@@ -177,7 +189,8 @@ UVWTransform mapCylindrical(const Vector4f& p, float uAngle) {
                          vec(u, v, double(rho)));
 }
 
-UVWTransform mapBall(const Vector4f& p) {
+template <bool Jacobian>
+UVWTransform ballMapping(const Vector4f& p) {
     const double q[3] = {p.x, p.y, p.z};
     const double r = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]);
     if (r == 0.0) {
@@ -195,6 +208,9 @@ UVWTransform mapBall(const Vector4f& p) {
     const double ex = n[0] / d, ey = n[1] / d;
     const double u = 0.5 * ex * a + 0.5;
     const double v = 0.5 * ey * a + 0.5;
+    if constexpr (!Jacobian) {
+        return zeroJacobian(vec(u, v, 0.0));
+    }
 
     // Chain rule through n = q / r, d = |(nx, ny)|, a = acos(nz) / pi.
     const double sn = std::sqrt(1.0 - nz * nz);
@@ -220,6 +236,20 @@ UVWTransform mapBall(const Vector4f& p) {
     }
     return mappingResult(vec(du[0], dv[0], 0.0), vec(du[1], dv[1], 0.0), vec(du[2], dv[2], 0.0),
                          vec(u, v, 0.0));
+}
+
+} // namespace
+
+UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle) {
+    return sphericalMapping<true>(p, uAngle, vAngle);
+}
+
+UVWTransform mapCylindrical(const Vector4f& p, float uAngle) {
+    return cylindricalMapping<true>(p, uAngle);
+}
+
+UVWTransform mapBall(const Vector4f& p) {
+    return ballMapping<true>(p);
 }
 
 UVWTransform mapCubic(const Vector4f& p) {
@@ -310,17 +340,20 @@ UVWTransform mapQuorBox(const Vector4f& p, const Vector4f& nPrime) {
     }
 }
 
-UVWTransform mapProjection(int type, const Vector4f& p, const Vector4f& nPrime, float uAngle,
-                           float vAngle) {
+namespace {
+
+template <bool Jacobian>
+UVWTransform projectionMapping(int type, const Vector4f& p, const Vector4f& nPrime, float uAngle,
+                               float vAngle) {
     switch (type) {
     case PROJ_PLANAR:
         return mapPlanar(p);
     case PROJ_SPHERICAL:
-        return mapSpherical(p, uAngle, vAngle);
+        return sphericalMapping<Jacobian>(p, uAngle, vAngle);
     case PROJ_CYLINDRICAL:
-        return mapCylindrical(p, uAngle);
+        return cylindricalMapping<Jacobian>(p, uAngle);
     case PROJ_BALL:
-        return mapBall(p);
+        return ballMapping<Jacobian>(p);
     case PROJ_CUBIC:
         return mapCubic(p);
     case PROJ_TRIPLANAR:
@@ -332,6 +365,18 @@ UVWTransform mapProjection(int type, const Vector4f& p, const Vector4f& nPrime, 
     default:
         return zeroJacobian({});
     }
+}
+
+} // namespace
+
+UVWTransform mapProjection(int type, const Vector4f& p, const Vector4f& nPrime, float uAngle,
+                           float vAngle) {
+    return projectionMapping<true>(type, p, nPrime, uAngle, vAngle);
+}
+
+Vector4f mapProjectionPoint(int type, const Vector4f& p, const Vector4f& nPrime, float uAngle,
+                            float vAngle) {
+    return projectionMapping<false>(type, p, nPrime, uAngle, vAngle).o;
 }
 
 UVWTransform finishProjection(const UVWTransform& local, const UVWTransform& m,

@@ -47,6 +47,10 @@ UVWTransform mapQuorBox(const Vector4f& p, const Vector4f& nPrime);
 // Dispatch by type; perspective and the unnamed types give zero uvw and a zero Jacobian.
 UVWTransform mapProjection(int type, const Vector4f& p, const Vector4f& nPrime, float uAngle,
                            float vAngle);
+// Its uvw alone (the offset of mapProjection's result, bit for bit), for evalUVW: the
+// spherical, cylindrical and ball Jacobians in double cost more than the uvw itself.
+Vector4f mapProjectionPoint(int type, const Vector4f& p, const Vector4f& nPrime, float uAngle,
+                            float vAngle);
 
 // The final local transform: the Jacobian taken through the working transform m (chain rule),
 // then columns and uvw through texTransform.

@@ -181,7 +181,7 @@ const UVWTransform& UVWGenProjection::workingTransform(const ShadingContext& sc,
     return uvwTransform;
 }
 
-template <typename Finish>
+template <bool Jacobian, typename Finish>
 int UVWGenProjection::evaluate(const ShadingContext& sc, Finish&& finish) {
     UVWTransform scratch;
     const UVWTransform* m = &workingTransform(sc, scratch);
@@ -220,12 +220,18 @@ int UVWGenProjection::evaluate(const ShadingContext& sc, Finish&& finish) {
         finish(local, *m);
         return 1;
     }
-    finish(mapProjection(type, p, applyLinear(*m, sc.normal), uAngle, vAngle), *m);
+    const Vector4f nPrime = applyLinear(*m, sc.normal);
+    if constexpr (Jacobian) {
+        finish(mapProjection(type, p, nPrime, uAngle, vAngle), *m);
+    } else {
+        const UVWTransform point{{}, {}, {}, mapProjectionPoint(type, p, nPrime, uAngle, vAngle)};
+        finish(point, *m);
+    }
     return 1;
 }
 
 int UVWGenProjection::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
-    const int valid = evaluate(sc, [&](const UVWTransform& local, const UVWTransform&) {
+    const int valid = evaluate<false>(sc, [&](const UVWTransform& local, const UVWTransform&) {
         uvw = finishProjectionPoint(local, texTransform);
     });
     if (!valid) {
@@ -235,7 +241,7 @@ int UVWGenProjection::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
 }
 
 int UVWGenProjection::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    const int valid = evaluate(sc, [&](const UVWTransform& local, const UVWTransform& m) {
+    const int valid = evaluate<true>(sc, [&](const UVWTransform& local, const UVWTransform& m) {
         const UVWTransform tm = finishProjection(local, m, texTransform);
         out[0] = tm.o;
         out[1] = applyLinear(tm, sc.dPdx);
@@ -245,11 +251,11 @@ int UVWGenProjection::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
     if (!valid) {
         out[0] = out[1] = out[2] = Vector4f{};
     }
-    return finiteResult(valid, out, 3);
+    return finiteResult(valid, out);
 }
 
 int UVWGenProjection::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
-    const int valid = evaluate(sc, [&](const UVWTransform& local, const UVWTransform& m) {
+    const int valid = evaluate<true>(sc, [&](const UVWTransform& local, const UVWTransform& m) {
         tm = finishProjection(local, m, texTransform);
     });
     if (!valid) {

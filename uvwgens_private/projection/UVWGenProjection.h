@@ -47,8 +47,9 @@ private:
     // Maps the point and calls finish(local, m) with the local mapping and the working
     // transform m it was taken through, unless the point is hidden; returns the valid flag.
     // Each operation finishes only what it returns (evalUVW the point alone), and inline, so
-    // no 64-byte transform is copied out per call.
-    template <typename Finish>
+    // no 64-byte transform is copied out per call. Without Jacobian, the local mapping holds
+    // the uvw alone (the columns are zero).
+    template <bool Jacobian, typename Finish>
     int evaluate(const ShadingContext& sc, Finish&& finish);
     // The working transform at the context: the frame's uvw_transform itself (no copy per
     // call), or scratch filled from the connected transform texture or the motion samples.

@@ -49,7 +49,7 @@ int UVWGenObject::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
     const Vector4f dy = objectVector(sc, os, sc.dPdy);
     out[1] = applyLinear(uvwTransform, dx) * duvwScale;
     out[2] = applyLinear(uvwTransform, dy) * duvwScale;
-    return finiteResult(1, out, 3);
+    return finiteResult(1, out);
 }
 
 int UVWGenObject::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {

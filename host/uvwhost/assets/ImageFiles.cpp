@@ -2,11 +2,7 @@
 #include "uvwhost/Assets.h"
 
 #include <OpenImageIO/imageio.h>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 
 namespace uvwhost {
 
@@ -36,14 +32,8 @@ bool isLinear(const OIIO::ImageSpec& spec) {
 
 Parsed<std::shared_ptr<const kivohost::MipImage>> loadImage(const std::string& path) {
     using Result = Parsed<std::shared_ptr<const kivohost::MipImage>>;
-    if (!std::ifstream(path, std::ios::binary)) {
-        return Result::failure("cannot read the image file \"" + path +
-                               "\": " + std::strerror(errno));
-    }
-    // Devices and pipes could be read without end.
-    if (std::error_code ignored; !std::filesystem::is_regular_file(path, ignored)) {
-        return Result::failure("cannot read the image file \"" + path +
-                               "\": expected a regular file");
+    if (std::string error = unreadableFile("image", path); !error.empty()) {
+        return Result::failure(error);
     }
     auto in = OIIO::ImageInput::open(path);
     const std::string expected = "the image file \"" + path +

@@ -4,10 +4,6 @@
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 
 namespace uvwhost {
 
@@ -15,15 +11,8 @@ using namespace KUtils;
 
 Parsed<kivohost::TriangleMesh> loadMesh(const std::string& path) {
     using Result = Parsed<kivohost::TriangleMesh>;
-    // Assimp's own message for a missing file does not say why; the system's does.
-    if (!std::ifstream(path, std::ios::binary)) {
-        return Result::failure("cannot read the mesh file \"" + path +
-                               "\": " + std::strerror(errno));
-    }
-    // Devices and pipes could be read without end.
-    if (std::error_code ignored; !std::filesystem::is_regular_file(path, ignored)) {
-        return Result::failure("cannot read the mesh file \"" + path +
-                               "\": expected a regular file");
+    if (std::string error = unreadableFile("mesh", path); !error.empty()) {
+        return Result::failure(error);
     }
     Assimp::Importer importer;
     const aiScene* scene =

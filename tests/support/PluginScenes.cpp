@@ -1,4 +1,4 @@
-#include "PluginScenes.h"
+#include "tests/support/PluginScenes.h"
 
 #include "channel/UVWGenChannel.h"
 #include "channel/UVWGenPlanarWorld.h"

@@ -1,26 +1,31 @@
+// The placement math and the UVWGenOstrel generator: placement, random draws, tiling, the five
+// coordinate sources with their derivatives, and the GPU text.
+#include "kivo/VectorMath.h"
+#include "ostrel/OstrelMath.h"
 #include "ostrel/UVWGenOstrel.h"
-
-#include "OstrelTestSupport.h"
-#include "kivo/HostSdk.h"
 #include "scene/ShadeStandIns.h"
-#include "sdk/HostRuntime.h"
-#include "sdk/ParamValues.h"
+#include "tests/support/Plugin.h"
 
 #include <cmath>
-#include <cstring>
 #include <gtest/gtest.h>
+#include <limits>
+#include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
-using namespace KUtils;
-using namespace ostreltest;
+using namespace testsupport;
 
 namespace {
 
-UVWGenOstrelDesc& ostrelDesc() {
-    static UVWGenOstrelDesc desc;
-    return desc;
+// The first draws of the C runtime sequence after seeding with 804952 = noiseHash(1), worked
+// out with 64-bit integers: state = 804952 * 214013 + 2531011 = 172272723387, modulo 2^32
+// 474031547 = 0x1C4125BB, and 0x1C41 & 0x7FFF = 7233; and so on.
+constexpr int DRAWS_SEED_1[] = {7233, 27289, 10969, 27563, 23089, 6814,
+                                6282, 30622, 19594, 16698, 27395, 28560};
+
+// A draw as a signed unit value in [-1, 1].
+float unit(int r) {
+    return float(r) / 32767.0f * 2.0f - 1.0f;
 }
 
 // First draws after seeding with noiseHash(n) for the n used below, beside DRAWS_SEED_1 (64-bit
@@ -31,68 +36,208 @@ constexpr int FIRST_DRAW_MAT_5_OBJ_3 = 20628;        // n = 6 + 2792400
 constexpr int FIRST_DRAW_MAT_5_OBJ_3_SEED_3 = 22053; // n = 3 * 2792406
 constexpr int FIRST_DRAW_SEED_0 = 38;                // n = 0
 
-void expectVec(const Vector4f& v, float x, float y, float z, float tol = 1e-6f) {
-    EXPECT_NEAR(v.x, x, tol);
-    EXPECT_NEAR(v.y, y, tol);
-    EXPECT_NEAR(v.z, z, tol);
+// Right-handed rotation of v about coordinate axis k by a radians (the textbook definition:
+// the two other coordinates, in cyclic order, turn like the plane's x and y).
+void rotate(int k, double a, double v[3]) {
+    const int i = (k + 1) % 3, j = (k + 2) % 3;
+    const double vi = v[i], vj = v[j];
+    v[i] = std::cos(a) * vi - std::sin(a) * vj;
+    v[j] = std::sin(a) * vi + std::cos(a) * vj;
 }
 
+// One instance on shade data with channel 0 and a shaded instance, at thread 0.
 class Ostrel : public ::testing::Test {
 protected:
-    void SetUp() override {
-        plugin = ostrelDesc().newPlugin(nullptr);
-        params = paramListOf(plugin);
-        uvwgen = static_cast<UVWGenInterface*>(plugin->getInterface(EXT_UVWGEN));
-        basisIface = static_cast<UVWGenOstrelInterface*>(plugin->getInterface(EXT_UVWGEN_OSTREL));
-        rttex = static_cast<RTTexInterface*>(plugin->getInterface(EXT_RTTEX));
-        ASSERT_TRUE(params && uvwgen && basisIface && rttex);
-        sc.renderer = &session.renderer;
-        sc.threadData.threadIndex = 0;
-        sc.evalStamp = 1;
+    Ostrel() {
+        sc = contextAt(session, {});
         sc.shadeData = &shade;
         sc.shadeInstance = &instance;
     }
-    void TearDown() override { ostrelDesc().deletePlugin(plugin); }
 
-    void set(const char* name, ParamValue value) {
-        ASSERT_TRUE(setParamValue(*params, name, value)) << name;
-    }
-    void begin() {
-        static_cast<KivoPluginInterface*>(plugin->getInterface(EXT_KIVO_PLUGIN))
-            ->frameBegin(&session.renderer);
-    }
-    UVWGenOstrel& ostrel() { return *static_cast<UVWGenOstrel*>(plugin); }
-
-    Vector4f uvw(int* valid = nullptr) {
-        Vector4f out{9.0f, 9.0f, 9.0f, 9.0f};
-        const int r = uvwgen->evalUVW(sc, out);
-        if (valid) {
-            *valid = r;
-        }
-        return out;
-    }
+    void set(const char* name, const ParamValue& value) { h.set(name, value); }
+    void begin() { h.lifecycle().frameBegin(&session.renderer); }
+    UVWGenOstrel& ostrel() { return *static_cast<UVWGenOstrel*>(h.get()); }
+    UVWGenInterface& gen() { return h.uvw(); }
+    UVWGenOstrelInterface& basisOf() { return *h.as<UVWGenOstrelInterface>(EXT_UVWGEN_OSTREL); }
+    Vector4f uvw(int* valid = nullptr) { return h.uvwAt(sc, valid); }
 
     std::string gpuText(int map, GPUDataRecord& gpu, const char* kind = "MaterialDescriptor") {
         set("map", map);
         begin();
         ShaderSource source;
-        lastEmit = rttex->emitRTSource("", "ignored", kind, source, gpu);
+        lastEmit = h.rt().emitRTSource("", "ignored", kind, source, gpu);
         return source.text();
     }
 
     kivohost::RenderSession session;
     kivohost::MeshShadeData shade;
     kivohost::ShadedInstance instance;
+    Instance h{descriptor<UVWGenOstrelDesc>()};
     ShadingContext sc;
-    PluginBase* plugin = nullptr;
-    KivoParameterList* params = nullptr;
-    UVWGenInterface* uvwgen = nullptr;
-    UVWGenOstrelInterface* basisIface = nullptr;
-    RTTexInterface* rttex = nullptr;
     int lastEmit = -1;
 };
 
 } // namespace
+
+TEST(OstrelMath, BuildPlacementRotatesZThenYThenXAfterSizeAndOffset) {
+    std::mt19937 gen(20111003);
+    std::uniform_real_distribution<float> angle(-7.0f, 7.0f), coord(-10.0f, 10.0f),
+        size(0.2f, 5.0f);
+    for (int i = 0; i < 200; ++i) {
+        const Vector4f o{coord(gen), coord(gen), coord(gen), 0.0f};
+        const Vector4f th{angle(gen), angle(gen), angle(gen), 0.0f};
+        Vector4f d{size(gen), size(gen), size(gen), 0.0f};
+        if (i % 2) {
+            d.y = -d.y; // mirrored axis
+        }
+        const Vector4f p{coord(gen), coord(gen), coord(gen), 0.0f};
+
+        double v[3] = {double(p.x) / d.x + o.x, double(p.y) / d.y + o.y, double(p.z) / d.z + o.z};
+        const double tol = 2e-5 * (std::fabs(v[0]) + std::fabs(v[1]) + std::fabs(v[2]) + 1.0);
+        rotate(2, th.z, v);
+        rotate(1, th.y, v);
+        rotate(0, th.x, v);
+        const Vector4f got = applyPoint(buildPlacement(o, th, d), p);
+        EXPECT_NEAR(got.x, v[0], tol) << i;
+        EXPECT_NEAR(got.y, v[1], tol) << i;
+        EXPECT_NEAR(got.z, v[2], tol) << i;
+    }
+}
+
+TEST(OstrelMath, BuildPlacementAtZeroAnglesIsScaleAndOffsetWithPositiveZeros) {
+    const UVWTransform t = buildPlacement({1.0f, -2.0f, 0.5f, 0.0f}, {}, {2.0f, 4.0f, 0.5f, 0.0f});
+    EXPECT_TRUE(t.c0.x == 0.5f && t.c1.y == 0.25f && t.c2.z == 2.0f);
+    EXPECT_TRUE(t.o.x == 1.0f && t.o.y == -2.0f && t.o.z == 0.5f);
+    // Off-diagonal lanes are +0 (they reach the GPU text, where -0 would print as "-0.000000").
+    for (float lane : {t.c0.y, t.c0.z, t.c1.x, t.c1.z, t.c2.x, t.c2.y}) {
+        EXPECT_EQ(lane, 0.0f);
+        EXPECT_FALSE(std::signbit(lane));
+    }
+}
+
+TEST(OstrelMath, NoiseHashWrapsModulo2To32) {
+    EXPECT_EQ(noiseHash(0), 0u);
+    EXPECT_EQ(noiseHash(1), 804952u);
+    EXPECT_EQ(noiseHash(6), 8133222u); // 6 * (15731*36 + 789221)
+    // 65536^2 wraps to 0: 65536 * (0 + 789221) mod 2^32 = (789221 mod 65536) * 65536.
+    EXPECT_EQ(noiseHash(65536), (789221u % 65536u) * 65536u);
+}
+
+TEST(OstrelMath, RandSequenceReproducesTheRuntimeGenerator) {
+    RandSequence one(1); // the runtime's well-known first values after srand(1)
+    EXPECT_EQ(one.next(), 41);
+    EXPECT_EQ(one.next(), 18467);
+    EXPECT_EQ(one.next(), 6334);
+
+    RandSequence rng(804952);
+    for (int expected : DRAWS_SEED_1) {
+        EXPECT_EQ(rng.next(), expected);
+    }
+    RandSequence zero(0);
+    EXPECT_EQ(zero.next(), 38);
+    EXPECT_EQ(zero.next(), 7719);
+
+    EXPECT_EQ(signedUnit(0), -1.0f);
+    EXPECT_EQ(signedUnit(32767), 1.0f);
+    EXPECT_NEAR(signedUnit(7233), -0.558519, 1e-6);
+}
+
+TEST(OstrelMath, DrawPlacementUsesNineDrawsOrSevenWithXyzLock) {
+    // Offsets, angles, sizes.
+    const Placement base{{10.0f, 20.0f, 30.0f, 0.0f}, {0.1f, 0.2f, 0.3f, 0.0f}, {1, 2, 3, 0}};
+    const Placement amp{{1, 2, 3, 0}, {0.5f, 0.25f, 0.125f, 0.0f}, {0.5f, 0.75f, 0.25f, 0.0f}};
+    const int* r = DRAWS_SEED_1;
+
+    RandSequence free(804952);
+    const Placement p = drawPlacement(base, amp, false, free);
+    EXPECT_EQ(free.next(), r[9]);
+    EXPECT_EQ(p.offset.x, unit(r[0]) * 1.0f + 10.0f);
+    EXPECT_EQ(p.offset.y, unit(r[1]) * 2.0f + 20.0f);
+    EXPECT_EQ(p.offset.z, unit(r[2]) * 3.0f + 30.0f);
+    EXPECT_EQ(p.angles.x, 0.1f + unit(r[3]) * 0.5f);
+    EXPECT_EQ(p.angles.y, 0.2f + unit(r[4]) * 0.25f);
+    EXPECT_EQ(p.angles.z, 0.3f + unit(r[5]) * 0.125f);
+    EXPECT_EQ(p.sizes.x, unit(r[6]) * 0.5f + 1.0f);
+    EXPECT_EQ(p.sizes.y, unit(r[7]) * 0.75f + 2.0f);
+    EXPECT_EQ(p.sizes.z, unit(r[8]) * 0.25f + 3.0f);
+    EXPECT_NEAR(p.offset.x, 9.441481, 1e-5);
+
+    RandSequence locked(804952);
+    const Placement q = drawPlacement(base, amp, true, locked);
+    EXPECT_EQ(locked.next(), r[7]);
+    const float d = unit(r[6]) * 0.5f; // one draw scaled by the x amplitude for all axes
+    EXPECT_EQ(q.sizes.x, 1.0f + d);
+    EXPECT_EQ(q.sizes.y, 2.0f + d);
+    EXPECT_EQ(q.sizes.z, 3.0f + d);
+    EXPECT_EQ(q.angles.z, p.angles.z);
+}
+
+// Fixed sizes keep their sign and a minimum magnitude (the plugin shows 0, a tiny negative and
+// a negative size); random sizes are bounded without mirroring.
+TEST(OstrelMath, SizesAreBounded) {
+    EXPECT_EQ(boundFixedSize(-0.0f), 0.0001f);
+    EXPECT_EQ(boundFixedSize(0.00005f), 0.0001f);
+    EXPECT_EQ(boundFixedSize(3.5f), 3.5f);
+
+    Placement base; // sizes 0
+    Placement amp;
+    amp.sizes = {5.0f, 5.0f, 5.0f, 0.0f};
+    // noiseHash(1) seeds 804952: the size draws 6282, 30622, 19594 give -3.08, 4.35, 0.98.
+    const UVWTransform t = randomPlacement(base, amp, false, 1);
+    EXPECT_EQ(t.c0.x, 1.0f / 0.0001f);
+    EXPECT_FLOAT_EQ(t.c1.y, 1.0f / (unit(30622) * 5.0f));
+    EXPECT_FLOAT_EQ(t.c2.z, 1.0f / (unit(19594) * 5.0f));
+    EXPECT_EQ(t.o.x, 0.0f);
+
+    // Seed 0 hashes to 0: a valid, fixed sequence too.
+    const UVWTransform z = randomPlacement(base, amp, true, 0);
+    EXPECT_FLOAT_EQ(z.c0.x, 1.0f / std::max(0.0001f, unit(RandSequence(0).next()) * 5.0f));
+    EXPECT_TRUE(std::isfinite(z.c0.x) && std::isfinite(z.c1.y) && std::isfinite(z.c2.z));
+}
+
+TEST(OstrelMath, TilingModes) {
+    const struct {
+        int mode;
+        float in, out;
+    } rows[] = {
+        {TILE_NONE, -3.5f, -3.5f},    {TILE_CLAMP, -0.5f, 0.0f},   {TILE_CLAMP, 1.7f, 1.0f},
+        {TILE_REPEAT, -0.25f, 0.75f}, {TILE_REPEAT, -3.0f, 0.0f},  {TILE_REPEAT, 2.5f, 0.5f},
+        {TILE_REPEAT, 1e20f, 0.0f},   {TILE_REPEAT, -1e20f, 0.0f}, {TILE_MIRROR, 1.25f, 0.75f},
+        {TILE_MIRROR, -1.25f, 0.75f}, {TILE_MIRROR, 3e9f, 0.0f},   {TILE_MIRROR, 1e30f, 0.0f},
+        {TILE_CROP, 0.0f, 0.0f},      {TILE_CROP, 1.0f, 1.0f},     {7, 12.5f, 12.5f},
+        {-1, -12.5f, -12.5f},
+    };
+    for (const auto& row : rows) {
+        float x = row.in;
+        EXPECT_TRUE(tileCoordinate(x, row.mode)) << row.mode << " " << row.in;
+        EXPECT_EQ(x, row.out) << row.mode << " " << row.in;
+    }
+    for (float rejected : {-0.01f, 1.01f}) {
+        float x = rejected;
+        EXPECT_FALSE(tileCoordinate(x, TILE_CROP));
+        EXPECT_EQ(x, rejected);
+    }
+    for (int mode : {TILE_REPEAT, TILE_MIRROR}) {
+        float x = std::numeric_limits<float>::quiet_NaN(); // no undefined conversion
+        EXPECT_TRUE(tileCoordinate(x, mode));
+        EXPECT_TRUE(std::isnan(x));
+    }
+    // A rejection on one axis tiles none, not even the axes before it.
+    const int modes[3] = {TILE_REPEAT, TILE_CROP, TILE_CLAMP};
+    Vector4f rejected{1.25f, 1.5f, 2.0f, 0.0f};
+    EXPECT_FALSE(tileCoordinates(rejected, modes));
+    EXPECT_EQ(rejected.x, 1.25f);
+}
+
+// The plugin shows a footprint with one negative step; with both negative the box still
+// reaches back to 0.
+TEST(OstrelMath, FootprintExtentIncludesTheOrigin) {
+    const Vector4f e = footprintExtent({-1.0f, -1.0f, 0.5f, 9.0f}, {-2.0f, -0.5f, 0.25f, 9.0f});
+    EXPECT_EQ(e.x, 2.0f);
+    EXPECT_EQ(e.y, 1.0f);
+    EXPECT_EQ(e.z, 0.5f);
+    EXPECT_EQ(e.w, 0.0f);
+}
 
 TEST_F(Ostrel, SizesNearZeroStayFiniteAndNegativeSizesMirror) {
     set("size_x", 0.0f);
@@ -103,8 +248,8 @@ TEST_F(Ostrel, SizesNearZeroStayFiniteAndNegativeSizesMirror) {
     EXPECT_FLOAT_EQ(t.c0.x, 10000.0f);
     EXPECT_FLOAT_EQ(t.c1.y, -10000.0f);
     EXPECT_FLOAT_EQ(t.c2.z, -0.5f);
-    expectVec(ostrel().getUnitAxes()[1], 0, -1, 0);
-    expectVec(ostrel().getUnitAxes()[2], 0, 0, -1);
+    expectXYZ(ostrel().getUnitAxes()[1], 0, -1, 0);
+    expectXYZ(ostrel().getUnitAxes()[2], 0, 0, -1);
 
     GPUDataRecord gpu;
     sc.shadingPoint = {0.001f, 0.001f, 1.0f, 0.0f};
@@ -112,7 +257,7 @@ TEST_F(Ostrel, SizesNearZeroStayFiniteAndNegativeSizesMirror) {
     EXPECT_EQ(gpuText(3, gpu), "map_channel -5\nuvw_transform 10000.000000,0.000000,0.000000,"
                                "-0.000000,-10000.000000,-0.000000,-0.000000,-0.000000,-0.500000,"
                                "0.000000,0.000000,0.000000\n");
-    expectVec(uvw(), 10.0f, -10.0f, -0.5f, 1e-4f);
+    expectXYZ(uvw(), 10.0f, -10.0f, -0.5f, 1e-4f);
 }
 
 TEST_F(Ostrel, RandomizedSwitchesOnAboveTheThresholdOnly) {
@@ -163,7 +308,7 @@ TEST_F(Ostrel, SourcesAgainstTilingModes) {
             EXPECT_FLOAT_EQ(a.y, 0.5f);
 
             Vector4f d[3];
-            EXPECT_EQ(uvwgen->evalUVWDerivs(sc, d), (channel && crop) ? 0 : 1);
+            EXPECT_EQ(gen().evalUVWDerivs(sc, d), (channel && crop) ? 0 : 1);
             EXPECT_FLOAT_EQ(d[0].x, expectU);
         }
     }
@@ -176,14 +321,14 @@ TEST_F(Ostrel, ChannelSourceCropCentreAndMissingProvider) {
     begin();
     Vector4f basis[3] = {{7, 7, 7, 7}, {7, 7, 7, 7}, {7, 7, 7, 7}};
     Vector4f coords;
-    EXPECT_EQ(basisIface->evalUVWBasis(sc, coords, basis), 0);
+    EXPECT_EQ(basisOf().evalUVWBasis(sc, coords, basis), 0);
     EXPECT_EQ(basis[0].x, 7.0f);
-    expectVec(coords, 1.2f, -0.2f, 0.5f);
+    expectXYZ(coords, 1.2f, -0.2f, 0.5f);
     set("map", 1);
     begin();
     UVWTransform tm;
-    EXPECT_EQ(uvwgen->evalUVWTransform(sc, tm), 0);
-    expectVec(tm.o, 1.2f, -0.2f, 0.5f);
+    EXPECT_EQ(gen().evalUVWTransform(sc, tm), 0);
+    expectXYZ(tm.o, 1.2f, -0.2f, 0.5f);
 
     // Centred placement acts about (0.5, 0.5, 0): size 2 halves the distance to the centre.
     set("map", 0);
@@ -192,17 +337,17 @@ TEST_F(Ostrel, ChannelSourceCropCentreAndMissingProvider) {
     set("size_y", 2.0f);
     shade.channels[0].uvw = {1.5f, 0.0f, 0.5f, 0.0f};
     begin();
-    expectVec(uvw(), 1.0f, 0.25f, 0.5f);
+    expectXYZ(uvw(), 1.0f, 0.25f, 0.5f);
     set("map", 1);
     begin();
-    expectVec(uvw(), 0.75f, 0.0f, 0.5f);
+    expectXYZ(uvw(), 0.75f, 0.0f, 0.5f);
 
     // Without a channel provider the channel UVW is 0.
     shade.provider = false;
-    expectVec(uvw(), 0.0f, 0.0f, 0.0f);
+    expectXYZ(uvw(), 0.0f, 0.0f, 0.0f);
     set("map", 0);
     begin();
-    expectVec(uvw(), 0.25f, 0.25f, 0.0f);
+    expectXYZ(uvw(), 0.25f, 0.25f, 0.0f);
 }
 
 TEST_F(Ostrel, ChannelDerivativesAreTheFootprintThroughThePlacement) {
@@ -223,10 +368,10 @@ TEST_F(Ostrel, ChannelDerivativesAreTheFootprintThroughThePlacement) {
         set("filtering", 1.0f);
         begin();
         Vector4f d[3];
-        ASSERT_EQ(uvwgen->evalUVWDerivs(sc, d), 1);
-        expectVec(d[0], 0.25f, 0.5f, 0.0f);
-        expectVec(d[1], 0.75f, 0.0f, 0.0f);
-        expectVec(d[2], 0.0f, 0.5f, 0.0f);
+        ASSERT_EQ(gen().evalUVWDerivs(sc, d), 1);
+        expectXYZ(d[0], 0.25f, 0.5f, 0.0f);
+        expectXYZ(d[1], 0.75f, 0.0f, 0.0f);
+        expectXYZ(d[2], 0.0f, 0.5f, 0.0f);
 
         // Rotated a quarter turn: columns (0,1,0) and (-1,0,0); t = (-0.5, 0.75, 0). The
         // transform's third column is the cross product of the other two.
@@ -234,10 +379,10 @@ TEST_F(Ostrel, ChannelDerivativesAreTheFootprintThroughThePlacement) {
         set("filtering", 2.0f);
         begin();
         UVWTransform tm;
-        ASSERT_EQ(uvwgen->evalUVWTransform(sc, tm), 1);
-        expectVec(tm.c0, -1.0f, 0.0f, 0.0f);
-        expectVec(tm.c1, 0.0f, 1.5f, 0.0f);
-        expectVec(tm.c2, 0.0f, 0.0f, -1.5f);
+        ASSERT_EQ(gen().evalUVWTransform(sc, tm), 1);
+        expectXYZ(tm.c0, -1.0f, 0.0f, 0.0f);
+        expectXYZ(tm.c1, 0.0f, 1.5f, 0.0f);
+        expectXYZ(tm.c2, 0.0f, 0.0f, -1.5f);
     }
 
     // The crop rejection returns the derivatives without the filtering.
@@ -247,18 +392,18 @@ TEST_F(Ostrel, ChannelDerivativesAreTheFootprintThroughThePlacement) {
     ch.uvw.x = -0.5f;
     begin();
     Vector4f d[3];
-    EXPECT_EQ(uvwgen->evalUVWDerivs(sc, d), 0);
-    expectVec(d[0], -0.5f, 0.5f, 0.0f);
-    expectVec(d[1], 0.75f, 0.0f, 0.0f);
+    EXPECT_EQ(gen().evalUVWDerivs(sc, d), 0);
+    expectXYZ(d[0], -0.5f, 0.5f, 0.0f);
+    expectXYZ(d[1], 0.75f, 0.0f, 0.0f);
 
     // Without a channel provider the world differentials are taken as UVW differentials.
     shade.provider = false;
     set("tile_x", 0);
     set("filtering", 1.0f);
     begin();
-    EXPECT_EQ(uvwgen->evalUVWDerivs(sc, d), 1);
-    expectVec(d[1], 1.5f, 0.0f, 0.0f);
-    expectVec(d[2], 0.0f, 2.0f, 0.0f);
+    EXPECT_EQ(gen().evalUVWDerivs(sc, d), 1);
+    expectXYZ(d[1], 1.5f, 0.0f, 0.0f);
+    expectXYZ(d[2], 0.0f, 2.0f, 0.0f);
 }
 
 TEST_F(Ostrel, PositionAndScreenSources) {
@@ -273,22 +418,22 @@ TEST_F(Ostrel, PositionAndScreenSources) {
         set("map", std::abs(map));
         sc.shadeInstance = map < 0 ? nullptr : &instance;
         begin();
-        expectVec(uvw(), 0.5f, 2.0f, 3.0f);
+        expectXYZ(uvw(), 0.5f, 2.0f, 3.0f);
         Vector4f d[3];
-        EXPECT_EQ(uvwgen->evalUVWDerivs(sc, d), 1);
-        expectVec(d[0], 0.5f, 2.0f, 3.0f);
-        expectVec(d[1], 0.05f, 0.0f, 0.0f);
-        expectVec(d[2], 0.0f, 0.1f, 0.15f);
+        EXPECT_EQ(gen().evalUVWDerivs(sc, d), 1);
+        expectXYZ(d[0], 0.5f, 2.0f, 3.0f);
+        expectXYZ(d[1], 0.05f, 0.0f, 0.0f);
+        expectXYZ(d[2], 0.0f, 0.1f, 0.15f);
     }
     sc.shadeInstance = &instance;
 
     // Object space twice the world, moved by (10, 0, 0).
     instance.objectSpace = UVWTransform{{2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 2, 0}, {10, 0, 0, 0}};
-    expectVec(uvw(), 6.0f, 4.0f, 6.0f);
+    expectXYZ(uvw(), 6.0f, 4.0f, 6.0f);
     Vector4f d[3];
-    EXPECT_EQ(uvwgen->evalUVWDerivs(sc, d), 1);
-    expectVec(d[1], 0.1f, 0.0f, 0.0f);
-    expectVec(d[2], 0.0f, 0.2f, 0.3f);
+    EXPECT_EQ(gen().evalUVWDerivs(sc, d), 1);
+    expectXYZ(d[1], 0.1f, 0.0f, 0.0f);
+    expectXYZ(d[2], 0.0f, 0.2f, 0.3f);
 
     // Screen: pixel (160, 360) of 640 x 480 is (0.25, 0.25, 0); steps are one pixel.
     set("map", 4);
@@ -297,22 +442,22 @@ TEST_F(Ostrel, PositionAndScreenSources) {
     begin();
     sc.imageX = 160.0f;
     sc.imageY = 360.0f;
-    expectVec(uvw(), 0.25f, 0.25f, 0.0f);
-    EXPECT_EQ(uvwgen->evalUVWDerivs(sc, d), 1);
-    expectVec(d[1], 2.0f / 640.0f, 0.0f, 0.0f);
-    expectVec(d[2], 0.0f, 2.0f / 480.0f, 0.0f);
+    expectXYZ(uvw(), 0.25f, 0.25f, 0.0f);
+    EXPECT_EQ(gen().evalUVWDerivs(sc, d), 1);
+    expectXYZ(d[1], 2.0f / 640.0f, 0.0f, 0.0f);
+    expectXYZ(d[2], 0.0f, 2.0f / 480.0f, 0.0f);
     UVWTransform tm;
-    EXPECT_EQ(uvwgen->evalUVWTransform(sc, tm), 1);
-    expectVec(tm.c2, 0.0f, 0.0f, 4.0f / (640.0f * 480.0f), 1e-9f);
-    expectVec(tm.o, 0.25f, 0.25f, 0.0f);
+    EXPECT_EQ(gen().evalUVWTransform(sc, tm), 1);
+    expectXYZ(tm.c2, 0.0f, 0.0f, 4.0f / (640.0f * 480.0f), 1e-9f);
+    expectXYZ(tm.o, 0.25f, 0.25f, 0.0f);
 
     // A frame without an image to place on: the screen source gives the placement's offset
     // and no steps.
     session.frame.imageWidth = 0;
     begin();
-    expectVec(uvw(), 0.0f, 0.0f, 0.0f);
-    EXPECT_EQ(uvwgen->evalUVWDerivs(sc, d), 1);
-    expectVec(d[1], 0.0f, 0.0f, 0.0f);
+    expectXYZ(uvw(), 0.0f, 0.0f, 0.0f);
+    EXPECT_EQ(gen().evalUVWDerivs(sc, d), 1);
+    expectXYZ(d[1], 0.0f, 0.0f, 0.0f);
 }
 
 TEST_F(Ostrel, UnknownSourceWritesZeros) {
@@ -323,9 +468,9 @@ TEST_F(Ostrel, UnknownSourceWritesZeros) {
     const Vector4f coords = uvw(&valid);
     EXPECT_EQ(valid, 1);
     UVWTransform tm{{5, 5, 5, 5}, {5, 5, 5, 5}, {5, 5, 5, 5}, {5, 5, 5, 5}};
-    EXPECT_EQ(uvwgen->evalUVWTransform(sc, tm), 1);
+    EXPECT_EQ(gen().evalUVWTransform(sc, tm), 1);
     for (const Vector4f& v : {coords, tm.c0, tm.c1, tm.c2, tm.o}) {
-        expectVec(v, 0.0f, 0.0f, 0.0f, 0.0f);
+        expectXYZ(v, 0.0f, 0.0f, 0.0f, 0.0f);
         EXPECT_EQ(v.w, 0.0f);
     }
 }
@@ -338,17 +483,17 @@ TEST_F(Ostrel, FrameBeginPlacesRotatesAndScales) {
     set("size_y", 3.0f);
     begin();
     sc.shadingPoint = {1.0f, 0.0f, 0.0f, 0.0f};
-    expectVec(uvw(), 0.0f, 2.0f, 0.0f);
+    expectXYZ(uvw(), 0.0f, 2.0f, 0.0f);
     EXPECT_FALSE(ostrel().isRandomized());
     // Parameters not refreshed: the angles are converted from degrees once per frame only.
     begin();
-    expectVec(uvw(), 0.0f, 2.0f, 0.0f);
+    expectXYZ(uvw(), 0.0f, 2.0f, 0.0f);
     // The basis is the unit placement axes.
     Vector4f coords, basis[3];
-    ASSERT_EQ(basisIface->evalUVWBasis(sc, coords, basis), 1);
-    expectVec(basis[0], 0.0f, 1.0f, 0.0f);
-    expectVec(basis[1], -1.0f, 0.0f, 0.0f);
-    expectVec(basis[2], 0.0f, 0.0f, 1.0f);
+    ASSERT_EQ(basisOf().evalUVWBasis(sc, coords, basis), 1);
+    expectXYZ(basis[0], 0.0f, 1.0f, 0.0f);
+    expectXYZ(basis[1], -1.0f, 0.0f, 0.0f);
+    expectXYZ(basis[2], 0.0f, 0.0f, 1.0f);
 
     // Degrees to radians by 0.0174532925 in double: 90 degrees is 1.570796325 rad.
     set("angle_z", 0.0f);
@@ -362,11 +507,11 @@ TEST_F(Ostrel, FrameBeginPlacesRotatesAndScales) {
     set("angle_z2", 90.0f);
     begin();
     ASSERT_TRUE(ostrel().isRandomized());
-    ASSERT_EQ(basisIface->evalUVWBasis(sc, coords, basis), 1);
+    ASSERT_EQ(basisOf().evalUVWBasis(sc, coords, basis), 1);
     const double turn = unit(DRAWS_SEED_1[5]) * float(90.0 * 0.0174532925);
-    expectVec(basis[0], float(std::cos(turn)), float(std::sin(turn)), 0.0f, 1e-5f);
-    expectVec(basis[1], float(-std::sin(turn)), float(std::cos(turn)), 0.0f, 1e-5f);
-    expectVec(basis[2], 0.0f, 0.0f, 1.0f, 1e-5f);
+    expectXYZ(basis[0], float(std::cos(turn)), float(std::sin(turn)), 0.0f, 1e-5f);
+    expectXYZ(basis[1], float(-std::sin(turn)), float(std::cos(turn)), 0.0f, 1e-5f);
+    expectXYZ(basis[2], 0.0f, 0.0f, 1.0f, 1e-5f);
 }
 
 // Sizes with xyz_lock: one draw (the seventh, seeded by noiseHash(1)) shared by the three
@@ -379,7 +524,7 @@ TEST_F(Ostrel, XyzLockSharesOneSizeDraw) {
     begin();
     sc.shadingPoint = {1.0f, 1.0f, 1.0f, 0.0f};
     const float d = unit(DRAWS_SEED_1[6]) * 0.5f;
-    expectVec(uvw(), 1.0f / (1.0f + d), 1.0f / (1.0f + d), 1.0f / (2.0f + d));
+    expectXYZ(uvw(), 1.0f / (1.0f + d), 1.0f / (1.0f + d), 1.0f / (2.0f + d));
 }
 
 TEST_F(Ostrel, RandomSeedFromMaterialAndObjectWhenAvailable) {
@@ -478,68 +623,4 @@ TEST_F(Ostrel, GpuTextPerSource) {
     GPUDataRecord gpu;
     EXPECT_EQ(bare.emitRTSource("", "", "MaterialDescriptor", source, gpu), 0);
     EXPECT_EQ(source.size(), 0u);
-}
-
-// Many render threads evaluating one randomized instance with per-surface seeds get exactly
-// the single-threaded results.
-TEST_F(Ostrel, ConcurrentRandomizedEvaluationMatchesSingleThread) {
-    set("tile_x", 2);
-    set("offset_x2", 0.3f);
-    set("size_x2", 0.4f);
-    set("angle_z2", 30.0f);
-    set("rand_mat", 1);
-    set("rand_obj", 1);
-    set("seed", 17);
-    begin();
-
-    constexpr int surfaces = 64;
-    std::vector<kivohost::MeshShadeData> shades(surfaces);
-    for (int i = 0; i < surfaces; ++i) {
-        shades[i].ids = kivohost::ShadeIds{std::uint32_t(i % 7), std::uint32_t(i), 1};
-        shades[i].channels[0].uvw = {0.01f * i, 0.3f, 0.0f, 0.0f};
-    }
-    struct Result {
-        Vector4f uvw, d[3], basis[3], coords;
-        UVWTransform tm;
-    };
-    auto evaluate = [&](int i, int thread) {
-        ShadingContext c = sc;
-        c.threadData.threadIndex = thread;
-        c.evalStamp = std::uint32_t(i + 1);
-        c.shadeData = &shades[i];
-        c.dPdx = {0.1f, 0.0f, 0.0f, 0.0f};
-        c.dPdy = {0.0f, 0.1f, 0.0f, 0.0f};
-        Result r;
-        uvwgen->evalUVW(c, r.uvw);
-        uvwgen->evalUVWDerivs(c, r.d);
-        uvwgen->evalUVWTransform(c, r.tm);
-        basisIface->evalUVWBasis(c, r.coords, r.basis);
-        return r;
-    };
-    std::vector<Result> expected;
-    for (int i = 0; i < surfaces; ++i) {
-        expected.push_back(evaluate(i, 0));
-    }
-    EXPECT_NE(std::memcmp(&expected[1].tm, &expected[2].tm, sizeof(UVWTransform)), 0);
-
-    constexpr int threads = 8;
-    std::vector<int> mismatches(threads, 0);
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) {
-        pool.emplace_back([&, t] {
-            for (int round = 0; round < 20; ++round) {
-                for (int k = 0; k < surfaces; ++k) {
-                    const int i = (k + t * 7 + round) % surfaces;
-                    const Result r = evaluate(i, t);
-                    mismatches[t] += std::memcmp(&r, &expected[i], sizeof r) != 0 ? 1 : 0;
-                }
-            }
-        });
-    }
-    for (std::thread& th : pool) {
-        th.join();
-    }
-    for (int t = 0; t < threads; ++t) {
-        EXPECT_EQ(mismatches[t], 0) << t;
-    }
 }
