@@ -1,7 +1,7 @@
 // uvwhost bake: texels against the UVs and positions they show, the padding, overlapping UV
 // islands, the same file for any thread count, the inputs that are refused, and the projection
 // round trip of examples/vase measured with uvwhost compare.
-#include "UvwhostTestSupport.h"
+#include "tests/support/Uvwhost.h"
 
 #include <filesystem>
 #include <fstream>
