@@ -1,12 +1,11 @@
 // uvwhost bake: texels against the UVs and positions they show, the padding, overlapping UV
-// islands, the same file for any thread count, the inputs that are refused, and the projection
+// islands, the same texels for any thread count, the inputs that are refused, and the projection
 // round trip of examples/vase measured with uvwhost compare.
 #include "tests/support/Uvwhost.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 
 #if defined(UVWHOST_HAVE_ASSETS)
 #include <OpenImageIO/imageio.h>
