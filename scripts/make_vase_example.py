@@ -160,7 +160,7 @@ def main_scene():
     instances.append({"name": "projected", "type": "TexMultiProjection",
                       "params": {"color_textures": colors, "zdepth_textures": depths,
                                  "zdepth_offset": 0.02}})
-    objects.append(dict(VASE, texture="@projected"))
+    objects.append(dict(VASE, name="vase", texture="@projected"))
     # Every other generator on a smaller vase each, in a row behind.
     # The explicit generator's u and v come from the two UV sets.
     instances += [{"name": "set1", "type": "UVWGenChannel", "params": {"uvw_channel": 1}},

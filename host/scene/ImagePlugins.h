@@ -28,6 +28,8 @@ public:
 
     int width() const { return levels.front().width; }
     int height() const { return levels.front().height; }
+    // The full-size image: linear RGBA, rows from the top.
+    const std::vector<float>& pixels() const { return levels.front().rgba; }
     // The colour at (u, v) averaged over a footprint `width` UV units across (0: one pixel of
     // the full image); outside [0, 1) it repeats when `tile`, else `outside` is returned.
     KUtils::AColor lookup(float u, float v, float footprint, bool tile,

@@ -2,7 +2,9 @@
 
 #include "kivo/InterfaceIds.h"
 #include "scene/GpuParamBlocks.h"
+#include "uvwhost/BakeCommand.h"
 #include "uvwhost/Catalog.h"
+#include "uvwhost/CompareCommand.h"
 #include "uvwhost/ContextLine.h"
 #include "uvwhost/Evaluation.h"
 #include "uvwhost/FrameSettings.h"
@@ -56,6 +58,14 @@ const char* const USAGE =
     "         [--threads N] [--aov-uvw out.exr] [--aov-depth out.exr] [--quiet]\n"
     "                                     render a scene (default: the showcase); the depth\n"
     "                                     is the distance from the camera centre per pixel\n"
+    "  bake --scene FILE --object NAME --texture NAME -o out.png|out.exr [--channel N]\n"
+    "       [--size W[xH]] [--padding PX] [--samples N] [--threads N] [--bits 8|16]\n"
+    "       [--alpha coverage|texture] [--quiet]\n"
+    "                                     evaluate a texture over the named mesh's map\n"
+    "                                     channel N (default 1) into an image\n"
+    "  compare REFERENCE IMAGE [--min-alpha A] [-o difference.png]\n"
+    "                                     PSNR and share within 2/255 over the pixels where\n"
+    "                                     both alphas are at least A (default 0.5)\n"
     "  --version                          versions of uvwhost and the library\n"
     "--lib defaults to " UVWHOST_MODULE_FILE " next to the uvwhost executable.\n"
     "Exit status: 0 done; 1 some input lines or an output failed; 2 bad input, nothing run;\n"
@@ -144,7 +154,19 @@ private:
     int params(Args& args);
     int gpu(Args& args);
     int eval(Args& args);
-    int render(Args& args);
+    // Commands that read their options, then need the library: bad options are refused
+    // before it is loaded.
+    template <class Options>
+    int withLibrary(const std::string& command, const Parsed<Options>& options,
+                    int (*runWith)(const Options&, const Catalog&, Streams)) {
+        if (!options) {
+            return badInput(command + ": " + options.error());
+        }
+        if (!load()) {
+            return EXIT_BAD_INPUT;
+        }
+        return runWith(*options, *catalog, s);
+    }
 
     // The options gpu and eval share: the plugin type, --set and --frame (and for eval the
     // scene); anything else goes to `other`, which returns false for an unknown option.
@@ -179,7 +201,14 @@ int Runner::run(const std::string& command, Args& args) {
         return eval(args);
     }
     if (command == "render") {
-        return render(args);
+        return withLibrary(command, readRenderOptions(args.rest()), &runRender);
+    }
+    if (command == "bake") {
+        return withLibrary(command, readBakeOptions(args.rest()), &runBake);
+    }
+    if (command == "compare") {
+        auto options = readCompareOptions(args.rest());
+        return options ? runCompare(*options, s) : badInput("compare: " + options.error());
     }
     if (command == "--version") {
         if (!load()) {
@@ -532,17 +561,6 @@ int Runner::eval(Args& args) {
     session.finishRender();
     flushLog(session);
     return status;
-}
-
-int Runner::render(Args& args) {
-    auto options = readRenderOptions(args.rest());
-    if (!options) {
-        return badInput("render: " + options.error());
-    }
-    if (!load()) {
-        return EXIT_BAD_INPUT;
-    }
-    return runRender(*options, *catalog, s);
 }
 
 } // namespace

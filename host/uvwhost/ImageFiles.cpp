@@ -28,12 +28,15 @@ namespace uvwhost {
 namespace {
 
 std::uint8_t toSRGB(float linear) {
-    const float c = std::clamp(std::isfinite(linear) ? linear : 0.0f, 0.0f, 1.0f);
-    const float s = c <= 0.0031308f ? 12.92f * c : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
-    return static_cast<std::uint8_t>(std::lround(s * 255.0f));
+    return static_cast<std::uint8_t>(std::lround(displayValue(linear) * 255.0f));
 }
 
 } // namespace
+
+float displayValue(float linear) {
+    const float c = std::clamp(std::isfinite(linear) ? linear : 0.0f, 0.0f, 1.0f);
+    return c <= 0.0031308f ? 12.92f * c : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
+}
 
 std::string checkWritable(const std::string& path) {
     if (path == "-") {
@@ -132,6 +135,39 @@ std::string writeExr(int width, int height, const std::vector<float>& pixels, in
 #else
     (void)width, (void)height, (void)pixels, (void)channels;
     return "cannot write " + path + ": this uvwhost was built without OpenEXR";
+#endif
+}
+
+std::string writeRGBA(int width, int height, const std::vector<float>& rgba, ImageEncoding encoding,
+                      const std::string& path) {
+#if defined(UVWHOST_HAVE_ASSETS)
+    if (encoding == ImageEncoding::Float) {
+        OIIO::ImageSpec spec(width, height, 4, OIIO::TypeDesc::FLOAT);
+        spec.attribute("compression", "zip");
+        return writeImage(path, "openexr", spec, rgba.data(), OIIO::TypeDesc::FLOAT);
+    }
+    const bool wide = encoding == ImageEncoding::PNG16;
+    const OIIO::TypeDesc type = wide ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8;
+    const float scale = wide ? 65535.0f : 255.0f;
+    std::vector<std::uint16_t> values(rgba.size());
+    for (std::size_t i = 0; i < rgba.size(); ++i) {
+        // Colour sRGB-encoded, alpha linear.
+        const float v = i % 4 == 3 ? std::clamp(std::isfinite(rgba[i]) ? rgba[i] : 0.0f, 0.0f, 1.0f)
+                                   : displayValue(rgba[i]);
+        values[i] = std::uint16_t(std::lround(v * scale));
+    }
+    std::vector<std::uint8_t> narrow(wide ? 0 : values.size());
+    std::transform(values.begin(), values.begin() + std::ptrdiff_t(narrow.size()), narrow.begin(),
+                   [](std::uint16_t v) { return std::uint8_t(v); });
+    OIIO::ImageSpec spec(width, height, 4, type);
+    spec.attribute("oiio:ColorSpace", "sRGB");
+    // The colour of uncovered texels is kept as it is, not divided by their zero alpha.
+    spec.attribute("oiio:UnassociatedAlpha", 1);
+    return writeImage(path, "png", spec,
+                      wide ? static_cast<const void*>(values.data()) : narrow.data(), type);
+#else
+    (void)width, (void)height, (void)rgba, (void)encoding;
+    return "cannot write " + path + ": this uvwhost was built without OpenImageIO";
 #endif
 }
 

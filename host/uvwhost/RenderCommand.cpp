@@ -14,8 +14,6 @@
 
 namespace uvwhost {
 
-namespace {
-
 Parsed<int> positiveArgument(const std::string& option, const std::string& text, int limit) {
     const auto number = parseJson(text);
     auto value = number ? readCount(*number, option, limit) : Parsed<int>::failure("");
@@ -26,57 +24,45 @@ Parsed<int> positiveArgument(const std::string& option, const std::string& text,
     return value;
 }
 
-// A progress bar on the terminal, drawn once the render has run for about a second.
-class Progress {
-public:
-    Progress(std::ostream& err, bool enabled, std::string what)
-        : err(err), enabled(enabled), what(std::move(what)),
-          start(std::chrono::steady_clock::now()) {}
-    ~Progress() {
-        if (drawn) {
-            err << "\r\033[K" << std::flush;
-        }
-    }
-    void update(double fraction) {
-        if (!enabled || std::chrono::steady_clock::now() - start < std::chrono::seconds(1)) {
-            return;
-        }
-        const int width = 40;
-        const int filled = std::clamp(int(fraction * width), 0, width);
-        err << "\r" << what << " [" << std::string(std::size_t(filled), '#')
-            << std::string(std::size_t(width - filled), '.') << "] " << int(fraction * 100.0) << "%"
-            << std::flush;
-        drawn = true;
-    }
+Progress::Progress(std::ostream& err, bool enabled, std::string what)
+    : err(err), enabled(enabled), what(std::move(what)), start(std::chrono::steady_clock::now()) {}
 
-private:
-    std::ostream& err;
-    bool enabled;
-    std::string what;
-    std::chrono::steady_clock::time_point start;
-    bool drawn = false;
-};
+Progress::~Progress() {
+    if (drawn) {
+        err << "\r\033[K" << std::flush;
+    }
+}
 
-// Renders one scene document into `image` (its size overrides the document's) through a
-// fresh set of instances, driven frame by frame as a renderer drives them.
-bool renderDocument(const SceneDocument& doc, const Catalog& catalog, int threads,
-                    const std::string& cameraName, Image& image, Streams s, Progress& progress,
-                    double done, double share) {
+void Progress::update(double fraction) {
+    if (!enabled || std::chrono::steady_clock::now() - start < std::chrono::seconds(1)) {
+        return;
+    }
+    const int width = 40;
+    const int filled = std::clamp(int(fraction * width), 0, width);
+    err << "\r" << what << " [" << std::string(std::size_t(filled), '#')
+        << std::string(std::size_t(width - filled), '.') << "] " << int(fraction * 100.0) << "%"
+        << std::flush;
+    drawn = true;
+}
+
+bool runFrame(const SceneDocument& doc, const Catalog& catalog, int threads,
+              const std::string& cameraName, int width, int height, const std::string& command,
+              Streams s, const FrameWork& work) {
     PluginSession session;
     std::string error = instantiateScenePlugins(doc, catalog, session);
     if (!error.empty()) {
-        s.err << "uvwhost: render: " << error << "\n";
+        s.err << "uvwhost: " << command << ": " << error << "\n";
         return false;
     }
-    auto built = RenderWorld::build(doc, session, image.width, image.height, cameraName);
+    auto built = RenderWorld::build(doc, session, width, height, cameraName);
     if (!built) {
-        s.err << "uvwhost: render: " << built.error() << "\n";
+        s.err << "uvwhost: " << command << ": " << built.error() << "\n";
         return false;
     }
     const RenderWorld& world = **built;
     FrameSettings frame = doc.frame;
-    frame.imageWidth = image.width;
-    frame.imageHeight = image.height;
+    frame.imageWidth = width;
+    frame.imageHeight = height;
     frame.threads = threads;
     // The camera's pixel aspect and overscan, unless the frame settings give their own.
     const CameraEntry& camera = world.cameraEntry();
@@ -84,10 +70,10 @@ bool renderDocument(const SceneDocument& doc, const Catalog& catalog, int thread
         frame.pixelAspect = camera.pixelAspect;
     }
     if (camera.overscan > 0.0f) {
-        frame.overscanLeft = -camera.overscan * float(image.width);
-        frame.overscanTop = -camera.overscan * float(image.height);
-        frame.overscanWidth = (1.0f + 2.0f * camera.overscan) * float(image.width);
-        frame.overscanHeight = (1.0f + 2.0f * camera.overscan) * float(image.height);
+        frame.overscanLeft = -camera.overscan * float(width);
+        frame.overscanTop = -camera.overscan * float(height);
+        frame.overscanWidth = (1.0f + 2.0f * camera.overscan) * float(width);
+        frame.overscanHeight = (1.0f + 2.0f * camera.overscan) * float(height);
     }
     session.applyFrame(frame);
     world.camera().describe(session.render().frame);
@@ -105,12 +91,12 @@ bool renderDocument(const SceneDocument& doc, const Catalog& catalog, int thread
     render.sequence.cameraMotionBlur = moving ? 1 : 0;
     session.prepareRender();
     session.beginFrame();
-    const int started =
-        renderImage(world, session.renderer(), threads, image,
-                    [&](double fraction) { progress.update(done + share * fraction); });
-    if (started < threads) {
-        s.err << "uvwhost: render: could start only " << started << " of " << threads
-              << " render threads; rendered with " << std::max(started, 1) << "\n";
+    const Parsed<int> started = work(world, session);
+    if (!started) {
+        s.err << "uvwhost: " << command << ": " << started.error() << "\n";
+    } else if (*started < threads) {
+        s.err << "uvwhost: " << command << ": could start only " << *started << " of " << threads
+              << " threads; ran with " << std::max(*started, 1) << "\n";
     }
     session.endFrame();
     session.finishRender();
@@ -119,7 +105,21 @@ bool renderDocument(const SceneDocument& doc, const Catalog& catalog, int thread
     for (const std::string& line : session.render().log.lines()) {
         s.err << line << (line.ends_with("\n") ? "" : "\n");
     }
-    return true;
+    return bool(started);
+}
+
+namespace {
+
+// Renders one scene document into `image` (its size overrides the document's).
+bool renderDocument(const SceneDocument& doc, const Catalog& catalog, int threads,
+                    const std::string& cameraName, Image& image, Streams s, Progress& progress,
+                    double done, double share) {
+    return runFrame(doc, catalog, threads, cameraName, image.width, image.height, "render", s,
+                    [&](const RenderWorld& world, PluginSession& session) -> Parsed<int> {
+                        return renderImage(
+                            world, session.renderer(), threads, image,
+                            [&](double fraction) { progress.update(done + share * fraction); });
+                    });
 }
 
 } // namespace

@@ -34,6 +34,8 @@ private:
     std::uint32_t stamp = 0;
 };
 
+} // namespace
+
 // One render thread's shading state: its context, shade data, instance answers and stamps.
 class Shader {
 public:
@@ -78,33 +80,31 @@ public:
         };
         // The side is the geometric one; the shading normal turns with it.
         const bool back = dn > 0.0f;
-        const Vector4f facing = back ? -hit.shape.normal : hit.shape.normal;
-        sc.shadingPoint = hit.shape.point - origin;
-        sc.surfacePoint = sc.shadingPoint;
-        sc.normal = facing;
-        sc.auxNormal = back ? -n : n;
-        sc.backSide = back ? 1 : 0;
-        sc.dPdx = transfer(ray.dDdx);
-        sc.dPdy = transfer(ray.dDdy);
-        fillChannels(hit);
-        shadeData.ids = object->ids;
-        instance.objectSpace = object->objectSpace;
-        instance.referencePoint = hit.shape.point;
-        instance.scenePoint = sc.shadingPoint;
-        sc.shadeData = &shadeData;
-        sc.shadeInstance = &instance;
+        atSurface(hit, back, transfer(ray.dDdx), transfer(ray.dDdy));
         if (object->reflect) {
             // A mirror: the lookup follows the reflected direction and its differentials.
-            sc.rayDir = reflect(ray.direction, facing);
-            sc.dDdx = reflect(ray.dDdx, facing);
-            sc.dDdy = reflect(ray.dDdy, facing);
+            sc.rayDir = reflect(ray.direction, sc.normal);
+            sc.dDdx = reflect(ray.dDdx, sc.normal);
+            sc.dDdy = reflect(ray.dDdy, sc.normal);
         }
-        sc.evalStamp = stamps.next();
-        AColor c;
-        object->texture->evalColor(c, sc);
-        sc.shadeData = nullptr;
-        sc.shadeInstance = nullptr;
-        return object->reflect ? c : lit(c, hit.shape.point, back ? -n : n);
+        const AColor c = evaluate(*object->texture);
+        return object->reflect || !object->lit ? c : lit(c, hit.shape.point, back ? -n : n);
+    }
+
+    // The colour of `texture` at a surface point seen head-on from its front, as a bake sees
+    // it: no camera ray, the position change per step of the baked image's x and y given.
+    AColor bake(TextureInterface& texture, const SurfaceHit& hit, float x, float y,
+                const Vector4f& dPdx, const Vector4f& dPdy) {
+        sc.imageX = x;
+        sc.imageY = y;
+        sc.time = 0.0f;
+        sc.rayDir = -hit.faceNormal;
+        sc.rayOrigin = hit.shape.point - origin + hit.faceNormal;
+        sc.dDdx = {};
+        sc.dDdy = {};
+        sc.screenFrameAxis = sc.rayDir;
+        atSurface(hit, false, dPdx, dPdy);
+        return evaluate(texture);
     }
 
     // The distance from the camera centre to the surface seen at (x, y), 0 for none.
@@ -119,6 +119,35 @@ public:
     const Vector4f& probe() const { return sc.probe(); }
 
 private:
+    // The surface part of the context: points, normals on the side seen, differentials,
+    // channels and the instance's answers.
+    void atSurface(const SurfaceHit& hit, bool back, const Vector4f& dPdx, const Vector4f& dPdy) {
+        const Vector4f& n = hit.faceNormal;
+        sc.shadingPoint = hit.shape.point - origin;
+        sc.surfacePoint = sc.shadingPoint;
+        sc.normal = back ? -hit.shape.normal : hit.shape.normal;
+        sc.auxNormal = back ? -n : n;
+        sc.backSide = back ? 1 : 0;
+        sc.dPdx = dPdx;
+        sc.dPdy = dPdy;
+        fillChannels(hit);
+        shadeData.ids = hit.object->ids;
+        instance.objectSpace = hit.object->objectSpace;
+        instance.referencePoint = hit.shape.point;
+        instance.scenePoint = sc.shadingPoint;
+    }
+
+    AColor evaluate(TextureInterface& texture) {
+        sc.shadeData = &shadeData;
+        sc.shadeInstance = &instance;
+        sc.evalStamp = stamps.next();
+        AColor c;
+        texture.evalColor(c, sc);
+        sc.shadeData = nullptr;
+        sc.shadeInstance = nullptr;
+        return c;
+    }
+
     // Shapes: their analytic channel on every channel. Meshes: UV set k on map channel k + 1,
     // channel 0 the same as channel 1, channels beyond the mesh's sets unlisted (uvw 0 and the
     // identity basis).
@@ -185,7 +214,28 @@ private:
     StampCounter stamps;
 };
 
-} // namespace
+SurfaceShader::SurfaceShader(const RenderWorld& world, KivoRenderer* renderer, int threadIndex)
+    : shader(std::make_unique<Shader>(world, renderer, threadIndex)) {}
+
+SurfaceShader::~SurfaceShader() = default;
+
+AColor SurfaceShader::evaluate(TextureInterface& texture, const SurfaceHit& hit, float x, float y,
+                               const Vector4f& dPdx, const Vector4f& dPdy) {
+    return shader->bake(texture, hit, x, y, dPdx, dPdy);
+}
+
+Parsed<TextureInterface*> findTexture(PluginSession& session, const std::string& name,
+                                      const std::string& what) {
+    PluginInstance* instance = session.find(name);
+    auto* texture =
+        instance ? static_cast<TextureInterface*>(instance->plugin->getInterface(EXT_TEXTURE))
+                 : nullptr;
+    if (!texture) {
+        return Parsed<TextureInterface*>::failure(what + " \"" + name +
+                                                  "\" is not a texture (EXT_TEXTURE)");
+    }
+    return texture;
+}
 
 Parsed<std::unique_ptr<RenderWorld>> RenderWorld::build(const SceneDocument& doc,
                                                         PluginSession& session, int width,
@@ -203,17 +253,8 @@ Parsed<std::unique_ptr<RenderWorld>> RenderWorld::build(const SceneDocument& doc
     const Vector3d& o = doc.frame.sceneOrigin;
     world->sceneOrigin = {float(o.x), float(o.y), float(o.z), 0.0f};
     world->occluders.blocker = world.get();
-    auto textureOf = [&](const std::string& name,
-                         const std::string& what) -> Parsed<TextureInterface*> {
-        PluginInstance* instance = session.find(name);
-        auto* texture =
-            instance ? static_cast<TextureInterface*>(instance->plugin->getInterface(EXT_TEXTURE))
-                     : nullptr;
-        if (!texture) {
-            return Parsed<TextureInterface*>::failure(doc.source + ": " + what + " \"" + name +
-                                                      "\" is not a texture (EXT_TEXTURE)");
-        }
-        return texture;
+    auto textureOf = [&](const std::string& name, const std::string& what) {
+        return findTexture(session, name, doc.source + ": " + what);
     };
     std::map<std::string, kivohost::TriangleMesh> files;
     world->all.reserve(doc.objects.size());
@@ -227,6 +268,7 @@ Parsed<std::unique_ptr<RenderWorld>> RenderWorld::build(const SceneDocument& doc
         object.texture = *texture;
         object.ids = {entry.material, entry.object, 1};
         object.reflect = entry.reflect;
+        object.lit = entry.lit;
         const kivohost::Placement placement{entry.center, entry.rotation,
                                             entry.mesh ? entry.scale : Vector4f{1, 1, 1, 0}};
         if (entry.mesh) {
@@ -367,21 +409,27 @@ int renderImage(const RenderWorld& world, KivoRenderer* renderer, int threads, I
             rowsDone.fetch_add(1);
         }
     };
+    return runOnThreads(
+        threads, work, [&] { return double(rowsDone.load()) / image.height; }, progress);
+}
+
+int runOnThreads(int threads, const std::function<void(int)>& work,
+                 const std::function<double()>& done, const std::function<void(double)>& progress) {
     std::vector<std::thread> pool;
     try {
         for (int i = 0; i < threads; ++i) {
             pool.emplace_back(work, i);
         }
     } catch (const std::system_error&) {
-        // The system has no more threads to give: those started share the rows.
+        // The system has no more threads to give: those started share the work.
     }
     if (pool.empty()) {
         work(0);
     }
     // Without a progress report the threads are simply joined; with one, the bar is redrawn
-    // every 20 ms (a coarser poll would make short renders wait for it).
-    while (progress && rowsDone.load() < image.height) {
-        progress(double(rowsDone.load()) / image.height);
+    // every 20 ms (a coarser poll would make short runs wait for it).
+    for (double fraction; progress && (fraction = done()) < 1.0;) {
+        progress(fraction);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     for (std::thread& t : pool) {

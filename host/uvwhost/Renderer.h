@@ -50,6 +50,7 @@ struct RenderObject {
     KUtils::UVWTransform objectSpace;
     kivohost::ShadeIds ids;
     bool reflect = false;
+    bool lit = true;
 };
 
 // The nearest surface along a ray. For meshes `shape` holds t, the point and the interpolated
@@ -117,6 +118,38 @@ private:
     kivohost::SceneGeometry occluders;
     int perAxis = 2;
 };
+
+class Shader;
+
+// One thread's shading state outside a render, for baking: `threadIndex` is the thread's,
+// every evaluation gets its own never-zero evalStamp.
+class SurfaceShader {
+public:
+    SurfaceShader(const RenderWorld& world, KUtils::KivoRenderer* renderer, int threadIndex);
+    ~SurfaceShader();
+    SurfaceShader(const SurfaceShader&) = delete;
+    SurfaceShader& operator=(const SurfaceShader&) = delete;
+
+    // `texture` at the hit seen head-on from its front side (the view ray runs against the face
+    // normal); (x, y) is the position in the baked image, dPdx and dPdy the surface point's
+    // change per pixel of it.
+    KUtils::AColor evaluate(KUtils::TextureInterface& texture, const SurfaceHit& hit, float x,
+                            float y, const KUtils::Vector4f& dPdx, const KUtils::Vector4f& dPdy);
+
+private:
+    std::unique_ptr<Shader> shader;
+};
+
+// The texture interface of the session's instance `name`; the error starts with `what`.
+Parsed<KUtils::TextureInterface*> findTexture(PluginSession& session, const std::string& name,
+                                              const std::string& what);
+
+// Runs work(threadIndex) on `threads` threads (threadIndex 0 .. threads-1) and waits for them;
+// `progress` is called on the calling thread every 20 ms with done() until that reaches 1.
+// Returns the number of threads the system let it start; with none, the calling thread runs
+// work(0).
+int runOnThreads(int threads, const std::function<void(int)>& work,
+                 const std::function<double()>& done, const std::function<void(double)>& progress);
 
 // Renders rows on `threads` threads (threadIndex 0 .. threads-1); `progress` is called on
 // the calling thread about ten times a second with the fraction done. Returns the number of

@@ -226,10 +226,12 @@ std::string readObject(const Json& value, const std::string& what, ObjectEntry& 
               entry.scale = *s;
               return {};
           }},
+         {"name", into(entry.name, readName)},
          {"texture", into(entry.texture, readReference)},
          {"material", into(entry.material, readUInt32)},
          {"object", into(entry.object, readUInt32)},
-         {"reflect", into(entry.reflect, readBool)}});
+         {"reflect", into(entry.reflect, readBool)},
+         {"lit", into(entry.lit, readBool)}});
     if (!error.empty()) {
         return error;
     }

@@ -29,7 +29,8 @@
 // "camera" is the camera named "camera". Relative file paths start at the scene file's folder;
 // meshes are placed by "center", "rotation" and "scale" (a number or [x, y, z]). "reflect" looks
 // the texture up along the mirrored view direction (for environment generators); "material" and
-// "object" are the surface's shade ids.
+// "object" are the surface's shade ids; "name" names an object for baking; "lit": false shows
+// the texture's colour unshaded (as renders meant for projecting back are made).
 #pragma once
 
 #include "scene/SceneShapes.h"
@@ -76,6 +77,8 @@ struct CameraEntry {
 };
 
 struct ObjectEntry {
+    // Optional: how `uvwhost bake --object` finds it.
+    std::string name;
     // Set: a mesh read from `file`; `shape` is then unused.
     bool mesh = false;
     kivohost::ShapeKind shape = kivohost::ShapeKind::Sphere;
@@ -90,6 +93,8 @@ struct ObjectEntry {
     std::uint32_t material = 0;
     std::uint32_t object = 0;
     bool reflect = false;
+    // False: the texture's colour as it is, without light or shadow.
+    bool lit = true;
 };
 
 struct SceneDocument {
