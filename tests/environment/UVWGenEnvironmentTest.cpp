@@ -203,10 +203,6 @@ TEST_F(Environment, DerivativesAcrossTheSeam) {
         EXPECT_NEAR(out[1].x, c.du, 1e-6f) << c.type;
         EXPECT_NEAR(out[1].y, 0.0f, 1e-6f) << c.type;
         EXPECT_EQ(out[2].x, 0.0f) << c.type; // zero dDdy: both sides equal
-        Vector4f uvw;
-        gen().evalUVW(sc, uvw);
-        EXPECT_EQ(out[0].x, uvw.x) << c.type;
-        EXPECT_EQ(out[0].y, uvw.y) << c.type;
     }
 
     // Spherical along y: v rises by 2 asin(0.01/|(1,0,0.01)|)/pi over the pair, u is flat.
@@ -237,8 +233,6 @@ TEST_F(Environment, ScreenMode) {
 
     Vector4f out[3];
     EXPECT_EQ(gen().evalUVWDerivs(sc, out), 1);
-    EXPECT_EQ(out[0].x, uvw.x);
-    EXPECT_EQ(out[0].y, uvw.y);
     EXPECT_FLOAT_EQ(out[1].x, 2.0f / 640.0f * 0.5f);
     EXPECT_EQ(out[1].y, 0.0f);
     EXPECT_EQ(out[2].x, 0.0f);
@@ -253,8 +247,6 @@ TEST_F(Environment, ScreenMode) {
     EXPECT_FLOAT_EQ(tm.c0.x, 2.0f * (0.5f / 640.0f) * 0.5f);
     EXPECT_FLOAT_EQ(tm.c1.y, (0.25f / 480.0f) * 0.5f);
     EXPECT_FLOAT_EQ(tm.c2.z, 0.5f);
-    EXPECT_EQ(tm.o.x, uvw.x);
-    EXPECT_EQ(tm.o.y, uvw.y);
 }
 
 TEST_F(Environment, GroundProjection) {
