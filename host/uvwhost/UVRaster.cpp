@@ -75,8 +75,8 @@ bool overlaps(const double p[3][2], const double box[4], const double centre[2])
 UVRaster::UVRaster(const std::vector<KUtils::Vector4f>& uvs,
                    const std::vector<std::array<std::uint32_t, 3>>& triangles, int width,
                    int height)
-    : width(width), height(height), tilesX((width + TILE - 1) / TILE),
-      tilesY((height + TILE - 1) / TILE), bins(std::size_t(tilesX) * std::size_t(tilesY)) {
+    : tilesX((width + TILE - 1) / TILE), tilesY((height + TILE - 1) / TILE),
+      bins(std::size_t(tilesX) * std::size_t(tilesY)) {
     for (std::uint32_t t = 0; t < triangles.size(); ++t) {
         Triangle tri{t, {}, {INFINITY, INFINITY, -INFINITY, -INFINITY}};
         for (int k = 0; k < 3; ++k) {

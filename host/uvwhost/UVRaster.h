@@ -39,7 +39,7 @@ private:
         double p[3][2];
         double box[4]; // min x, min y, max x, max y
     };
-    int width, height, tilesX, tilesY;
+    int tilesX, tilesY;
     std::vector<Triangle> all;
     // Per tile of TILE x TILE texels: the triangles that may cover one of its texels, in
     // triangle order.
