@@ -61,7 +61,7 @@ namespace {
 
 // Writes `format` ("png", "openexr") through OpenImageIO into the file whatever its name, or
 // into memory and then to standard output.
-std::string writeImage(const std::string& path, const char* format, const OIIO::ImageSpec& spec,
+std::string writeImage(const std::string& path, const char* format, const OIIO::ImageSpec& header,
                        const void* pixels, OIIO::TypeDesc type) {
     const bool toStdout = path == "-";
     auto out = OIIO::ImageOutput::create(format);
@@ -73,7 +73,7 @@ std::string writeImage(const std::string& path, const char* format, const OIIO::
     if (toStdout && !out->set_ioproxy(&proxy)) {
         return "cannot write " + path + ": " + out->geterror();
     }
-    if (!out->open(path, spec) || !out->write_image(type, pixels) || !out->close()) {
+    if (!out->open(path, header) || !out->write_image(type, pixels) || !out->close()) {
         return "cannot write " + path + ": " + out->geterror();
     }
     if (toStdout && (std::fwrite(memory.data(), 1, memory.size(), stdout) != memory.size() ||
@@ -92,12 +92,12 @@ std::string writePNG(const Image& image, const std::string& path) {
         rows[i] = toSRGB(image.rgb[i]);
     }
 #if defined(UVWHOST_HAVE_ASSETS)
-    OIIO::ImageSpec spec(image.width, image.height, 3, OIIO::TypeDesc::UINT8);
-    spec.attribute("oiio:ColorSpace", "sRGB");
+    OIIO::ImageSpec header(image.width, image.height, 3, OIIO::TypeDesc::UINT8);
+    header.attribute("oiio:ColorSpace", "sRGB");
     // zlib's fastest level: the showcase is compressed in about half the default level's
     // time (a serial step after the render threads), for a larger file.
-    spec.attribute("png:compressionLevel", 1);
-    return writeImage(path, "png", spec, rows.data(), OIIO::TypeDesc::UINT8);
+    header.attribute("png:compressionLevel", 1);
+    return writeImage(path, "png", header, rows.data(), OIIO::TypeDesc::UINT8);
 #else
     // stb's writer where OpenImageIO is not available.
     const bool toStdout = path == "-";
@@ -126,12 +126,12 @@ std::string writePNG(const Image& image, const std::string& path) {
 std::string writeExr(int width, int height, const std::vector<float>& pixels, int channels,
                      const std::string& path) {
 #if defined(UVWHOST_HAVE_ASSETS)
-    OIIO::ImageSpec spec(width, height, channels, OIIO::TypeDesc::FLOAT);
+    OIIO::ImageSpec header(width, height, channels, OIIO::TypeDesc::FLOAT);
     if (channels == 1) {
-        spec.channelnames = {"Y"};
+        header.channelnames = {"Y"};
     }
-    spec.attribute("compression", "zip");
-    return writeImage(path, "openexr", spec, pixels.data(), OIIO::TypeDesc::FLOAT);
+    header.attribute("compression", "zip");
+    return writeImage(path, "openexr", header, pixels.data(), OIIO::TypeDesc::FLOAT);
 #else
     (void)width, (void)height, (void)pixels, (void)channels;
     return "cannot write " + path + ": this uvwhost was built without OpenEXR";
@@ -142,9 +142,9 @@ std::string writeRGBA(int width, int height, const std::vector<float>& rgba, Ima
                       const std::string& path) {
 #if defined(UVWHOST_HAVE_ASSETS)
     if (encoding == ImageEncoding::Float) {
-        OIIO::ImageSpec spec(width, height, 4, OIIO::TypeDesc::FLOAT);
-        spec.attribute("compression", "zip");
-        return writeImage(path, "openexr", spec, rgba.data(), OIIO::TypeDesc::FLOAT);
+        OIIO::ImageSpec header(width, height, 4, OIIO::TypeDesc::FLOAT);
+        header.attribute("compression", "zip");
+        return writeImage(path, "openexr", header, rgba.data(), OIIO::TypeDesc::FLOAT);
     }
     const bool wide = encoding == ImageEncoding::PNG16;
     const OIIO::TypeDesc type = wide ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8;
@@ -159,11 +159,11 @@ std::string writeRGBA(int width, int height, const std::vector<float>& rgba, Ima
     std::vector<std::uint8_t> narrow(wide ? 0 : values.size());
     std::transform(values.begin(), values.begin() + std::ptrdiff_t(narrow.size()), narrow.begin(),
                    [](std::uint16_t v) { return std::uint8_t(v); });
-    OIIO::ImageSpec spec(width, height, 4, type);
-    spec.attribute("oiio:ColorSpace", "sRGB");
+    OIIO::ImageSpec header(width, height, 4, type);
+    header.attribute("oiio:ColorSpace", "sRGB");
     // The colour of uncovered texels is kept as it is, not divided by their zero alpha.
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    return writeImage(path, "png", spec,
+    header.attribute("oiio:UnassociatedAlpha", 1);
+    return writeImage(path, "png", header,
                       wide ? static_cast<const void*>(values.data()) : narrow.data(), type);
 #else
     (void)width, (void)height, (void)rgba, (void)encoding;

@@ -15,8 +15,8 @@ float srgbToLinear(float s) {
     return s <= 0.04045f ? s / 12.92f : std::pow((s + 0.055f) / 1.055f, 2.4f);
 }
 
-bool isLinear(const OIIO::ImageSpec& spec) {
-    const std::string space = spec.get_string_attribute("oiio:ColorSpace");
+bool isLinear(const OIIO::ImageSpec& header) {
+    const std::string space = header.get_string_attribute("oiio:ColorSpace");
     if (OIIO::Strutil::iequals(space, "sRGB")) {
         return false;
     }
@@ -25,7 +25,7 @@ bool isLinear(const OIIO::ImageSpec& spec) {
         return true;
     }
     // Unmarked: integer files hold display (sRGB) values, float files scene-linear ones.
-    return spec.format.is_floating_point();
+    return header.format.is_floating_point();
 }
 
 } // namespace
@@ -42,21 +42,22 @@ Parsed<std::shared_ptr<const kivohost::MipImage>> loadImage(const std::string& p
     if (!in) {
         return Result::failure(expected + OIIO::geterror());
     }
-    const OIIO::ImageSpec& spec = in->spec();
-    const long long pixels = (long long)spec.width * spec.height;
-    if (spec.width < 1 || spec.height < 1 || spec.nchannels < 1 || pixels > MAX_IMAGE_PIXELS) {
+    const OIIO::ImageSpec& header = in->spec();
+    const long long pixels = (long long)header.width * header.height;
+    if (header.width < 1 || header.height < 1 || header.nchannels < 1 ||
+        pixels > MAX_IMAGE_PIXELS) {
         return Result::failure("the image file \"" + path + "\": expected 1 to " +
                                std::to_string(MAX_IMAGE_PIXELS) + " pixels with channels, got " +
-                               std::to_string(spec.width) + "x" + std::to_string(spec.height) +
-                               " with " + std::to_string(spec.nchannels) + " channels");
+                               std::to_string(header.width) + "x" + std::to_string(header.height) +
+                               " with " + std::to_string(header.nchannels) + " channels");
     }
-    const int channels = spec.nchannels;
+    const int channels = header.nchannels;
     std::vector<float> raw(std::size_t(pixels) * std::size_t(channels));
     if (!in->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, raw.data())) {
         return Result::failure("the image file \"" + path +
                                "\": cannot read its pixels: " + in->geterror());
     }
-    const bool linear = isLinear(spec);
+    const bool linear = isLinear(header);
     std::vector<float> rgba(std::size_t(pixels) * 4);
     for (std::size_t i = 0; i < std::size_t(pixels); ++i) {
         const float* p = &raw[i * std::size_t(channels)];
@@ -71,7 +72,7 @@ Parsed<std::shared_ptr<const kivohost::MipImage>> loadImage(const std::string& p
         rgba[i * 4 + 3] = c[3];
     }
     return std::shared_ptr<const kivohost::MipImage>(
-        std::make_shared<kivohost::MipImage>(spec.width, spec.height, std::move(rgba)));
+        std::make_shared<kivohost::MipImage>(header.width, header.height, std::move(rgba)));
 }
 
 } // namespace uvwhost
