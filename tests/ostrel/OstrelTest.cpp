@@ -609,15 +609,6 @@ TEST_F(Ostrel, GpuTextPerSource) {
     }
     EXPECT_TRUE(session.log.lines().empty());
 
-    // Other kinds write nothing and leave the record alone.
-    for (const char* kind : {"materialDescriptor", "MaterialDescriptor "}) {
-        GPUDataRecord gpu;
-        gpu.objectSpaceFlag = 7;
-        EXPECT_EQ(gpuText(2, gpu, kind), "");
-        EXPECT_EQ(lastEmit, 0);
-        EXPECT_EQ(gpu.objectSpaceFlag, 7);
-    }
-
     UVWGenOstrel bare(nullptr); // no descriptor, no parameter list
     ShaderSource source;
     GPUDataRecord gpu;
