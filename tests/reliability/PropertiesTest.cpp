@@ -1,9 +1,11 @@
 // What every UVW generator owes a renderer, checked over every plugin type and mode in its
 // working scene: the three evaluation operations agree with one another where the generator
 // defines them to; derivatives and transform columns match central differences of evalUVW
-// (points where the difference quotient is not smooth, seams and poles, are skipped);
-// finite contexts give finite results; and a context without renderer or frame data is
-// answered with a valid flag of 0 or 1 and every output written.
+// (points where the difference quotient is not smooth, seams and poles, are skipped); the
+// uvw_coords output gives the uvw; finite contexts give finite results, and evaluation
+// allocates nothing once the frame has begun; a context without renderer or frame data is
+// answered with a valid flag of 0 or 1 and every output written; and the GPU description is
+// written for the descriptor kind only.
 #include "channel/UVWGenPlanarWorld.h"
 #include "kivo/FloatMath.h"
 #include "kivo/VectorMath.h"
