@@ -130,15 +130,9 @@ TEST(RenderData, MotionBlurSamples) {
     }
 }
 
-TEST(RenderData, UpDirectionLogAndDefaults) {
+// The up direction is checked with the frame settings that give it (uvwhost's parsing tests).
+TEST(RenderData, LogAndDefaults) {
     kivohost::RenderSession session;
-    EXPECT_EQ(session.sequence.getInterface(EXT_UP_DIRECTION), nullptr);
-    session.sequence.up = UpDirectionRecord{{0.0f, 0.0f, 1.0f}};
-    const auto* up =
-        static_cast<const UpDirectionRecord*>(session.sequence.getInterface(EXT_UP_DIRECTION));
-    ASSERT_NE(up, nullptr);
-    EXPECT_EQ(up->upDirection[2], 1.0f);
-
     ASSERT_EQ(session.sequence.messageLog, &session.log);
     session.sequence.messageLog->logMessage("[X] Unknown mapping type \"%s\"\n", "cubic");
     EXPECT_EQ(session.log.lines(),

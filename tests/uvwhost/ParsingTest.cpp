@@ -129,7 +129,10 @@ TEST(FrameSettingsTest, DefaultsAndEveryField) {
     EXPECT_EQ(session.frame.sceneOrigin.x, 1e9);    // double
     EXPECT_EQ(session.frame.overscanWidth, 320.0f); // follows the image width
     EXPECT_EQ(session.frame.overscanHeight, 208.0f);
-    EXPECT_NE(session.sequence.getInterface(EXT_UP_DIRECTION), nullptr);
+    auto* up =
+        static_cast<const UpDirectionRecord*>(session.sequence.getInterface(EXT_UP_DIRECTION));
+    ASSERT_NE(up, nullptr);
+    EXPECT_EQ(up->upDirection[1], 1.0f);
     EXPECT_EQ(parseFrameSettings("{\"frametime\": 1}").error(),
               "--frame: unknown field \"frametime\"");
     EXPECT_EQ(parseFrameSettings("[1]").error(), "--frame: expected a JSON object, got [1]");
