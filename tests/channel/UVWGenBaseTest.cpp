@@ -78,14 +78,8 @@ TEST(UVWGenBase, TransformUVWAndDerivativesComeFromTheChain) {
     expectXYZW(tm.c2, 0.0f, 0.0f, 8.0f, 8.0f);
     expectXYZW(tm.o, 0.5f, 2.25f, 3.125f, 3.125f);
 
-    // uvw is the transform at shadingPoint - surfacePoint = (0.5, -0.25, 0); the output
-    // texture gives the uvw.
-    Vector4f uvw;
-    EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
-    expectXYZ(uvw, 2.0f, 4.25f, 3.125f);
-    Vector4f coords;
-    EXPECT_EQ(gen.uvwCoords().getTexVector(coords, sc), &coords);
-    expectXYZ(coords, 2.0f, 4.25f, 3.125f);
+    // uvw is the transform at shadingPoint - surfacePoint = (0.5, -0.25, 0).
+    expectXYZ(gen.uvwAt(sc), 2.0f, 4.25f, 3.125f);
 
     // A failing generator is invalid; what it left unwritten reads as the identity and no
     // uvw_transform is applied.
@@ -379,42 +373,6 @@ TEST(UVWGenBase, NeverPreparedWritesZerosAndIsInvalid) {
     EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
     expectXYZ(uvw, 1.0f, 2.0f, 3.0f);
     gen.stop(session);
-}
-
-TEST(UVWGenBase, EvaluationsDoNotAllocate) {
-    kivohost::RenderSession session;
-    session.sequence.motionBlur = 1;
-    session.sequence.numThreads = 2;
-    kivohost::TransformTexture placement(uvwTranslation(0.5f, 0.0f, 0.0f));
-    Instance gen(fixedGenDesc());
-    Instance textured(fixedGenDesc());
-    setPeakKeys(gen);
-    gen.set("nsamples", 3);
-    gen.set("wrap_u", 2);
-    gen.set("coverage", Vector4f{0.5f, 1.0f, 1.0f, 0.0f});
-    textured.set("uvw_transform_tex", static_cast<PluginBase*>(&placement));
-    gen.start(session);
-    textured.start(session);
-
-    ShadingContext sc = contextAt(session, {1, 2, 3, 0});
-    const std::size_t before = kivohost::allocationCount();
-    for (int i = 0; i < 200; ++i) {
-        sc.evalStamp = std::uint32_t(1 + i / 2);
-        sc.threadData.threadIndex = i % 3;
-        sc.time = float(i % 11) / 10.0f;
-        sc.flags = (i % 5 == 0) ? SC_FLAG_BYPASS_UVW_CACHE : 0;
-        for (const Instance* g : {&gen, &textured}) {
-            Vector4f uvw, out[3];
-            UVWTransform tm;
-            g->uvw().evalUVW(sc, uvw);
-            g->uvw().evalUVWDerivs(sc, out);
-            g->uvw().evalUVWTransform(sc, tm);
-            g->uvwCoords().getTexVector(uvw, sc);
-        }
-    }
-    EXPECT_EQ(kivohost::allocationCount(), before);
-    gen.stop(session);
-    textured.stop(session);
 }
 
 } // namespace

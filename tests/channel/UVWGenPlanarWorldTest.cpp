@@ -71,9 +71,6 @@ TEST(UVWGenPlanarWorld, GpuText) {
     EXPECT_EQ(gpuText(gen.rt(), "uvw_baked", record), lines);
     EXPECT_EQ(record.objectSpaceFlag, 0);
     EXPECT_EQ(gpuText(gen.rt(), "uvw_coords", record), lines + "map_channel -5\n");
-    record.objectSpaceFlag = 1;
-    EXPECT_EQ(gpuText(gen.rt(), "", record, "Material", 0), "");
-    EXPECT_EQ(record.objectSpaceFlag, 1);
     gen.stop(session);
 
     // No parameter list is needed for the text: the defaults.

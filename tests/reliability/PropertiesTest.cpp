@@ -1,12 +1,15 @@
 // What every UVW generator owes a renderer, checked over every plugin type and mode in its
 // working scene: the three evaluation operations agree with one another where the generator
 // defines them to; derivatives and transform columns match central differences of evalUVW
-// (points where the difference quotient is not smooth, seams and poles, are skipped);
-// finite contexts give finite results; and a context without renderer or frame data is
-// answered with a valid flag of 0 or 1 and every output written.
+// (points where the difference quotient is not smooth, seams and poles, are skipped); the
+// uvw_coords output gives the uvw; finite contexts give finite results, and evaluation
+// allocates nothing once the frame has begun; a context without renderer or frame data is
+// answered with a valid flag of 0 or 1 and every output written; and the GPU description is
+// written for the descriptor kind only.
 #include "channel/UVWGenPlanarWorld.h"
 #include "kivo/FloatMath.h"
 #include "kivo/VectorMath.h"
+#include "sdk/HostRuntime.h"
 #include "tests/support/PluginScenes.h"
 
 #include <algorithm>
@@ -275,6 +278,9 @@ TEST_P(Properties, OperationsAgreeAndMatchDifferences) {
             EXPECT_TRUE(near(e.derivs[0], e.uvw))
                 << at << ": " << text(e.derivs[0]) << " vs " << text(e.uvw);
         }
+        if (eval->uvwCoords) {
+            EXPECT_TRUE(near(e.texVector, e.uvw)) << at << ": uvw_coords " << text(e.texVector);
+        }
         if (m.apply != Mode::NoApply) {
             const Vector4f applied =
                 m.apply == Mode::Offset
@@ -321,12 +327,30 @@ TEST_P(Properties, OperationsAgreeAndMatchDifferences) {
     }
 }
 
-TEST_P(Properties, FiniteContextsGiveFiniteResults) {
-    for (int i = 0; i < Scene::kContextCount; ++i) {
-        const Evaluation e = evaluate(scene->context(i));
-        for (const Vector4f& v : {e.uvw, e.derivs[0], e.derivs[1], e.derivs[2], e.transform.c0,
-                                  e.transform.c1, e.transform.c2, e.transform.o, e.texVector}) {
-            EXPECT_TRUE(finite(v)) << "context " << i << ": " << text(v);
+// Finite contexts, degenerate ones included, give finite results, and evaluation allocates nothing
+// once the frame has begun (the first pass may still meet a refresh that runs at the frame's first
+// evaluation).
+TEST_P(Properties, FiniteResultsWithoutAllocating) {
+    // The scene's contexts, and each with zero directions and differentials.
+    std::vector<kivohost::TracingShadingContext> contexts;
+    for (int i = 0; i < 2 * Scene::kContextCount; ++i) {
+        contexts.push_back(scene->context(i / 2));
+        if (i % 2) {
+            ShadingContext& sc = contexts.back();
+            sc.rayDir = sc.dDdx = sc.dDdy = sc.normal = sc.dPdx = sc.dPdy = Vector4f{};
+        }
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+        const std::size_t before = kivohost::allocationCount();
+        for (std::size_t i = 0; i < contexts.size(); ++i) {
+            const Evaluation e = evaluate(contexts[i]);
+            for (const Vector4f& v : {e.uvw, e.derivs[0], e.derivs[1], e.derivs[2], e.transform.c0,
+                                      e.transform.c1, e.transform.c2, e.transform.o, e.texVector}) {
+                EXPECT_TRUE(finite(v)) << "context " << i << ": " << text(v);
+            }
+        }
+        if (pass == 1) {
+            EXPECT_EQ(kivohost::allocationCount(), before) << "allocations while evaluating";
         }
     }
 }
@@ -368,6 +392,31 @@ TEST(MissingRenderer, EveryTypeAnswersWithEveryOutputWritten) {
                     << type->getName() << ", context " << i << ": " << unwritten.front();
                 EXPECT_TRUE(finite(e.uvw) || !eval.uvwgen) << type->getName();
             }
+        }
+    }
+}
+
+// Every type answers the exact descriptor kind only (the projection's text does not depend on
+// it): any other kind writes nothing and leaves the record alone.
+TEST(GpuText, OtherKindsWriteNothing) {
+    for (KivoPluginDesc* type : libraryPluginTypes()) {
+        Scene scene(*type);
+        const Evaluator eval(scene.subject());
+        if (!eval.rtTex || std::string(type->getName()) == "UVWGenProjection") {
+            continue;
+        }
+        scene.prepareRender();
+        scene.beginFrame();
+        for (const char* kind :
+             {"materialDescriptor", "MaterialDescriptor ", "", static_cast<const char*>(nullptr)}) {
+            ShaderSource source;
+            GPUDataRecord gpu;
+            gpu.renderer = &scene.session.renderer;
+            gpu.objectSpaceFlag = 7;
+            EXPECT_EQ(eval.rtTex->emitRTSource("uvw", "gen", kind, source, gpu), 0)
+                << type->getName() << " " << (kind ? kind : "null");
+            EXPECT_EQ(source.size(), 0u) << type->getName();
+            EXPECT_EQ(gpu.objectSpaceFlag, 7) << type->getName();
         }
     }
 }

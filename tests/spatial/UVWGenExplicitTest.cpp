@@ -98,11 +98,6 @@ TEST(UVWGenExplicit, GpuTextDescribesTheSeparateInputs) {
                                             zeroColor + "subtex\nmap_channel -2\n");
     EXPECT_EQ(gpu.objectSpaceFlag, 0);
 
-    // Other kinds write nothing and ask no input.
-    gpu.objectSpaceFlag = 7;
-    EXPECT_EQ(gpuText(h.rt(), "", gpu, "materialdescriptor", 0), "");
-    EXPECT_EQ(gpuText(h.rt(), "", gpu, nullptr, 0), "");
-    EXPECT_EQ(gpu.objectSpaceFlag, 7);
     // Each connected float texture was asked once for its colour output; the colour texture
     // never, nor was any texture evaluated.
     EXPECT_EQ(u.rtRequests(), std::vector<std::string>{"color"});

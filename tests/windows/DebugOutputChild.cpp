@@ -1,9 +1,9 @@
 // Runs under a debugger started by the Windows platform tests: writes one line of non-ASCII
 // text to the debugger output, then makes one allocation fail, so that the library reports
 // the failure there. Exit status 0 when the failure was thrown as the library's exception.
-#include "sdk/HostRuntime.h"
 #include "memory/DebugPrintf.h"
 #include "memory/ExceptionMsg.h"
+#include "sdk/HostRuntime.h"
 
 #include <new>
 
