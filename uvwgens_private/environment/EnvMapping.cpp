@@ -218,9 +218,9 @@ struct UVLanes {
     __m128 v;
 };
 
-// (u, v) of four unit (or zero) directions, one per lane, for a type that maps in lanes. The
-// formulas and their operation order are the scalar ones of the other types: products and
-// quotients left to right, v = 1 - T.
+// (u, v) of four unit (or zero) directions, one per lane, for a type that maps in lanes: the
+// mapping table's formulas in their order (products and quotients left to right, v = 1 - T),
+// with the lane arc tangent and arc cosine.
 UVLanes mapLanes(int type, __m128 x, __m128 y, __m128 z) {
     const __m128 half = _mm_set1_ps(0.5f);
     const __m128 one = _mm_set1_ps(1.0f);
