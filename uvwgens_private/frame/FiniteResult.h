@@ -8,6 +8,10 @@
 
 #include <bit>
 #include <cstdint>
+#include <initializer_list>
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace KUtils {
 
@@ -60,9 +64,24 @@ inline int finiteResult(int valid, Vector4f out[3]) {
     return 0;
 }
 
+// A transform is copied or computed column by column, as whole vectors, so its four columns
+// are read back four lanes at a time (SSE2, the x86-64 baseline; the fourth lane masked off):
+// measured faster than lane by lane there, where results stored lane by lane (the derivative
+// triples) are faster lane by lane.
 inline int finiteResult(int valid, UVWTransform& tm) {
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128i exponent = _mm_set1_epi32(0x7f800000);
+    __m128i marks = _mm_setzero_si128();
+    for (const Vector4f* v : {&tm.c0, &tm.c1, &tm.c2, &tm.o}) {
+        const __m128i bits = _mm_and_si128(_mm_castps_si128(_mm_loadu_ps(&v->x)), exponent);
+        marks = _mm_or_si128(marks, _mm_cmpeq_epi32(bits, exponent));
+    }
+    const bool finite = (_mm_movemask_ps(_mm_castsi128_ps(marks)) & 0x7) == 0;
+#else
     const Vector4f* const vectors[] = {&tm.c0, &tm.c1, &tm.c2, &tm.o};
-    if (allFinite(vectors, 4)) {
+    const bool finite = allFinite(vectors, 4);
+#endif
+    if (finite) {
         return valid;
     }
     tm = UVWTransform{Vector4f{}, Vector4f{}, Vector4f{}, Vector4f{}};
