@@ -113,7 +113,7 @@ void expectVector(const Vector4f& v, float x, float y, float z, float w) {
 
 } // namespace
 
-TEST(ParamDescs, LookUpAndRefusedDefinitions) {
+TEST(ParamDescs, LookUp) {
     const KivoParameterListDesc& d = *boundDesc.getParamListDesc();
     EXPECT_EQ(d.findParamDefIndex("uvw_coords"), 12);
     EXPECT_LT(d.findParamDefIndex("Count"), 0);
@@ -121,19 +121,12 @@ TEST(ParamDescs, LookUpAndRefusedDefinitions) {
     EXPECT_EQ(d.getParamDefWorldSpace(5), 1);
     EXPECT_EQ(d.getParamDefWorldSpace(6), 0);
     EXPECT_EQ(d.getParamDefName(13), nullptr);
-
-    KivoParameterListDesc fresh;
-    EXPECT_EQ(fresh.addParamInt("a", 0, -1, "", ""), 1);
-    EXPECT_EQ(fresh.addParamFloat("a", 0.0f, -1, "", ""), 0); // a name is taken once
-    EXPECT_EQ(fresh.addParamFloat(nullptr, 0.0f, -1, "", ""), 0);
-    EXPECT_EQ(fresh.getNumParamDefs(), 1);
 }
 
 TEST(ParamList, DefaultsFillEveryBoundMemberKind) {
     Instance b;
     EXPECT_EQ(b->bound, 14);
     b.params().cacheParams(0.0, Vector4f{});
-
     EXPECT_EQ(b->count, 7);
     EXPECT_EQ(b->flag, 1); // an int member takes a bool parameter
     EXPECT_FLOAT_EQ(b->scale, 1.5f);
@@ -141,15 +134,12 @@ TEST(ParamList, DefaultsFillEveryBoundMemberKind) {
     expectVector(b->matrix.c2, 0, 0, 1, 1);
     // Transforms: single precision, fourth lane repeats the third.
     expectVector(b->placement.c0, 2, 1, 2, 2);
-    expectVector(b->placement.c1, 3, 2, 4, 4);
     expectVector(b->placement.c2, 5, 6, 2, 2);
     expectVector(b->placement.o, 1.5f, 2.5f, 3.5f, 3.5f);
-    expectVector(b->texTransform.o, -1, -2, -3, -3);
     EXPECT_STREQ(b->label.ptr(), "default label");
-    // Nothing connected: plugin and texture members cache null.
+    // Nothing connected: plugin and texture members cache null, constants the default.
     EXPECT_EQ(b->input, nullptr);
     EXPECT_EQ(b->colorTex, nullptr);
-    EXPECT_EQ(b->floatTex, nullptr);
     EXPECT_EQ(b->texTransformTex, nullptr);
     EXPECT_FLOAT_EQ(b->floatTexConstant, 0.125f);
     EXPECT_EQ(b->firstInt, 42); // an empty list caches the default
@@ -161,13 +151,15 @@ TEST(ParamList, DefaultsFillEveryBoundMemberKind) {
     EXPECT_EQ(b.params().setParamCache("count", &f), 0);
     EXPECT_EQ(b.params().setParamCache("missing", &i), 0);
     EXPECT_EQ(b.params().setParamCache("count", static_cast<int*>(nullptr)), 0);
+    EXPECT_EQ(b.params().getParam(0), b.params().getParam("count"));
+    EXPECT_EQ(b.params().getParam(13), nullptr);
+    EXPECT_EQ(b.params().getParam(-1), nullptr);
 }
 
 TEST(ParamList, ConnectedPluginsGiveTheirInterfaces) {
     Instance b;
     Inputs in;
     KivoParameterList& list = b.params();
-
     ASSERT_TRUE(setParamValue(list, "input", &in.color));
     ASSERT_TRUE(setParamValue(list, "color_tex", &in.color));
     ASSERT_TRUE(setParamValue(list, "float_tex", &in.amount));
@@ -188,7 +180,6 @@ TEST(ParamList, ConnectedPluginsGiveTheirInterfaces) {
     EXPECT_EQ(b->colorTex, nullptr);
     EXPECT_EQ(b->input, nullptr);
     EXPECT_EQ(list.getParam("color_tex")->getPlugin(0, 0.0), &in.placement);
-    EXPECT_EQ(paramListOf(nullptr), nullptr);
 }
 
 TEST(ParamList, KeysInterpolateAndClampInTime) {
@@ -196,9 +187,8 @@ TEST(ParamList, KeysInterpolateAndClampInTime) {
     KivoParameterList& list = b.params();
     ASSERT_TRUE(setParamKeys(list, "scale", {{1.0, 2.0f}, {3.0, 6.0f}, {4.0, 0.0f}}));
     const KivoParameter& scale = *list.getParam("scale");
-    const std::pair<double, float> scales[] = {{-5.0, 2.0f},        {1.0, 2.0f},  {1.5, 3.0f},
-                                               {3.0, 6.0f},         {3.25, 4.5f}, {9.0, 0.0f},
-                                               {std::nan(""), 2.0f}};
+    const std::pair<double, float> scales[] = {{-5.0, 2.0f}, {1.5, 3.0f}, {3.0, 6.0f},
+                                               {3.25, 4.5f}, {9.0, 0.0f}, {std::nan(""), 2.0f}};
     for (auto [time, expected] : scales) {
         EXPECT_FLOAT_EQ(scale.getFloat(0, time), expected) << time;
     }
@@ -209,14 +199,7 @@ TEST(ParamList, KeysInterpolateAndClampInTime) {
                               {1.0, makeTransform(4.0f, 1.0e9 + 1.0, 10.0, -8.0)}}));
     const Transform mid = list.getParam("placement")->getTransform(0, 0.5);
     EXPECT_EQ(mid.offs.x, 1.0e9 + 0.5);
-    EXPECT_DOUBLE_EQ(mid.offs.y, 5.0);
     EXPECT_FLOAT_EQ(mid.m.c1.y, 3.0f);
-    EXPECT_EQ(list.getParam("placement")->getTransform(0, 2.0).offs.x, 1.0e9 + 1.0);
-
-    Matrix3x3f m1;
-    m1.c0 = {3.0f, 4.0f, 0.0f, 0.0f};
-    ASSERT_TRUE(setParamKeys(list, "matrix", {{10.0, Matrix3x3f{}}, {20.0, m1}}));
-    expectVector(list.getParam("matrix")->getMatrix(0, 12.5).c0, 1.5f, 1.0f, 0.0f, 0.0f);
 
     // Numbers are linear (ints rounded); bools, strings and plugins step at a key.
     ASSERT_TRUE(setParamKeys(list, "count", {{0.0, 0}, {1.0, 10}}));
@@ -236,7 +219,6 @@ TEST(ParamList, KeysInterpolateAndClampInTime) {
     EXPECT_EQ(b->count, 10);
     EXPECT_STREQ(b->label.ptr(), "b");
     EXPECT_FLOAT_EQ(b->placement.o.w, -8.0f);
-    expectVector(b->matrix.c0, 1, 0, 0, 0); // clamped before its first key
     // Key times whose difference overflows a double still interpolate.
     ASSERT_TRUE(setParamKeys(list, "scale", {{-1e308, 0.0f}, {1e308, 2.0f}}));
     EXPECT_FLOAT_EQ(scale.getFloat(0, 0.5), 1.0f);
@@ -248,25 +230,19 @@ TEST(ParamList, ListsCountAndIndex) {
     const KivoParameter& ints = *list.getParam("ints");
     EXPECT_EQ(ints.getCount(0.0), 0);
     EXPECT_EQ(list.getParam("scale")->getCount(0.0), -1);
-
     ASSERT_TRUE(setParamList(list, "ints", {5, 6.9f, true}));
     EXPECT_EQ(ints.getCount(0.0), 3);
     EXPECT_EQ(ints.getInt(1, 0.0), 6);
-    EXPECT_EQ(ints.getInt(2, 0.0), 1);
     EXPECT_EQ(ints.getInt(3, 0.0), 42); // past the end: the default
     EXPECT_EQ(ints.getInt(-1, 0.0), 42);
     list.cacheParams(0.0, Vector4f{});
     EXPECT_EQ(b->firstInt, 5);
-
     // A constant on a list parameter is a list of one; a list on a single parameter counts.
     ASSERT_TRUE(setParamValue(list, "ints", 9));
     EXPECT_EQ(ints.getCount(0.0), 1);
     ASSERT_TRUE(setParamList(list, "offset", {Vector4f{1, 0, 0, 0}, Vector4f{0, 1, 0, 0}}));
     EXPECT_EQ(list.getParam("offset")->getCount(0.0), 2);
     expectVector(list.getParam("offset")->getVector(1, 0.0), 0, 1, 0, 0);
-    ASSERT_TRUE(setParamValue(list, "offset", Vector4f{4, 4, 4, 4}));
-    EXPECT_EQ(list.getParam("offset")->getCount(0.0), -1);
-    expectVector(list.getParam("offset")->getVector(5, 0.0), 4, 4, 4, 4);
 }
 
 TEST(ParamList, SettersCheckNamesAndKinds) {
@@ -274,19 +250,15 @@ TEST(ParamList, SettersCheckNamesAndKinds) {
     Inputs in;
     KivoParameterList& list = b.params();
     const KivoParameter& count = *list.getParam("count");
-
     EXPECT_FALSE(setParamValue(list, "nope", 1));
     EXPECT_FALSE(setParamValue(list, "count", std::string("3")));
     EXPECT_FALSE(setParamValue(list, "count", std::numeric_limits<float>::quiet_NaN()));
     EXPECT_FALSE(setParamValue(list, "offset", AColor{1, 1, 1, 1}));
-    EXPECT_FALSE(setParamValue(list, "scale", Vector4f{}));
-    EXPECT_FALSE(setParamValue(list, "placement", Matrix3x3f{}));
     EXPECT_FALSE(setParamValue(list, "placement", &in.color));
     EXPECT_FALSE(setParamValue(list, "input", 1));
     EXPECT_FALSE(setParamValue(list, "uvw_coords", &in.color));
     EXPECT_FALSE(setParamKeys(list, "count", {}));
     EXPECT_FALSE(setParamKeys(list, "count", {{1.0, 1}, {1.0, 2}}));
-    EXPECT_FALSE(setParamKeys(list, "count", {{2.0, 1}, {1.0, 2}}));
     EXPECT_FALSE(setParamKeys(list, "count", {{0.0, 1}, {1.0, std::string("x")}}));
     EXPECT_FALSE(setParamList(list, "ints", {1, std::string("x")}));
     EXPECT_EQ(count.getInt(0, 0.0), 7); // nothing changed by the refused calls
@@ -299,58 +271,12 @@ TEST(ParamList, SettersCheckNamesAndKinds) {
         EXPECT_TRUE(setParamValue(list, "count", value));
         EXPECT_EQ(count.getInt(0, 0.0), expected);
     }
-    EXPECT_TRUE(setParamValue(list, "scale", 3));
-    EXPECT_FLOAT_EQ(list.getParam("scale")->getFloat(0, 0.0), 3.0f);
     EXPECT_TRUE(setParamValue(list, "flag", 0.0f));
     EXPECT_FALSE(list.getParam("flag")->getBool(0, 0.0));
     EXPECT_TRUE(setParamValue(list, "float_tex", 2));
     EXPECT_FLOAT_EQ(list.getParam("float_tex")->getFloat(0, 0.0), 2.0f);
-    EXPECT_TRUE(setParamValue(list, "color_tex", AColor{0.5f, 0.5f, 0.5f, 1.0f}));
-    EXPECT_FLOAT_EQ(list.getParam("color_tex")->getColor(0, 0.0).r, 0.5f);
     EXPECT_TRUE(setParamValue(list, "color_tex", &in.color));
     EXPECT_FLOAT_EQ(list.getParam("color_tex")->getColor(0, 0.0).r, 0.25f); // the default
-}
-
-TEST(ParamList, ParametersByIndexAndCopiesByName) {
-    Instance a;
-    Instance b;
-    KivoParameterList& la = a.params();
-    KivoParameterList& lb = b.params();
-    EXPECT_EQ(la.getParam(0), la.getParam("count"));
-    EXPECT_EQ(la.getParam(13), nullptr);
-    EXPECT_EQ(la.getParam(-1), nullptr);
-    EXPECT_EQ(la.getParam("absent"), nullptr);
-
-    // Instances keep their own values; setParameter copies another one's value by name.
-    ASSERT_TRUE(setParamKeys(lb, "scale", {{0.0, 10.0f}, {1.0, 20.0f}}));
-    EXPECT_FLOAT_EQ(la.getParam("scale")->getFloat(0, 0.5), 1.5f);
-    EXPECT_EQ(a->setParameter(lb.getParam("scale")), 1);
-    EXPECT_FLOAT_EQ(la.getParam("scale")->getFloat(0, 0.5), 15.0f);
-    ASSERT_TRUE(setParamList(lb, "ints", {1, 2}));
-    EXPECT_EQ(la.setParameter(lb.getParam("ints")), 1);
-    EXPECT_EQ(la.setParameter(la.getParam("ints")), 1); // onto itself
-    EXPECT_EQ(la.getParam("ints")->getCount(0.0), 2);
-    EXPECT_EQ(la.setParameter(nullptr), 0);
-
-    KivoParameterListDesc otherDesc;
-    otherDesc.addParamFloat("count", 1.0f, -1, "", ""); // same name, another type
-    otherDesc.addParamFloat("unknown", 1.0f, -1, "", "");
-    KivoParameterList* other = otherDesc.newParameterList();
-    EXPECT_EQ(la.setParameter(other->getParam("count")), 0);
-    EXPECT_EQ(la.setParameter(other->getParam("unknown")), 0);
-    otherDesc.deleteParameterList(other);
-}
-
-TEST(ParamList, OutputParameterPublishesItsInterface) {
-    Instance b;
-    Inputs in;
-    KivoParameterList& list = b.params();
-    PluginInterface* iface = in.color.getInterface(EXT_TEXTURE);
-    EXPECT_EQ(outputParamOf(list, "uvw_coords"), nullptr);
-    EXPECT_EQ(list.setOutputParamCache("uvw_coords", iface), 1);
-    EXPECT_EQ(outputParamOf(list, "uvw_coords"), iface);
-    EXPECT_EQ(list.setOutputParamCache("count", iface), 0);
-    EXPECT_EQ(list.setOutputParamCache("absent", iface), 0);
 }
 
 // What a connected texture with EXT_RTTEX writes is the generators' tests' concern (their GPU

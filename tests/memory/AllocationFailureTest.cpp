@@ -31,33 +31,20 @@ std::optional<ExceptionMsg> failingNew(const std::function<void()>& allocate,
     return std::nullopt;
 }
 
-// The text matches the pattern, in which each '#' stands for a run of one or more digits.
-template <class Char>
-bool matches(std::basic_string_view<Char> text, std::string_view pattern) {
-    std::size_t t = 0;
-    for (char p : pattern) {
-        const std::size_t start = t;
-        if (p != '#') {
-            if (t == text.size() || text[t++] != Char(p)) {
-                return false;
-            }
-            continue;
-        }
-        while (t < text.size() && text[t] >= '0' && text[t] <= '9') {
-            ++t;
-        }
-        if (t == start) {
-            return false;
+// The failure line for a 100-byte request, whatever the heap figures (each run of digits
+// compared as one '#').
+bool isFailureTextFor100Bytes(const std::optional<ExceptionMsg>& msg) {
+    std::string shape;
+    for (const char* c = msg ? msg->getMessage() : ""; *c; ++c) {
+        const bool digit = *c >= '0' && *c <= '9';
+        if (!digit || shape.empty() || shape.back() != '#') {
+            shape += digit ? '#' : *c;
         }
     }
-    return t == text.size();
-}
-
-// The failure line for a 100-byte request, whatever the heap figures.
-bool isFailureTextFor100Bytes(const std::optional<ExceptionMsg>& msg) {
-    return msg && matches<char>(msg->getMessage(), "Memory allocation failure; 100 bytes "
-                                                   "requested; # bytes already in heap; # bytes "
-                                                   "free heap space.");
+    return msg &&
+           std::string_view(msg->getMessage()).starts_with("Memory allocation failure; 100 ") &&
+           shape == "Memory allocation failure; # bytes requested; # bytes already in heap; # "
+                    "bytes free heap space.";
 }
 
 } // namespace
@@ -78,8 +65,7 @@ TEST(AllocationFailure, FailedRequestIsReportedAndThrownByEveryThrowingForm) {
         EXPECT_EQ(lines[0], u"[operator new] failed (size is 100)\n");
         EXPECT_EQ(lines[1], u"[getFreeHeapMemory] Getting free heap memory.\n");
         EXPECT_EQ(lines[2], u"[getFreeHeapMemory] heapstatus=-5\n");
-        EXPECT_TRUE(
-            matches<char16_t>(lines[3], "[getFreeHeapMemory] Number of blocks visited: #\n"));
+        EXPECT_EQ(lines[3].rfind(u"[getFreeHeapMemory] Number of blocks visited: ", 0), 0u);
     }
 }
 

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -13,6 +15,9 @@
 #include <sys/wait.h>
 #endif
 #include <vector>
+#if defined(UVWHOST_HAVE_ASSETS)
+#include <OpenImageIO/imageio.h>
+#endif
 
 namespace uvwhost::test {
 
@@ -83,10 +88,45 @@ public:
     }
     ~TempDir() { std::filesystem::remove_all(path); }
     std::string file(const std::string& name) const { return (path / name).string(); }
+    // Writes `text` into the file `name` and returns its path.
+    std::string write(const std::string& name, const std::string& text) const {
+        std::ofstream(file(name), std::ios::binary) << text;
+        return file(name);
+    }
 
 private:
     std::filesystem::path path;
 };
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Renders the scene `text` (written to scene.json in `dir`) quietly on two threads.
+inline Run renderScene(const TempDir& dir, const std::string& text,
+                       std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"render",    "--scene", dir.write("scene.json", text),
+                                     "--threads", "2",       "--quiet"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run(args);
+}
+
+#if defined(UVWHOST_HAVE_ASSETS)
+// The pixels of an image file as floats, `channels` a pixel; its width into `width`.
+inline std::vector<float> readPixels(const std::string& path, int channels, int* width = nullptr) {
+    auto in = OIIO::ImageInput::open(path);
+    if (!in) {
+        return {};
+    }
+    if (width) {
+        *width = in->spec().width;
+    }
+    std::vector<float> pixels(std::size_t(in->spec().width * in->spec().height * channels));
+    in->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, pixels.data());
+    return pixels;
+}
+#endif
 
 // The plugin types of a full library, in enumeration order (the reverse of registration).
 inline const std::vector<std::string>& allPluginTypes() {

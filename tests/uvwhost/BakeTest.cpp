@@ -4,11 +4,10 @@
 #include "tests/support/Uvwhost.h"
 
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
+#include <tuple>
 
 #if defined(UVWHOST_HAVE_ASSETS)
-#include <OpenImageIO/imageio.h>
 
 using namespace uvwhost;
 using test::run;
@@ -43,36 +42,18 @@ Json scene(const std::string& file) {
               {{"shape", "sphere"}, {"name", "ball"}, {"texture", "@uv"}}}}};
 }
 
-std::string write(const TempDir& dir, const std::string& name, const std::string& text) {
-    std::ofstream(dir.file(name), std::ios::binary) << text;
-    return dir.file(name);
-}
-
-// RGBA floats of an image file.
-std::vector<float> readRGBA(const std::string& path, int& width) {
-    auto in = OIIO::ImageInput::open(path);
-    EXPECT_TRUE(in) << path;
-    if (!in) {
-        return {};
-    }
-    width = in->spec().width;
-    std::vector<float> pixels(std::size_t(in->spec().width * in->spec().height * 4));
-    in->read_image(0, 0, 0, 4, OIIO::TypeDesc::FLOAT, pixels.data());
-    return pixels;
-}
-
 } // namespace
 
 TEST(UvwhostBake, TexelsShowTheirUVsAndTheIslandGrowsByThePadding) {
     TempDir dir;
-    write(dir, "squares.obj", squares(true));
-    const std::string file = write(dir, "scene.json", scene("squares.obj").dump());
+    dir.write("squares.obj", squares(true));
+    const std::string file = dir.write("scene.json", scene("squares.obj").dump());
     const std::string out = dir.file("uv.exr");
     const auto r = run({"bake", "--scene", file, "--object", "part", "--texture", "uv", "--size",
                         "32", "--padding", "2", "--samples", "2", "-o", out, "--quiet"});
     ASSERT_EQ(r.status, 0) << r.err;
     int width = 0;
-    const std::vector<float> t = readRGBA(out, width);
+    const std::vector<float> t = test::readPixels(out, 4, &width);
     ASSERT_EQ(width, 32);
     auto at = [&](int x, int y, int k) { return t[std::size_t((y * 32 + x) * 4 + k)]; };
     // Covered texels: the mean u and v of their samples (rows run down in v), alpha 1. Texel 3
@@ -97,16 +78,15 @@ TEST(UvwhostBake, OverlappingIslandsGoToTheFirstTriangleWhateverTheThreads) {
     // The float pixels, exactly (OpenEXR headers carry the time of writing).
     std::vector<std::vector<float>> pixels;
     for (const bool lowFirst : {true, false}) {
-        write(dir, "squares.obj", squares(lowFirst));
-        const std::string file = write(dir, "scene.json", scene("squares.obj").dump());
+        dir.write("squares.obj", squares(lowFirst));
+        const std::string file = dir.write("scene.json", scene("squares.obj").dump());
         for (const char* threads : {"1", "3"}) {
             const std::string out = dir.file(std::string("p") + threads + ".exr");
             const auto r =
                 run({"bake", "--scene", file, "--object", "part", "--texture", "position", "--size",
                      "32", "--threads", threads, "-o", out, "--quiet"});
             ASSERT_EQ(r.status, 0) << r.err;
-            int width = 0;
-            pixels.push_back(readRGBA(out, width));
+            pixels.push_back(test::readPixels(out, 4));
             // z of the position shown: the square listed first.
             EXPECT_EQ(pixels.back()[(10 * 32 + 10) * 4 + 2], lowFirst ? 0.0f : 1.0f);
         }
@@ -116,36 +96,33 @@ TEST(UvwhostBake, OverlappingIslandsGoToTheFirstTriangleWhateverTheThreads) {
 
 TEST(UvwhostBake, BadInputIsRefusedAndNothingIsWritten) {
     TempDir dir;
-    write(dir, "squares.obj", squares(true));
-    const std::string file = write(dir, "scene.json", scene("squares.obj").dump());
+    dir.write("squares.obj", squares(true));
+    const std::string file = dir.write("scene.json", scene("squares.obj").dump());
     const std::string out = dir.file("never.png");
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--object", "nothing"}, "no object of that name; the named objects: \"part\", \"ball\""},
-        {{"--object", "ball"}, "expected a mesh"},
-        {{"--texture", "missing"}, "the scene has no instance of that name"},
-        {{"--texture", "ch"}, "is not a texture"},
-        {{"--channel", "9"}, "has map channels 1 to "},
-        {{"--channel", "0"}, "--channel: expected an integer from 1"},
-        {{"--size", "0"}, "--size: expected W or WxH, each from 1 to 16384"},
-        {{"--size", "16x99999"}, "--size: expected W or WxH"},
-        {{"--padding", "-1"}, "--padding: expected an integer from 0 to 1024"},
-        {{"--samples", "65"}, "--samples: expected an integer from 1 to 64"},
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"--object", "nothing", "no object of that name; the named objects: \"part\", \"ball\""},
+        {"--object", "ball", "expected a mesh"},
+        {"--texture", "missing", "the scene has no instance of that name"},
+        {"--texture", "ch", "is not a texture"},
+        {"--channel", "9", "has map channels 1 to "},
+        {"--channel", "0", "--channel: expected an integer from 1"},
+        {"--size", "0", "--size: expected W or WxH, each from 1 to 16384"},
+        {"--size", "16x99999", "--size: expected W or WxH"},
+        {"--padding", "-1", "--padding: expected an integer from 0 to 1024"},
+        {"--samples", "65", "--samples: expected an integer from 1 to 64"},
     };
-    for (const auto& [extra, message] : cases) {
-        std::vector<std::string> args = {"bake",      "--scene", file, "--object", "part",
-                                         "--texture", "uv",      "-o", out};
-        for (std::size_t i = 0; i < extra.size(); i += 2) {
-            const auto at = std::find(args.begin(), args.end(), extra[i]);
-            if (at != args.end()) {
-                *(at + 1) = extra[i + 1];
-            } else {
-                args.insert(args.end(), {extra[i], extra[i + 1]});
-            }
+    for (const auto& [flag, value, message] : cases) {
+        std::vector<std::string> args = {"bake", "--scene", file, "-o", out, flag, value};
+        if (flag != "--object") {
+            args.insert(args.end(), {"--object", "part"});
+        }
+        if (flag != "--texture") {
+            args.insert(args.end(), {"--texture", "uv"});
         }
         const auto r = run(args);
-        EXPECT_EQ(r.status, EXIT_BAD_INPUT) << extra[0] << " " << extra[1];
+        EXPECT_EQ(r.status, EXIT_BAD_INPUT) << flag << " " << value;
         EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
-        EXPECT_FALSE(std::filesystem::exists(out)) << extra[0];
+        EXPECT_FALSE(std::filesystem::exists(out)) << flag;
     }
     const auto noOutput = run({"bake", "--scene", file, "--object", "part", "--texture", "uv"});
     EXPECT_EQ(noOutput.status, EXIT_BAD_INPUT);

@@ -1,10 +1,9 @@
-// Inputs with mistakes a user makes and shapes a hostile one builds: every one ends with a
-// message naming what is wrong and an exit status saying what was done, promptly, with no
-// signal and no exception leaving the program.
+// Input with the mistakes a user makes and the shapes a hostile one builds: every one ends with
+// a message naming what is wrong and the exit status saying what was done (2: refused before
+// anything was evaluated, nothing on stdout; 1: the good lines answered; 3: no GPU
+// description), promptly, with no signal and no exception leaving the program.
 #include "tests/support/Uvwhost.h"
 
-#include <cstdio>
-#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace uvwhost;
@@ -16,7 +15,12 @@ std::string nested(int depth) {
     return std::string(std::size_t(depth), '[') + std::string(std::size_t(depth), ']');
 }
 
-// {"instances": [...]} of the given entries, each {"name", "type", "params"} text.
+std::string instance(const std::string& name, const std::string& type,
+                     const std::string& params = "{}") {
+    return R"({"name": ")" + name + R"(", "type": ")" + type + R"(", "params": )" + params + "}";
+}
+
+// {"instances": [...]} of the given entries, then the fields `more`.
 std::string scene(const std::vector<std::string>& instances, const std::string& more = "") {
     std::string text = "{\"instances\": [";
     for (std::size_t i = 0; i < instances.size(); ++i) {
@@ -25,241 +29,213 @@ std::string scene(const std::vector<std::string>& instances, const std::string& 
     return text + "]" + more + "}";
 }
 
-std::string instance(const std::string& name, const std::string& type,
-                     const std::string& params = "{}") {
-    return R"({"name": ")" + name + R"(", "type": ")" + type + R"(", "params": )" + params + "}";
-}
-
-// n UVWGenChannels, each after the first connected to the one before.
-std::vector<std::string> channelChain(int n) {
-    std::vector<std::string> chain{instance("c0", "UVWGenChannel")};
-    for (int i = 1; i < n; ++i) {
-        chain.push_back(instance("c" + std::to_string(i), "UVWGenChannel",
-                                 R"({"uvwgen": "@c)" + std::to_string(i - 1) + "\"}"));
-    }
-    return chain;
-}
-
 std::string withCamera(const std::string& camera) {
     return scene({instance("t", "TexConstant")},
                  R"(, "camera": )" + camera +
                      R"(, "objects": [{"shape": "sphere", "texture": "@t"}])");
 }
 
-} // namespace
-
-TEST(UvwhostHostileInput, EveryInputEndsWithItsMessageAndStatus) {
-    test::TempDir dir;
-    const std::string channel = instance("c", "UVWGenChannel");
-    const std::string grid = instance("g", "TexGrid");
-    std::vector<std::string> manyUsers{channel};
-    for (int i = 0; i < 100000; ++i) {
-        manyUsers.push_back(instance("t" + std::to_string(i), "TexUVW", R"({"uvwgen": "@c"})"));
-    }
-    std::string manyKeys = "{";
-    for (int i = 0; i < 100000; ++i) {
-        manyKeys += (i ? ",\"k" : "\"k") + std::to_string(i) + "\": 0";
-    }
-    manyKeys += "}";
-    struct Case {
-        std::vector<std::string> args; // "SCENE" stands for the scene file
-        std::string scene;
-        std::string input;
-        int status;
-        std::string message;
-    };
-    std::vector<Case> cases = {
-        // Reference cycles, through generators and textures alike.
-        {{"eval", "UVWGenChannel", "--scene", "SCENE", "--instance", "a"},
-         scene({instance("a", "UVWGenChannel", R"({"uvwgen": "@a"})")}),
-         "",
-         2,
-         R"(a cycle of references: "a" uvwgen -> "a")"},
-        {{"eval", "UVWGenChannel", "--scene", "SCENE", "--instance", "a"},
-         scene({instance("a", "UVWGenChannel", R"({"uvwgen": "@b"})"),
-                instance("b", "UVWGenChannel", R"({"uvwgen": "@a"})")}),
-         "",
-         2,
-         R"(a cycle of references: "a" uvwgen -> "b" uvwgen -> "a")"},
-        {{"render", "--scene", "SCENE"},
-         scene({instance("m", "TexMultiProjection", R"({"color_textures": ["@m"]})")}),
-         "",
-         2,
-         R"("m" color_textures -> "m")"},
-        {{"render", "--scene", "SCENE"},
-         scene({instance("e", "UVWGenExplicit", R"({"uvw": "@t"})"),
-                instance("t", "TexUVW", R"({"uvwgen": "@e"})")}),
-         "",
-         2,
-         R"("e" uvw -> "t" uvwgen -> "e")"},
-        {{"render", "--scene", "SCENE"},
-         scene({instance("k", "TexChecker", R"({"color1": "@c"})"),
-                instance("c", "TexConstant", R"({"color": "@k"})")}),
-         "",
-         2,
-         "a cycle of references"},
-        {{"render", "--scene", "SCENE"},
-         scene({instance("g", "TexGrid", R"({"line_color": "@g"})")}),
-         "",
-         2,
-         R"("g" line_color -> "g")"},
-        {{"gpu", "UVWGenChannel", "--set", "uvwgen=\"@UVWGenChannel\""},
-         "",
-         "",
-         2,
-         R"(a cycle of references: "UVWGenChannel" uvwgen -> "UVWGenChannel")"},
-        // Chains a render thread's stack cannot follow, and 100,000 users of one instance.
-        {{"render", "--scene", "SCENE"},
-         scene(channelChain(300)),
-         "",
-         2,
-         "a path of more than 256 references"},
-        {{"eval", "UVWGenChannel", "--scene", "SCENE", "--instance", "c"},
-         scene(manyUsers),
-         "{}\n",
-         0,
-         ""},
-        // Nesting, sizes and thread counts from every input.
-        {{"render", "--scene", "SCENE"}, nested(100000), "", 2, "nested deeper than 64 levels"},
-        {{"eval", "UVWGenObject"}, "", nested(100000) + "\n", 1, "nested deeper than 64 levels"},
-        {{"gpu", "UVWGenChannel", "--set", "wrap_u=" + nested(100000)},
-         "",
-         "",
-         2,
-         "nested deeper than 64 levels"},
-        {{"gpu", "UVWGenChannel", "--frame", nested(100000)}, "", "", 2, "nested deeper"},
-        {{"render", "--width", nested(100000)}, "", "", 2, "--width: expected an integer from 1"},
-        {{"render", "--width", "100000", "--height", "100000"},
-         "",
-         "",
-         2,
-         "--width: expected an integer from 1 to 16384, got '100000'"},
-        {{"render", "--scene", "SCENE"},
-         R"({"image": {"width": 100000}})",
-         "",
-         2,
-         R"("width": expected an integer from 1 to 16384, got 100000)"},
-        {{"render", "--scene", "/dev/zero"}, "", "", 2, "larger than the 64 MB"},
-        {{"render", "--threads", "10000"},
-         "",
-         "",
-         2,
-         "--threads: expected an integer from 1 to 1024"},
-        {{"gpu", "UVWGenChannel", "--frame", R"({"threads": 10000000})"},
-         "",
-         "",
-         2,
-         R"("threads": expected an integer from 1 to 1024, got 10000000)"},
-        {{"render", "--scene", "SCENE"},
-         R"({"image": {"samples": 46341}})",
-         "",
-         2,
-         R"("samples": expected an integer from 1 to 64)"},
-        {{"eval", "UVWGenObject"}, "", manyKeys + "\n", 1, R"(unknown field "k0")"},
-        // Cameras that take no picture.
-        {{"render", "--scene", "SCENE"},
-         withCamera(R"({"fov": 0})"),
-         "",
-         2,
-         R"("fov": expected degrees strictly between 0 and 180, got 0.0)"},
-        {{"render", "--scene", "SCENE"}, withCamera(R"({"fov": 180})"), "", 2, "strictly between"},
-        {{"render", "--scene", "SCENE"}, withCamera(R"({"fov": 1e38})"), "", 2, "strictly between"},
-        {{"render", "--scene", "SCENE"}, withCamera(R"({"fov": -5})"), "", 2, "strictly between"},
-        {{"render", "--scene", "SCENE"},
-         withCamera(R"({"position": [1, 2, 3], "target": [1, 2, 3]})"),
-         "",
-         2,
-         R"(the "target" must differ from the "position")"},
-        {{"render", "--scene", "SCENE"},
-         withCamera(R"({"position": [0, 0, 5], "target": [0, 0, 0]})"),
-         "",
-         2,
-         R"("up": expected a vector that is not zero and not along the view direction)"},
-        {{"render", "--scene", "SCENE"},
-         withCamera(R"({"up": [0, 0, 0]})"),
-         "",
-         2,
-         R"("up": expected a vector)"},
-        // No GPU description is not a success.
-        {{"gpu", "TexMultiProjection"},
-         "",
-         "",
-         3,
-         "TexMultiProjection does not answer EXT_RTTEX: no GPU description"},
-        {{"gpu", "UVWGenChannel", "--kind", "bogus"},
-         "",
-         "",
-         3,
-         R"(UVWGenChannel wrote no GPU description for the kind "bogus")"},
-        // Conventions: flags, versions, quoting, NUL bytes, numbers out of range.
-        {{"eval", "UVWGenObject"},
-         "",
-         R"({"shadeData": {"ids": {"available": true}}})"
-         "\n",
-         0,
-         ""},
-        {{"--version"}, "", "", 0, ""},
-        {{"params", "\x1b[31mUVWGenRed"}, "", "", 2, R"(unknown plugin type '\x1b[31mUVWGenRed')"},
-        {{"params", std::string(10000000, 'N')}, "", "", 2, "... (10000000 bytes)"},
-        {{"eval", "UVWGenObject"},
-         "",
-         std::string("{}\0{\"bad\": 1}\n", 14),
-         1,
-         "a NUL byte at byte 2"},
-        {{"eval", "UVWGenObject"}, "", "{\"time\": 1e400}\n", 1, "a number out of range at byte"},
-        {{"gpu", "UVWGenChannel", "--set", "duvw_scale=1e400"}, "", "", 2, "a number out of range"},
-    };
-    // References to the wrong kind of instance: a texture "@g" or a generator "@c" where the
-    // parameter takes another kind.
-    const struct {
-        const char* type;
-        const char* param;
-        const char* target;
-        const char* expected;
-    } kinds[] = {{"UVWGenChannel", "uvwgen", "g", "a UVW generator"},
-                 {"UVWGenExplicit", "uvw", "c", "a texture"},
-                 {"UVWGenExplicit", "u", "c", "a float texture"},
-                 {"UVWGenProjection", "camera_settings", "c", "a camera plugin"},
-                 {"UVWGenProjection", "camera_view", "g", "a camera plugin"},
-                 {"UVWGenProjection", "bitmap", "c", "a bitmap"},
-                 {"TexMultiProjection", "color_textures", "c", "a texture"},
-                 {"TexChecker", "color1", "c", "a texture"}};
-    for (const auto& k : kinds) {
-        const std::string ref = std::string("\"@") + k.target + "\"";
-        const bool list = std::string(k.param).ends_with("_textures");
-        const std::string params =
-            std::string("{\"") + k.param + "\": " + (list ? "[" + ref + "]" : ref) + "}";
-        cases.push_back({{"render", "--scene", "SCENE"},
-                         scene({grid, channel, instance("i", k.type, params)}),
-                         "",
-                         2,
-                         std::string("parameter '") + k.param + "': expected " + k.expected + ", " +
-                             ref + " is " +
-                             (k.target[0] == 'g' ? "a texture" : "a UVW generator")});
-    }
-    for (const Case& c : cases) {
-        std::vector<std::string> args = c.args;
+class HostileInput : public testing::Test {
+protected:
+    // Runs `args` ("SCENE" stands for a file holding `sceneText`) with `input` on stdin. A
+    // message from "uvwhost: " to a newline is the whole of stderr; any other is found in it.
+    void expectEnd(int status, const std::string& message, std::vector<std::string> args,
+                   const std::string& sceneText = "", const std::string& input = "{}\n") {
         for (std::string& a : args) {
-            if (a == "SCENE") {
-                a = dir.file("scene.json");
-                std::ofstream(a, std::ios::binary) << c.scene;
-            }
+            a = a == "SCENE" ? dir.write("scene.json", sceneText) : a;
         }
-        SCOPED_TRACE(args.front() + " " + (args.size() > 1 ? args[1].substr(0, 80) : "") + " " +
-                     c.message);
-        const test::Run r = run(args, c.input);
-        EXPECT_EQ(r.status, c.status) << r.err.substr(0, 2000);
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err.substr(0, 2000);
+        SCOPED_TRACE((args.empty() ? "" : args[0]) + " " +
+                     (args.size() > 1 ? args[1].substr(0, 80) : "") + ": " + message);
+        const test::Run r = run(args, input);
+        EXPECT_EQ(r.status, status) << r.err.substr(0, 2000);
+        if (message.starts_with("uvwhost: ") && message.ends_with("\n")) {
+            EXPECT_EQ(r.err, message);
+        } else {
+            EXPECT_NE(r.err.find(message), std::string::npos) << r.err.substr(0, 2000);
+        }
+        if (status == EXIT_BAD_INPUT) {
+            EXPECT_EQ(r.out, "");
+        }
         // Echoed input is escaped and cut.
         EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
         EXPECT_LT(r.err.size(), 4000u);
     }
+    // A render of the scene `text` refused with `message`, its output never written.
+    void expectRefusedScene(const std::string& text, const std::string& message) {
+        expectEnd(EXIT_BAD_INPUT, message, {"render", "--scene", "SCENE", "-o", never}, text);
+        EXPECT_FALSE(std::filesystem::exists(never));
+    }
+
+    test::TempDir dir;
+    const std::string never = dir.file("never.png");
+    const std::string path = dir.file("scene.json");
+};
+
+} // namespace
+
+TEST_F(HostileInput, ReferenceCyclesLongChainsAndWrongKinds) {
+    expectEnd(2, R"(a cycle of references: "a" uvwgen -> "b" uvwgen -> "a")",
+              {"eval", "UVWGenChannel", "--scene", "SCENE", "--instance", "a"},
+              scene({instance("a", "UVWGenChannel", R"({"uvwgen": "@b"})"),
+                     instance("b", "UVWGenChannel", R"({"uvwgen": "@a"})")}));
+    expectRefusedScene(
+        scene({instance("m", "TexMultiProjection", R"({"color_textures": ["@m"]})")}),
+        R"("m" color_textures -> "m")");
+    expectRefusedScene(scene({instance("e", "UVWGenExplicit", R"({"uvw": "@t"})"),
+                              instance("t", "TexUVW", R"({"uvwgen": "@e"})")}),
+                       R"("e" uvw -> "t" uvwgen -> "e")");
+    expectRefusedScene(scene({instance("g", "TexGrid", R"({"line_color": "@g"})")}),
+                       R"("g" line_color -> "g")");
+    expectEnd(2, R"(a cycle of references: "UVWGenChannel" uvwgen -> "UVWGenChannel")",
+              {"gpu", "UVWGenChannel", "--set", "uvwgen=\"@UVWGenChannel\""});
+
+    // Chains a render thread's stack cannot follow, and 100,000 users of one instance.
+    std::vector<std::string> chain{instance("c0", "UVWGenChannel")};
+    std::vector<std::string> users{chain[0]};
+    for (int i = 1; i < 100000; ++i) {
+        const std::string n = std::to_string(i);
+        if (i < 300) {
+            chain.push_back(instance("c" + n, "UVWGenChannel",
+                                     R"({"uvwgen": "@c)" + std::to_string(i - 1) + "\"}"));
+        }
+        users.push_back(instance("t" + n, "TexUVW", R"({"uvwgen": "@c0"})"));
+    }
+    expectRefusedScene(scene(chain), "a path of more than 256 references");
+    expectEnd(0, "", {"eval", "UVWGenChannel", "--scene", "SCENE", "--instance", "c0"},
+              scene(users));
+
+    // References to the wrong kind of instance: a texture "@g" or a generator "@c" where the
+    // parameter takes another kind.
+    const struct {
+        const char *type, *param, *target, *expected;
+    } kinds[] = {{"UVWGenChannel", "uvwgen", "g", "a UVW generator"},
+                 {"UVWGenExplicit", "uvw", "c", "a texture"},
+                 {"UVWGenExplicit", "u", "c", "a float texture"},
+                 {"UVWGenProjection", "camera_settings", "c", "a camera plugin"},
+                 {"UVWGenProjection", "bitmap", "c", "a bitmap"},
+                 {"TexMultiProjection", "color_textures", "c", "a texture"}};
+    for (const auto& k : kinds) {
+        const std::string ref = std::string("\"@") + k.target + "\"";
+        const bool list = std::string(k.param).ends_with("_textures");
+        expectRefusedScene(scene({instance("g", "TexGrid"), instance("c", "UVWGenChannel"),
+                                  instance("i", k.type,
+                                           std::string("{\"") + k.param +
+                                               "\": " + (list ? "[" + ref + "]" : ref) + "}")}),
+                           std::string("parameter '") + k.param + "': expected " + k.expected +
+                               ", " + ref + " is " +
+                               (k.target[0] == 'g' ? "a texture" : "a UVW generator"));
+    }
 }
 
-TEST(UvwhostHostileInput, VersionsParamsLayoutAndTheImageOnStdout) {
+TEST_F(HostileInput, NestingSizesAndThreadCountsFromEveryInput) {
+    expectRefusedScene(nested(100000), "nested deeper than 64 levels");
+    expectEnd(1, "nested deeper than 64 levels", {"eval", "UVWGenObject"}, "",
+              nested(100000) + "\n");
+    expectEnd(2, "nested deeper than 64 levels",
+              {"gpu", "UVWGenChannel", "--set", "wrap_u=" + nested(100000)});
+    expectEnd(2, "--width: expected an integer from 1 to 16384, got '100000'",
+              {"render", "--width", "100000", "--height", "100000"});
+    expectRefusedScene(R"({"image": {"width": 100000}})",
+                       R"("width": expected an integer from 1 to 16384, got 100000)");
+    expectEnd(2, "larger than the 64 MB", {"render", "--scene", "/dev/zero"});
+    expectEnd(2, "--threads: expected an integer from 1 to 1024", {"render", "--threads", "10000"});
+    expectEnd(2, R"("threads": expected an integer from 1 to 1024, got 10000000)",
+              {"gpu", "UVWGenChannel", "--frame", R"({"threads": 10000000})"});
+    expectRefusedScene(R"({"image": {"samples": 46341}})",
+                       R"("samples": expected an integer from 1 to 64)");
+    std::string manyKeys = "{";
+    for (int i = 0; i < 100000; ++i) {
+        manyKeys += (i ? ",\"k" : "\"k") + std::to_string(i) + "\": 0";
+    }
+    expectEnd(1, R"(unknown field "k0")", {"eval", "UVWGenObject"}, "", manyKeys + "}\n");
+}
+
+TEST_F(HostileInput, SceneFilesNameTheFileThePlaceAndWhatWasExpected) {
+    expectRefusedScene(R"({"objects": [{"shape": "cone", "texture": "@t"}]})",
+                       path + R"( "objects"[0] "shape": expected "sphere", "plane", "box" or )"
+                              R"("mesh", got "cone")");
+    expectRefusedScene(R"({"objects": [{"shape": "sphere", "texture": "@missing"}]})",
+                       path + R"( "objects"[0]: no instance named "missing")");
+    expectRefusedScene(R"({"instances": [{"name": "t", "type": "TexNothing"}]})",
+                       path + R"(: instance "t": unknown plugin type 'TexNothing')");
+    expectRefusedScene(
+        R"({"instances": [{"name": "t", "type": "TexGrid", "params": {"uvwgen": "@nobody"}}]})",
+        path + R"(: instance "t": parameter 'uvwgen': no instance named "nobody")");
+    expectRefusedScene(R"({"instances": [{"name": "g", "type": "UVWGenChannel"}],
+                           "objects": [{"shape": "box", "texture": "@g"}]})",
+                       path + R"(: the texture "g" is not a texture (EXT_TEXTURE))");
+    expectRefusedScene(R"({"camera": {"fov": "wide"}})",
+                       path + R"( "camera" "fov": expected a number, got "wide")");
+    expectRefusedScene(R"({"frame": {"threads": 0}})",
+                       path + R"( "frame" field "threads": expected an integer from 1 to 1024)");
+    expectRefusedScene(R"({"colour": 1})", path + R"(: unknown field "colour")");
+    expectRefusedScene("{", path + ": not valid JSON");
+    expectEnd(2, "cannot read the scene file", {"render", "--scene", dir.file("none.json")});
+    // Cameras that take no picture.
+    for (const char* fov : {"0", "180", "1e38", "-5"}) {
+        expectRefusedScene(withCamera(std::string(R"({"fov": )") + fov + "}"),
+                           R"("fov": expected degrees strictly between 0 and 180, got )");
+    }
+    expectRefusedScene(withCamera(R"({"position": [1, 2, 3], "target": [1, 2, 3]})"),
+                       R"(the "target" must differ from the "position")");
+    expectRefusedScene(
+        withCamera(R"({"position": [0, 0, 5], "target": [0, 0, 0]})"),
+        R"("up": expected a vector that is not zero and not along the view direction)");
+    expectRefusedScene(withCamera(R"({"up": [0, 0, 0]})"), R"("up": expected a vector)");
+    // An output that cannot be written is found before the render.
+    const std::string examples = UVWHOST_EXAMPLES_DIR;
+    expectEnd(2, "cannot write",
+              {"render", "--scene", examples + "/UVWGenObject.json", "-o", dir.file("no/dir.png")});
+    // An instance of the wrong type, or none named.
+    const std::vector<std::string> eval = {"eval", "UVWGenChannel", "--scene",
+                                           examples + "/UVWGenPlanarWorld.json"};
+    expectEnd(2, R"(instance "world" is a UVWGenPlanarWorld, not a UVWGenChannel)",
+              {eval[0], eval[1], eval[2], eval[3], "--instance", "world"});
+    expectEnd(2, "--instance", eval);
+}
+
+TEST_F(HostileInput, CommandLinesAndTheirConventions) {
+    expectEnd(2, "unknown plugin type 'UVWGenNothing' (known: ", {"eval", "UVWGenNothing"});
+    expectEnd(2, "uvwhost: eval: --set scale: unknown parameter 'scale' of UVWGenObject\n",
+              {"eval", "UVWGenObject", "--set", "scale=1"});
+    expectEnd(2,
+              "parameter 'uvw_transform' (transform): expected a transform {\"matrix\": [[c0], "
+              "[c1], [c2]], \"offset\": [x, y, z]}, got [1,2,3]",
+              {"eval", "UVWGenObject", "--set", "uvw_transform=[1, 2, 3]"});
+    expectEnd(2, "uvwhost: gpu: --set duvw_scale: expected NAME=JSON\n",
+              {"gpu", "UVWGenObject", "--set", "duvw_scale"});
+    expectEnd(2, "usage: uvwhost", {});
+    expectEnd(2, "uvwhost: unknown command 'frobnicate'\nusage: uvwhost", {"frobnicate"});
+    expectEnd(2, "uvwhost: list: unknown option '--yaml'\n", {"list", "--yaml"});
+    expectEnd(2, "uvwhost: params: expected a plugin type (see uvwhost list)\n", {"params"});
+    expectEnd(2, "uvwhost: gpu: --output: expected a value after it\n",
+              {"gpu", "UVWGenObject", "--output"});
+    // No GPU description is not a success.
+    expectEnd(3, "TexMultiProjection does not answer EXT_RTTEX: no GPU description",
+              {"gpu", "TexMultiProjection"});
+    expectEnd(3, R"(UVWGenChannel wrote no GPU description for the kind "bogus")",
+              {"gpu", "UVWGenChannel", "--kind", "bogus"});
+    // Flags, quoting, NUL bytes, numbers out of range.
+    expectEnd(0, "", {"eval", "UVWGenObject"}, "",
+              R"({"shadeData": {"ids": {"available": true}}})"
+              "\n");
+    expectEnd(2, R"(unknown plugin type '\x1b[31mUVWGenRed')", {"params", "\x1b[31mUVWGenRed"});
+    expectEnd(2, "... (10000000 bytes)", {"params", std::string(10000000, 'N')});
+    expectEnd(1, "a NUL byte at byte 2", {"eval", "UVWGenObject"}, "",
+              std::string("{}\0{\"bad\": 1}\n", 14));
+    expectEnd(1, "a number out of range at byte", {"eval", "UVWGenObject"}, "",
+              "{\"time\": 1e400}\n");
+    expectEnd(2, "a number out of range", {"gpu", "UVWGenChannel", "--set", "duvw_scale=1e400"});
+}
+
+TEST(UvwhostProgram, VersionHelpParamsLayoutAndTheImageOnStdout) {
     const test::Run version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("uvwhost ", 0), 0u) << version.out;
     EXPECT_NE(version.out.find("Kivo UVW Generators, 8 plugin types"), std::string::npos);
+    const test::Run help = run({"render", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: uvwhost", 0), 0u);
     // The type column never runs into the default.
     EXPECT_NE(run({"params", "UVWGenChannel"}).out.find("output_texture_vector null"),
               std::string::npos);
@@ -269,4 +245,14 @@ TEST(UvwhostHostileInput, VersionsParamsLayoutAndTheImageOnStdout) {
     EXPECT_EQ(image.out.substr(1, 3), "PNG");
     EXPECT_EQ(image.out.substr(4, 4), "\r\n\x1a\n"); // the bytes a text-mode stream would alter
     EXPECT_FALSE(std::filesystem::exists("-"));
+    // The installed program, run as a user would: no --lib, the library found next to it; a
+    // missing one is exit status 2 from the real process as well.
+    const test::Run listed = test::runProgram("list --json");
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(Json::parse(listed.out)["category"], "UVW Generators");
+#if defined(_WIN32)
+    EXPECT_EQ(test::runProgram("--lib \\nonexistent.dll list 2>NUL").status, 2);
+#else
+    EXPECT_EQ(test::runProgram("--lib /nonexistent.so list 2>/dev/null").status, 2);
+#endif
 }
