@@ -1,5 +1,6 @@
 #include "environment/EnvMapping.h"
 
+#include "environment/LaneMath.h"
 #include "kivo/FloatMath.h"
 #include "kivo/VectorMath.h"
 
@@ -51,23 +52,6 @@ float polarAngle(const Vector4f& n) {
     return acosClamped(n.z);
 }
 
-// Polar angle over pi; at the poles 0 above and 1 below.
-float polarT(const Vector4f& n) {
-    if (isPole(n)) {
-        return n.z > 0.0f ? 0.0f : 1.0f;
-    }
-    return acosClamped(n.z) / kPi;
-}
-
-UT mapAngular(const Vector4f& n) {
-    const float r = std::sqrt(n.x * n.x + n.z * n.z);
-    if (r < 1e-6f) {
-        return {0.5f, 0.5f};
-    }
-    const float k = acosClamped(n.y) * kInvTwoPi / r;
-    return {0.5f + k * n.x, 0.5f - k * n.z};
-}
-
 // s / m of one cube face; m is the absolute value of the major component, so it is 0 (or NaN)
 // only for a direction without a face, which then maps to the centre of its face.
 float faceRatio(float s, float m) {
@@ -111,15 +95,6 @@ UT mapCubic(const Vector4f& n) {
     return {u0 + a, t0 + b};
 }
 
-UT mapSpherical(const Vector4f& n) {
-    float u = 1.0f;
-    if (!isPole(n)) {
-        const float a = std::atan2(n.y, n.x) / kPi * 0.5f;
-        u = 1.0f - (a < 0.0f ? a + 1.0f : a);
-    }
-    return {u, polarT(n)};
-}
-
 // A mirror ball photographed from far away on its +y side: up to the signs that orient the
 // photograph's axes, h is half the sum of n and the direction back to the camera (+y), so
 // h / |h| is the ball's normal that reflects the view into n, and its x and z place it on the
@@ -141,15 +116,6 @@ UT mapMirrorBall(const Vector4f& n) {
 // Azimuth measured from -y, as u in [0, 1]; 0.5 at the poles.
 float azimuthFromMinusY(const Vector4f& n) {
     return isPole(n) ? 0.5f : 0.5f + 0.5f * std::atan2(n.x, -n.y) / kPi;
-}
-
-UT mapMaxSpherical(const Vector4f& n) {
-    return {azimuthFromMinusY(n), polarT(n)};
-}
-
-UT mapSphericalKivo(const Vector4f& n) {
-    const float u = isPole(n) ? 0.5f : 0.5f + 0.5f * std::atan2(n.y, n.x) / kPi;
-    return {u, polarT(n)};
 }
 
 // Four bands of a quarter of pi in polar angle, each onto a quarter of T through tan of the
@@ -240,27 +206,70 @@ Vector4f groundProject(const GroundPlane& ground, const Vector4f& rayOrigin, con
 
 namespace {
 
+// The angular and the three spherical mappings run in vector lanes: the derivatives map four
+// directions at once, and a single direction takes the same lanes, so that both give the same
+// bits for it.
+bool mapsInLanes(int type) {
+    return type == ENV_MAPPING_ANGULAR || hasUSeam(type);
+}
+
+struct UVLanes {
+    __m128 u;
+    __m128 v;
+};
+
+// (u, v) of four unit (or zero) directions, one per lane, for a type that maps in lanes: the
+// mapping table's formulas in their order (products and quotients left to right, v = 1 - T),
+// with the lane arc tangent and arc cosine.
+UVLanes mapLanes(int type, __m128 x, __m128 y, __m128 z) {
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 pi = _mm_set1_ps(kPi);
+    // The arc cosine of c clamped to [-1, 1]; NaN stays NaN.
+    const auto acosOfClamped = [&](__m128 c) {
+        return lanes::acos(_mm_min_ps(one, _mm_max_ps(_mm_set1_ps(-1.0f), c)));
+    };
+    if (type == ENV_MAPPING_ANGULAR) {
+        const __m128 r = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(x, x), _mm_mul_ps(z, z)));
+        const __m128 k = _mm_div_ps(_mm_mul_ps(acosOfClamped(y), _mm_set1_ps(kInvTwoPi)), r);
+        const __m128 centre = _mm_cmplt_ps(r, _mm_set1_ps(1e-6f));
+        const __m128 u = lanes::select(centre, half, _mm_add_ps(half, _mm_mul_ps(k, x)));
+        const __m128 t = lanes::select(centre, half, _mm_sub_ps(half, _mm_mul_ps(k, z)));
+        return {u, _mm_sub_ps(one, t)};
+    }
+    // Polar angle over pi; at the poles 0 above and 1 below.
+    const __m128 pole =
+        _mm_cmplt_ps(_mm_add_ps(_mm_mul_ps(x, x), _mm_mul_ps(y, y)), _mm_set1_ps(1e-12f));
+    const __m128 poleT = _mm_andnot_ps(_mm_cmpgt_ps(z, _mm_setzero_ps()), one);
+    const __m128 t = lanes::select(pole, poleT, _mm_div_ps(acosOfClamped(z), pi));
+    __m128 u;
+    if (type == ENV_MAPPING_SPHERICAL) {
+        const __m128 a = _mm_mul_ps(_mm_div_ps(lanes::atan2(y, x), pi), half);
+        const __m128 f = lanes::select(_mm_cmplt_ps(a, _mm_setzero_ps()), _mm_add_ps(a, one), a);
+        u = lanes::select(pole, one, _mm_sub_ps(one, f));
+    } else {
+        // max_spherical: azimuth from -y; spherical_kivo: from -x.
+        const __m128 a = type == ENV_MAPPING_MAX_SPHERICAL
+                             ? lanes::atan2(x, _mm_xor_ps(y, lanes::signBit()))
+                             : lanes::atan2(y, x);
+        u = lanes::select(pole, half, _mm_add_ps(half, _mm_div_ps(_mm_mul_ps(half, a), pi)));
+    }
+    return {u, _mm_sub_ps(one, t)};
+}
+
 // (u, v, 0) of a unit (or zero) direction n for a mapping number.
 Vector4f mapUnit(int type, const Vector4f& n) {
+    if (mapsInLanes(type)) {
+        const UVLanes r = mapLanes(type, _mm_set1_ps(n.x), _mm_set1_ps(n.y), _mm_set1_ps(n.z));
+        return {_mm_cvtss_f32(r.u), _mm_cvtss_f32(r.v), 0.0f, 0.0f};
+    }
     UT r{0.0f, 0.0f};
     switch (type) {
-    case ENV_MAPPING_ANGULAR:
-        r = mapAngular(n);
-        break;
     case ENV_MAPPING_CUBIC:
         r = mapCubic(n);
         break;
-    case ENV_MAPPING_SPHERICAL:
-        r = mapSpherical(n);
-        break;
     case ENV_MAPPING_MIRROR_BALL:
         r = mapMirrorBall(n);
-        break;
-    case ENV_MAPPING_MAX_SPHERICAL:
-        r = mapMaxSpherical(n);
-        break;
-    case ENV_MAPPING_SPHERICAL_KIVO:
-        r = mapSphericalKivo(n);
         break;
     case ENV_MAPPING_MAX_CYLINDRICAL:
         r = mapMaxCylindrical(n);
@@ -316,6 +325,16 @@ void mapDifferentials(const DirectionPipeline& pipeline, const Vector4f& d, cons
     x = _mm_and_ps(keep, _mm_div_ps(x, length));
     y = _mm_and_ps(keep, _mm_div_ps(y, length));
     z = _mm_and_ps(keep, _mm_div_ps(z, length));
+    if (mapsInLanes(pipeline.type)) {
+        const UVLanes r = mapLanes(pipeline.type, x, y, z);
+        alignas(16) float u[4], v[4];
+        _mm_store_ps(u, r.u);
+        _mm_store_ps(v, r.v);
+        for (int i = 0; i < 4; ++i) {
+            out[i + 1] = {u[i], v[i], 0.0f, 0.0f};
+        }
+        return;
+    }
     alignas(16) float nx[4], ny[4], nz[4];
     _mm_store_ps(nx, x);
     _mm_store_ps(ny, y);

@@ -111,12 +111,6 @@ int dominantAxis(const Vector4f& a) {
     return 2;
 }
 
-UVWTransform mapPlanar(const Vector4f& p) {
-    return mappingResult({0.5f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.5f, 0.0f, 0.0f},
-                         {0.0f, 0.0f, 0.5f, 0.0f},
-                         {0.5f * p.x + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.z + 0.5f, 0.0f});
-}
-
 namespace {
 
 // The spherical, cylindrical and ball mappings, with or without their Jacobian (evalUVW reads
@@ -377,15 +371,6 @@ UVWTransform mapProjection(int type, const Vector4f& p, const Vector4f& nPrime, 
 Vector4f mapProjectionPoint(int type, const Vector4f& p, const Vector4f& nPrime, float uAngle,
                             float vAngle) {
     return projectionMapping<false>(type, p, nPrime, uAngle, vAngle).o;
-}
-
-UVWTransform finishProjection(const UVWTransform& local, const UVWTransform& m,
-                              const UVWTransform& texTransform) {
-    const Vector4f jx = applyLinear(local, m.c0);
-    const Vector4f jy = applyLinear(local, m.c1);
-    const Vector4f jz = applyLinear(local, m.c2);
-    return {applyLinear(texTransform, jx), applyLinear(texTransform, jy),
-            applyLinear(texTransform, jz), finishProjectionPoint(local, texTransform)};
 }
 
 } // namespace KUtils

@@ -36,7 +36,12 @@ int dominantAxis(const Vector4f& a);
 // finite for finite input: where a formula has no value (the centre of the spherical,
 // cylindrical and ball projections, their axes, a zero face of the cube, a zero angle) the
 // undefined ratio is taken as 0 and a derivative that does not exist is 0.
-UVWTransform mapPlanar(const Vector4f& p);
+inline UVWTransform mapPlanar(const Vector4f& p) {
+    return {{0.5f, 0.0f, 0.0f, 0.0f},
+            {0.0f, 0.5f, 0.0f, 0.0f},
+            {0.0f, 0.0f, 0.5f, 0.0f},
+            {0.5f * p.x + 0.5f, 0.5f * p.y + 0.5f, 0.5f * p.z + 0.5f, 0.0f}};
+}
 UVWTransform mapSpherical(const Vector4f& p, float uAngle, float vAngle);
 UVWTransform mapCylindrical(const Vector4f& p, float uAngle);
 UVWTransform mapBall(const Vector4f& p);
@@ -52,13 +57,20 @@ UVWTransform mapProjection(int type, const Vector4f& p, const Vector4f& nPrime, 
 Vector4f mapProjectionPoint(int type, const Vector4f& p, const Vector4f& nPrime, float uAngle,
                             float vAngle);
 
-// The final local transform: the Jacobian taken through the working transform m (chain rule),
-// then columns and uvw through texTransform.
-UVWTransform finishProjection(const UVWTransform& local, const UVWTransform& m,
-                              const UVWTransform& texTransform);
-// Its uvw alone, for callers that need no Jacobian.
+// The uvw of the final local transform below, for callers that need no Jacobian.
 inline Vector4f finishProjectionPoint(const UVWTransform& local, const UVWTransform& texTransform) {
     return applyPoint(texTransform, local.o);
+}
+// The final local transform: the Jacobian taken through the working transform m (chain rule),
+// then columns and uvw through texTransform. Inline: it runs once per point, and returned
+// through memory its 64 bytes cost more than its arithmetic.
+inline UVWTransform finishProjection(const UVWTransform& local, const UVWTransform& m,
+                                     const UVWTransform& texTransform) {
+    const Vector4f jx = applyLinear(local, m.c0);
+    const Vector4f jy = applyLinear(local, m.c1);
+    const Vector4f jz = applyLinear(local, m.c2);
+    return {applyLinear(texTransform, jx), applyLinear(texTransform, jy),
+            applyLinear(texTransform, jz), finishProjectionPoint(local, texTransform)};
 }
 
 } // namespace KUtils

@@ -167,28 +167,32 @@ void UVWGenProjection::updateFrameData(KivoFrameData& frameData) {
 
 // ---- Evaluation -----------------------------------------------------------------------------
 
-const UVWTransform& UVWGenProjection::workingTransform(const ShadingContext& sc,
-                                                       UVWTransform& scratch) const {
+template <bool Jacobian, typename Finish>
+int UVWGenProjection::evaluate(const ShadingContext& sc, Finish&& finish) {
+    // The frame's uvw_transform is used in place; a working transform of its own (from the
+    // transform texture or the motion samples) only where there is one, so that the common
+    // path neither fills nor copies 64 bytes per call.
     if (uvwTransformTex) {
-        uvwTransformTex->evalTransform(scratch, sc);
-        return scratch;
+        UVWTransform m;
+        uvwTransformTex->evalTransform(m, sc);
+        return evaluateThrough<Jacobian>(sc, m, finish);
     }
     if (transformSamples && numSamples > 1) {
-        scratch =
+        const UVWTransform m =
             sampleMotion(transformSamples.get(), numSamples, sc.time, MotionEdges::HoldBothEnds);
-        return scratch;
+        return evaluateThrough<Jacobian>(sc, m, finish);
     }
-    return uvwTransform;
+    return evaluateThrough<Jacobian>(sc, uvwTransform, finish);
 }
 
 template <bool Jacobian, typename Finish>
-int UVWGenProjection::evaluate(const ShadingContext& sc, Finish&& finish) {
-    UVWTransform scratch;
-    const UVWTransform* m = &workingTransform(sc, scratch);
-    const bool perspective = type == PROJ_PERSPECTIVE;
-
+int UVWGenProjection::evaluateThrough(const ShadingContext& sc, const UVWTransform& m,
+                                      Finish& finish) {
+    // The camera maps the context itself; the point is formed only for object space.
+    if (type == PROJ_PERSPECTIVE && !objectSpace) {
+        return mapPoint<Jacobian>(sc, m, sc.shadingPoint, finish);
+    }
     // The projected point, in object space or in world space (scene origin included).
-    Vector4f p;
     if (objectSpace) {
         if (const auto* os = instanceQuery<ObjectSpaceInterface>(sc, EXT_OBJECT_SPACE)) {
             Vector4f e0, e1, e2, q0;
@@ -196,36 +200,36 @@ int UVWGenProjection::evaluate(const ShadingContext& sc, Finish&& finish) {
             os->toObjectVector(e1, sc, {0.0f, 1.0f, 0.0f, 0.0f});
             os->toObjectVector(e2, sc, {0.0f, 0.0f, 1.0f, 0.0f});
             os->toObjectPoint(q0, sc, {0.0f, 0.0f, 0.0f, 0.0f});
-            scratch = toObjectSpace(*m, e0, e1, e2, q0);
-            m = &scratch;
-            p = applyPoint(*m, sc.shadingPoint);
-        } else {
-            p = applyPoint(*m, sc.shadingPoint + sceneOrigin);
+            const UVWTransform objectM = toObjectSpace(m, e0, e1, e2, q0);
+            return mapPoint<Jacobian>(sc, objectM, applyPoint(objectM, sc.shadingPoint), finish);
         }
-    } else if (!perspective) {
-        if (const auto* ref = instanceQuery<ReferencePointInterface>(sc, EXT_REFERENCE_POINT)) {
-            Vector4f q;
-            ref->getReferencePoint(q, sc);
-            p = applyPoint(*m, q);
-        } else {
-            p = applyPoint(*m, sc.shadingPoint + sceneOrigin);
-        }
+        return mapPoint<Jacobian>(sc, m, applyPoint(m, sc.shadingPoint + sceneOrigin), finish);
     }
+    if (const auto* ref = instanceQuery<ReferencePointInterface>(sc, EXT_REFERENCE_POINT)) {
+        Vector4f q;
+        ref->getReferencePoint(q, sc);
+        return mapPoint<Jacobian>(sc, m, applyPoint(m, q), finish);
+    }
+    return mapPoint<Jacobian>(sc, m, applyPoint(m, sc.shadingPoint + sceneOrigin), finish);
+}
 
-    if (perspective) {
+template <bool Jacobian, typename Finish>
+int UVWGenProjection::mapPoint(const ShadingContext& sc, const UVWTransform& m, const Vector4f& p,
+                               Finish& finish) {
+    if (type == PROJ_PERSPECTIVE) {
         UVWTransform local;
         if (!camera.map(sc, local)) {
             return 0;
         }
-        finish(local, *m);
+        finish(local, m);
         return 1;
     }
-    const Vector4f nPrime = applyLinear(*m, sc.normal);
+    const Vector4f nPrime = applyLinear(m, sc.normal);
     if constexpr (Jacobian) {
-        finish(mapProjection(type, p, nPrime, uAngle, vAngle), *m);
+        finish(mapProjection(type, p, nPrime, uAngle, vAngle), m);
     } else {
         const UVWTransform point{{}, {}, {}, mapProjectionPoint(type, p, nPrime, uAngle, vAngle)};
-        finish(point, *m);
+        finish(point, m);
     }
     return 1;
 }

@@ -51,9 +51,14 @@ private:
     // the uvw alone (the columns are zero).
     template <bool Jacobian, typename Finish>
     int evaluate(const ShadingContext& sc, Finish&& finish);
-    // The working transform at the context: the frame's uvw_transform itself (no copy per
-    // call), or scratch filled from the connected transform texture or the motion samples.
-    const UVWTransform& workingTransform(const ShadingContext& sc, UVWTransform& scratch) const;
+    // The rest of evaluate with the working transform m: forms the projected point (object
+    // space, the instance's reference point or the shading point) and maps it.
+    template <bool Jacobian, typename Finish>
+    int evaluateThrough(const ShadingContext& sc, const UVWTransform& m, Finish& finish);
+    // Maps the projected point p (the camera maps the context instead) and finishes.
+    template <bool Jacobian, typename Finish>
+    int mapPoint(const ShadingContext& sc, const UVWTransform& m, const Vector4f& p,
+                 Finish& finish);
     void sampleUVWTransform(KivoRenderer* renderer);
 
     // Bound parameters.
