@@ -6,6 +6,8 @@
 #include "tests/support/Plugin.h"
 
 #include <cmath>
+#include <latch>
+#include <thread>
 #include <vector>
 
 using namespace testsupport;
@@ -257,4 +259,71 @@ TEST(PerspectiveProjection, ScreenStepsWithAnUnmappedStepAndWithoutACamera) {
     expectXYZ(out[1], 1.0f / 640, 0, 0);
     expectXYZ(out[2], 0, -1.0f / 480, 0);
     blind.lifecycle().finishFrame(&scene.session.renderer);
+}
+
+TEST(PerspectiveProjection, RefreshRunsOncePerFrameAcrossThreads) {
+    PerspectiveScene scene;
+    kivohost::Bitmap bitmap(1280, 480);
+    bitmap.frameSizes = true; // frame begin asks for the frame size, the refresh for the size
+    bitmap.sizeDelay = std::chrono::milliseconds(20);
+    kivohost::SceneGeometry geometry;
+    geometry.spheres.push_back({{0.2f, 0.1f, -2, 0}, 0.15f});
+    Instance proj{descriptor<UVWGenProjectionDesc>()};
+    proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
+    proj.set("fitfill", 1);
+    proj.set("hide_occluded", true);
+    perspective(proj, scene);
+
+    constexpr int kThreads = 8, kPoints = 64;
+    auto pointOf = [](int i) {
+        return Vector4f{-1.0f + 0.03f * float(i), 0.4f - 0.01f * float(i), -3.0f - 0.02f * i, 0};
+    };
+    for (int frame = 0; frame < 2; ++frame) {
+        if (frame > 0) {
+            proj.begin(scene.session);
+        }
+        // The frame's image changed after frame begin: the first evaluation refreshes.
+        scene.session.frame.imageWidth = frame % 2 == 0 ? 800 : 640;
+        scene.session.frame.overscanWidth = float(scene.session.frame.imageWidth);
+
+        std::vector<std::vector<Vector4f>> results(kThreads, std::vector<Vector4f>(kPoints));
+        std::vector<std::vector<int>> flags(kThreads, std::vector<int>(kPoints));
+        // All threads start evaluating together, so that several meet the refresh.
+        std::latch start(kThreads);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                kivohost::TracingShadingContext sc(&geometry);
+                sc.threadData.threadIndex = t;
+                start.arrive_and_wait();
+                for (int i = 0; i < kPoints; ++i) {
+                    scene.context(sc, pointOf(i));
+                    sc.evalStamp = std::uint32_t(i + 1);
+                    flags[t][i] = proj.uvw().evalUVW(sc, results[t][i]);
+                }
+            });
+        }
+        for (std::thread& th : threads) {
+            th.join();
+        }
+        EXPECT_EQ(bitmap.sizeRequests(), frame + 1);
+
+        int hidden = 0;
+        for (int i = 0; i < kPoints; ++i) {
+            kivohost::TracingShadingContext sc(&geometry);
+            scene.context(sc, pointOf(i));
+            Vector4f expected;
+            const int flag = proj.uvw().evalUVW(sc, expected);
+            hidden += flag == 0;
+            for (int t = 0; t < kThreads; ++t) {
+                EXPECT_EQ(flags[t][i], flag);
+                EXPECT_EQ(results[t][i].x, expected.x);
+                EXPECT_EQ(results[t][i].y, expected.y);
+            }
+        }
+        EXPECT_GT(hidden, 0);
+        EXPECT_LT(hidden, kPoints);
+        EXPECT_EQ(bitmap.sizeRequests(), frame + 1);
+        proj.lifecycle().finishFrame(&scene.session.renderer);
+    }
 }
