@@ -140,27 +140,27 @@ TEST(FrameSettingsTest, DefaultsAndEveryField) {
 }
 
 TEST(ContextLineTest, DefaultsShadeDataAndShadedInstance) {
-    auto spec = parseContextLine(R"({"shadingPoint": [1, 2, 3], "normal": [0, 1, 0]})");
-    ASSERT_TRUE(spec) << spec.error();
+    auto request = parseContextLine(R"({"shadingPoint": [1, 2, 3], "normal": [0, 1, 0]})");
+    ASSERT_TRUE(request) << request.error();
     ShadingContext sc;
-    fillContext(*spec, 4, sc);
+    fillContext(*request, 4, sc);
     EXPECT_EQ(sc.surfacePoint.y, 2.0f); // the shading point
     EXPECT_EQ(sc.auxNormal.y, 1.0f);    // the normal
     EXPECT_EQ(sc.evalStamp, 5u);        // 1 + the line's index
     EXPECT_EQ(sc.shadeData, nullptr);
     EXPECT_EQ(sc.shadeInstance, nullptr);
     // A stamp that would wrap to 0 (the caches' "empty") is skipped.
-    fillContext(*spec, std::numeric_limits<std::uint32_t>::max(), sc);
+    fillContext(*request, std::numeric_limits<std::uint32_t>::max(), sc);
     EXPECT_EQ(sc.evalStamp, 1u);
 
     // The channel transform and the object space reach the generators (the eval tests).
-    spec = parseContextLine(R"({"backSide": true, "threadIndex": 3, "evalStamp": 77,
+    request = parseContextLine(R"({"backSide": true, "threadIndex": 3, "evalStamp": 77,
         "evalSlot": 2, "flags": 128, "time": 0.25,
         "shadeData": {"channels": {"2": {"uvw": [0.1, 0.2, 0.3]}},
                       "ids": {"material": 5, "object": 9}},
         "shadeInstance": {"referencePoint": [5, 5, 5]}})");
-    ASSERT_TRUE(spec) << spec.error();
-    fillContext(*spec, 0, sc);
+    ASSERT_TRUE(request) << request.error();
+    fillContext(*request, 0, sc);
     EXPECT_EQ(sc.backSide, 1);
     EXPECT_EQ(sc.threadData.threadIndex, 3);
     EXPECT_EQ(sc.evalStamp, 77u);
@@ -179,9 +179,9 @@ TEST(ContextLineTest, DefaultsShadeDataAndShadedInstance) {
     EXPECT_EQ(sc.shadeInstance->getInterface(EXT_OBJECT_SPACE), nullptr); // not given
 
     // Without a provider the shade data still is the host's ShadeData.
-    spec = parseContextLine(R"({"shadeData": {"provider": false}})");
-    ASSERT_TRUE(spec);
-    fillContext(*spec, 0, sc);
+    request = parseContextLine(R"({"shadeData": {"provider": false}})");
+    ASSERT_TRUE(request);
+    fillContext(*request, 0, sc);
     EXPECT_EQ(sc.shadeData->getInterface(EXT_CHANNEL_PROVIDER), nullptr);
     EXPECT_NE(dynamic_cast<const ShadeData*>(sc.shadeData), nullptr);
 }
