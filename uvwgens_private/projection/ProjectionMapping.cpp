@@ -373,13 +373,4 @@ Vector4f mapProjectionPoint(int type, const Vector4f& p, const Vector4f& nPrime,
     return projectionMapping<false>(type, p, nPrime, uAngle, vAngle).o;
 }
 
-UVWTransform finishProjection(const UVWTransform& local, const UVWTransform& m,
-                              const UVWTransform& texTransform) {
-    const Vector4f jx = applyLinear(local, m.c0);
-    const Vector4f jy = applyLinear(local, m.c1);
-    const Vector4f jz = applyLinear(local, m.c2);
-    return {applyLinear(texTransform, jx), applyLinear(texTransform, jy),
-            applyLinear(texTransform, jz), finishProjectionPoint(local, texTransform)};
-}
-
 } // namespace KUtils
