@@ -1,7 +1,7 @@
 // Assets in scene files: meshes and images in every format read, written here and read back;
 // map-channel UVW and bases against hand values on one triangle; renders through the mesh,
-// the camera projection's fit to a bitmap, the depth output against a sphere's distances, and
-// the errors for assets that cannot be used.
+// the camera projection's fit to a bitmap, and the depth output against a sphere's distances.
+// (The assets that cannot be used: the refused-input tests.)
 #include "uvwhost/Assets.h"
 
 #include "kivo/VectorMath.h"
@@ -260,41 +260,3 @@ TEST(UvwhostAssets, DepthOutputIsTheDistanceFromTheCameraCentre) {
 }
 
 #endif
-
-TEST(UvwhostAssets, AssetsThatCannotBeUsedAreRefusedNamingTheFile) {
-    TempDir dir;
-    dir.write("nouv.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
-    dir.write("notamesh.xyz", "hello\n");
-    dir.write("broken.png", "\x89PNG\r\n\x1a\nthis is not the rest of a png");
-    auto mesh = [](const std::string& file) {
-        return R"({"instances": [{"name": "grey", "type": "TexConstant"}], "objects": [{"shape":
-                   "mesh", "file": ")" +
-               file + R"(", "texture": "@grey"}]})";
-    };
-    auto image = [](const std::string& file) {
-        return R"({"instances": [{"name": "i", "type": "BitmapBuffer", "params": {"file": ")" +
-               file + "\"}}]}";
-    };
-    const std::string out = dir.file("never.png");
-    auto refused = [&](const std::string& scene, const std::string& expected,
-                       const std::string& camera = "camera") {
-        const test::Run r = test::renderScene(dir, scene, {"-o", out, "--camera", camera});
-        EXPECT_EQ(r.status, 2);
-        EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
-        EXPECT_FALSE(std::filesystem::exists(out));
-    };
-#if defined(UVWHOST_HAVE_ASSETS)
-    const std::string missing = "No such file or directory";
-    refused(mesh("nouv.obj"), "has no UV set; expected texture coordinates on every part");
-    refused(mesh("notamesh.xyz"), "the mesh file \"" + dir.file("notamesh.xyz") +
-                                      "\": expected a mesh in a format uvwhost reads");
-    refused(image("broken.png"), "the image file \"" + dir.file("broken.png") + "\"");
-#else
-    const std::string missing = "this uvwhost was built without mesh and image files";
-#endif
-    refused(mesh("absent.obj"),
-            "cannot read the mesh file \"" + dir.file("absent.obj") + "\": " + missing);
-    refused(image("absent.png"),
-            "cannot read the image file \"" + dir.file("absent.png") + "\": " + missing);
-    refused(mesh("absent.obj"), "no camera named \"side\" (cameras: camera)", "side");
-}

@@ -194,6 +194,64 @@ TEST_F(HostileInput, SceneFilesNameTheFileThePlaceAndWhatWasExpected) {
     expectEnd(2, "--instance", eval);
 }
 
+// Meshes and images that cannot be used, and bakes of what cannot be baked.
+TEST_F(HostileInput, AssetsAndBakesNameTheFileAndWhatWasExpected) {
+    auto mesh = [](const std::string& file) {
+        const std::string part =
+            R"({"shape": "mesh", "name": "part", "texture": "@uv", "file": ")" + file + "\"}";
+        return scene(
+            {instance("i", "UVWGenChannel"), instance("uv", "TexUVW", R"({"uvwgen": "@i"})")},
+            R"(, "objects": [)" + part +
+                R"(, {"shape": "sphere", "name": "ball", "texture": "@uv"}])");
+    };
+    auto image = [](const std::string& file) {
+        return scene({instance("i", "BitmapBuffer", R"({"file": ")" + file + "\"}")});
+    };
+#if defined(UVWHOST_HAVE_ASSETS)
+    const std::string missing = "No such file or directory";
+    dir.write("nouv.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    dir.write("t.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\nf 1/1 2/2 3/3\n");
+    expectRefusedScene(mesh("nouv.obj"),
+                       "has no UV set; expected texture coordinates on every part");
+    expectRefusedScene(mesh(dir.write("notamesh.xyz", "hello\n")),
+                       "the mesh file \"" + dir.file("notamesh.xyz") +
+                           "\": expected a mesh in a format uvwhost reads");
+    expectRefusedScene(image(dir.write("broken.png", "\x89PNG\r\n\x1a\nnot the rest of a png")),
+                       "the image file \"" + dir.file("broken.png") + "\"");
+    const std::pair<std::vector<std::string>, std::string> bakes[] = {
+        {{"--object", "nothing"}, "no object of that name; the named objects: \"part\", \"ball\""},
+        {{"--object", "ball"}, "expected a mesh"},
+        {{"--texture", "missing"}, "the scene has no instance of that name"},
+        {{"--texture", "i"}, "is not a texture"},
+        {{"--channel", "9"}, "has map channels 1 to "},
+        {{"--channel", "0"}, "--channel: expected an integer from 1"},
+        {{"--size", "0"}, "--size: expected W or WxH, each from 1 to 16384"},
+        {{"--size", "16x99999"}, "--size: expected W or WxH"},
+        {{"--padding", "-1"}, "--padding: expected an integer from 0 to 1024"},
+        {{"--samples", "65"}, "--samples: expected an integer from 1 to 64"},
+        {{"-o", dir.file("a.tif")}, "ending in .png or .exr"},
+        {{}, "expected -o"}};
+    for (const auto& [args, message] : bakes) {
+        std::vector<std::string> all = {"bake", "--scene",   "SCENE", "--object",
+                                        "part", "--texture", "uv"};
+        if (!args.empty()) {
+            all.insert(all.end(), {"-o", never});
+        }
+        all.insert(all.end(), args.begin(), args.end());
+        expectEnd(EXIT_BAD_INPUT, message, all, mesh("t.obj"));
+        EXPECT_FALSE(std::filesystem::exists(never));
+    }
+#else
+    const std::string missing = "this uvwhost was built without mesh and image files";
+#endif
+    expectRefusedScene(mesh("absent.obj"),
+                       "cannot read the mesh file \"" + dir.file("absent.obj") + "\": " + missing);
+    expectRefusedScene(image("absent.png"),
+                       "cannot read the image file \"" + dir.file("absent.png") + "\": " + missing);
+    expectEnd(2, "no camera named \"side\" (cameras: camera)",
+              {"render", "--scene", "SCENE", "--camera", "side"}, "{}");
+}
+
 TEST_F(HostileInput, CommandLinesAndTheirConventions) {
     expectEnd(2, "unknown plugin type 'UVWGenNothing' (known: ", {"eval", "UVWGenNothing"});
     expectEnd(2, "uvwhost: eval: --set scale: unknown parameter 'scale' of UVWGenObject\n",
