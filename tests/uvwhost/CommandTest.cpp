@@ -141,21 +141,36 @@ TEST(UvwhostEval, EveryGeneratorAtARepresentativePoint) {
     }
 }
 
-TEST(UvwhostEval, MalformedLinesKeepEveryGoodLine) {
-    const test::Run r = run({"eval", "UVWGenObject"}, "{\"shadingPoint\": [1, 0, 0]}\n"
-                                                      "not json\n"
-                                                      "{\"shadingPoint\": [3, 0, 0]}\n"
-                                                      "{\"shadingPoint\": [3, 0]}\n"
-                                                      "{\"shadingPoint\": [5, 0, 0]}\n");
+// Each malformed context line answers an error naming the line and the field, between the
+// answers of the good lines around it.
+TEST(UvwhostEval, MalformedLinesNameTheFieldAndKeepEveryGoodLine) {
+    const std::pair<const char*, const char*> bad[] = {
+        {"not json", "not valid JSON at byte 1 (expected one JSON object)"},
+        {"[1, 2, 3]", "context: expected a JSON object, got [1,2,3]"},
+        {R"({"shadingpoint": [1, 2, 3]})", "context: unknown field \"shadingpoint\""},
+        {R"({"shadingPoint": [3, 0]})",
+         "field \"shadingPoint\": expected a vector [x, y, z], got [3,0]"},
+        {R"({"evalStamp": -1})",
+         "field \"evalStamp\": expected an unsigned 32-bit integer, got -1"},
+        {R"({"shadeData": {"channels": {"x": {}}}})",
+         "field \"shadeData\" \"channels\": channel keys are integers, got \"x\""},
+        {R"({"shadeData": {"channels": {"1": {"uvw": [1, 2]}}}})",
+         "field \"shadeData\" \"channels\" channel \"1\" \"uvw\": expected a vector [x, y, z], "
+         "got [1,2]"},
+        {R"({"rayDir": [1, 0, null]})", "field \"rayDir\"[2]: expected a number, got null"},
+    };
+    std::string input;
+    for (int k = 0; k < 8; ++k) {
+        input += R"({"shadingPoint": [)" + std::to_string(k) + ", 0, 0]}\n" + bad[k].first + "\n";
+    }
+    const test::Run r = run({"eval", "UVWGenObject"}, input);
     EXPECT_EQ(r.status, 1);
     const auto lines = r.lines();
-    ASSERT_EQ(lines.size(), 5u);
-    for (std::size_t i : {0, 2, 4}) {
-        EXPECT_EQ(lines[i]["uvw"], Json::array({i + 1, 0, 0}));
+    ASSERT_EQ(lines.size(), 16u);
+    for (int k = 0; k < 8; ++k) {
+        const std::string line = "line " + std::to_string(2 * k + 2) + ": ";
+        EXPECT_EQ(lines[2 * k]["uvw"], Json::array({k, 0, 0}));
+        EXPECT_EQ(lines[2 * k + 1]["error"], line + bad[k].second);
+        EXPECT_NE(r.err.find("uvwhost: contexts " + line), std::string::npos) << r.err;
     }
-    EXPECT_EQ(lines[1]["error"], "line 2: not valid JSON at byte 1 (expected one JSON object)");
-    EXPECT_EQ(lines[3]["error"],
-              "line 4: field \"shadingPoint\": expected a vector [x, y, z], got [3,0]");
-    EXPECT_NE(r.err.find("uvwhost: contexts line 2: "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("uvwhost: contexts line 4: "), std::string::npos) << r.err;
 }
