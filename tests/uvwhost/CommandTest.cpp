@@ -6,20 +6,8 @@
 using namespace uvwhost;
 using test::run;
 
-namespace {
-
-// The shape every UVW generator answers with.
-void expectGeneratorShape(const Json& r) {
-    for (const char* at :
-         {"/uvw", "/valid", "/derivs/uvw", "/derivs/dx", "/derivs/dy", "/derivs/valid",
-          "/transform/columns/2", "/transform/offset/2", "/transform/valid"}) {
-        EXPECT_TRUE(r.contains(Json::json_pointer(at))) << at << " in " << r;
-    }
-}
-
-} // namespace
-
-TEST(UvwhostList, JsonNamesTheLibraryEveryDescriptorAndItsParameters) {
+// list, params and gpu for every type.
+TEST(UvwhostCommands, ListParamsAndGpuJsonForEveryType) {
     const test::Run r = run({"list", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
     const Json j = r.json();
@@ -40,37 +28,33 @@ TEST(UvwhostList, JsonNamesTheLibraryEveryDescriptorAndItsParameters) {
                               "texture_transform texture texture_float plugin "
                               "output_texture_vector ";
     for (const std::string& type : names) {
+        SCOPED_TRACE(type);
         const Json params = run({"params", type, "--json"}).json();
         EXPECT_EQ(params["plugin"], type);
-        ASSERT_FALSE(params["params"].empty()) << type;
+        ASSERT_FALSE(params["params"].empty());
         for (const Json& p : params["params"]) {
             EXPECT_EQ(p.size(), 6u) << p;
             EXPECT_NE(types.find(" " + p["type"].get<std::string>() + " "), std::string::npos) << p;
         }
-    }
-}
-
-TEST(UvwhostGpu, JsonAndPlainTextForEveryType) {
-    for (const std::string& type : test::allPluginTypes()) {
-        SCOPED_TRACE(type);
-        const test::Run j = run({"gpu", type, "--json"});
+        const test::Run gpu = run({"gpu", type, "--json"});
         // The one type without a GPU description says so with its own status.
-        ASSERT_EQ(j.status, type == "TexMultiProjection" ? 3 : 0) << j.err;
-        const Json doc = j.json();
+        ASSERT_EQ(gpu.status, type == "TexMultiProjection" ? 3 : 0) << gpu.err;
+        const Json doc = gpu.json();
         EXPECT_TRUE(doc["result"].is_number_integer());
         EXPECT_TRUE(doc["objectSpaceFlag"].is_number_integer());
         // The plain form is exactly the buffer.
         const test::Run plain = run({"gpu", type});
-        ASSERT_EQ(plain.status, j.status) << plain.err;
+        ASSERT_EQ(plain.status, gpu.status) << plain.err;
         EXPECT_EQ(plain.out, doc["text"].get<std::string>());
     }
     // The --set value reaches the text (the text itself is the plugin's, pinned with it).
-    const Json j =
+    const Json object =
         run({"gpu", "UVWGenObject", "--json", "--set", R"(uvw_transform={"offset": [1, 2, 3]})"})
             .json();
-    EXPECT_EQ(j["result"], 1);
-    EXPECT_EQ(j["objectSpaceFlag"], 1);
-    EXPECT_NE(j["text"].get<std::string>().find("1.000000,2.000000,3.000000\n"), std::string::npos);
+    EXPECT_EQ(object["result"], 1);
+    EXPECT_EQ(object["objectSpaceFlag"], 1);
+    EXPECT_NE(object["text"].get<std::string>().find("1.000000,2.000000,3.000000\n"),
+              std::string::npos);
     // The first block registered with the host's registry has id 0.
     EXPECT_EQ(run({"gpu", "UVWGenProjection", "--json"}).json()["text"],
               "projection\nprojParamsPtr_id 0\n");
@@ -133,8 +117,13 @@ TEST(UvwhostEval, EveryGeneratorAtARepresentativePoint) {
         ASSERT_EQ(r.status, 0) << r.err;
         const Json line = r.lines().at(0);
         EXPECT_EQ(line.at(Json::json_pointer(row.pointer)), Json::parse(row.expected));
+        // Every generator answers in the same shape.
+        for (const char* at :
+             {"/uvw", "/valid", "/derivs/uvw", "/derivs/dx", "/derivs/dy", "/derivs/valid",
+              "/transform/columns/2", "/transform/offset/2", "/transform/valid"}) {
+            EXPECT_EQ(line.contains(Json::json_pointer(at)), row.args[0].starts_with("UVWGen"));
+        }
         if (row.args[0].starts_with("UVWGen")) {
-            expectGeneratorShape(line);
             EXPECT_EQ(line["valid"], 1);
             EXPECT_EQ(line.contains("basis"), row.args[0] == "UVWGenOstrel");
         }
