@@ -5,6 +5,7 @@
 #include "tests/support/Uvwhost.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace uvwhost;
 using test::run;
@@ -106,24 +107,23 @@ TEST_F(HostileInput, ReferenceCyclesLongChainsAndWrongKinds) {
 
     // References to the wrong kind of instance: a texture "@g" or a generator "@c" where the
     // parameter takes another kind.
-    const struct {
-        const char *type, *param, *target, *expected;
-    } kinds[] = {{"UVWGenChannel", "uvwgen", "g", "a UVW generator"},
-                 {"UVWGenExplicit", "uvw", "c", "a texture"},
-                 {"UVWGenExplicit", "u", "c", "a float texture"},
-                 {"UVWGenProjection", "camera_settings", "c", "a camera plugin"},
-                 {"UVWGenProjection", "bitmap", "c", "a bitmap"},
-                 {"TexMultiProjection", "color_textures", "c", "a texture"}};
-    for (const auto& k : kinds) {
-        const std::string ref = std::string("\"@") + k.target + "\"";
-        const bool list = std::string(k.param).ends_with("_textures");
+    const std::tuple<const char*, const char*, const char*> kinds[] = {
+        {"UVWGenChannel", R"({"uvwgen": "@g"})",
+         R"('uvwgen': expected a UVW generator, "@g" is a texture)"},
+        {"UVWGenExplicit", R"({"uvw": "@c"})",
+         R"('uvw': expected a texture, "@c" is a UVW generator)"},
+        {"UVWGenExplicit", R"({"u": "@c"})",
+         R"('u': expected a float texture, "@c" is a UVW generator)"},
+        {"UVWGenProjection", R"({"camera_settings": "@c"})",
+         R"('camera_settings': expected a camera plugin, "@c" is a UVW generator)"},
+        {"UVWGenProjection", R"({"bitmap": "@c"})",
+         R"('bitmap': expected a bitmap, "@c" is a UVW generator)"},
+        {"TexMultiProjection", R"({"color_textures": ["@c"]})",
+         R"('color_textures': expected a texture, "@c" is a UVW generator)"}};
+    for (const auto& [type, params, message] : kinds) {
         expectRefusedScene(scene({instance("g", "TexGrid"), instance("c", "UVWGenChannel"),
-                                  instance("i", k.type,
-                                           std::string("{\"") + k.param +
-                                               "\": " + (list ? "[" + ref + "]" : ref) + "}")}),
-                           std::string("parameter '") + k.param + "': expected " + k.expected +
-                               ", " + ref + " is " +
-                               (k.target[0] == 'g' ? "a texture" : "a UVW generator"));
+                                  instance("i", type, params)}),
+                           std::string("parameter ") + message);
     }
 }
 
