@@ -28,25 +28,21 @@ std::string squares(bool lowFirst) {
     return obj + "f 1/1 2/2 3/3\nf 1/1 3/3 4/4\nf 5/1 6/2 7/3\nf 5/1 7/3 8/4\n";
 }
 
-// A scene with the mesh `file` named "part" and textures showing the UVW of map channel 1
-// ("uv") and the world position ("position").
-Json scene(const std::string& file) {
-    return {{"instances",
-             {{{"name", "ch"}, {"type", "UVWGenChannel"}, {"params", {{"uvw_channel", 1}}}},
-              {{"name", "uv"}, {"type", "TexUVW"}, {"params", {{"uvwgen", "@ch"}}}},
-              {{"name", "world"}, {"type", "UVWGenPlanarWorld"}, {"params", Json::object()}},
-              {{"name", "position"}, {"type", "TexUVW"}, {"params", {{"uvwgen", "@world"}}}}}},
-            {"objects",
-             {{{"shape", "mesh"}, {"name", "part"}, {"file", file}, {"texture", "@uv"}},
-              {{"shape", "sphere"}, {"name", "ball"}, {"texture", "@uv"}}}}};
-}
+// The squares named "part", and textures showing the UVW of map channel 1 ("uv") and the
+// world position ("position").
+const char* const SCENE = R"({"objects": [{"shape": "mesh", "name": "part", "file": "squares.obj",
+    "texture": "@uv"}],
+  "instances": [{"name": "ch", "type": "UVWGenChannel", "params": {"uvw_channel": 1}},
+    {"name": "uv", "type": "TexUVW", "params": {"uvwgen": "@ch"}},
+    {"name": "world", "type": "UVWGenPlanarWorld"},
+    {"name": "position", "type": "TexUVW", "params": {"uvwgen": "@world"}}]})";
 
 // The float pixels of `texture` baked from the squares (`lowFirst`) into 32 x 32 texels, `more`
 // options added.
 std::vector<float> bake(const TempDir& dir, bool lowFirst, const char* texture,
                         std::vector<std::string> more) {
     dir.write("squares.obj", squares(lowFirst));
-    const std::string file = dir.write("scene.json", scene("squares.obj").dump());
+    const std::string file = dir.write("scene.json", SCENE);
     std::vector<std::string> args = {"bake",           "--scene", file,     "--object", "part",
                                      "--texture",      texture,   "--size", "32",       "-o",
                                      dir.file("t.exr")};
