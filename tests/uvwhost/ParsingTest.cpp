@@ -47,8 +47,7 @@ TEST(ParamSettings, ReadsEveryValueShape) {
     EXPECT_EQ(offsetOnly.m.c0.y, 0.0f);
 
     EXPECT_EQ(read(ParamType::Plugin, "\"@gen\"").values.at(0).ref, "gen");
-    const ParamSetting none = read(ParamType::Plugin, "null");
-    EXPECT_EQ(none.values.at(0).ref, "");
+    EXPECT_EQ(read(ParamType::Plugin, "null").values.at(0).ref, "");
     // Texture parameters take a constant of their value type as well.
     EXPECT_EQ(constant<AColor>(ParamType::Texture, "[1, 0, 0]").r, 1.0f);
     EXPECT_EQ(read(ParamType::TextureFloat, "\"@u\"").values.at(0).ref, "u");
