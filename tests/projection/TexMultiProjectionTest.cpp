@@ -5,11 +5,8 @@
 #include "projection/ColorResultCache.h"
 #include "projection/MultiProjectionBlend.h"
 #include "projection/ProjectionSearch.h"
-#include "projection/UVWGenProjection.h"
-#include "scene/Cameras.h"
-#include "scene/LinkedTextures.h"
 #include "scene/TextureStandIns.h"
-#include "tests/support/Plugin.h"
+#include "tests/projection/ProjectionScene.h"
 
 #include <cmath>
 #include <cstring>
@@ -27,36 +24,12 @@ void expectColor(const AColor& c, float r, float g, float b, float a) {
     EXPECT_FLOAT_EQ(c.a, a);
 }
 
-// A plugin graph around one TexMultiProjection.
-class MultiScene : public Graph {
+// The shared scene around one TexMultiProjection.
+class MultiScene : public ProjectionScene {
 public:
     MultiScene() : multi(create(descriptor<TexMultiProjectionDesc>())) {}
 
-    void setList(PluginBase* plugin, const char* name,
-                 const std::vector<KUtils::ParamValue>& elements) {
-        EXPECT_TRUE(KUtils::setParamList(*KUtils::paramListOf(plugin), name, elements)) << name;
-    }
-
-    // A UVWGenProjection of the type centred at centre: uvw_transform maps world to projection
-    // space, so with an identity matrix its offset is -centre.
-    PluginBase* projection(const Vector3d& centre, int type = 2) {
-        PluginBase* p = create(descriptor<UVWGenProjectionDesc>());
-        setParam(p, "uvw_transform", Transform{{}, {-centre.x, -centre.y, -centre.z}});
-        setParam(p, "type", type);
-        return p;
-    }
-    // A host texture of a constant colour, driven by uvwgen when one is given.
-    kivohost::LinkedTexture* linked(const AColor& color, PluginBase* uvwgen = nullptr) {
-        auto* t = static_cast<kivohost::LinkedTexture*>(
-            create(descriptor<kivohost::LinkedTextureDesc>()));
-        setParam(t, "color", color);
-        if (uvwgen) {
-            setParam(t, "uvwgen", uvwgen);
-        }
-        return t;
-    }
-
-    // prepareRender (first frame only) and frameBegin of the host textures, then of the
+    // frameBegin of the host textures, prepareRender (first frame only) and frameBegin of the
     // TexMultiProjection.
     void beginFrame() {
         for (auto& [desc, plugin] : plugins) {
@@ -70,7 +43,6 @@ public:
         }
         kivo(multi).frameBegin(&session.renderer);
     }
-
     KUtils::TextureInterface& texture() {
         return *static_cast<KUtils::TextureInterface*>(multi->getInterface(KUtils::EXT_TEXTURE));
     }
@@ -78,27 +50,12 @@ public:
         return *static_cast<KUtils::KivoPluginInterface*>(
             plugin->getInterface(KUtils::EXT_KIVO_PLUGIN));
     }
-
-    // A context of render thread 0 at point with normal, under the given stamp.
-    KUtils::ShadingContext context(const Vector4f& point, const Vector4f& normal,
-                                   std::uint32_t stamp = 1) {
-        KUtils::ShadingContext sc;
-        sc.renderer = &session.renderer;
-        sc.threadData.threadIndex = 0;
-        sc.evalStamp = stamp;
-        sc.evalSlot = 0;
-        sc.shadingPoint = point;
-        sc.surfacePoint = point;
-        sc.normal = normal;
-        return sc;
-    }
     AColor eval(const KUtils::ShadingContext& sc) {
         AColor c;
         texture().evalColor(c, sc);
         return c;
     }
 
-    kivohost::RenderSession session;
     PluginBase* multi;
     bool prepared = false;
 };
