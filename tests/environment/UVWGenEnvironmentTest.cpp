@@ -141,6 +141,15 @@ TEST_F(Environment, MatrixTransformWrapAndCrop) {
     sc.imageX = 320.0f;
     sc.imageY = 120.0f;
     expectXYZ(h.uvwAt(sc), 0.25f, 0.75f, 0.0f);
+    // Its local transform: the inverse of the frame (dPdx, -dPdy, axis) in image units.
+    sc.dPdx = {2, 0, 0, 0};
+    sc.dPdy = {0, -4, 0, 0};
+    sc.screenFrameAxis = {0, 0, 1, 0};
+    UVWTransform tm;
+    EXPECT_EQ(gen().evalUVWTransform(sc, tm), 1);
+    expectXYZ(tm.c0, 2.0f * 0.5f / 640.0f, 0, 0);
+    expectXYZ(tm.c1, 0, 0.25f / 480.0f, 0);
+    expectXYZ(tm.c2, 0, 0, 1);
 }
 
 TEST_F(Environment, DerivativesAcrossTheSeam) {
