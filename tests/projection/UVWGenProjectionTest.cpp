@@ -48,11 +48,13 @@ const float kU = 400.0f / 640, kV = 200.0f / 480;
 // One projection in the shared scene, evaluated at sc.
 class Projection : public ::testing::Test {
 protected:
+    Projection() { gpu.paramBlockRegistry = &registry; }
+
     void perspective() {
         proj.set("type", 8);
         proj.start(scene.session);
     }
-    // The text of one emission and the parameter block it registered.
+    // The parameter block one emission registered.
     std::vector<std::uint8_t> block(Instance& p, const char* kind = "") {
         ShaderSource source;
         p.rt().emitRTSource("", "n", kind, source, gpu);
@@ -62,11 +64,7 @@ protected:
     ProjectionScene scene;
     kivohost::Bitmap bitmap{1280, 480}; // aspect 8/3, twice the camera's 4/3
     kivohost::GpuParamBlocks registry;  // outlives every registration in it
-    GPUDataRecord gpu = [this] {
-        GPUDataRecord g;
-        g.paramBlockRegistry = &registry;
-        return g;
-    }();
+    GPUDataRecord gpu;
     Instance proj{descriptor<UVWGenProjectionDesc>()};
     ShadingContext sc = scene.context(kPoint);
 };
