@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +34,7 @@ namespace {
 // damaged one may hand them to a plugin. Single-precision inputs take the reals converted.
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kBadReals[] = {kNaN, kInf, -kInf, 1e30, -1e30, 0.0, -0.0};
+constexpr double kBadReals[] = {kNaN, kInf, -kInf, 1e30, -1e30, 3e38, 0.0, -0.0};
 constexpr int kBadInts[] = {INT_MIN, INT_MAX, -1, 0, 2};
 
 std::string spell(double value) {
@@ -69,23 +70,26 @@ T withLane(T value, int lane, double v) {
     return value;
 }
 
-// add(description, change) for every bad value of a T: a number replaced by it; each lane of a
-// vector type set to it in turn, then all of them.
+// add(description, change, finite) for every bad value of a T: a number replaced by it; each lane
+// of a vector type set to it in turn, then all of them.
 template <class T, class Add>
 void variants(const std::string& what, Add add) {
     if constexpr (std::is_integral_v<T>) {
         for (int v : kBadInts) {
-            add(what + " = " + std::to_string(T(v)), [v](T) { return T(v); });
+            add(
+                what + " = " + std::to_string(T(v)), [v](T) { return T(v); }, true);
         }
     } else {
         for (double v : kBadReals) {
             if constexpr (std::is_arithmetic_v<T>) {
-                add(what + " = " + spell(v), [v](T) { return T(v); });
+                add(
+                    what + " = " + spell(v), [v](T) { return T(v); }, std::isfinite(v));
             } else {
                 for (int k = 0; k <= kLanes<T>; ++k) {
-                    add(what + (k == kLanes<T> ? " all" : " lane " + std::to_string(k)) + " = " +
+                    add(
+                        what + (k == kLanes<T> ? " all" : " lane " + std::to_string(k)) + " = " +
                             spell(v),
-                        [k, v](const T& base) { return withLane(base, k, v); });
+                        [k, v](const T& base) { return withLane(base, k, v); }, std::isfinite(v));
                 }
             }
         }
@@ -147,6 +151,8 @@ struct Mutation {
     std::function<void(Scene&)> perFrame = {};
     // To each context before it is evaluated.
     std::function<void(ShadingContext&)> perContext = {};
+    // Every value in range: the outputs and the GPU text are finite too.
+    bool finite = false;
 };
 using Mutations = std::vector<Mutation>;
 
@@ -158,11 +164,15 @@ std::unique_ptr<PluginBase> colorTexture(float v) {
 template <class T>
 void valueMutations(const std::string& name, T (KivoParameter::*get)(int, double) const,
                     Mutations& out) {
-    variants<T>(name, [&](const std::string& what, auto change) {
-        out.push_back({what, [name, get, change](Scene& s) {
+    variants<T>(name, [&](const std::string& what, auto change, bool finite) {
+        out.push_back({what,
+                       [name, get, change](Scene& s) {
                            const T value = (s.params().getParam(name.c_str())->*get)(0, 1.0);
                            Scene::set(s.subject(), name.c_str(), change(value));
-                       }});
+                       },
+                       {},
+                       {},
+                       finite});
     });
 }
 
@@ -177,7 +187,7 @@ void pluginMutations(const std::string& name, Mutations& out) {
     };
     // A plugin of `desc` with its parameter `field` made bad.
     auto connectBad = [&]<class T>(PluginDesc& desc, const char* field, T base) {
-        variants<T>(field, [&](const std::string& what, auto change) {
+        variants<T>(field, [&](const std::string& what, auto change, bool) {
             connect(what, [&desc, field, base, change](Scene& s) {
                 PluginBase* plugin = s.create(desc);
                 Scene::set(plugin, field, change(base));
@@ -317,10 +327,14 @@ Mutations frameMutations() {
     eachPair(
         [&](const char* name, auto member) {
             using T = std::remove_reference_t<decltype(F{}.*member)>;
-            variants<T>(name, [&](const std::string& what, auto change) {
-                out.push_back({what, {}, [member, change](Scene& s) {
+            variants<T>(name, [&](const std::string& what, auto change, bool finite) {
+                out.push_back({what,
+                               {},
+                               [member, change](Scene& s) {
                                    s.session.frame.*member = change(s.session.frame.*member);
-                               }});
+                               },
+                               {},
+                               finite});
             });
         },
         "frameTime", &F::frameTime, "motionBlurStart", &F::motionBlurStart, "motionBlurEnd",
@@ -364,10 +378,13 @@ Mutations contextMutations() {
     eachPair(
         [&](const char* name, auto member) {
             using T = std::remove_reference_t<decltype(std::declval<C&>().*member)>;
-            variants<T>(name, [&](const std::string& what, auto change) {
-                out.push_back({what, {}, {}, [member, change](ShadingContext& sc) {
-                                   sc.*member = change(sc.*member);
-                               }});
+            variants<T>(name, [&](const std::string& what, auto change, bool finite) {
+                out.push_back(
+                    {what,
+                     {},
+                     {},
+                     [member, change](ShadingContext& sc) { sc.*member = change(sc.*member); },
+                     finite});
             });
         },
         "rayDir", &C::rayDir, "rayOrigin", &C::rayOrigin, "screenFrameAxis", &C::screenFrameAxis,
@@ -431,6 +448,18 @@ Mutations contextMutations() {
     return out;
 }
 
+// The generators' outputs (the multi-projection's color may be NaN for a normal whose square
+// overflows).
+bool finiteEvaluation(const Evaluation& e) {
+    for (const Vector4f& v : {e.uvw, e.derivs[0], e.derivs[1], e.derivs[2], e.transform.c0,
+                              e.transform.c1, e.transform.c2, e.transform.o, e.texVector}) {
+        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Two frames of the scene with the mutation, every operation at every context of each frame;
 // what went wrong is appended to failures.
 void runScenario(KivoPluginDesc& type, const Mutation& m, std::vector<std::string>& failures) {
@@ -454,11 +483,18 @@ void runScenario(KivoPluginDesc& type, const Mutation& m, std::vector<std::strin
                 if (m.perContext) {
                     m.perContext(sc);
                 }
-                eval.evaluate(sc, &unwritten);
+                const Evaluation e = eval.evaluate(sc, &unwritten);
+                if (m.finite && !finiteEvaluation(e)) {
+                    unwritten.push_back("context " + std::to_string(i) + ": " +
+                                        describeEvaluation(e));
+                }
             }
-            const int described = eval.describe(&scene.session.renderer, &scene.gpuBlocks).first;
+            const auto [described, text] = eval.describe(&scene.session.renderer, &scene.gpuBlocks);
             if (described != 0 && described != 1) {
                 unwritten.push_back("emitRTSource gave " + std::to_string(described));
+            }
+            if (m.finite && (text.find("nan") != text.npos || text.find("inf") != text.npos)) {
+                unwritten.push_back("GPU text " + text);
             }
             if (eval.texture) {
                 AColor range[2];

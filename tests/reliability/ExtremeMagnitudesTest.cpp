@@ -1,7 +1,8 @@
 // Finite values far from 1 (tiny and huge placement sizes, directions scaled by them, far
 // points, huge transform entries) where a single-precision square or product underflows or
 // overflows: the results keep the guarantees their functions state, and no generator reports
-// a non-finite result. (Zero, infinite and NaN axes are the ostrel tests' concern.)
+// a non-finite result (the bad-input sweep checks that over every plugin type). (Zero, infinite
+// and NaN axes are the ostrel tests' concern.)
 #include "kivo/VectorMath.h"
 #include "ostrel/OstrelMath.h"
 #include "ostrel/UVWGenOstrel.h"
@@ -59,45 +60,6 @@ TEST(ExtremeMagnitudes, OstrelBasisStaysUnitForHugeSizes) {
         // The x axis of the placement turned 30 degrees about z, whatever its scale.
         expectVector(e.basis[0], 0.8660254f, 0.5f, 0.0f);
         expectVector(e.basis[1], -0.5f, 0.8660254f, 0.0f);
-    }
-}
-
-TEST(ExtremeMagnitudes, NoGeneratorReportsANonFiniteResult) {
-    // Points whose squares overflow single precision, and a transform entry of 1e38 whose
-    // products do: every operation either gives finite outputs or reports 0 with zeros, and
-    // the GPU text prints no "nan" or "inf".
-    Transform huge;
-    huge.m.c0.x = 1e38f;
-    huge.offs = {3e38, 1.0, 2.0};
-    for (KivoPluginDesc* type : reliability::libraryPluginTypes()) {
-        SCOPED_TRACE(type->getName());
-        reliability::Scene scene(*type);
-        for (const char* name : {"uvw_transform", "tex_transform"}) {
-            setParamValue(scene.params(), name, huge);
-        }
-        const reliability::Evaluator eval(scene.subject());
-        scene.prepareRender();
-        scene.beginFrame();
-        for (int i = 0; i < reliability::Scene::kContextCount; ++i) {
-            kivohost::TracingShadingContext sc = scene.context(i);
-            sc.shadingPoint = sc.shadingPoint * 2e19f;
-            const reliability::Evaluation e = eval.evaluate(sc, nullptr);
-            auto finite = [](const std::vector<Vector4f>& vs) {
-                for (const Vector4f& v : vs) {
-                    if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
-                        return false;
-                    }
-                }
-                return true;
-            };
-            EXPECT_TRUE(finite({e.uvw})) << i;
-            EXPECT_TRUE(finite({e.derivs[0], e.derivs[1], e.derivs[2]})) << i;
-            EXPECT_TRUE(finite({e.transform.c0, e.transform.c1, e.transform.c2, e.transform.o}))
-                << i;
-        }
-        const std::string text = eval.describe(&scene.session.renderer, &scene.gpuBlocks).second;
-        EXPECT_EQ(text.find("nan"), std::string::npos) << text;
-        EXPECT_EQ(text.find("inf"), std::string::npos) << text;
     }
 }
 
