@@ -429,6 +429,20 @@ Mutations contextMutations() {
             instance.scenePoint = all;
         });
     }
+    // No renderer, or one without frame or sequence data.
+    for (int missing = 0; missing < 3; ++missing) {
+        out.push_back({"renderer missing part " + std::to_string(missing),
+                       {},
+                       {},
+                       [missing](ShadingContext& sc) {
+                           static KivoRenderer partial;
+                           partial = *sc.renderer;
+                           partial.frameData = missing == 1 ? nullptr : partial.frameData;
+                           partial.sequenceData = missing == 2 ? nullptr : partial.sequenceData;
+                           sc.renderer = missing ? &partial : nullptr;
+                       },
+                       true});
+    }
     for (int v : kBadInts) {
         const std::string value = " = " + std::to_string(v);
         out.push_back({"threadIndex" + value, {}, {}, [v](ShadingContext& sc) {
