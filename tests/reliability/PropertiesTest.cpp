@@ -137,15 +137,6 @@ std::vector<Mode> allModes() {
     return modes;
 }
 
-KivoPluginDesc& typeNamed(const char* name) {
-    for (KivoPluginDesc* type : libraryPluginTypes()) {
-        if (std::string(type->getName()) == name) {
-            return *type;
-        }
-    }
-    throw std::logic_error(std::string("no type ") + name);
-}
-
 bool finite(const Vector4f& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w);
 }
@@ -183,7 +174,7 @@ class Properties : public ::testing::TestWithParam<Mode> {
 protected:
     void SetUp() override {
         const Mode& m = GetParam();
-        scene = std::make_unique<Scene>(typeNamed(m.type));
+        scene = std::make_unique<Scene>(named(m.type));
         if (m.setup) {
             m.setup(*scene);
         }
