@@ -159,14 +159,6 @@ TEST(UVWGenBase, WrapCropAndCoverageOnEachAxisAndBoundary) {
     }
 }
 
-// A u offset keyed 0 at time 0, 10 at 0.5 and 4 at 1. Only the samples taken at frame begin
-// are interpolated, so the offsets between them show how many were taken and where.
-void setPeakKeys(const Instance& gen) {
-    ASSERT_TRUE(setParamKeys(
-        gen.params(), "uvw_transform",
-        {{0.0, translation(0, 0, 0)}, {0.5, translation(10, 0, 0)}, {1.0, translation(4, 0, 0)}}));
-}
-
 // The u offset at a shading time, evaluated afresh (the cache bypassed).
 float offsetAtTime(const Instance& gen, kivohost::RenderSession& session, float time) {
     ShadingContext sc = contextAt(session, {0, 0, 0, 0});
@@ -177,7 +169,10 @@ float offsetAtTime(const Instance& gen, kivohost::RenderSession& session, float 
     return tm.o.x;
 }
 
-TEST(UVWGenBase, MotionBlurSamplesInterpolatedByTime) {
+// A u offset keyed 0 at time 0, 10 at 0.5 and 4 at 1. Only the samples taken at frame begin
+// are interpolated, so the offsets between them show how many were taken and where; a
+// transform texture overrides them.
+TEST(UVWGenBase, MotionBlurSamplesInterpolatedByTimeUnlessATextureGivesTheTransform) {
     const struct {
         int motionBlur, nsamples;
         double blurStart, blurEnd;
@@ -198,7 +193,9 @@ TEST(UVWGenBase, MotionBlurSamplesInterpolatedByTime) {
     session.sequence.geomSamples = 3;
     session.frame.frameTime = 0.5;
     Instance gen(fixedGenDesc());
-    setPeakKeys(gen);
+    ASSERT_TRUE(setParamKeys(
+        gen.params(), "uvw_transform",
+        {{0.0, translation(0, 0, 0)}, {0.5, translation(10, 0, 0)}, {1.0, translation(4, 0, 0)}}));
     gen.start(session);
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "blur " << c.motionBlur << " nsamples " << c.nsamples
@@ -212,6 +209,26 @@ TEST(UVWGenBase, MotionBlurSamplesInterpolatedByTime) {
         gen.begin(session);
         EXPECT_FLOAT_EQ(offsetAtTime(gen, session, c.time), c.offset);
     }
+
+    kivohost::TransformTexture placement(
+        [](const ShadingContext& sc) { return uvwTranslation(100.0f * sc.time, 0.0f, 0.0f); });
+    gen.set("uvw_transform_tex", static_cast<PluginBase*>(&placement));
+    gen.set("wrap_mode", 1);
+    gen.set("wrap_v", 1);
+    fixedGen(gen).raw = uvwTranslation(0.0f, 2.5f, 0.0f);
+    session.sequence.motionBlur = 1;
+    gen.begin(session);
+    ShadingContext sc = contextAt(session, {0, 0, 0, 0}, 3);
+    sc.time = 0.5f;
+    Vector4f uvw;
+    EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
+    expectXYZ(uvw, 50.0f, 0.5f, 0.0f);
+    // Once cached for this stamp the texture is not asked again.
+    Vector4f out[3];
+    gen.uvw().evalUVWDerivs(sc, out);
+    expectXYZ(out[0], 50.0f, 0.5f, 0.0f);
+    EXPECT_EQ(placement.evaluations(), 1u);
+    gen.stop(session);
 }
 
 TEST(UVWGenBase, WorldSpaceTransformIsMadeRelativeToTheSceneOrigin) {
@@ -224,33 +241,6 @@ TEST(UVWGenBase, WorldSpaceTransformIsMadeRelativeToTheSceneOrigin) {
     UVWTransform tm;
     gen.uvw().evalUVWTransform(contextAt(session, {0, 0, 0, 0}), tm);
     expectXYZW(tm.o, 0.5f, 3.0f, 20.0f, 20.0f);
-    gen.stop(session);
-}
-
-TEST(UVWGenBase, TransformTextureOverridesTheSamples) {
-    kivohost::RenderSession session;
-    session.sequence.motionBlur = 1;
-    kivohost::TransformTexture placement(
-        [](const ShadingContext& sc) { return uvwTranslation(100.0f * sc.time, 0.0f, 0.0f); });
-    Instance gen(fixedGenDesc());
-    setPeakKeys(gen);
-    gen.set("nsamples", 3);
-    gen.set("uvw_transform_tex", static_cast<PluginBase*>(&placement));
-    gen.set("wrap_mode", 1);
-    gen.set("wrap_v", 1);
-    fixedGen(gen).raw = uvwTranslation(0.0f, 2.5f, 0.0f);
-    gen.start(session);
-
-    ShadingContext sc = contextAt(session, {0, 0, 0, 0}, 3);
-    sc.time = 0.5f;
-    Vector4f uvw;
-    EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
-    expectXYZ(uvw, 50.0f, 0.5f, 0.0f);
-    // Once cached for this stamp the texture is not asked again.
-    Vector4f out[3];
-    gen.uvw().evalUVWDerivs(sc, out);
-    expectXYZ(out[0], 50.0f, 0.5f, 0.0f);
-    EXPECT_EQ(placement.evaluations(), 1u);
     gen.stop(session);
 }
 
