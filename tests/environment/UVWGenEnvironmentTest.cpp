@@ -49,11 +49,8 @@ TEST_F(Environment, UnknownMappingWarnsOncePerFrameBegin) {
     beginFrame();
     const std::string warning = "[UVWGenEnvironment] Unknown mapping type \"Spherical\"\n";
     EXPECT_EQ(session.log.lines(), std::vector<std::string>{warning});
-    // Every direction maps to (0, 1, 0) before the transform.
-    for (const Vector4f& d : {Vector4f{1, 2, 3, 0}, Vector4f{0, 0, -1, 0}, Vector4f{}}) {
-        const Vector4f uvw = uvwOf(d);
-        EXPECT_TRUE(uvw.x == 0.5f && uvw.y == 1.0f && uvw.z == 0.0f) << d.x << d.y << d.z;
-    }
+    // The direction maps to (0, 1, 0) before the transform.
+    expectXYZ(uvwOf({1, 2, 3, 0}), 0.5f, 1.0f, 0.0f, 0.0f);
     EXPECT_EQ(gpuParameters().rfind("env_mapping -1\n", 0), 0u);
     beginFrame();
     EXPECT_EQ(session.log.lines(), (std::vector<std::string>{warning, warning}));
@@ -135,6 +132,24 @@ TEST_F(Environment, MatrixTransformWrapAndCrop) {
     Vector4f out[3];
     EXPECT_EQ(gen().evalUVWDerivs(context({1, 0, 0, 0}), out), 0);
     EXPECT_FLOAT_EQ(out[0].x, 0.75f);
+
+    // Screen: the image position (320, 120) of 640 x 480 through the transform.
+    set("mapping_type", std::string("screen"));
+    set("crop_u", 0);
+    beginFrame();
+    ShadingContext sc = context({1, 2, 3, 0});
+    sc.imageX = 320.0f;
+    sc.imageY = 120.0f;
+    expectXYZ(h.uvwAt(sc), 0.25f, 0.75f, 0.0f);
+    // Its local transform: the inverse of the frame (dPdx, -dPdy, axis) in image units.
+    sc.dPdx = {2, 0, 0, 0};
+    sc.dPdy = {0, -4, 0, 0};
+    sc.screenFrameAxis = {0, 0, 1, 0};
+    UVWTransform tm;
+    EXPECT_EQ(gen().evalUVWTransform(sc, tm), 1);
+    expectXYZ(tm.c0, 2.0f * 0.5f / 640.0f, 0, 0);
+    expectXYZ(tm.c1, 0, 0.25f / 480.0f, 0);
+    expectXYZ(tm.c2, 0, 0, 1);
 }
 
 TEST_F(Environment, DerivativesAcrossTheSeam) {
@@ -162,28 +177,6 @@ TEST_F(Environment, DerivativesAcrossTheSeam) {
         EXPECT_NEAR(out[1].y, 0.0f, 1e-6f) << c.type;
         EXPECT_EQ(out[2].x, 0.0f) << c.type; // zero dDdy: both sides equal
     }
-}
-
-TEST_F(Environment, ScreenMode) {
-    set("mapping_type", std::string("screen"));
-    set("uvw_transform", Transform{{{2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, {0, 0.5, 0}});
-    set("duvw_scale", 0.5f);
-    beginFrame();
-    ShadingContext sc = context({1, 2, 3, 0});
-    sc.imageX = 320.0f;
-    sc.imageY = 120.0f;
-    // (Its derivatives, one pixel a step, are compared with differences along the image.)
-    expectXYZ(h.uvwAt(sc), 1.0f, 1.25f, 0.0f);
-
-    // Local transform: the inverse of the frame (dPdx, -dPdy, axis) in image units.
-    sc.dPdx = {2, 0, 0, 0};
-    sc.dPdy = {0, -4, 0, 0};
-    sc.screenFrameAxis = {0, 0, 1, 0};
-    UVWTransform tm;
-    EXPECT_EQ(gen().evalUVWTransform(sc, tm), 1);
-    EXPECT_FLOAT_EQ(tm.c0.x, 2.0f * (0.5f / 640.0f) * 0.5f);
-    EXPECT_FLOAT_EQ(tm.c1.y, (0.25f / 480.0f) * 0.5f);
-    EXPECT_FLOAT_EQ(tm.c2.z, 0.5f);
 }
 
 TEST_F(Environment, GroundProjection) {

@@ -28,14 +28,6 @@ float unit(int r) {
     return float(r) / 32767.0f * 2.0f - 1.0f;
 }
 
-// First draws after seeding with noiseHash(n) for the n used below, beside DRAWS_SEED_1 (64-bit
-// arithmetic by hand: state = state * 214013 + 2531011 modulo 2^32, draw = bits 16..30).
-constexpr int FIRST_DRAW_MAT_5 = 17639;              // n = 5 + 1 = 6
-constexpr int FIRST_DRAW_OBJ_3 = 4943;               // n = 1 + noiseHash(3) = 2792401
-constexpr int FIRST_DRAW_MAT_5_OBJ_3 = 20628;        // n = 6 + 2792400
-constexpr int FIRST_DRAW_MAT_5_OBJ_3_SEED_3 = 22053; // n = 3 * 2792406
-constexpr int FIRST_DRAW_SEED_0 = 38;                // n = 0
-
 // Right-handed rotation of v about coordinate axis k by a radians (the textbook definition:
 // the two other coordinates, in cyclic order, turn like the plane's x and y).
 void rotate(int k, double a, double v[3]) {
@@ -101,62 +93,46 @@ TEST(OstrelMath, BuildPlacementRotatesZThenYThenXAfterSizeAndOffset) {
     }
 }
 
-TEST(OstrelMath, BuildPlacementAtZeroAnglesIsScaleAndOffsetWithPositiveZeros) {
-    const UVWTransform t = buildPlacement({1.0f, -2.0f, 0.5f, 0.0f}, {}, {2.0f, 4.0f, 0.5f, 0.0f});
-    EXPECT_TRUE(t.c0.x == 0.5f && t.c1.y == 0.25f && t.c2.z == 2.0f);
-    EXPECT_TRUE(t.o.x == 1.0f && t.o.y == -2.0f && t.o.z == 0.5f);
-    // Off-diagonal lanes are +0 (they reach the GPU text, where -0 would print as "-0.000000").
-    for (float lane : {t.c0.y, t.c0.z, t.c1.x, t.c1.z, t.c2.x, t.c2.y}) {
-        EXPECT_EQ(lane, 0.0f);
-        EXPECT_FALSE(std::signbit(lane));
-    }
-}
-
-TEST(OstrelMath, NoiseHashWrapsModulo2To32) {
+TEST(OstrelMath, NoiseHashAndRandSequenceReproduceTheRuntime) {
     EXPECT_EQ(noiseHash(0), 0u);
     EXPECT_EQ(noiseHash(1), 804952u);
     EXPECT_EQ(noiseHash(6), 8133222u); // 6 * (15731*36 + 789221)
     // 65536^2 wraps to 0: 65536 * (0 + 789221) mod 2^32 = (789221 mod 65536) * 65536.
     EXPECT_EQ(noiseHash(65536), (789221u % 65536u) * 65536u);
-}
 
-TEST(OstrelMath, RandSequenceReproducesTheRuntimeGenerator) {
-    RandSequence one(1); // the runtime's well-known first values after srand(1)
-    EXPECT_EQ(one.next(), 41);
-    EXPECT_EQ(one.next(), 18467);
-    EXPECT_EQ(one.next(), 6334);
-
-    RandSequence rng(804952);
-    for (int expected : DRAWS_SEED_1) {
-        EXPECT_EQ(rng.next(), expected);
+    // The runtime's well-known first values after srand(1), then seeds 804952 and 0.
+    const std::pair<std::uint32_t, std::vector<int>> rows[] = {
+        {1, {41, 18467, 6334}},
+        {804952, {std::begin(DRAWS_SEED_1), std::end(DRAWS_SEED_1)}},
+        {0, {38, 7719}},
+    };
+    for (const auto& [seed, draws] : rows) {
+        RandSequence rng(seed);
+        for (int expected : draws) {
+            EXPECT_EQ(rng.next(), expected) << seed;
+        }
     }
-    RandSequence zero(0);
-    EXPECT_EQ(zero.next(), 38);
-    EXPECT_EQ(zero.next(), 7719);
-
     EXPECT_EQ(signedUnit(0), -1.0f);
     EXPECT_EQ(signedUnit(32767), 1.0f);
     EXPECT_NEAR(signedUnit(7233), -0.558519, 1e-6);
 }
 
 TEST(OstrelMath, DrawPlacementUsesNineDrawsOrSevenWithXyzLock) {
-    // Offsets, angles, sizes.
     const Placement base{{10.0f, 20.0f, 30.0f, 0.0f}, {0.1f, 0.2f, 0.3f, 0.0f}, {1, 2, 3, 0}};
     const Placement amp{{1, 2, 3, 0}, {0.5f, 0.25f, 0.125f, 0.0f}, {0.5f, 0.75f, 0.25f, 0.0f}};
     const int* r = DRAWS_SEED_1;
 
+    // Offsets, angles and sizes in that order, x to z: base + draw * amplitude.
     RandSequence free(804952);
     const Placement p = drawPlacement(base, amp, false, free);
     EXPECT_EQ(free.next(), r[9]);
-    EXPECT_EQ(p.offset.x, unit(r[0]) * 1.0f + 10.0f);
-    EXPECT_EQ(p.offset.y, unit(r[1]) * 2.0f + 20.0f);
-    EXPECT_EQ(p.offset.z, unit(r[2]) * 3.0f + 30.0f);
-    EXPECT_EQ(p.angles.x, 0.1f + unit(r[3]) * 0.5f);
-    EXPECT_EQ(p.angles.y, 0.2f + unit(r[4]) * 0.25f);
-    EXPECT_EQ(p.angles.z, 0.3f + unit(r[5]) * 0.125f);
-    EXPECT_EQ(p.sizes.x, unit(r[6]) * 0.5f + 1.0f);
-    EXPECT_EQ(p.sizes.y, unit(r[7]) * 0.75f + 2.0f);
-    EXPECT_EQ(p.sizes.z, unit(r[8]) * 0.25f + 3.0f);
+    const auto lane = [](const Placement& q, int k) {
+        const Vector4f& v = k < 3 ? q.offset : k < 6 ? q.angles : q.sizes;
+        return k % 3 == 0 ? v.x : k % 3 == 1 ? v.y : v.z;
+    };
+    for (int k = 0; k < 9; ++k) {
+        EXPECT_EQ(lane(p, k), lane(base, k) + unit(r[k]) * lane(amp, k)) << k;
+    }
     EXPECT_NEAR(p.offset.x, 9.441481, 1e-5);
 
     RandSequence locked(804952);
@@ -241,10 +217,6 @@ TEST_F(Ostrel, SizesNearZeroStayFiniteAndNegativeSizesMirror) {
     set("size_y", -0.00002f);
     set("size_z", -2.0f);
     begin();
-    const UVWTransform& t = ostrel().getPlacementTm();
-    EXPECT_FLOAT_EQ(t.c0.x, 10000.0f);
-    EXPECT_FLOAT_EQ(t.c1.y, -10000.0f);
-    EXPECT_FLOAT_EQ(t.c2.z, -0.5f);
     expectXYZ(ostrel().getUnitAxes()[1], 0, -1, 0);
     expectXYZ(ostrel().getUnitAxes()[2], 0, 0, -1);
 
@@ -311,7 +283,77 @@ TEST_F(Ostrel, SourcesAgainstTilingModes) {
     }
 }
 
-TEST_F(Ostrel, ChannelSourceCropCentreAndMissingProvider) {
+// One fresh instance per row, begun twice (the angles are converted from degrees once per
+// frame), where the channel UVW and the shading point are both `at` and the image position is
+// pixel (160, 360) of 640 x 480, that is (0.25, 0.25, 0).
+TEST_F(Ostrel, PlacementPerSource) {
+    enum Context { Plain, ObjectSpace, NoInstance, NoProvider };
+    const float d = unit(DRAWS_SEED_1[6]) * 0.5f; // xyz_lock: the seventh draw for every axis
+    const Vector4f p{1, 2, 3, 0}, c{1.5f, 0, 0.5f, 0};
+    const struct {
+        const char* what;
+        std::vector<std::pair<const char*, ParamValue>> params;
+        Vector4f at, uvw;
+        Context context = Plain;
+    } rows[] = {
+        // clang-format off
+        {"the offset before a quarter turn about z", {{"map", 3}, {"angle_z", 90.0f},
+         {"offset_x", 1.0f}, {"size_y", 3.0f}}, {1, 0, 0, 0}, {0, 2, 0, 0}},
+        {"xyz_lock", {{"map", 3}, {"size_x2", 0.5f}, {"xyz_lock", 1}, {"size_z", 2.0f}},
+         {1, 1, 1, 0}, {1 / (1 + d), 1 / (1 + d), 1 / (2 + d), 0}},
+        {"world", {{"map", 3}, {"size_x", 2.0f}}, p, {0.5f, 2, 3, 0}},
+        {"object without object space", {{"map", 2}, {"size_x", 2.0f}}, p, {0.5f, 2, 3, 0}},
+        {"object without instance", {{"map", 2}, {"size_x", 2.0f}}, p, {0.5f, 2, 3, 0}, NoInstance},
+        // Object space twice the world, moved by (10, 0, 0).
+        {"object", {{"map", 2}, {"size_x", 2.0f}}, p, {6, 4, 6, 0}, ObjectSpace},
+        {"screen", {{"map", 4}, {"filtering", 2.0f}}, p, {0.25f, 0.25f, 0, 0}},
+        // The centred channel source places about (0.5, 0.5, 0): size 2 halves the distance.
+        {"centred channel", {{"map", 0}, {"tile_x", 0}, {"size_x", 2.0f}, {"size_y", 2.0f}}, c,
+         {1, 0.25f, 0.5f, 0}},
+        {"channel", {{"map", 1}, {"size_x", 2.0f}, {"size_y", 2.0f}}, c, {0.75f, 0, 0.5f, 0}},
+        // Without a channel provider the channel UVW is 0.
+        {"channel without provider", {{"map", 1}}, c, {0, 0, 0, 0}, NoProvider},
+        {"centred channel without provider", {{"map", 0}, {"size_x", 2.0f}, {"size_y", 2.0f}},
+         c, {0.25f, 0.25f, 0, 0}, NoProvider},
+        {"unknown source", {{"map", 7}, {"filtering", 2.0f}}, p, {0, 0, 0, 0}},
+        // clang-format on
+    };
+    sc.imageX = 160.0f;
+    sc.imageY = 360.0f;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        Instance g{descriptor<UVWGenOstrelDesc>()};
+        for (const auto& [name, value] : r.params) {
+            g.set(name, value);
+        }
+        g.prepare(session);
+        shade.channels[0].uvw = sc.shadingPoint = r.at;
+        shade.provider = r.context != NoProvider;
+        sc.shadeInstance = r.context == NoInstance ? nullptr : &instance;
+        if (r.context == ObjectSpace) {
+            instance.objectSpace =
+                UVWTransform{{2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 2, 0}, {10, 0, 0, 0}};
+        } else {
+            instance.objectSpace.reset();
+        }
+        for (int frame = 0; frame < 2; ++frame) {
+            g.begin(session);
+            int valid = -1;
+            expectXYZ(g.uvwAt(sc, &valid), r.uvw.x, r.uvw.y, r.uvw.z);
+            EXPECT_EQ(valid, 1);
+        }
+    }
+    // An unknown source writes zeros everywhere, the transform's fourth lanes included.
+    set("map", 7);
+    begin();
+    UVWTransform tm{{5, 5, 5, 5}, {5, 5, 5, 5}, {5, 5, 5, 5}, {5, 5, 5, 5}};
+    EXPECT_EQ(gen().evalUVWTransform(sc, tm), 1);
+    for (const Vector4f& v : {tm.c0, tm.c1, tm.c2, tm.o}) {
+        expectXYZW(v, 0, 0, 0, 0);
+    }
+}
+
+TEST_F(Ostrel, ChannelCropAndDerivativesThroughThePlacement) {
     // A crop rejection leaves every coordinate untiled and the basis unwritten.
     set("tile_x", 4);
     shade.channels[0].uvw = {1.2f, -0.2f, 0.5f, 0.0f};
@@ -327,27 +369,6 @@ TEST_F(Ostrel, ChannelSourceCropCentreAndMissingProvider) {
     EXPECT_EQ(gen().evalUVWTransform(sc, tm), 0);
     expectXYZ(tm.o, 1.2f, -0.2f, 0.5f);
 
-    // Centred placement acts about (0.5, 0.5, 0): size 2 halves the distance to the centre.
-    set("map", 0);
-    set("tile_x", 0);
-    set("size_x", 2.0f);
-    set("size_y", 2.0f);
-    shade.channels[0].uvw = {1.5f, 0.0f, 0.5f, 0.0f};
-    begin();
-    expectXYZ(uvw(), 1.0f, 0.25f, 0.5f);
-    set("map", 1);
-    begin();
-    expectXYZ(uvw(), 0.75f, 0.0f, 0.5f);
-
-    // Without a channel provider the channel UVW is 0.
-    shade.provider = false;
-    expectXYZ(uvw(), 0.0f, 0.0f, 0.0f);
-    set("map", 0);
-    begin();
-    expectXYZ(uvw(), 0.25f, 0.25f, 0.0f);
-}
-
-TEST_F(Ostrel, ChannelDerivativesAreTheFootprintThroughThePlacement) {
     // Basis diag(2, 4, 1): the channel's UVW changes by (0.5, 0.25, 1) per unit world x, y, z.
     kivohost::MapChannel& ch = shade.channels[0];
     ch.uvw = {0.25f, 0.5f, 0.0f, 0.0f};
@@ -358,13 +379,13 @@ TEST_F(Ostrel, ChannelDerivativesAreTheFootprintThroughThePlacement) {
     // Footprint box extent: (0.5 + 0.25, 0.5 - 0, 0) = (0.75, 0.5, 0).
     set("tile_x", 0);
     set("tile_y", 0);
+    Vector4f d[3];
     for (int map : {0, 1}) {
         SCOPED_TRACE(map);
         set("map", map);
         set("angle_z", 0.0f);
         set("filtering", 1.0f);
         begin();
-        Vector4f d[3];
         ASSERT_EQ(gen().evalUVWDerivs(sc, d), 1);
         expectXYZ(d[0], 0.25f, 0.5f, 0.0f);
         expectXYZ(d[1], 0.75f, 0.0f, 0.0f);
@@ -375,7 +396,6 @@ TEST_F(Ostrel, ChannelDerivativesAreTheFootprintThroughThePlacement) {
         set("angle_z", 90.0f);
         set("filtering", 2.0f);
         begin();
-        UVWTransform tm;
         ASSERT_EQ(gen().evalUVWTransform(sc, tm), 1);
         expectXYZ(tm.c0, -1.0f, 0.0f, 0.0f);
         expectXYZ(tm.c1, 0.0f, 1.5f, 0.0f);
@@ -388,7 +408,6 @@ TEST_F(Ostrel, ChannelDerivativesAreTheFootprintThroughThePlacement) {
     set("filtering", 3.0f);
     ch.uvw.x = -0.5f;
     begin();
-    Vector4f d[3];
     EXPECT_EQ(gen().evalUVWDerivs(sc, d), 0);
     expectXYZ(d[0], -0.5f, 0.5f, 0.0f);
     expectXYZ(d[1], 0.75f, 0.0f, 0.0f);
@@ -403,76 +422,13 @@ TEST_F(Ostrel, ChannelDerivativesAreTheFootprintThroughThePlacement) {
     expectXYZ(d[2], 0.0f, 2.0f, 0.0f);
 }
 
-// The position and screen sources with their placement (their derivatives are compared with
-// differences of the coordinates elsewhere).
-TEST_F(Ostrel, PositionAndScreenSources) {
-    sc.shadingPoint = {1.0f, 2.0f, 3.0f, 0.0f};
-    set("size_x", 2.0f);
-
-    // World, and object without an object-space service or without an instance: the same.
-    for (int map : {3, 2, -2}) {
-        set("map", std::abs(map));
-        sc.shadeInstance = map < 0 ? nullptr : &instance;
-        begin();
-        expectXYZ(uvw(), 0.5f, 2.0f, 3.0f);
-    }
-    sc.shadeInstance = &instance;
-    // Object space twice the world, moved by (10, 0, 0).
-    instance.objectSpace = UVWTransform{{2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 2, 0}, {10, 0, 0, 0}};
-    expectXYZ(uvw(), 6.0f, 4.0f, 6.0f);
-
-    // Screen: pixel (160, 360) of 640 x 480 is (0.25, 0.25, 0); the transform's third column
-    // is the cross product of the one-pixel steps times filtering squared.
-    set("map", 4);
-    set("size_x", 1.0f);
-    set("filtering", 2.0f);
-    begin();
-    sc.imageX = 160.0f;
-    sc.imageY = 360.0f;
-    expectXYZ(uvw(), 0.25f, 0.25f, 0.0f);
-    UVWTransform tm;
-    EXPECT_EQ(gen().evalUVWTransform(sc, tm), 1);
-    expectXYZ(tm.c2, 0.0f, 0.0f, 4.0f / (640.0f * 480.0f), 1e-9f);
-
-    // A frame without an image to place on: the screen source gives the placement's offset
-    // and no steps.
-    session.frame.imageWidth = 0;
-    begin();
-    expectXYZ(uvw(), 0.0f, 0.0f, 0.0f);
-    Vector4f d[3];
-    EXPECT_EQ(gen().evalUVWDerivs(sc, d), 1);
-    expectXYZ(d[1], 0.0f, 0.0f, 0.0f);
-}
-
-TEST_F(Ostrel, UnknownSourceWritesZeros) {
-    set("map", 7);
-    set("filtering", 2.0f);
-    begin();
-    int valid = -1;
-    const Vector4f coords = uvw(&valid);
-    EXPECT_EQ(valid, 1);
-    UVWTransform tm{{5, 5, 5, 5}, {5, 5, 5, 5}, {5, 5, 5, 5}, {5, 5, 5, 5}};
-    EXPECT_EQ(gen().evalUVWTransform(sc, tm), 1);
-    for (const Vector4f& v : {coords, tm.c0, tm.c1, tm.c2, tm.o}) {
-        expectXYZ(v, 0.0f, 0.0f, 0.0f, 0.0f);
-        EXPECT_EQ(v.w, 0.0f);
-    }
-}
-
-TEST_F(Ostrel, FrameBeginPlacesRotatesAndScales) {
-    // The offset is added before the rotation: (1 + 1, 0, 0) turned a quarter about z.
+TEST_F(Ostrel, BasisDegreesAndScreenSteps) {
+    // The basis is the unit placement axes.
     set("map", 3);
     set("angle_z", 90.0f);
-    set("offset_x", 1.0f);
     set("size_y", 3.0f);
     begin();
-    sc.shadingPoint = {1.0f, 0.0f, 0.0f, 0.0f};
-    expectXYZ(uvw(), 0.0f, 2.0f, 0.0f);
     EXPECT_FALSE(ostrel().isRandomized());
-    // Parameters not refreshed: the angles are converted from degrees once per frame only.
-    begin();
-    expectXYZ(uvw(), 0.0f, 2.0f, 0.0f);
-    // The basis is the unit placement axes.
     Vector4f coords, basis[3];
     ASSERT_EQ(basisOf().evalUVWBasis(sc, coords, basis), 1);
     expectXYZ(basis[0], 0.0f, 1.0f, 0.0f);
@@ -496,19 +452,24 @@ TEST_F(Ostrel, FrameBeginPlacesRotatesAndScales) {
     expectXYZ(basis[0], float(std::cos(turn)), float(std::sin(turn)), 0.0f, 1e-5f);
     expectXYZ(basis[1], float(-std::sin(turn)), float(std::cos(turn)), 0.0f, 1e-5f);
     expectXYZ(basis[2], 0.0f, 0.0f, 1.0f, 1e-5f);
-}
 
-// Sizes with xyz_lock: one draw (the seventh, seeded by noiseHash(1)) shared by the three
-// axes.
-TEST_F(Ostrel, XyzLockSharesOneSizeDraw) {
-    set("map", 3);
-    set("size_x2", 0.5f);
-    set("xyz_lock", 1);
-    set("size_z", 2.0f);
+    // Screen: the transform's third column is the cross product of the one-pixel steps times
+    // filtering squared.
+    set("angle_z2", 0.0f);
+    set("map", 4);
+    set("filtering", 2.0f);
     begin();
-    sc.shadingPoint = {1.0f, 1.0f, 1.0f, 0.0f};
-    const float d = unit(DRAWS_SEED_1[6]) * 0.5f;
-    expectXYZ(uvw(), 1.0f / (1.0f + d), 1.0f / (1.0f + d), 1.0f / (2.0f + d));
+    UVWTransform tm;
+    EXPECT_EQ(gen().evalUVWTransform(sc, tm), 1);
+    expectXYZ(tm.c2, 0.0f, 0.0f, 4.0f / (640.0f * 480.0f), 1e-9f);
+    // A frame without an image to place on: the placement's offset and no steps.
+    session.frame.imageWidth = 0;
+    begin();
+    sc.imageX = 160.0f;
+    expectXYZ(uvw(), 0.0f, 0.0f, 0.0f);
+    Vector4f d[3];
+    EXPECT_EQ(gen().evalUVWDerivs(sc, d), 1);
+    expectXYZ(d[1], 0.0f, 0.0f, 0.0f);
 }
 
 TEST_F(Ostrel, RandomSeedFromMaterialAndObjectWhenAvailable) {
@@ -528,16 +489,18 @@ TEST_F(Ostrel, RandomSeedFromMaterialAndObjectWhenAvailable) {
     EXPECT_FLOAT_EQ(firstDraw(), unit(DRAWS_SEED_1[0]));
     sc.shadeData = &shade;
 
+    // First draws after seeding with noiseHash(n) (64-bit arithmetic by hand: state = state *
+    // 214013 + 2531011 modulo 2^32, draw = bits 16..30), material 5 and object 3.
     shade.ids->available = 1;
-    EXPECT_FLOAT_EQ(firstDraw(), unit(FIRST_DRAW_MAT_5_OBJ_3));
     const struct {
         int seed, mat, obj, par, draw;
     } rows[] = {
-        {3, 1, 1, 0, FIRST_DRAW_MAT_5_OBJ_3_SEED_3},
-        {0, 1, 1, 0, FIRST_DRAW_SEED_0},
-        {1, 1, 0, 0, FIRST_DRAW_MAT_5},
-        {1, 0, 1, 0, FIRST_DRAW_OBJ_3},
-        {1, 0, 1, 1, FIRST_DRAW_OBJ_3}, // rand_par changes nothing
+        {1, 1, 1, 0, 20628}, // n = 6 + 2792400
+        {3, 1, 1, 0, 22053}, // n = 3 * 2792406
+        {0, 1, 1, 0, 38},    // n = 0
+        {1, 1, 0, 0, 17639}, // n = 5 + 1 = 6
+        {1, 0, 1, 0, 4943},  // n = 1 + noiseHash(3) = 2792401
+        {1, 0, 1, 1, 4943},  // rand_par changes nothing
     };
     for (const auto& row : rows) {
         set("seed", row.seed);
@@ -564,6 +527,7 @@ TEST_F(Ostrel, GpuTextPerSource) {
               std::vector<std::string>{
                   "Using unsupported \"UVW Mapping Type\" for Ostrel noise (in (null)) "});
     ostrel().setPluginName("noise1");
+    // Scale and offset only: the off-diagonal lanes print as positive zeros.
     const std::string line = "uvw_transform 0.500000,0.000000,0.000000,0.000000,0.250000,"
                              "0.000000,0.000000,0.000000,2.000000,1.000000,-2.000000,0.500000\n";
     for (int map : {0, 1, 2, 3, 4}) {

@@ -183,14 +183,10 @@ ImagePlacement placementFor(const ProjectionImage& image) {
 
 } // namespace
 
-TEST(ImageProjection, CameraAspectAndZeroSizes) {
-    const ProjectionImage image = image640();
-    EXPECT_FLOAT_EQ(cameraAspect(1, 36, 24, false, image), 1.5f);
-    EXPECT_FLOAT_EQ(cameraAspect(2, 36, 24, false, image), 640.0f / 480.0f);
-    EXPECT_FLOAT_EQ(cameraAspect(0, 36, 24, true, image), 704.0f / 528.0f);
-
-    // Zero sizes give ratio 0 rather than a division by zero, and finite coordinates.
-    EXPECT_EQ(cameraAspect(1, 36, 0, false, image), 0.0f);
+// Zero sizes give ratio 0 rather than a division by zero, and finite coordinates (the plugin
+// shows the aspects of the gate, the image and the overscan area).
+TEST(ImageProjection, ZeroSizes) {
+    EXPECT_EQ(cameraAspect(1, 36, 0, false, image640()), 0.0f);
     for (const Vector2f r : {bitmapFitRatios(1024, 0, 4.0f / 3.0f), bitmapFitRatios(1024, 512, 0),
                              inverseImageSize(false, ProjectionImage{})}) {
         EXPECT_EQ(r.x, 0.0f);

@@ -1,29 +1,24 @@
+// UVWGenProjection as a renderer drives it: the transform chain, motion samples, the camera
+// image (perspective) with its fit, visibility and refresh, the camera plugins and the GPU block.
 #include "projection/UVWGenProjection.h"
 
 #include "scene/Bitmap.h"
-#include "scene/Cameras.h"
 #include "scene/GpuParamBlocks.h"
 #include "scene/ShadeStandIns.h"
 #include "scene/TransformTextures.h"
-#include "tests/support/Plugin.h"
+#include "scene/VisibilityRays.h"
+#include "tests/projection/ProjectionScene.h"
 
-#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <latch>
 #include <optional>
-#include <random>
+#include <thread>
 
 using namespace testsupport;
 
 namespace {
-
-// The parameter block's 32-bit word at a byte offset.
-std::uint32_t wordAt(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
-    std::uint32_t w;
-    std::memcpy(&w, bytes.data() + offset, 4);
-    return w;
-}
 
 // A block written word by word, little-endian.
 std::vector<std::uint8_t> expectedBlock(const std::vector<std::uint32_t>& words) {
@@ -40,31 +35,58 @@ std::uint32_t f(float v) {
     return std::bit_cast<std::uint32_t>(v);
 }
 
-} // namespace
+// The block's 32-bit word at a byte offset.
+std::uint32_t wordAt(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+    std::uint32_t w;
+    std::memcpy(&w, bytes.data() + offset, 4);
+    return w;
+}
 
-TEST(UVWGenProjection, TransformChainSceneOriginReferencePointAndObjectSpace) {
-    kivohost::RenderSession session;
-    session.frame.sceneOrigin = {10, 0, 0};
+const Vector4f kPoint{1, 0.5f, -4, 0}; // pixel (400, 200) of the scene's camera
+const float kU = 400.0f / 640, kV = 200.0f / 480;
+
+// One projection in the shared scene, evaluated at sc.
+class Projection : public ::testing::Test {
+protected:
+    Projection() { gpu.paramBlockRegistry = &registry; }
+
+    void perspective() {
+        proj.set("type", 8);
+        proj.start(scene.session);
+    }
+    // The parameter block one emission registered.
+    std::vector<std::uint8_t> block(Instance& p, const char* kind = "") {
+        ShaderSource source;
+        p.rt().emitRTSource("", "n", kind, source, gpu);
+        return registry.find(p.get())->bytes;
+    }
+
+    ProjectionScene scene;
+    kivohost::Bitmap bitmap{1280, 480}; // aspect 8/3, twice the camera's 4/3
+    kivohost::GpuParamBlocks registry;  // outlives every registration in it
+    GPUDataRecord gpu;
     Instance proj{descriptor<UVWGenProjectionDesc>()};
+    ShadingContext sc = scene.context(kPoint);
+};
+
+TEST_F(Projection, TransformChainSceneOriginReferencePointAndObjectSpace) {
+    scene.session.frame.sceneOrigin = {10, 0, 0};
     proj.set("uvw_transform", scaled(0.5f, {0, 0, -1}));
     proj.set("tex_transform", scaled(2.0f, {1, 2, 3}));
-    proj.start(session);
-
-    ShadingContext sc;
-    sc.renderer = &session.renderer;
+    proj.start(scene.session);
     sc.shadingPoint = {-9, 1, 2, 0};
     sc.dPdx = {1, 0, 0, 0};
     sc.dPdy = {0, 0, 2, 0};
     // World (1, 1, 2) -> p = (0.5, 0.5, 0) -> planar (0.75, 0.75, 0.5) -> tex (2.5, 3.5, 4);
     // the steps halve, halve and double the derivatives.
-    auto expectDerivs = [&](const Vector4f& dx, const Vector4f& dy) {
+    auto expectDerivs = [&](const Vector4f& dx) {
         Vector4f out[3];
         EXPECT_EQ(proj.uvw().evalUVWDerivs(sc, out), 1);
         expectXYZ(out[0], 2.5f, 3.5f, 4.0f);
         expectXYZ(out[1], dx.x, dx.y, dx.z);
-        expectXYZ(out[2], dy.x, dy.y, dy.z);
+        expectXYZ(out[2], 0, 0, 1);
     };
-    expectDerivs({0.5f, 0, 0, 0}, {0, 0, 1, 0});
+    expectDerivs({0.5f, 0, 0, 0});
 
     // The reference point (absolute) replaces the shading point.
     kivohost::ShadedInstance instance;
@@ -76,20 +98,20 @@ TEST(UVWGenProjection, TransformChainSceneOriginReferencePointAndObjectSpace) {
     // In object space the instance's object transform (a quarter turn about z and a move)
     // stands in for the scene origin and the reference point; the derivatives turn with it.
     proj.set("object_space", true);
-    proj.begin(session);
+    proj.begin(scene.session);
     instance.objectSpace =
         UVWTransform{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}, {51, -49, -48, 0}};
-    expectDerivs({0, 0.5f, 0, 0}, {0, 0, 1, 0});
+    expectDerivs({0, 0.5f, 0, 0});
     // Object space without the interface falls back to the world position, not the reference.
     instance.objectSpace.reset();
     instance.referencePoint = Vector4f{7, 7, 7, 0};
     sc.shadingPoint = {-9, 1, 2, 0};
-    expectDerivs({0.5f, 0, 0, 0}, {0, 0, 1, 0});
+    expectDerivs({0.5f, 0, 0, 0});
 
     // Unnamed types: the tex_transform offset and a zero Jacobian.
     for (int type : {0, 7, 42}) {
         proj.set("type", type);
-        proj.begin(session);
+        proj.begin(scene.session);
         int valid = 0;
         const UVWTransform tm = proj.transformAt(sc, &valid);
         EXPECT_EQ(valid, 1);
@@ -98,49 +120,44 @@ TEST(UVWGenProjection, TransformChainSceneOriginReferencePointAndObjectSpace) {
             expectXYZ(c, 0, 0, 0, 0);
         }
     }
-}
 
-TEST(UVWGenProjection, AnglesAndTheTransformedNormalReachTheMapping) {
-    kivohost::RenderSession session;
-    ShadingContext sc;
-    sc.renderer = &session.renderer;
-    // Half the default angles: U = 1 at a quarter turn, V = 1 at 45 degrees up.
-    Instance spherical{descriptor<UVWGenProjectionDesc>()};
-    spherical.set("type", 2);
-    spherical.set("u_angle", kPi / 2);
-    spherical.set("v_angle", kPi / 4);
-    spherical.start(session);
+    // The angles reach the mapping: half the defaults make U = 1 at a quarter turn, V = 1 at
+    // 45 degrees up.
+    proj.set("type", 2);
+    proj.set("u_angle", kPi / 2);
+    proj.set("v_angle", kPi / 4);
+    proj.set("object_space", false);
+    proj.set("uvw_transform", Transform{});
+    proj.set("tex_transform", Transform{});
+    scene.session.frame.sceneOrigin = {};
+    proj.begin(scene.session);
+    sc.shadeInstance = nullptr;
     sc.shadingPoint = {1, 0, 0, 0};
-    EXPECT_NEAR(spherical.uvwAt(sc).x, 1.0f, 1e-6f);
+    EXPECT_NEAR(proj.uvwAt(sc).x, 1.0f, 1e-6f);
     sc.shadingPoint = {0, 1, 1, 0};
-    EXPECT_NEAR(spherical.uvwAt(sc).y, 1.0f, 1e-6f);
+    EXPECT_NEAR(proj.uvwAt(sc).y, 1.0f, 1e-6f);
 
-    // A quarter turn about z takes the point to p = (-0.4, 0.2, 0.6) and the normal +x to +y:
-    // the y face, (0.5 x + 0.5, 0.5 z + 0.5, 0.5 y).
-    Instance triplanar{descriptor<UVWGenProjectionDesc>()};
-    triplanar.set("type", 6);
-    triplanar.set("uvw_transform", Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}, {}});
-    triplanar.start(session);
+    // So does the normal, turned with the point: a quarter turn about z takes the point to
+    // p = (-0.4, 0.2, 0.6) and the normal +x to +y: the y face, (0.5 x + 0.5, 0.5 z + 0.5, 0.5 y).
+    proj.set("type", 6);
+    proj.set("uvw_transform", Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}, {}});
+    proj.begin(scene.session);
     sc.shadingPoint = {0.2f, 0.4f, 0.6f, 0};
     sc.normal = {1, 0, 0, 0};
-    expectXYZ(triplanar.uvwAt(sc), 0.3f, 0.8f, 0.1f);
+    expectXYZ(proj.uvwAt(sc), 0.3f, 0.8f, 0.1f);
 }
 
-TEST(UVWGenProjection, MotionSamplesCountTimesAndInterpolation) {
-    kivohost::RenderSession session;
+TEST_F(Projection, MotionSamplesCountTimesAndInterpolation) {
+    auto& session = scene.session;
     session.sequence.motionBlur = 1;
     session.frame.motionBlurStart = 0.0;
     session.frame.motionBlurEnd = 1.0;
-    Instance proj{descriptor<UVWGenProjectionDesc>()};
     // Scale 1 + x with offset (x, 0, 0), where x rises from 0 to 2 at t = 0.5 and falls to 1
     // at t = 1: planar at the point (1, 0, 0), u = 1 + x.
     auto key = [](double x) { return ParamValue{scaled(float(1 + x), {x, 0, 0})}; };
-    ASSERT_TRUE(setParamKeys(*paramListOf(proj.get()), "uvw_transform",
+    ASSERT_TRUE(setParamKeys(proj.params(), "uvw_transform",
                              {{0.0, key(0)}, {0.5, key(2)}, {1.0, key(1)}}));
     proj.prepare(session);
-
-    ShadingContext sc;
-    sc.renderer = &session.renderer;
     sc.shadingPoint = {1, 0, 0, 0};
     // One frame, u at each (time, u).
     auto frameGives = [&](std::initializer_list<std::pair<float, float>> uAtTimes) {
@@ -156,6 +173,10 @@ TEST(UVWGenProjection, MotionSamplesCountTimesAndInterpolation) {
     // Three samples at 0, 0.5 and 1, linear between them (matrix and offset).
     proj.set("nsamples", 3);
     frameGives({{0.0f, 1}, {0.25f, 2}, {0.5f, 3}, {0.625f, 2.75f}, {1.0f, 2}});
+    // Under motion blur the GPU block carries the frame's first sample.
+    proj.begin(session);
+    EXPECT_EQ(wordAt(block(proj), 64), f(1.0f));
+    EXPECT_EQ(wordAt(block(proj), 96), f(0.0f));
     // Spread over the blur interval: 0.25, 0.5, 0.75; a second frame begin without
     // finishFrame starts over (no samples leak).
     session.frame.motionBlurStart = 0.25;
@@ -166,48 +187,31 @@ TEST(UVWGenProjection, MotionSamplesCountTimesAndInterpolation) {
     session.sequence.motionBlur = 0;
     session.frame.frameTime = 0.25;
     frameGives({{0.0f, 2}, {1.0f, 2}});
-}
 
-TEST(UVWGenProjection, TransformTextureOverridesAndStopsSampling) {
-    kivohost::RenderSession session;
-    session.sequence.motionBlur = 1;
-    kivohost::TransformTexture texture([](const ShadingContext& sc) {
+    // A transform texture overrides uvw_transform and stops its sampling.
+    kivohost::TransformTexture texture([](const ShadingContext& c) {
         UVWTransform t;
-        t.o = {sc.time * 4, 0, 0, 0};
+        t.o = {c.time * 4, 0, 0, 0};
         return t;
     });
-    kivohost::GpuParamBlocks registry;
-    Instance proj{descriptor<UVWGenProjectionDesc>()};
-    proj.set("uvw_transform", scaled(2, {1, 2, 3}));
-    proj.set("uvw_transform_tex", static_cast<PluginBase*>(&texture));
-    proj.set("nsamples", 3);
-    proj.start(session);
-
-    ShadingContext sc;
-    sc.renderer = &session.renderer;
+    session.sequence.motionBlur = 1;
+    Instance textured{descriptor<UVWGenProjectionDesc>()};
+    textured.set("uvw_transform", scaled(2, {1, 2, 3}));
+    textured.set("uvw_transform_tex", static_cast<PluginBase*>(&texture));
+    textured.set("nsamples", 3);
+    textured.start(session);
     sc.shadingPoint = {0.2f, 0.4f, 0.6f, 0};
     sc.time = 0.5f;
     // Identity matrix with offset (2, 0, 0) from the texture: uvw_transform is not used.
-    expectXYZ(proj.uvwAt(sc), 1.6f, 0.7f, 0.8f);
+    expectXYZ(textured.uvwAt(sc), 1.6f, 0.7f, 0.8f);
     EXPECT_EQ(texture.evaluations(), 1u);
-
-    // The GPU block shows that uvw_transform was not sampled at this frame begin: the
-    // transform the block carries is still the identity the instance started with.
-    ShaderSource source;
-    GPUDataRecord gpu;
-    gpu.paramBlockRegistry = &registry;
-    proj.rt().emitRTSource("", "n", "MaterialDescriptor", source, gpu);
-    const std::vector<std::uint8_t>& bytes = registry.find(proj.get())->bytes;
+    // The block still carries the identity the instance started with: nothing was sampled.
+    const std::vector<std::uint8_t> bytes = block(textured, "MaterialDescriptor");
     EXPECT_EQ(wordAt(bytes, 64), f(1.0f));
     EXPECT_EQ(wordAt(bytes, 96), f(0.0f));
-    proj.lifecycle().finishFrame(&session.renderer);
 }
 
-TEST(UVWGenProjection, GpuTextAndParameterBlock) {
-    kivohost::RenderSession session;
-    // The registry outlives every registration in it.
-    kivohost::GpuParamBlocks registry;
-    Instance proj{descriptor<UVWGenProjectionDesc>()};
+TEST_F(Projection, GpuTextAndParameterBlock) {
     proj.set("type", 5);
     proj.set("fittype", 1);
     proj.set("film_gate_w", 36.0f);
@@ -215,7 +219,7 @@ TEST(UVWGenProjection, GpuTextAndParameterBlock) {
     proj.set("object_space", true);
     proj.set("uvw_transform",
              Transform{{{1, 2, 3, 0}, {4, 5, 6, 0}, {7, 8, 9, 0}}, {10.5, -11.25, 12}});
-    proj.start(session);
+    proj.start(scene.session);
 
     // Without a registry: the two lines, id -1, object-space flag cleared, result 0.
     ShaderSource plain;
@@ -228,164 +232,115 @@ TEST(UVWGenProjection, GpuTextAndParameterBlock) {
     // With a registry: registered once, under the id the registry gave.
     int otherOwner = 0;
     registry.addParamBlock(reinterpret_cast<PluginBase*>(&otherOwner), nullptr, 0, 0);
-    GPUDataRecord gpu;
-    gpu.paramBlockRegistry = &registry;
     ShaderSource source;
     EXPECT_EQ(proj.rt().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
     EXPECT_EQ(proj.rt().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
     EXPECT_STREQ(source.text(), "projection\nprojParamsPtr_id 1\nprojection\nprojParamsPtr_id 1\n");
     EXPECT_EQ(registry.additions, 2);
-    const kivohost::GpuParamBlocks::Block* block = registry.find(proj.get());
-    ASSERT_NE(block, nullptr);
-    EXPECT_TRUE(block->committed);
-    EXPECT_EQ(block->flags, 0);
+    const kivohost::GpuParamBlocks::Block* registered = registry.find(proj.get());
+    ASSERT_NE(registered, nullptr);
+    EXPECT_TRUE(registered->committed);
+    EXPECT_EQ(registered->flags, 0);
     // Matrix column 1 comes before column 0; the unwritten bytes are zero.
-    EXPECT_EQ(block->bytes,
+    EXPECT_EQ(registered->bytes,
               expectedBlock({5,    1,    f(36), f(24), 0,        1,          0,     0,    0,    0,
                              0,    0,    f(4),  f(5),  f(6),     0,          f(1),  f(2), f(3), 0,
                              f(7), f(8), f(9),  0,     f(10.5f), f(-11.25f), f(12), 0,    f(1)}));
 
     // finishFrame releases the registration; the next emission registers afresh.
-    proj.lifecycle().finishFrame(&session.renderer);
+    proj.lifecycle().finishFrame(&scene.session.renderer);
     EXPECT_EQ(registry.removals, 1);
     EXPECT_EQ(registry.find(proj.get()), nullptr);
     ShaderSource again;
     proj.rt().emitRTSource("", "name", "MaterialDescriptor", again, gpu);
     EXPECT_STREQ(again.text(), "projection\nprojParamsPtr_id 2\n");
 
-    // Destruction releases a block that is still registered.
+    // Destruction releases a block that is still registered. A perspective block carries the
+    // camera view's transform at time 0 with column 2 negated, its fov and zoom.
     {
         Instance other{descriptor<UVWGenProjectionDesc>()};
-        other.start(session);
-        other.rt().emitRTSource("", "n", "", again, gpu);
-        EXPECT_NE(registry.find(other.get()), nullptr);
+        PluginBase* view =
+            scene.view({{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}, {1.5, -2.25, 3}}, 1.25f);
+        setParam(view, "zoom", 2.5f);
+        other.set("type", 8);
+        other.set("camera_view", view);
+        other.start(scene.session);
+        EXPECT_EQ(block(other),
+                  expectedBlock({8,       0,         f(1),     f(1), 1,        0,        0,     0,
+                                 0,       0,         f(1.25f), 0,    f(-1),    f(0),     f(0),  0,
+                                 f(0),    f(1),      f(0),     0,    f(-0.0f), f(-0.0f), f(-1), 0,
+                                 f(1.5f), f(-2.25f), f(3),     0,    f(2.5f)}));
     }
     EXPECT_EQ(registry.removals, 2);
     EXPECT_EQ(registry.size(), 2u);
 }
 
-TEST(UVWGenProjection, ParameterBlockWithCameraViewAndMotionSamples) {
-    kivohost::RenderSession session;
-    kivohost::GpuParamBlocks registry;
-    GPUDataRecord gpu;
-    gpu.paramBlockRegistry = &registry;
-    auto blockOf = [&](Instance& proj) {
-        proj.start(session);
-        ShaderSource source;
-        proj.rt().emitRTSource("", "n", "", source, gpu);
-        return registry.find(proj.get())->bytes;
-    };
-    {
-        // The view's transform at time 0 with column 2 negated, its fov and zoom.
-        Graph scene;
-        PluginBase* view = scene.create(descriptor<kivohost::RenderViewDesc>());
-        setParam(view, "transform",
-                 Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}, {1.5, -2.25, 3}});
-        setParam(view, "fov", 1.25f);
-        setParam(view, "zoom", 2.5f);
-        Instance proj{descriptor<UVWGenProjectionDesc>()};
-        proj.set("type", 8);
-        proj.set("camera_view", view);
-        EXPECT_EQ(blockOf(proj),
-                  expectedBlock({8,       0,         f(1),     f(1), 1,        0,        0,     0,
-                                 0,       0,         f(1.25f), 0,    f(-1),    f(0),     f(0),  0,
-                                 f(0),    f(1),      f(0),     0,    f(-0.0f), f(-0.0f), f(-1), 0,
-                                 f(1.5f), f(-2.25f), f(3),     0,    f(2.5f)}));
-        proj.lifecycle().finishFrame(&session.renderer);
-    }
-    // Under motion blur the block carries the frame's first sample.
-    session.sequence.motionBlur = 1;
-    Instance proj{descriptor<UVWGenProjectionDesc>()};
-    ASSERT_TRUE(setParamKeys(*paramListOf(proj.get()), "uvw_transform",
-                             {{0.0, scaled(1, {4, 0, 0})}, {1.0, scaled(1, {8, 0, 0})}}));
-    const std::vector<std::uint8_t> bytes = blockOf(proj);
-    EXPECT_EQ(wordAt(bytes, 16), 0u);
-    EXPECT_EQ(wordAt(bytes, 96), f(4.0f));
-    EXPECT_EQ(wordAt(bytes, 112), f(1.0f));
-    proj.lifecycle().finishFrame(&session.renderer);
-}
-
-TEST(UVWGenProjection, RenderSettingsReachTheCameraPlugins) {
-    Graph scene;
-    PluginBase* settingsCamera = scene.create(descriptor<kivohost::SettingsCameraDesc>());
-    PluginBase* view = scene.create(descriptor<kivohost::RenderViewDesc>());
-    setParam(settingsCamera, "type", 3);
-    setParam(view, "transform", Transform{{}, {100, 0, 10}});
-    setParam(view, "fov", 1.5707964f);
-
-    kivohost::RenderSession session;
-    session.frame.sceneOrigin = {100, 0, 0};
-    Instance proj{descriptor<UVWGenProjectionDesc>()};
-    proj.set("camera_settings", settingsCamera);
+TEST_F(Projection, RenderSettingsReachTheCameraPlugins) {
+    auto* settings = static_cast<kivohost::SettingsCamera*>(
+        scene.create(descriptor<kivohost::SettingsCameraDesc>()));
+    PluginBase* view = scene.view(Transform{{}, {100, 0, 10}});
+    setParam(settings, "type", 3);
+    scene.session.frame.sceneOrigin = {100, 0, 0};
+    proj.set("camera_settings", settings);
     proj.set("camera_view", view);
     proj.set("type", 8);
-    proj.prepare(session);
+    proj.prepare(scene.session);
 
     // The view sits 10 units up z from the scene origin looking down -z; the point 4 units
-    // in front of it, 1 right and 0.5 up, lands at pixel (400, 200) of the 640 x 480 image
-    // (fov 90 degrees).
-    ShadingContext sc;
-    sc.renderer = &session.renderer;
+    // in front of it, 1 right and 0.5 up, lands at pixel (400, 200).
     sc.shadingPoint = {1, 0.5f, 6, 0};
-    UVWTransform tm;
     // One frame with the frame record given; the result's validity and, when given, its uvw.
     auto frameWith = [&](KivoFrameData& frame, int valid, std::optional<Vector4f> uvw) {
         proj.as<RenderSettingsInterface>(EXT_RENDER_SETTINGS)->updateFrameData(frame);
-        proj.lifecycle().frameBegin(&session.renderer);
+        proj.lifecycle().frameBegin(&scene.session.renderer);
+        UVWTransform tm;
         EXPECT_EQ(proj.uvw().evalUVWTransform(sc, tm), valid);
         if (uvw) {
             expectXYZ(tm.o, uvw->x, uvw->y, uvw->z);
         }
-        proj.lifecycle().finishFrame(&session.renderer);
+        proj.lifecycle().finishFrame(&scene.session.renderer);
     };
-    frameWith(session.frame, 1, Vector4f{0.625f, 1.0f - 200.0f / 480.0f, 0, 0});
+    frameWith(scene.session.frame, 1, Vector4f{kU, 1 - kV, 0, 0});
     // A view frame record whose scene origin differs from the renderer's: points are moved
     // by the difference of the origins.
-    KivoFrameData shifted = session.frame;
+    KivoFrameData shifted = scene.session.frame;
     shifted.sceneOrigin = {90, 0, 0};
-    frameWith(shifted, 1, Vector4f{0.625f, 1.0f - 200.0f / 480.0f, 0, 0});
+    frameWith(shifted, 1, Vector4f{kU, 1 - kV, 0, 0});
     // Zoom 2 halves the tangent of the half angle: pixel (480, 160).
     setParam(view, "zoom", 2.0f);
-    frameWith(session.frame, 1, Vector4f{0.75f, 1.0f - 160.0f / 480.0f, 0, 0});
+    frameWith(scene.session.frame, 1, Vector4f{0.75f, 1.0f - 160.0f / 480.0f, 0, 0});
 
     // Camera type 0 with a sampler of the host's: that sampler is prepared for the
     // renderer's frame (camera at the scene origin), where the point lies behind it.
-    KivoCamera* hostCamera = newDefaultCameraSampler(0, 0, nullptr);
-    static_cast<kivohost::SettingsCamera*>(settingsCamera)->camera = hostCamera;
-    setParam(settingsCamera, "type", 0);
-    proj.prepare(session);
-    frameWith(session.frame, 0, Vector4f{});
+    scene.camera = newDefaultCameraSampler(0, 0, nullptr);
+    settings->camera = scene.camera;
+    setParam(settings, "type", 0);
+    proj.prepare(scene.session);
+    frameWith(scene.session.frame, 0, Vector4f{});
     sc.shadingPoint = {1, 0.5f, -4, 0};
-    frameWith(session.frame, 1, std::nullopt);
-    deleteDefaultCameraSampler(hostCamera);
+    frameWith(scene.session.frame, 1, std::nullopt);
 
     // Not a perspective projection: the camera plugins are not asked.
-    static_cast<kivohost::SettingsCamera*>(settingsCamera)->camera = nullptr;
+    settings->camera = nullptr;
     proj.set("type", 1);
-    proj.prepare(session);
+    proj.prepare(scene.session);
     // Planar: the point (101, 0.5, -4) from the scene origin.
-    frameWith(session.frame, 1, Vector4f{51, 0.75f, -1.5f, 0});
+    frameWith(scene.session.frame, 1, Vector4f{51, 0.75f, -1.5f, 0});
 }
 
-TEST(UVWGenProjection, BitmapInterfacesAndZeroHeight) {
-    kivohost::RenderSession session;
-    kivohost::Bitmap bitmap(1280, 480);
-    Instance proj{descriptor<UVWGenProjectionDesc>()};
-    proj.set("type", 8);
+TEST_F(Projection, BitmapInterfacesAndZeroHeight) {
+    auto& session = scene.session;
     proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
     proj.set("fitfill", 1);
-    proj.start(session);
+    perspective();
     EXPECT_EQ(bitmap.sizeRequests(), 1);
 
     // Without a camera the image position stands in: pixel (320, 200), v = 200 / 480, then
     // fitted horizontally with bitmap aspect 8/3 over camera aspect 4/3 = 2.
-    ShadingContext sc;
-    sc.renderer = &session.renderer;
     sc.imageX = 320;
     sc.imageY = 200;
     const float v = 200.0f / 480.0f;
     EXPECT_NEAR(proj.uvwAt(sc).y, 1.0f - ((v - 0.5f) * 2.0f + 0.5f), 1e-6f);
-    proj.lifecycle().finishFrame(&session.renderer);
 
     // A frame-size interface takes precedence at frame begin.
     bitmap.frameSizes = true;
@@ -394,7 +349,6 @@ TEST(UVWGenProjection, BitmapInterfacesAndZeroHeight) {
     proj.start(session);
     EXPECT_EQ(bitmap.frameSizeRequests(), 1);
     EXPECT_NEAR(proj.uvwAt(sc).y, 1.0f - ((v - 0.5f) * 1.5f + 0.5f), 1e-6f);
-    proj.lifecycle().finishFrame(&session.renderer);
 
     // Zero height: both ratios 0, at frame begin ...
     bitmap.frames[3] = {960, 0};
@@ -403,7 +357,6 @@ TEST(UVWGenProjection, BitmapInterfacesAndZeroHeight) {
     proj.set("fitfill", 2);
     proj.begin(session);
     EXPECT_EQ(proj.uvwAt(sc).x, 0.5f);
-    proj.lifecycle().finishFrame(&session.renderer);
 
     // ... and in the refresh at the first evaluation, which reads the plain size.
     bitmap.frames[3] = {960, 480};
@@ -414,7 +367,6 @@ TEST(UVWGenProjection, BitmapInterfacesAndZeroHeight) {
     const Vector4f uvw = proj.uvwAt(sc);
     EXPECT_EQ(uvw.y, 0.5f);
     EXPECT_FLOAT_EQ(uvw.x, 320.0f / 800.0f);
-    proj.lifecycle().finishFrame(&session.renderer);
 
     // No bitmap interfaces unless the projection is perspective.
     proj.set("type", 1);
@@ -423,5 +375,234 @@ TEST(UVWGenProjection, BitmapInterfacesAndZeroHeight) {
     session.frame.imageWidth = 640;
     proj.begin(session);
     EXPECT_FLOAT_EQ(proj.uvwAt(sc).y, 1.0f - v);
-    proj.lifecycle().finishFrame(&session.renderer);
+
+    // Without a camera the screen steps are one pixel per differential step.
+    sc.imageY = 120;
+    sc.dPdx = {2, 0, 0, 0};
+    sc.dPdy = {0, 4, 0, 0};
+    bitmap.height = 480;
+    proj.set("fitfill", 0);
+    proj.begin(session);
+    Vector4f out[3];
+    ASSERT_EQ(proj.uvw().evalUVWDerivs(sc, out), 1);
+    expectXYZ(out[0], 0.5f, 0.75f, 0);
+    expectXYZ(out[1], 1.0f / 640, 0, 0);
+    expectXYZ(out[2], 0, -1.0f / 480, 0);
 }
+
+TEST_F(Projection, CameraImagePointReferenceMotionAndUnmappedStep) {
+    scene.useCamera();
+    scene.session.frame.sceneOrigin = {1000, -20, 3};
+    perspective();
+    int valid = 0;
+    expectXYZ(proj.transformAt(sc, &valid).o, kU, 1.0f - kV, 0.0f);
+    EXPECT_EQ(valid, 1);
+
+    // The reference point (absolute) stands for the shading point.
+    kivohost::ShadedInstance instance;
+    instance.referencePoint = Vector4f{1001, -19.5f, -1, 0};
+    sc.shadeInstance = &instance;
+    sc.shadingPoint = {7, 7, 7, 0};
+    expectXYZ(proj.uvwAt(sc), kU, 1.0f - kV, 0.0f);
+    sc.shadeInstance = nullptr;
+
+    // Camera motion: the camera moves by (0.4, 0, 0) over the interval; at time 0.5 the
+    // point appears 0.2 further left.
+    kivohost::LinearCameraMotion motion({0.4f, 0, 0, 0});
+    scene.session.sequence.cameraMotion = &motion;
+    scene.session.sequence.cameraMotionBlur = 1;
+    sc.shadingPoint = kPoint;
+    sc.time = 0.5f;
+    expectXYZ(proj.uvwAt(sc), 384.0f / 640, 1.0f - kV, 0.0f);
+    scene.session.sequence.cameraMotionBlur = 0;
+    expectXYZ(proj.uvwAt(sc), kU, 1.0f - kV, 0.0f);
+
+    // Stepping forward along dPdx crosses the camera plane; the backward step is used.
+    const Vector4f p{0.1f, 0.05f, -0.05f, 0};
+    sc = scene.context(p, {1, 0, 0, 0});
+    sc.dPdx = {0, 0, 0.1f, 0};
+    sc.dPdy = {0, 0.001f, 0, 0};
+    Vector4f out[3];
+    ASSERT_EQ(proj.uvw().evalUVWDerivs(sc, out), 1);
+    const Vector2f s0 = ProjectionScene::pixel(p), back = ProjectionScene::pixel(p - sc.dPdx);
+    EXPECT_NEAR(out[1].x, (s0.x - back.x) / 640, 1e-4f);
+    EXPECT_NEAR(out[1].y, -(s0.y - back.y) / 480, 1e-4f);
+}
+
+TEST_F(Projection, HiddenPointsGiveFlagZeroAndZeros) {
+    scene.useCamera();
+    proj.set("tex_transform", scaled(2, {1, 1, 1}));
+    perspective();
+    auto expectHidden = [&](const ShadingContext& c) {
+        int valid = 1;
+        const UVWTransform tm = proj.transformAt(c, &valid);
+        EXPECT_EQ(valid, 0);
+        Vector4f uvw{9, 9, 9, 9};
+        EXPECT_EQ(proj.uvw().evalUVW(c, uvw), 0);
+        Vector4f out[3] = {{9, 9, 9, 9}, {9, 9, 9, 9}, {9, 9, 9, 9}};
+        EXPECT_EQ(proj.uvw().evalUVWDerivs(c, out), 0);
+        for (const Vector4f& v : {tm.c0, tm.c1, tm.c2, tm.o, uvw, out[0], out[1], out[2]}) {
+            expectXYZW(v, 0, 0, 0, 0);
+        }
+    };
+    const float visibleU = 2 * kU + 1;            // through tex_transform
+    expectHidden(scene.context({1, 0.5f, 4, 0})); // behind the camera
+
+    // A back face counts only with hide_backface.
+    sc.normal = {0, 0, -1, 0};
+    EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, visibleU);
+    proj.set("hide_backface", true);
+    proj.begin(scene.session);
+    expectHidden(sc);
+    sc.normal = {0, 0, 1, 0};
+    EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, visibleU);
+
+    // Occlusion only with hide_occluded: a sphere between the point and the camera.
+    kivohost::SceneGeometry geometry;
+    geometry.spheres.push_back({{0.5f, 0.25f, -2, 0}, 0.3f});
+    kivohost::TracingShadingContext traced(&geometry);
+    static_cast<ShadingContext&>(traced) = sc;
+    EXPECT_FLOAT_EQ(proj.uvwAt(traced).x, visibleU);
+    EXPECT_EQ(traced.rays().requests, 0);
+    proj.set("hide_occluded", true);
+    proj.begin(scene.session);
+    expectHidden(traced);
+    // One ray per operation, from the point to the camera, with the host's arguments.
+    const kivohost::TracingShadingContext::RayRecord& ray = traced.rays();
+    EXPECT_TRUE(ray.requests == 3 && ray.traces == 3 && ray.releases == 3);
+    EXPECT_TRUE(ray.kind == 0 && ray.depth == 8 && ray.flags == 0 && ray.directionArg);
+    EXPECT_TRUE(ray.weight.r == 1.0f && ray.weight.a == 1.0f);
+    EXPECT_TRUE(ray.tStart == 0.0f && ray.tEnd == 1.0f);
+    expectXYZ(ray.origin, 1, 0.5f, -4, 0);
+    expectXYZ(ray.segment, -1, -0.5f, 4, 0);
+    const float length = std::sqrt(1 + 0.25f + 16);
+    expectXYZ(ray.direction, -1 / length, -0.5f / length, 4 / length);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(ray.hit.words[i], i < 15 ? 0 : -1) << i;
+    }
+    // A sphere beyond the point does not hide it; nor does one for a context that cannot trace.
+    geometry.spheres[0].centre = {2, 1, -8, 0};
+    EXPECT_FLOAT_EQ(proj.uvwAt(traced).x, visibleU);
+    EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, visibleU);
+}
+
+TEST_F(Projection, FitPixelAspectFilmGateOverscanAndAuxiliaryNormal) {
+    scene.useCamera();
+    auto& frame = scene.session.frame;
+    auto uvwWith = [&](const std::vector<std::pair<const char*, ParamValue>>& params) {
+        Instance p{descriptor<UVWGenProjectionDesc>()};
+        p.set("bitmap", static_cast<PluginBase*>(&bitmap));
+        p.set("type", 8);
+        for (const auto& [name, value] : params) {
+            p.set(name, value);
+        }
+        p.start(scene.session);
+        return p.uvwAt(sc);
+    };
+    const std::pair<const char*, ParamValue> gate[] = {
+        {"fittype", 1}, {"film_gate_w", 36.0f}, {"film_gate_h", 24.0f}};
+    expectXYZ(uvwWith({}), kU, 1 - kV, 0);
+    expectXYZ(uvwWith({{"fitfill", 1}}), kU, 1 - ((kV - 0.5f) * 2 + 0.5f), 0);
+    expectXYZ(uvwWith({{"fitfill", 2}}), (kU - 0.5f) * 0.5f + 0.5f, 1 - kV, 0);
+    // Film gate 36 x 24 against the 4:3 image: v scaled by 1.5 / (4 / 3); only for fittype 1.
+    expectXYZ(uvwWith({gate[0], gate[1], gate[2]}), kU, 1 - ((kV - 0.5f) * 1.125f + 0.5f), 0);
+    expectXYZ(uvwWith({{"fittype", 2}, gate[1], gate[2]}), kU, 1 - kV, 0);
+
+    // Pixel aspect moves v about the centre; 1 (within float epsilon) and 0 do not.
+    frame.pixelAspect = 2.0f;
+    expectXYZ(uvwWith({}), kU, 1 - ((kV - 0.5f) / 2 + 0.5f), 0);
+    for (float aspect : {1.0f + 1e-7f, 0.0f}) {
+        frame.pixelAspect = aspect;
+        expectXYZ(uvwWith({}), kU, 1 - kV, 0);
+    }
+    frame.pixelAspect = 1.0f;
+
+    // Overscan: 32 pixels more on each side, 24 above and below; the gate then fits against
+    // the overscan aspect.
+    frame.overscanLeft = -32;
+    frame.overscanTop = -24;
+    frame.overscanWidth = 704;
+    frame.overscanHeight = 528;
+    const float v = 224.0f / 528;
+    expectXYZ(uvwWith({{"include_overscan", true}}), 432.0f / 704, 1 - v, 0);
+    expectXYZ(uvwWith({{"include_overscan", true}, gate[0], gate[1], gate[2]}), 432.0f / 704,
+              1 - ((v - 0.5f) * (1.5f * 528 / 704) + 0.5f), 0);
+    expectXYZ(uvwWith({}), kU, 1 - kV, 0);
+
+    // The auxiliary normal carries w alone (through tex_transform: column 2 is z).
+    proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
+    proj.set("fitfill", 1);
+    proj.set("tex_transform", Transform{{{0, 1, 0, 0}, {-2, 0, 0, 0}, {0, 0, 1, 0}}, {0.5, 0, 0}});
+    perspective();
+    sc.dPdx = {0.01f, 0.0f, 0.002f, 0};
+    sc.dPdy = {0.001f, 0.01f, -0.001f, 0};
+    sc.auxNormal = {0.1f, 0.2f, 1.0f, 0};
+    expectXYZ(applyLinear(proj.transformAt(sc), sc.auxNormal), 0, 0, 1);
+}
+
+TEST_F(Projection, RefreshRunsOncePerFrameAcrossThreads) {
+    scene.useCamera();
+    bitmap.frameSizes = true; // frame begin asks for the frame size, the refresh for the size
+    bitmap.sizeDelay = std::chrono::milliseconds(20);
+    kivohost::SceneGeometry geometry;
+    geometry.spheres.push_back({{0.2f, 0.1f, -2, 0}, 0.15f});
+    proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
+    proj.set("fitfill", 1);
+    proj.set("hide_occluded", true);
+    perspective();
+
+    constexpr int kThreads = 8, kPoints = 64;
+    auto contextOf = [&](int i) {
+        kivohost::TracingShadingContext c(&geometry);
+        static_cast<ShadingContext&>(c) = scene.context(
+            {-1.0f + 0.03f * float(i), 0.4f - 0.01f * float(i), -3.0f - 0.02f * i, 0});
+        return c;
+    };
+    for (int frame = 0; frame < 2; ++frame) {
+        if (frame > 0) {
+            proj.begin(scene.session);
+        }
+        // The frame's image changed after frame begin: the first evaluation refreshes.
+        scene.session.frame.imageWidth = frame % 2 == 0 ? 800 : 640;
+        scene.session.frame.overscanWidth = float(scene.session.frame.imageWidth);
+
+        std::vector<std::vector<Vector4f>> results(kThreads, std::vector<Vector4f>(kPoints));
+        std::vector<std::vector<int>> flags(kThreads, std::vector<int>(kPoints));
+        // All threads start evaluating together, so that several meet the refresh.
+        std::latch start(kThreads);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                start.arrive_and_wait();
+                for (int i = 0; i < kPoints; ++i) {
+                    kivohost::TracingShadingContext c = contextOf(i);
+                    c.threadData.threadIndex = t;
+                    c.evalStamp = std::uint32_t(i + 1);
+                    flags[t][i] = proj.uvw().evalUVW(c, results[t][i]);
+                }
+            });
+        }
+        for (std::thread& th : threads) {
+            th.join();
+        }
+        EXPECT_EQ(bitmap.sizeRequests(), frame + 1);
+
+        int hidden = 0;
+        for (int i = 0; i < kPoints; ++i) {
+            Vector4f expected;
+            const int flag = proj.uvw().evalUVW(contextOf(i), expected);
+            hidden += flag == 0;
+            for (int t = 0; t < kThreads; ++t) {
+                EXPECT_EQ(flags[t][i], flag);
+                EXPECT_EQ(results[t][i].x, expected.x);
+                EXPECT_EQ(results[t][i].y, expected.y);
+            }
+        }
+        EXPECT_GT(hidden, 0);
+        EXPECT_LT(hidden, kPoints);
+        EXPECT_EQ(bitmap.sizeRequests(), frame + 1);
+        proj.lifecycle().finishFrame(&scene.session.renderer);
+    }
+}
+
+} // namespace
