@@ -462,11 +462,11 @@ Mutations contextMutations() {
     return out;
 }
 
-// The generators' outputs (the multi-projection's color may be NaN for a normal whose square
-// overflows).
+// Every output of the operations a renderer calls.
 bool finiteEvaluation(const Evaluation& e) {
     for (const Vector4f& v : {e.uvw, e.derivs[0], e.derivs[1], e.derivs[2], e.transform.c0,
-                              e.transform.c1, e.transform.c2, e.transform.o, e.texVector}) {
+                              e.transform.c1, e.transform.c2, e.transform.o, e.texVector,
+                              Vector4f{e.color.r, e.color.g, e.color.b, e.color.a}}) {
         if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
             return false;
         }
