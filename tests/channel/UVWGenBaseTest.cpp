@@ -81,6 +81,19 @@ TEST(UVWGenBase, TransformUVWAndDerivativesComeFromTheChain) {
     // uvw is the transform at shadingPoint - surfacePoint = (0.5, -0.25, 0).
     expectXYZ(gen.uvwAt(sc), 2.0f, 4.25f, 3.125f);
 
+    // Each axis's wrap, crop and coverage parameters reach its coordinate (the table below
+    // shows the arithmetic): u repeats, v mirrors, w is cropped.
+    gen.set("uvw_transform", Transform{});
+    gen.set("wrap_mode", 1);
+    gen.set("wrap_u", 1);
+    gen.set("wrap_v", 2);
+    gen.set("crop_w", 1);
+    gen.set("coverage", Vector4f{0.5f, 1.0f, 1.0f, 0.0f});
+    fixedGen(gen).raw = uvwTranslation(1.25f, 1.1f, 1.25f);
+    gen.begin(session);
+    EXPECT_EQ(gen.uvw().evalUVWTransform(sc, tm), 0);
+    expectXYZ(tm.o, 0.5f, 0.2f, 1.25f);
+
     // A failing generator is invalid; what it left unwritten reads as the identity and no
     // uvw_transform is applied.
     fixedGen(gen).succeeds = 0;
@@ -144,37 +157,6 @@ TEST(UVWGenBase, WrapCropAndCoverageOnEachAxisAndBoundary) {
             }
         }
     }
-
-    // The parameters of each axis reach its coordinate: on the integer boundary 1.25 is cropped
-    // (invalid), repeated to 0.25 and stretched by coverage 0.5 to 0.5.
-    const char* names[3][2] = {{"wrap_u", "crop_u"}, {"wrap_v", "crop_v"}, {"wrap_w", "crop_w"}};
-    for (int axis = 0; axis < 3; ++axis) {
-        kivohost::RenderSession session;
-        Instance gen(fixedGenDesc());
-        float offset[3] = {0.0f, 0.0f, 0.0f};
-        offset[axis] = 1.25f;
-        fixedGen(gen).raw = uvwTranslation(offset[0], offset[1], offset[2]);
-        Vector4f coverage{1.0f, 1.0f, 1.0f, 0.0f};
-        (axis == 0 ? coverage.x : axis == 1 ? coverage.y : coverage.z) = 0.5f;
-        gen.set("wrap_mode", 1);
-        gen.set(names[axis][0], 1);
-        gen.set(names[axis][1], 1);
-        gen.set("coverage", coverage);
-        gen.start(session);
-        int valid = -1;
-        const Vector4f uvw = gen.uvwAt(contextAt(session, {}), &valid);
-        EXPECT_EQ(valid, 0) << axis;
-        expectXYZ(uvw, axis == 0 ? 0.5f : 0.0f, axis == 1 ? 0.5f : 0.0f, axis == 2 ? 0.5f : 0.0f);
-        gen.stop(session);
-    }
-}
-
-// A u offset keyed 0 at time 0, 10 at 0.5 and 4 at 1. Only the samples taken at frame begin
-// are interpolated, so the offsets between them show how many were taken and where.
-void setPeakKeys(const Instance& gen) {
-    ASSERT_TRUE(setParamKeys(
-        gen.params(), "uvw_transform",
-        {{0.0, translation(0, 0, 0)}, {0.5, translation(10, 0, 0)}, {1.0, translation(4, 0, 0)}}));
 }
 
 // The u offset at a shading time, evaluated afresh (the cache bypassed).
@@ -187,7 +169,10 @@ float offsetAtTime(const Instance& gen, kivohost::RenderSession& session, float 
     return tm.o.x;
 }
 
-TEST(UVWGenBase, MotionBlurSamplesInterpolatedByTime) {
+// A u offset keyed 0 at time 0, 10 at 0.5 and 4 at 1. Only the samples taken at frame begin
+// are interpolated, so the offsets between them show how many were taken and where; a
+// transform texture overrides them.
+TEST(UVWGenBase, MotionBlurSamplesInterpolatedByTimeUnlessATextureGivesTheTransform) {
     const struct {
         int motionBlur, nsamples;
         double blurStart, blurEnd;
@@ -208,7 +193,9 @@ TEST(UVWGenBase, MotionBlurSamplesInterpolatedByTime) {
     session.sequence.geomSamples = 3;
     session.frame.frameTime = 0.5;
     Instance gen(fixedGenDesc());
-    setPeakKeys(gen);
+    ASSERT_TRUE(setParamKeys(
+        gen.params(), "uvw_transform",
+        {{0.0, translation(0, 0, 0)}, {0.5, translation(10, 0, 0)}, {1.0, translation(4, 0, 0)}}));
     gen.start(session);
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "blur " << c.motionBlur << " nsamples " << c.nsamples
@@ -222,6 +209,26 @@ TEST(UVWGenBase, MotionBlurSamplesInterpolatedByTime) {
         gen.begin(session);
         EXPECT_FLOAT_EQ(offsetAtTime(gen, session, c.time), c.offset);
     }
+
+    kivohost::TransformTexture placement(
+        [](const ShadingContext& sc) { return uvwTranslation(100.0f * sc.time, 0.0f, 0.0f); });
+    gen.set("uvw_transform_tex", static_cast<PluginBase*>(&placement));
+    gen.set("wrap_mode", 1);
+    gen.set("wrap_v", 1);
+    fixedGen(gen).raw = uvwTranslation(0.0f, 2.5f, 0.0f);
+    session.sequence.motionBlur = 1;
+    gen.begin(session);
+    ShadingContext sc = contextAt(session, {0, 0, 0, 0}, 3);
+    sc.time = 0.5f;
+    Vector4f uvw;
+    EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
+    expectXYZ(uvw, 50.0f, 0.5f, 0.0f);
+    // Once cached for this stamp the texture is not asked again.
+    Vector4f out[3];
+    gen.uvw().evalUVWDerivs(sc, out);
+    expectXYZ(out[0], 50.0f, 0.5f, 0.0f);
+    EXPECT_EQ(placement.evaluations(), 1u);
+    gen.stop(session);
 }
 
 TEST(UVWGenBase, WorldSpaceTransformIsMadeRelativeToTheSceneOrigin) {
@@ -234,33 +241,6 @@ TEST(UVWGenBase, WorldSpaceTransformIsMadeRelativeToTheSceneOrigin) {
     UVWTransform tm;
     gen.uvw().evalUVWTransform(contextAt(session, {0, 0, 0, 0}), tm);
     expectXYZW(tm.o, 0.5f, 3.0f, 20.0f, 20.0f);
-    gen.stop(session);
-}
-
-TEST(UVWGenBase, TransformTextureOverridesTheSamples) {
-    kivohost::RenderSession session;
-    session.sequence.motionBlur = 1;
-    kivohost::TransformTexture placement(
-        [](const ShadingContext& sc) { return uvwTranslation(100.0f * sc.time, 0.0f, 0.0f); });
-    Instance gen(fixedGenDesc());
-    setPeakKeys(gen);
-    gen.set("nsamples", 3);
-    gen.set("uvw_transform_tex", static_cast<PluginBase*>(&placement));
-    gen.set("wrap_mode", 1);
-    gen.set("wrap_v", 1);
-    fixedGen(gen).raw = uvwTranslation(0.0f, 2.5f, 0.0f);
-    gen.start(session);
-
-    ShadingContext sc = contextAt(session, {0, 0, 0, 0}, 3);
-    sc.time = 0.5f;
-    Vector4f uvw;
-    EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
-    expectXYZ(uvw, 50.0f, 0.5f, 0.0f);
-    // Once cached for this stamp the texture is not asked again.
-    Vector4f out[3];
-    gen.uvw().evalUVWDerivs(sc, out);
-    expectXYZ(out[0], 50.0f, 0.5f, 0.0f);
-    EXPECT_EQ(placement.evaluations(), 1u);
     gen.stop(session);
 }
 

@@ -131,58 +131,8 @@ TEST(UVWGenChannel, ConnectedGeneratorTakesPrecedence) {
     input.stop(session);
 }
 
-TEST(UVWGenChannel, ChannelInterface) {
-    kivohost::RenderSession session;
-    Instance gen(descriptor<UVWGenChannelDesc>());
-    gen.set("uvw_channel", -1);
-    gen.set("use_double_sided_mode", true);
-    gen.set("wrap_u", 2);
-    gen.set("wrap_v", 1);
-    gen.set("crop_u", 1);
-    gen.set("crop_w", 1);
-    gen.set("uvw_transform", translation(1, 2, 3));
-    gen.set("tex_transform", Transform{{{2, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}, {10, 0, 0}});
-    gen.start(session);
-    auto* channelPart = gen.get()->getInterface(EXT_UVWGENCHANNEL);
-    ASSERT_NE(channelPart, nullptr);
-    auto& channel = *static_cast<UVWGenChannelInterface*>(channelPart);
-
-    EXPECT_EQ(channel.getMapChannel(), -1);
-    std::uint8_t flags[4] = {0xff, 0xff, 0xff, 0xff};
-    EXPECT_EQ(channel.getWrapCropFlags(flags), flags);
-    EXPECT_EQ(std::vector<int>(flags, flags + 4), (std::vector<int>{0x91, 0x01, 0x00, 0x00}));
-
-    // tex_transform after uvw_transform: (1, 2, 3) -> (2 * 1 + 10, 2, 3).
-    UVWTransform tm;
-    EXPECT_EQ(channel.getStaticTransform(tm), &tm);
-    expectXYZW(tm.c0, 2.0f, 0.0f, 0.0f, 0.0f);
-    expectXYZW(tm.o, 12.0f, 2.0f, 3.0f, 3.0f);
-
-    // evalChannelTransform asks a provider for uvw_channel as set, whatever the side.
-    kivohost::MeshShadeData mesh;
-    mesh.channels[-1] = channelWith({0.5f, 0.25f, 0.0f, 0.0f}, {2, 0, 0, 0}, {0, 4, 0, 0});
-    ShadingContext sc = contextAt(session, {0, 0, 0, 0});
-    sc.backSide = 1;
-    EXPECT_EQ(gen.uvw().evalChannelTransform(sc, nullptr, tm, 0), 0);
-    EXPECT_EQ(gen.uvw().evalChannelTransform(sc, &mesh, tm, 5), 1);
-    expectXYZW(tm.c0, 0.5f, 0.0f, 0.0f, 0.0f);
-    expectXYZ(tm.o, 0.5f, 0.25f, 0.0f);
-    gen.stop(session);
-
-    // Motion blur: the static transform is the frame's first sample.
-    session.sequence.motionBlur = 1;
-    session.frame.frameTime = 0.5;
-    ASSERT_TRUE(setParamKeys(gen.params(), "uvw_transform",
-                             {{0.0, translation(0, 0, 0)}, {0.5, translation(4, 0, 0)}}));
-    gen.set("tex_transform", Transform{});
-    gen.set("nsamples", 2);
-    gen.start(session);
-    channel.getStaticTransform(tm);
-    expectXYZ(tm.o, 0.0f, 0.0f, 0.0f);
-    gen.stop(session);
-}
-
-TEST(UVWGenChannel, GpuTextWithInputAfterOwnLines) {
+// Its own interface and its GPU text: its lines, then the input's.
+TEST(UVWGenChannel, ChannelInterfaceAndGpuText) {
     kivohost::RenderSession session;
     Instance input(descriptor<UVWGenPlanarWorldDesc>());
     input.set("uvw_transform", translation(7, 8, 9));
@@ -207,6 +157,17 @@ TEST(UVWGenChannel, GpuTextWithInputAfterOwnLines) {
     input.start(session);
     gen.start(session);
 
+    auto& channel = *gen.as<UVWGenChannelInterface>(EXT_UVWGENCHANNEL);
+    EXPECT_EQ(channel.getMapChannel(), -1);
+    std::uint8_t flags[4] = {0xff, 0xff, 0xff, 0xff};
+    EXPECT_EQ(channel.getWrapCropFlags(flags), flags);
+    EXPECT_EQ(std::vector<int>(flags, flags + 4), (std::vector<int>{0x91, 0x01, 0x00, 0x00}));
+    // tex_transform after uvw_transform: (0.5, 0.25, 0) moved by (1, 0, 0).
+    UVWTransform tm;
+    EXPECT_EQ(channel.getStaticTransform(tm), &tm);
+    expectXYZW(tm.c0, 0.0f, 1.0f, 0.0f, 0.0f);
+    expectXYZW(tm.o, 1.5f, 0.25f, 0.0f, 0.0f);
+
     GPUDataRecord record;
     record.objectSpaceFlag = 1;
     EXPECT_EQ(gpuText(gen.rt(), "", record),
@@ -224,8 +185,30 @@ TEST(UVWGenChannel, GpuTextWithInputAfterOwnLines) {
               "crop 0,0,0\n"
               "map_channel -5\n");
     EXPECT_EQ(record.objectSpaceFlag, 0);
+
+    // evalChannelTransform asks a provider for uvw_channel as set, whatever the side.
+    kivohost::MeshShadeData mesh;
+    mesh.channels[-1] = channelWith({0.5f, 0.25f, 0.0f, 0.0f}, {2, 0, 0, 0}, {0, 4, 0, 0});
+    ShadingContext sc = contextAt(session, {0, 0, 0, 0});
+    sc.backSide = 1;
+    EXPECT_EQ(gen.uvw().evalChannelTransform(sc, nullptr, tm, 0), 0);
+    EXPECT_EQ(gen.uvw().evalChannelTransform(sc, &mesh, tm, 5), 1);
+    expectXYZW(tm.c0, 0.5f, 0.0f, 0.0f, 0.0f);
+    expectXYZ(tm.o, 0.5f, 0.25f, 0.0f);
     gen.stop(session);
     input.stop(session);
+
+    // Motion blur: the static transform is the frame's first sample.
+    session.sequence.motionBlur = 1;
+    session.frame.frameTime = 0.5;
+    ASSERT_TRUE(setParamKeys(gen.params(), "uvw_transform",
+                             {{0.0, translation(0, 0, 0)}, {0.5, translation(4, 0, 0)}}));
+    gen.set("tex_transform", Transform{});
+    gen.set("nsamples", 2);
+    gen.start(session);
+    channel.getStaticTransform(tm);
+    expectXYZ(tm.o, 0.0f, 0.0f, 0.0f);
+    gen.stop(session);
 
     // An instance without a parameter list has nothing to describe.
     UVWGenChannel bare(nullptr);

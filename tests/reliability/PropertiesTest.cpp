@@ -3,9 +3,8 @@
 // defines them to; derivatives and transform columns match central differences of evalUVW
 // (points where the difference quotient is not smooth, seams and poles, are skipped); the
 // uvw_coords output gives the uvw; finite contexts give finite results, and evaluation
-// allocates nothing once the frame has begun; a context without renderer or frame data is
-// answered with a valid flag of 0 or 1 and every output written; and the GPU description is
-// written for the descriptor kind only.
+// allocates nothing once the frame has begun; and the GPU description is written for the
+// descriptor kind only.
 #include "channel/UVWGenPlanarWorld.h"
 #include "kivo/FloatMath.h"
 #include "kivo/VectorMath.h"
@@ -138,15 +137,6 @@ std::vector<Mode> allModes() {
     return modes;
 }
 
-KivoPluginDesc& typeNamed(const char* name) {
-    for (KivoPluginDesc* type : libraryPluginTypes()) {
-        if (std::string(type->getName()) == name) {
-            return *type;
-        }
-    }
-    throw std::logic_error(std::string("no type ") + name);
-}
-
 bool finite(const Vector4f& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w);
 }
@@ -184,7 +174,7 @@ class Properties : public ::testing::TestWithParam<Mode> {
 protected:
     void SetUp() override {
         const Mode& m = GetParam();
-        scene = std::make_unique<Scene>(typeNamed(m.type));
+        scene = std::make_unique<Scene>(named(m.type));
         if (m.setup) {
             m.setup(*scene);
         }
@@ -368,33 +358,6 @@ std::string modeName(const ::testing::TestParamInfo<Mode>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllGenerators, Properties, ::testing::ValuesIn(allModes()), modeName);
-
-// Every type, the texture included: a context whose renderer is missing, or whose renderer has
-// no frame or sequence data, is answered with 0 or 1 and every output written.
-TEST(MissingRenderer, EveryTypeAnswersWithEveryOutputWritten) {
-    for (KivoPluginDesc* type : libraryPluginTypes()) {
-        Scene scene(*type);
-        const Evaluator eval(scene.subject());
-        scene.prepareRender();
-        scene.beginFrame();
-        KivoRenderer noFrame = scene.session.renderer;
-        noFrame.frameData = nullptr;
-        KivoRenderer noSequence = scene.session.renderer;
-        noSequence.sequenceData = nullptr;
-        for (KivoRenderer* renderer :
-             {static_cast<KivoRenderer*>(nullptr), &noFrame, &noSequence}) {
-            for (int i = 0; i < Scene::kContextCount; ++i) {
-                kivohost::TracingShadingContext sc = scene.context(i);
-                sc.renderer = renderer;
-                std::vector<std::string> unwritten;
-                const Evaluation e = eval.evaluate(sc, &unwritten);
-                EXPECT_TRUE(unwritten.empty())
-                    << type->getName() << ", context " << i << ": " << unwritten.front();
-                EXPECT_TRUE(finite(e.uvw) || !eval.uvwgen) << type->getName();
-            }
-        }
-    }
-}
 
 // Every type answers the exact descriptor kind only (the projection's text does not depend on
 // it): any other kind writes nothing and leaves the record alone.

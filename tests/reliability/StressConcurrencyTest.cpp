@@ -1,15 +1,13 @@
 // Many render threads at once over every plugin type, as a renderer runs them: each frame is
 // set up while no evaluation is in flight, then every thread evaluates random (type, context)
 // pairs with its own thread index and a fresh stamp per shading evaluation, for several frames.
-// Every result must be bit for bit what one thread alone gets. The number of calls scales with
-// UVWGENS_STRESS_CALLS (total evaluation-operation calls); the default keeps the sanitizer
-// builds to a few seconds.
+// Every result must be bit for bit what one thread alone gets. The number of calls keeps the
+// sanitizer builds to a few seconds.
 #include "tests/support/PluginScenes.h"
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
@@ -26,16 +24,10 @@ constexpr int kThreads = 8;
 constexpr int kFrames = 3;
 
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr long long kDefaultCalls = 2'000'000;
+constexpr long long kCalls = 2'000'000;
 #else
-constexpr long long kDefaultCalls = 4'000'000;
+constexpr long long kCalls = 4'000'000;
 #endif
-
-long long callBudget() {
-    const char* text = std::getenv("UVWGENS_STRESS_CALLS");
-    const long long requested = text ? std::atoll(text) : 0;
-    return requested > 0 ? requested : kDefaultCalls;
-}
 
 // One plugin type under stress: its scene, and per frame what one thread gets at each context.
 struct Subject {
@@ -69,7 +61,7 @@ TEST(StressConcurrency, EveryTypeOnManyThreadsGivesWhatOneThreadGets) {
     }
     // Evaluations of each thread per frame: rounds of one evaluation of every type.
     const long long evaluations =
-        std::max(1LL, callBudget() / (static_cast<long long>(callsPerRound) * kThreads * kFrames)) *
+        std::max(1LL, kCalls / (static_cast<long long>(callsPerRound) * kThreads * kFrames)) *
         static_cast<long long>(subjects.size());
 
     std::atomic<long long> calls{0};

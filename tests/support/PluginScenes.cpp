@@ -27,16 +27,6 @@ using namespace KUtils;
 
 namespace {
 
-// The host's own texture plugins, by name.
-KivoPluginDesc& hostPlugin(const char* name) {
-    for (KivoPluginDesc* desc : kivohost::scenePluginDescs()) {
-        if (std::strcmp(desc->getName(), name) == 0) {
-            return *desc;
-        }
-    }
-    throw std::logic_error(std::string("no host plugin ") + name);
-}
-
 // Far from the origin, so that every world-space offset is exercised.
 constexpr Vector3d kSceneOrigin{100.0, -50.0, 25.0};
 
@@ -96,6 +86,15 @@ const std::vector<KivoPluginDesc*>& libraryPluginTypes() {
                                                        &explicitGen,     &object,    &planarWorld,
                                                        &multiProjection, &projection};
     return types;
+}
+
+KivoPluginDesc& named(const std::vector<KivoPluginDesc*>& types, const std::string& name) {
+    for (KivoPluginDesc* type : types) {
+        if (type->getName() == name) {
+            return *type;
+        }
+    }
+    throw std::logic_error("no plugin type " + name);
 }
 
 Scene::Scene(KivoPluginDesc& type, int numThreads)
@@ -158,14 +157,6 @@ Scene::~Scene() {
             delete it->plugin;
         }
     }
-}
-
-KivoParameterList& Scene::params() const {
-    return *paramListOf(subjectPlugin);
-}
-
-const char* Scene::typeName() const {
-    return type.getName();
 }
 
 void Scene::setFrame(int index) {
@@ -246,12 +237,12 @@ void Scene::configure() {
         for (const Vector3d& centre : {Vector3d{0.0, 0.0, 5.0}, Vector3d{5.0, 0.0, 0.0}}) {
             PluginBase* projection = create(projectionDesc);
             setAll(projection, "type", 2, "uvw_transform", placedAt(centre));
-            PluginBase* checker = create(hostPlugin("TexChecker"));
+            PluginBase* checker = create(named(kivohost::scenePluginDescs(), "TexChecker"));
             set(checker, "uvwgen", projection);
             checkers.push_back(checker);
         }
         const std::vector<ParamValue> colors(checkers.begin(), checkers.end());
-        PluginBase* depth = create(hostPlugin("TexConstant"));
+        PluginBase* depth = create(named(kivohost::scenePluginDescs(), "TexConstant"));
         set(depth, "color", AColor{5.0f, 5.0f, 5.0f, 1.0f});
         if (!setParamList(params(), "color_textures", colors) ||
             !setParamList(params(), "zdepth_textures", {depth})) {
@@ -283,17 +274,9 @@ void Scene::inputsLifecycle(LifecycleCall call) {
     }
 }
 
-void Scene::prepareInputs() {
-    inputsLifecycle(&KivoPluginInterface::prepareRender);
-}
-
 void Scene::prepareSubject() {
     prepared = true;
     lifecycle(subjectPlugin, &KivoPluginInterface::prepareRender);
-}
-
-void Scene::beginInputs() {
-    inputsLifecycle(&KivoPluginInterface::frameBegin);
 }
 
 void Scene::beginSubject() {

@@ -23,6 +23,12 @@ namespace reliability {
 
 // The descriptors of every plugin type of the library, in the library's registration order.
 const std::vector<KUtils::KivoPluginDesc*>& libraryPluginTypes();
+// The type of that name among `types` (the library's by default).
+KUtils::KivoPluginDesc& named(const std::vector<KUtils::KivoPluginDesc*>& types,
+                              const std::string& name);
+inline KUtils::KivoPluginDesc& named(const std::string& name) {
+    return named(libraryPluginTypes(), name);
+}
 
 // What every evaluation operation of a plugin gives at one context, in a fixed order:
 // UVW generators evalUVW, evalUVWDerivs, evalUVWTransform (and evalUVWBasis when answered, and
@@ -73,8 +79,8 @@ public:
     Scene& operator=(const Scene&) = delete;
 
     KUtils::PluginBase* subject() const { return subjectPlugin; }
-    KUtils::KivoParameterList& params() const;
-    const char* typeName() const;
+    KUtils::KivoParameterList& params() const { return *KUtils::paramListOf(subjectPlugin); }
+    const char* typeName() const { return type.getName(); }
 
     // Frame data of frame `index`: frame time index, blur interval index - 0.25 .. index + 0.25.
     void setFrame(int index);
@@ -82,9 +88,9 @@ public:
     // The renderer's calls, the inputs' and the subject's separately (a test may arm an
     // allocation failure around the subject's alone). The subject's part includes the render
     // settings it takes (sequence data at prepare, frame data at frame begin).
-    void prepareInputs();
+    void prepareInputs() { inputsLifecycle(&KUtils::KivoPluginInterface::prepareRender); }
     void prepareSubject();
-    void beginInputs();
+    void beginInputs() { inputsLifecycle(&KUtils::KivoPluginInterface::frameBegin); }
     void beginSubject();
     void prepareRender() {
         prepareInputs();

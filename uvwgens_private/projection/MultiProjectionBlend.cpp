@@ -41,10 +41,15 @@ void ColorBlend::add(float weight, const AColor& color) {
 }
 
 AColor ColorBlend::result() const {
-    if (!(weightSum > 0.0f)) {
+    // Weights are bounded for unit normals; a normal far from unit length (or a colour near
+    // the float limit) can overflow them or the sums. Such a blend gives no colour, not NaN.
+    if (!(weightSum > 0.0f) || !std::isfinite(weightSum)) {
         return {};
     }
-    return {sum.r / weightSum, sum.g / weightSum, sum.b / weightSum, sum.a / weightSum};
+    const AColor blend{sum.r / weightSum, sum.g / weightSum, sum.b / weightSum, sum.a / weightSum};
+    const bool finite = std::isfinite(blend.r) && std::isfinite(blend.g) &&
+                        std::isfinite(blend.b) && std::isfinite(blend.a);
+    return finite ? blend : AColor{};
 }
 
 } // namespace KUtils
