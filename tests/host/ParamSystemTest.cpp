@@ -85,25 +85,6 @@ public:
 
 BoundDesc boundDesc;
 
-// A Bound instance created and destroyed through its descriptor.
-struct Instance {
-    Instance() : plugin(static_cast<Bound*>(boundDesc.newPlugin(nullptr))) {}
-    ~Instance() { boundDesc.deletePlugin(plugin); }
-    Instance(const Instance&) = delete;
-    Instance& operator=(const Instance&) = delete;
-    Bound* operator->() const { return plugin; }
-    KivoParameterList& params() const { return *plugin->getParamList(); }
-    Bound* plugin;
-};
-
-// Host plugins to connect: a colour texture (EXT_TEXTURE, EXT_RTTEX), a float texture
-// (EXT_TEXTURE_FLOAT, EXT_RTTEX) and a transform texture (EXT_TEXTURE_TRANSFORM alone).
-struct Inputs {
-    kivohost::ColorTexture color{AColor{1.0f, 1.0f, 1.0f, 1.0f}};
-    kivohost::FloatTexture amount{0.5f};
-    kivohost::TransformTexture placement{UVWTransform{}};
-};
-
 void expectVector(const Vector4f& v, float x, float y, float z, float w) {
     EXPECT_FLOAT_EQ(v.x, x);
     EXPECT_FLOAT_EQ(v.y, y);
@@ -111,9 +92,23 @@ void expectVector(const Vector4f& v, float x, float y, float z, float w) {
     EXPECT_FLOAT_EQ(v.w, w);
 }
 
+// A Bound instance created and destroyed through its descriptor, and host plugins to connect:
+// a colour texture (EXT_TEXTURE, EXT_RTTEX), a float texture (EXT_TEXTURE_FLOAT, EXT_RTTEX)
+// and a transform texture (EXT_TEXTURE_TRANSFORM alone).
+class ParamList : public testing::Test {
+protected:
+    ~ParamList() override { boundDesc.deletePlugin(b); }
+
+    Bound* b = static_cast<Bound*>(boundDesc.newPlugin(nullptr));
+    KivoParameterList& list = *b->getParamList();
+    kivohost::ColorTexture color{AColor{1.0f, 1.0f, 1.0f, 1.0f}};
+    kivohost::FloatTexture amount{0.5f};
+    kivohost::TransformTexture transformTex{UVWTransform{}};
+};
+
 } // namespace
 
-TEST(ParamDescs, LookUp) {
+TEST_F(ParamList, DefaultsFillEveryBoundMemberKind) {
     const KivoParameterListDesc& d = *boundDesc.getParamListDesc();
     EXPECT_EQ(d.findParamDefIndex("uvw_coords"), 12);
     EXPECT_LT(d.findParamDefIndex("Count"), 0);
@@ -121,12 +116,8 @@ TEST(ParamDescs, LookUp) {
     EXPECT_EQ(d.getParamDefWorldSpace(5), 1);
     EXPECT_EQ(d.getParamDefWorldSpace(6), 0);
     EXPECT_EQ(d.getParamDefName(13), nullptr);
-}
-
-TEST(ParamList, DefaultsFillEveryBoundMemberKind) {
-    Instance b;
     EXPECT_EQ(b->bound, 14);
-    b.params().cacheParams(0.0, Vector4f{});
+    list.cacheParams(0.0, Vector4f{});
     EXPECT_EQ(b->count, 7);
     EXPECT_EQ(b->flag, 1); // an int member takes a bool parameter
     EXPECT_FLOAT_EQ(b->scale, 1.5f);
@@ -147,44 +138,51 @@ TEST(ParamList, DefaultsFillEveryBoundMemberKind) {
     // Members of the wrong kind, unknown names and null members are refused.
     int i = 0;
     float f = 0.0f;
-    EXPECT_EQ(b.params().setParamCache("scale", &i), 0);
-    EXPECT_EQ(b.params().setParamCache("count", &f), 0);
-    EXPECT_EQ(b.params().setParamCache("missing", &i), 0);
-    EXPECT_EQ(b.params().setParamCache("count", static_cast<int*>(nullptr)), 0);
-    EXPECT_EQ(b.params().getParam(0), b.params().getParam("count"));
-    EXPECT_EQ(b.params().getParam(13), nullptr);
-    EXPECT_EQ(b.params().getParam(-1), nullptr);
+    EXPECT_EQ(list.setParamCache("scale", &i), 0);
+    EXPECT_EQ(list.setParamCache("count", &f), 0);
+    EXPECT_EQ(list.setParamCache("missing", &i), 0);
+    EXPECT_EQ(list.setParamCache("count", static_cast<int*>(nullptr)), 0);
+    EXPECT_EQ(list.getParam(0), list.getParam("count"));
+    EXPECT_EQ(list.getParam(13), nullptr);
+    EXPECT_EQ(list.getParam(-1), nullptr);
 }
 
-TEST(ParamList, ConnectedPluginsGiveTheirInterfaces) {
-    Instance b;
-    Inputs in;
-    KivoParameterList& list = b.params();
-    ASSERT_TRUE(setParamValue(list, "input", &in.color));
-    ASSERT_TRUE(setParamValue(list, "color_tex", &in.color));
-    ASSERT_TRUE(setParamValue(list, "float_tex", &in.amount));
-    ASSERT_TRUE(setParamValue(list, "tex_transform", &in.placement));
+TEST_F(ParamList, ConnectedPluginsGiveTheirInterfaces) {
+    ASSERT_TRUE(setParamValue(list, "input", &color));
+    ASSERT_TRUE(setParamValue(list, "color_tex", &color));
+    ASSERT_TRUE(setParamValue(list, "float_tex", &amount));
+    ASSERT_TRUE(setParamValue(list, "tex_transform", &transformTex));
     list.cacheParams(0.0, Vector4f{});
-    EXPECT_EQ(b->input, &in.color);
-    EXPECT_EQ(b->colorTex, in.color.getInterface(EXT_TEXTURE));
-    EXPECT_EQ(b->floatTex, in.amount.getInterface(EXT_TEXTURE_FLOAT));
-    EXPECT_EQ(b->texTransformTex, in.placement.getInterface(EXT_TEXTURE_TRANSFORM));
+    EXPECT_EQ(b->input, &color);
+    EXPECT_EQ(b->colorTex, color.getInterface(EXT_TEXTURE));
+    EXPECT_EQ(b->floatTex, amount.getInterface(EXT_TEXTURE_FLOAT));
+    EXPECT_EQ(b->texTransformTex, transformTex.getInterface(EXT_TEXTURE_TRANSFORM));
     // The constant parts fall back to the defaults while a plugin is connected.
     EXPECT_FLOAT_EQ(b->floatTexConstant, 0.125f);
     expectVector(b->texTransform.o, -1, -2, -3, -3);
 
     // A plugin that lacks the interface caches null; disconnecting caches null again.
-    ASSERT_TRUE(setParamValue(list, "color_tex", &in.placement));
+    ASSERT_TRUE(setParamValue(list, "color_tex", &transformTex));
     ASSERT_TRUE(setParamValue(list, "input", static_cast<PluginBase*>(nullptr)));
     list.cacheParams(0.0, Vector4f{});
     EXPECT_EQ(b->colorTex, nullptr);
     EXPECT_EQ(b->input, nullptr);
-    EXPECT_EQ(list.getParam("color_tex")->getPlugin(0, 0.0), &in.placement);
+    EXPECT_EQ(list.getParam("color_tex")->getPlugin(0, 0.0), &transformTex);
+    // Without a describable texture nothing is written (what one writes: the generators' GPU
+    // texts).
+    ShaderSource source;
+    GPUDataRecord gpu;
+    for (PluginInterface* none : {transformTex.getInterface(EXT_TEXTURE_TRANSFORM),
+                                  static_cast<PluginInterface*>(nullptr)}) {
+        EXPECT_EQ(
+            RTTexInterface::getRTTexSource(none, "color", "n", "MaterialDescriptor", source, gpu),
+            0);
+    }
+    EXPECT_STREQ(source.text(), "");
+    EXPECT_EQ(gpu.objectSpaceFlag, 0);
 }
 
-TEST(ParamList, KeysInterpolateAndClampInTime) {
-    Instance b;
-    KivoParameterList& list = b.params();
+TEST_F(ParamList, KeysInterpolateAndClampInTime) {
     ASSERT_TRUE(setParamKeys(list, "scale", {{1.0, 2.0f}, {3.0, 6.0f}, {4.0, 0.0f}}));
     const KivoParameter& scale = *list.getParam("scale");
     const std::pair<double, float> scales[] = {{-5.0, 2.0f}, {1.5, 3.0f}, {3.0, 6.0f},
@@ -224,9 +222,7 @@ TEST(ParamList, KeysInterpolateAndClampInTime) {
     EXPECT_FLOAT_EQ(scale.getFloat(0, 0.5), 1.0f);
 }
 
-TEST(ParamList, ListsCountAndIndex) {
-    Instance b;
-    KivoParameterList& list = b.params();
+TEST_F(ParamList, ListsCountAndIndex) {
     const KivoParameter& ints = *list.getParam("ints");
     EXPECT_EQ(ints.getCount(0.0), 0);
     EXPECT_EQ(list.getParam("scale")->getCount(0.0), -1);
@@ -245,18 +241,15 @@ TEST(ParamList, ListsCountAndIndex) {
     expectVector(list.getParam("offset")->getVector(1, 0.0), 0, 1, 0, 0);
 }
 
-TEST(ParamList, SettersCheckNamesAndKinds) {
-    Instance b;
-    Inputs in;
-    KivoParameterList& list = b.params();
+TEST_F(ParamList, SettersCheckNamesAndKinds) {
     const KivoParameter& count = *list.getParam("count");
     EXPECT_FALSE(setParamValue(list, "nope", 1));
     EXPECT_FALSE(setParamValue(list, "count", std::string("3")));
     EXPECT_FALSE(setParamValue(list, "count", std::numeric_limits<float>::quiet_NaN()));
     EXPECT_FALSE(setParamValue(list, "offset", AColor{1, 1, 1, 1}));
-    EXPECT_FALSE(setParamValue(list, "placement", &in.color));
+    EXPECT_FALSE(setParamValue(list, "placement", &color));
     EXPECT_FALSE(setParamValue(list, "input", 1));
-    EXPECT_FALSE(setParamValue(list, "uvw_coords", &in.color));
+    EXPECT_FALSE(setParamValue(list, "uvw_coords", &color));
     EXPECT_FALSE(setParamKeys(list, "count", {}));
     EXPECT_FALSE(setParamKeys(list, "count", {{1.0, 1}, {1.0, 2}}));
     EXPECT_FALSE(setParamKeys(list, "count", {{0.0, 1}, {1.0, std::string("x")}}));
@@ -275,22 +268,6 @@ TEST(ParamList, SettersCheckNamesAndKinds) {
     EXPECT_FALSE(list.getParam("flag")->getBool(0, 0.0));
     EXPECT_TRUE(setParamValue(list, "float_tex", 2));
     EXPECT_FLOAT_EQ(list.getParam("float_tex")->getFloat(0, 0.0), 2.0f);
-    EXPECT_TRUE(setParamValue(list, "color_tex", &in.color));
+    EXPECT_TRUE(setParamValue(list, "color_tex", &color));
     EXPECT_FLOAT_EQ(list.getParam("color_tex")->getColor(0, 0.0).r, 0.25f); // the default
-}
-
-// What a connected texture with EXT_RTTEX writes is the generators' tests' concern (their GPU
-// text includes it); without one nothing is written.
-TEST(GpuSource, GetRTTexSourceWithoutADescribableTextureWritesNothing) {
-    Inputs in;
-    ShaderSource source;
-    GPUDataRecord gpu;
-    for (PluginInterface* none : {in.placement.getInterface(EXT_TEXTURE_TRANSFORM),
-                                  static_cast<PluginInterface*>(nullptr)}) {
-        EXPECT_EQ(
-            RTTexInterface::getRTTexSource(none, "color", "n", "MaterialDescriptor", source, gpu),
-            0);
-    }
-    EXPECT_STREQ(source.text(), "");
-    EXPECT_EQ(gpu.objectSpaceFlag, 0);
 }

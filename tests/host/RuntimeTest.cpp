@@ -114,7 +114,7 @@ TEST(DebugOutput, SinkIsReplaceableAndDefaultWritesUtf8) {
 #endif
 }
 
-TEST(RenderData, MotionBlurSamples) {
+TEST(RenderData, MotionBlurSamplesLogAndDefaults) {
     struct Case {
         int motionBlur, geomSamples, requested, samples;
     };
@@ -128,10 +128,8 @@ TEST(RenderData, MotionBlurSamples) {
         EXPECT_EQ(determineMotionBlurSamples(seq, c.requested), c.samples)
             << c.motionBlur << " " << c.geomSamples << " " << c.requested;
     }
-}
-
-// The up direction is checked with the frame settings that give it (uvwhost's parsing tests).
-TEST(RenderData, LogAndDefaults) {
+    // The log, and the defaults (the up direction: the frame settings that give it, uvwhost's
+    // parsing tests).
     kivohost::RenderSession session;
     ASSERT_EQ(session.sequence.messageLog, &session.log);
     session.sequence.messageLog->logMessage("[X] Unknown mapping type \"%s\"\n", "cubic");

@@ -1,15 +1,19 @@
-// Assets in scene files: meshes and images in every format read, written here and read back;
-// map-channel UVW and bases against hand values on one triangle; renders through the mesh,
-// the camera projection's fit to a bitmap, the depth output against a sphere's distances, and
-// the errors for assets that cannot be used.
+// The rendered world: the shapes' hits, analytic mapping channels, bases and object spaces,
+// and the camera's rays and differentials against hand-computed values; assets in scene files:
+// meshes and images in every format read, written here and read back; map-channel UVW and
+// bases against hand values on one triangle; renders through the mesh, the camera
+// projection's fit to a bitmap, and the depth output against a sphere's distances. (The
+// assets that cannot be used: the refused-input tests.)
 #include "uvwhost/Assets.h"
 
 #include "kivo/VectorMath.h"
 #include "scene/SceneCamera.h"
+#include "scene/SceneShapes.h"
 #include "tests/support/Uvwhost.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <numbers>
 #include <tuple>
 #include <vector>
 
@@ -21,8 +25,86 @@
 
 using namespace uvwhost;
 using namespace KUtils;
-using test::run;
+using kivohost::Shape;
+using kivohost::ShapeHit;
+using kivohost::ShapeKind;
 using test::TempDir;
+
+namespace {
+
+void expectNear(const Vector4f& v, float x, float y, float z, float eps = 1e-5f) {
+    EXPECT_NEAR(v.x, x, eps);
+    EXPECT_NEAR(v.y, y, eps);
+    EXPECT_NEAR(v.z, z, eps);
+}
+
+} // namespace
+
+TEST(SceneShapes, SphereHitChannelAndBasis) {
+    const Shape sphere(ShapeKind::Sphere, {0, 0, 1, 0}, {2, 0, 0, 0}, {});
+    ShapeHit hit;
+    // Straight down onto the top: the pole, v = 1.
+    ASSERT_TRUE(sphere.intersect({0, 0, 10, 0}, {0, 0, -1, 0}, 0.0f, 1e30f, hit));
+    EXPECT_FLOAT_EQ(hit.t, 7.0f);
+    expectNear(hit.normal, 0, 0, 1);
+    EXPECT_NEAR(hit.uvw.y, 1.0f, 1e-6f);
+    // From -y towards the centre: the point (0, -2, 1), phi = -pi/2, u = 0.25, v = 0.5.
+    ASSERT_TRUE(sphere.intersect({0, -10, 1, 0}, {0, 1, 0, 0}, 0.0f, 1e30f, hit));
+    expectNear(hit.point, 0, -2, 1);
+    EXPECT_NEAR(hit.uvw.x, 0.25f, 1e-6f);
+    EXPECT_NEAR(hit.uvw.y, 0.5f, 1e-6f);
+    // dp/du = 2 pi (-y, x, 0) = (4 pi, 0, 0); dp/dv = pi r up the sphere; dp/dw the normal.
+    const float pi = std::numbers::pi_v<float>;
+    expectNear(hit.basis[0], 4.0f * pi, 0, 0, 1e-4f);
+    expectNear(hit.basis[1], 0, 0, 2.0f * pi, 1e-4f);
+    expectNear(hit.basis[2], 0, -1, 0);
+    // Nothing beyond tMax, and a miss is a miss.
+    EXPECT_FALSE(sphere.intersect({0, -10, 1, 0}, {0, 1, 0, 0}, 0.0f, 7.9f, hit));
+    EXPECT_FALSE(sphere.intersect({5, -10, 1, 0}, {0, 1, 0, 0}, 0.0f, 1e30f, hit));
+}
+
+TEST(SceneShapes, BoundedPlaneAndRotatedBox) {
+    const Shape plane(ShapeKind::Plane, {0, 0, 0, 0}, {4, 2, 0, 0}, {});
+    ShapeHit hit;
+    ASSERT_TRUE(plane.intersect({1, 0.5f, 3, 0}, {0, 0, -1, 0}, 0.0f, 1e30f, hit));
+    // u = x / 4 + 0.5, v = y / 2 + 0.5
+    expectNear(hit.uvw, 0.75f, 0.75f, 0);
+    expectNear(hit.basis[0], 4, 0, 0);
+    expectNear(hit.basis[1], 0, 2, 0);
+    EXPECT_FALSE(plane.intersect({2.5f, 0, 3, 0}, {0, 0, -1, 0}, 0.0f, 1e30f, hit));
+
+    // A unit box turned 90 degrees about z: its +x face looks along world +y.
+    const Shape box(ShapeKind::Box, {0, 0, 0, 0}, {2, 2, 2, 0}, {0, 0, 90});
+    ASSERT_TRUE(box.intersect({0, 5, 0.5f, 0}, {0, -1, 0, 0}, 0.0f, 1e30f, hit));
+    EXPECT_FLOAT_EQ(hit.t, 4.0f);
+    expectNear(hit.normal, 0, 1, 0);
+    // Object space undoes the turn: the world point (0, 1, 0.5) is the object point (1, 0, 0.5).
+    const UVWTransform space = box.objectSpace();
+    expectNear(applyPoint(space, hit.point), 1, 0, 0.5f);
+    // On the +x face u follows object y and v object z: (0 / 2 + 0.5, 0.5 / 2 + 0.5).
+    expectNear(hit.uvw, 0.5f, 0.75f, 0);
+    // From inside, the exit face.
+    ASSERT_TRUE(box.intersect({0, 0, 0, 0}, {0, 0, 1, 0}, 0.0f, 1e30f, hit));
+    EXPECT_FLOAT_EQ(hit.t, 1.0f);
+    expectNear(hit.normal, 0, 0, 1);
+}
+
+TEST(SceneCameraTest, RaysAndDifferentials) {
+    // 90 degrees across 200 pixels: one pixel is 0.01 of the unit image plane.
+    const kivohost::SceneCamera camera({0, -5, 0, 0}, {0, 0, 0, 0}, {0, 0, 1, 0}, 90.0f, 200, 100);
+    const kivohost::CameraRay centre = camera.ray(100.0f, 50.0f);
+    expectNear(centre.direction, 0, 1, 0);
+    expectNear(centre.dDdx, 0.01f, 0, 0);
+    expectNear(centre.dDdy, 0, 0, -0.01f); // y runs down the image
+
+    KivoFrameData frame;
+    frame.sceneOrigin = {0, -1, 0};
+    camera.describe(frame);
+    expectNear(frame.cameraTransform.m.c2, 0, -1, 0); // looking down -z
+    expectNear(frame.cameraTransform.m.c1, 0, 0, 1);
+    EXPECT_DOUBLE_EQ(frame.cameraTransform.offs.y, -4.0);
+    EXPECT_NEAR(frame.fov, std::numbers::pi_v<float> / 2.0f, 1e-6f);
+}
 
 #if defined(UVWHOST_HAVE_ASSETS)
 
@@ -33,13 +115,6 @@ namespace {
 // set 0: dP/du = e1 = (2,0,0), dP/dv = e2 = (1,2,0); set 1: dP/du = -e2 = (-1,-2,0), dP/dv =
 // e1 = (2,0,0). At barycentrics (0.3, 0.4) (the point (1, 0.8, 0)): set 0 (0.3, 0.4), set 1
 // (0.1, 0.8).
-const char* const OBJ = "v 0 0 0\nv 2 0 0\nv 1 2 0\nvt 0 0\nvt 1 0\nvt 0 1\nvn 0 0 1\n"
-                        "f 1/1/1 2/2/1 3/3/1\n";
-const char* const PLY = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n"
-                        "property float y\nproperty float z\nproperty float s\nproperty float t\n"
-                        "element face 1\nproperty list uchar int vertex_indices\nend_header\n"
-                        "0 0 0 0 0\n2 0 0 1 0\n1 2 0 0 1\n3 0 1 2\n";
-
 // glTF with both UV sets (glTF's v runs downwards: stored as 1 - v), its buffer in t.bin.
 const char* const GLTF = R"({"asset": {"version": "2.0"}, "scenes": [{"nodes": [0]}],
   "nodes": [{"mesh": 0}], "buffers": [{"byteLength": 84, "uri": "t.bin"}],
@@ -52,12 +127,6 @@ const char* const GLTF = R"({"asset": {"version": "2.0"}, "scenes": [{"nodes": [
                 {"bufferView": 2, "componentType": 5126, "count": 3, "type": "VEC2"}]})";
 const float GLTF_BIN[21] = {0, 0, 0, 2, 0,    0,    1,    2,     0,     0,   1,
                             1, 1, 0, 0, 0.5f, 0.5f, 0.5f, -0.5f, -0.5f, 0.5f};
-
-void expectNear(const Vector4f& v, float x, float y, float z, float tolerance = 1e-5f) {
-    EXPECT_NEAR(v.x, x, tolerance);
-    EXPECT_NEAR(v.y, y, tolerance);
-    EXPECT_NEAR(v.z, z, tolerance);
-}
 
 // The UVW output of a render of `scene`, `pixels` in all.
 std::vector<float> renderedUVW(const TempDir& dir, const std::string& scene, std::size_t pixels) {
@@ -74,18 +143,17 @@ std::vector<float> renderedUVW(const TempDir& dir, const std::string& scene, std
 
 TEST(UvwhostAssets, MeshFormatsGiveTheMapChannelsOfTheTriangle) {
     TempDir dir;
-    dir.write("t.obj", OBJ);
-    dir.write("t.ply", PLY);
     dir.write("t.gltf", GLTF);
     dir.write("t.bin", std::string(reinterpret_cast<const char*>(GLTF_BIN), sizeof GLTF_BIN));
-    // GLB and FBX through the exporter, from the glTF.
+    // The other formats through the exporter, from the glTF (OBJ and PLY hold one UV set).
     Assimp::Importer importer;
     const aiScene* scene = importer.ReadFile(dir.file("t.gltf"), 0);
     ASSERT_TRUE(scene) << importer.GetErrorString();
     Assimp::Exporter exporter;
-    ASSERT_EQ(exporter.Export(scene, "glb2", dir.file("t.glb")), AI_SUCCESS);
-    ASSERT_EQ(exporter.Export(scene, "fbxa", dir.file("t.fbx")), AI_SUCCESS);
-
+    for (const auto& [format, name] :
+         {std::pair{"glb2", "t.glb"}, {"fbxa", "t.fbx"}, {"obj", "t.obj"}, {"ply", "t.ply"}}) {
+        ASSERT_EQ(exporter.Export(scene, format, dir.file(name)), AI_SUCCESS);
+    }
     for (const auto& [name, sets] : std::vector<std::pair<std::string, std::size_t>>{
              {"t.obj", 1}, {"t.ply", 1}, {"t.gltf", 2}, {"t.glb", 2}, {"t.fbx", 2}}) {
         SCOPED_TRACE(name);
@@ -186,11 +254,10 @@ TEST(UvwhostAssets, ImageFormatsReadBackAsLinearColour) {
         EXPECT_EQ(at.a, 1.0f);
         // A footprint of the whole image reads the mean; beyond [0, 1) it repeats when tiled.
         float sum = 0.0f;
-        for (int i = 0; i < 4; ++i) {
-            sum += (*image)
-                       ->lookup(0.25f + 0.5f * float(i % 2), 0.25f + 0.5f * float(i / 2), 0.0f,
-                                false, {})
-                       .r;
+        for (const float u : {0.25f, 0.75f}) {
+            for (const float v : {0.25f, 0.75f}) {
+                sum += (*image)->lookup(u, v, 0.0f, false, {}).r;
+            }
         }
         EXPECT_NEAR((*image)->lookup(0.5f, 0.5f, 1.0f, false, {}).r, sum / 4, 1e-5f);
         EXPECT_EQ((*image)->lookup(1.25f, -0.25f, 0, true, {}).r, at.r);
@@ -203,11 +270,9 @@ TEST(UvwhostAssets, CameraProjectionFitsToTheBitmapAndFollowsTheCamera) {
     // A 40 x 10 image (aspect 4) for a 20 x 10 render (aspect 2): the horizontal fit scales
     // v about 0.5 by 4 / 2. The projection has no camera_view: it projects from the render's
     // own camera, which reaches it through the sequence data.
-    auto out = OIIO::ImageOutput::create("png");
-    ASSERT_TRUE(out->open(dir.file("wide.png"), OIIO::ImageSpec(40, 10, 3, OIIO::TypeDesc::UINT8)));
-    const std::vector<float> black(40 * 10 * 3);
-    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, black.data()));
-    out->close();
+    ASSERT_EQ(
+        test::run({"render", "--width", "40", "--height", "10", "-o", dir.file("wide.png")}).status,
+        0);
     // Third: the camera moves over the shutter, which its projection follows (the sample at
     // mid-shutter lands where the camera at its start sees it: the same UVW).
     std::vector<float> uvw[3];
@@ -260,41 +325,3 @@ TEST(UvwhostAssets, DepthOutputIsTheDistanceFromTheCameraCentre) {
 }
 
 #endif
-
-TEST(UvwhostAssets, AssetsThatCannotBeUsedAreRefusedNamingTheFile) {
-    TempDir dir;
-    dir.write("nouv.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
-    dir.write("notamesh.xyz", "hello\n");
-    dir.write("broken.png", "\x89PNG\r\n\x1a\nthis is not the rest of a png");
-    auto mesh = [](const std::string& file) {
-        return R"({"instances": [{"name": "grey", "type": "TexConstant"}], "objects": [{"shape":
-                   "mesh", "file": ")" +
-               file + R"(", "texture": "@grey"}]})";
-    };
-    auto image = [](const std::string& file) {
-        return R"({"instances": [{"name": "i", "type": "BitmapBuffer", "params": {"file": ")" +
-               file + "\"}}]}";
-    };
-    const std::string out = dir.file("never.png");
-    auto refused = [&](const std::string& scene, const std::string& expected,
-                       const std::string& camera = "camera") {
-        const test::Run r = test::renderScene(dir, scene, {"-o", out, "--camera", camera});
-        EXPECT_EQ(r.status, 2);
-        EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
-        EXPECT_FALSE(std::filesystem::exists(out));
-    };
-#if defined(UVWHOST_HAVE_ASSETS)
-    const std::string missing = "No such file or directory";
-    refused(mesh("nouv.obj"), "has no UV set; expected texture coordinates on every part");
-    refused(mesh("notamesh.xyz"), "the mesh file \"" + dir.file("notamesh.xyz") +
-                                      "\": expected a mesh in a format uvwhost reads");
-    refused(image("broken.png"), "the image file \"" + dir.file("broken.png") + "\"");
-#else
-    const std::string missing = "this uvwhost was built without mesh and image files";
-#endif
-    refused(mesh("absent.obj"),
-            "cannot read the mesh file \"" + dir.file("absent.obj") + "\": " + missing);
-    refused(image("absent.png"),
-            "cannot read the image file \"" + dir.file("absent.png") + "\": " + missing);
-    refused(mesh("absent.obj"), "no camera named \"side\" (cameras: camera)", "side");
-}
