@@ -345,17 +345,19 @@ void mapDifferentials(const DirectionPipeline& pipeline, const Vector4f& d, cons
 }
 
 int finishUVW(const UVWTail& tail, Vector4f& uvw) {
-    uvw = applyPoint(tail.transform, uvw);
+    const Vector4f p = applyPoint(tail.transform, uvw);
+    const float placed[3] = {p.x, p.y, p.z};
+    float wrapped[3];
     int valid = 1;
-    float* coords[3] = {&uvw.x, &uvw.y, &uvw.z};
     for (int k = 0; k < 3; ++k) {
-        float& c = *coords[k];
-        if (tail.cropFlag[k] && (c < 0.0f || c > 1.0f)) {
+        if (tail.cropFlag[k] && (placed[k] < 0.0f || placed[k] > 1.0f)) {
             valid = 0;
         }
-        c = wrapTailCoordinate(tail.wrapMode[k], c);
+        wrapped[k] = wrapTailCoordinate(tail.wrapMode[k], placed[k]);
     }
-    uvw.w = uvw.z;
+    // One store of the whole vector: the derivative path then tests it four lanes at a time,
+    // and a 16-byte load over single-lane stores waits for them to reach the cache.
+    uvw = {wrapped[0], wrapped[1], wrapped[2], wrapped[2]};
     return valid;
 }
 
