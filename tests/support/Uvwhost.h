@@ -31,16 +31,6 @@ struct Run {
 
     // stdout as one JSON document.
     Json json() const { return Json::parse(out); }
-    // stdout as JSON lines.
-    std::vector<Json> lines() const {
-        std::vector<Json> result;
-        std::istringstream in(out);
-        std::string line;
-        while (std::getline(in, line)) {
-            result.push_back(Json::parse(line));
-        }
-        return result;
-    }
 };
 
 inline Run run(std::vector<std::string> args, const std::string& input = "") {

@@ -5,7 +5,7 @@
 //   run: ARGS                    the arguments after "uvwhost", split at spaces; '...' quotes
 //   stdin: TEXT                  (default: nothing)
 //   file NAME: TEXT              written into the case's directory, $DIR/NAME, before the run
-//   exit: N                      the exit status
+//   exit: N                      the exit status (default: 0)
 //   stdout: TEXT                 the whole of stdout (stderr: the same)
 //   stdout has: TEXT             found in stdout, as often as given (stderr has: the same)
 //
@@ -44,21 +44,16 @@ std::vector<std::string> splitArgs(const std::string& line) {
     std::vector<std::string> args;
     std::optional<std::string> word;
     bool quoted = false;
-    for (const char c : line) {
-        if (c == '\'') {
-            quoted = !quoted;
-            word = word.value_or("");
-        } else if (c == ' ' && !quoted) {
+    for (const char c : line + " ") {
+        if (c == ' ' && !quoted) {
             if (word) {
                 args.push_back(decodeBytes(*word));
             }
             word.reset();
         } else {
-            word = word.value_or("") + c;
+            quoted = quoted != (c == '\'');
+            word = word.value_or("") + (c == '\'' ? "" : std::string(1, c));
         }
-    }
-    if (word) {
-        args.push_back(decodeBytes(*word));
     }
     return args;
 }
