@@ -1,5 +1,6 @@
 #include "ostrel/OstrelSteps.h"
 
+#include "frame/FiniteResult.h"
 #include "frame/ScreenSpace.h"
 #include "kivo/VectorMath.h"
 #include "ostrel/OstrelMath.h"
@@ -76,23 +77,34 @@ Vector4f placeChannel(const UVWTransform& t, int map, const Vector4f& c) {
 
 int coordinateStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
                    const OstrelScreen& screen, Vector4f& uvw) {
+    Vector4f q;
+    int valid = 1;
     switch (m.map) {
     case OSTREL_CHANNEL_CENTRED:
-        uvw = placeChannel(t, m.map, channelUVW(sc, m.channel));
-        return tileCoordinates(uvw, m.tile) ? 1 : 0;
+        q = placeChannel(t, m.map, channelUVW(sc, m.channel));
+        valid = tileCoordinates(q, m.tile) ? 1 : 0;
+        break;
     case OSTREL_CHANNEL:
-        uvw = placeChannel(t, m.map, channelUVW(sc, m.channel));
-        return 1;
+        q = placeChannel(t, m.map, channelUVW(sc, m.channel));
+        break;
     case OSTREL_OBJECT:
     case OSTREL_WORLD:
-        uvw = applyPoint(t, positionSource(sc, m.map));
-        return 1;
+        q = applyPoint(t, positionSource(sc, m.map));
+        break;
     case OSTREL_SCREEN:
-        uvw = applyPoint(t, screenSource(sc, screen).point);
-        return 1;
+        q = applyPoint(t, screenSource(sc, screen).point);
+        break;
     default:
         return 1;
     }
+    // Tested here, while the coordinates are in registers, and not by the caller after they
+    // were stored: the step is the last call of an evaluation and stays a tail call.
+    if (nonFiniteMark(q) != 0) {
+        uvw = Vector4f{};
+        return 0;
+    }
+    uvw = q;
+    return valid;
 }
 
 int derivativeStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
@@ -118,7 +130,7 @@ int derivativeStep(const ShadingContext& sc, const UVWTransform& t, const Ostrel
         gx = {placed.x, 0.0f, 0.0f, 0.0f};
         gy = {0.0f, placed.y, 0.0f, 0.0f};
         if (!tileCoordinates(q, m.tile)) {
-            return 0;
+            return finiteResult(0, out);
         }
         break;
     }
@@ -146,7 +158,7 @@ int derivativeStep(const ShadingContext& sc, const UVWTransform& t, const Ostrel
     }
     gx = gx * m.filtering;
     gy = gy * m.filtering;
-    return 1;
+    return finiteResult(1, out);
 }
 
 std::uint32_t variationSeed(const ShadingContext& sc, int randMat, int randObj, int seed) {

@@ -42,14 +42,15 @@ struct OstrelScreen {
 };
 
 // The placed coordinates of the context's point. Returns 0 when a crop tiling mode rejects
-// them (uvw then holds the untiled coordinates), else 1. Writes nothing for an unknown source.
+// them (uvw then holds the untiled coordinates) and 0 with zeros when they are not finite,
+// else 1. Writes nothing for an unknown source.
 int coordinateStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
                    const OstrelScreen& screen, Vector4f& uvw);
 
 // out[0] the coordinates (tiled for the channel sources), out[1] and out[2] their derivatives
 // along screen x and y times the filtering. An unknown source gives three zero vectors. Returns
 // 0 when a crop tiling mode rejects the coordinates: out then holds the untiled coordinates and
-// the derivatives without the filtering.
+// the derivatives without the filtering; 0 with zeros when any of them is not finite.
 int derivativeStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
                    const OstrelScreen& screen, Vector4f out[3]);
 

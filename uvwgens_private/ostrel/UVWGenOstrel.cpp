@@ -95,29 +95,22 @@ int UVWGenOstrel::withPlacement(const ShadingContext& sc, Step&& step) const {
 
 int UVWGenOstrel::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
     uvw = Vector4f{};
-    return finiteResult(
-        withPlacement(
-            sc, [&](const UVWTransform& t) { return coordinateStep(sc, t, mapping, screen, uvw); }),
-        uvw);
+    return withPlacement(
+        sc, [&](const UVWTransform& t) { return coordinateStep(sc, t, mapping, screen, uvw); });
 }
 
 int UVWGenOstrel::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    return finiteResult(
-        withPlacement(
-            sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, out); }),
-        out);
+    return withPlacement(
+        sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, out); });
 }
 
 int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
     Vector4f local[3];
     const int valid = withPlacement(
         sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, local); });
-    // Tested as derivativeStep stored them, whole, and the normal on its own (it can overflow
-    // where its factors do not): a transform assembled from parts could not be loaded back
-    // four lanes at a time straight from the stores.
+    // The step tested its outputs; the normal can overflow where its factors do not.
     const Vector4f normal = cross3(local[1], local[2]);
-    const Vector4f* const parts[] = {&local[0], &local[1], &local[2]};
-    if (!allFinite(parts, 3) || nonFiniteMark(normal) != 0) {
+    if (nonFiniteMark(normal) != 0) {
         tm = UVWTransform{Vector4f{}, Vector4f{}, Vector4f{}, Vector4f{}};
         return 0;
     }
@@ -127,7 +120,7 @@ int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
 
 int UVWGenOstrel::evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f basis[3]) {
     uvw = Vector4f{};
-    const int valid = withPlacement(sc, [&](const UVWTransform& t) {
+    return withPlacement(sc, [&](const UVWTransform& t) {
         if (!coordinateStep(sc, t, mapping, screen, uvw)) {
             return 0;
         }
@@ -142,7 +135,6 @@ int UVWGenOstrel::evalUVWBasis(const ShadingContext& sc, Vector4f& uvw, Vector4f
         }
         return 1;
     });
-    return finiteResult(valid, uvw);
 }
 
 int UVWGenOstrel::emitRTSource(const char*, const char*, const char* kind, ShaderSource& source,
