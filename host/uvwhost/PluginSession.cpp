@@ -162,35 +162,61 @@ std::string PluginSession::checkReferences() const {
     return {};
 }
 
-void PluginSession::prepareRender() {
-    for (auto& instance : all) {
+namespace {
+
+RenderSettingsInterface* renderSettingsOf(const PluginInstance& instance) {
+    return static_cast<RenderSettingsInterface*>(
+        instance.plugin->getInterface(EXT_RENDER_SETTINGS));
+}
+
+// Over unique or plain pointers to instances alike.
+template <class Instances>
+void prepareEach(const Instances& instances, kivohost::RenderSession& session) {
+    for (const auto& instance : instances) {
         if (KivoPluginInterface* life = instance->lifecycle()) {
             life->prepareRender(&session.renderer);
         }
     }
-    for (auto& instance : all) {
-        auto* settings = static_cast<RenderSettingsInterface*>(
-            instance->plugin->getInterface(EXT_RENDER_SETTINGS));
-        if (settings) {
+    for (const auto& instance : instances) {
+        if (RenderSettingsInterface* settings = renderSettingsOf(*instance)) {
             settings->updateSequenceData(session.sequence);
         }
     }
-    prepared = true;
 }
 
-void PluginSession::beginFrame() {
-    for (auto& instance : all) {
-        auto* settings = static_cast<RenderSettingsInterface*>(
-            instance->plugin->getInterface(EXT_RENDER_SETTINGS));
-        if (settings) {
+template <class Instances>
+void beginEach(const Instances& instances, kivohost::RenderSession& session) {
+    for (const auto& instance : instances) {
+        if (RenderSettingsInterface* settings = renderSettingsOf(*instance)) {
             settings->updateFrameData(session.frame);
         }
     }
-    for (auto& instance : all) {
+    for (const auto& instance : instances) {
         if (KivoPluginInterface* life = instance->lifecycle()) {
             life->frameBegin(&session.renderer);
         }
     }
+}
+
+} // namespace
+
+void PluginSession::prepareRender() {
+    prepareEach(all, session);
+    prepared = true;
+}
+
+void PluginSession::prepareRender(const std::vector<PluginInstance*>& some) {
+    prepareEach(some, session);
+    prepared = true;
+}
+
+void PluginSession::beginFrame() {
+    beginEach(all, session);
+    inFrame = true;
+}
+
+void PluginSession::beginFrame(const std::vector<PluginInstance*>& some) {
+    beginEach(some, session);
     inFrame = true;
 }
 

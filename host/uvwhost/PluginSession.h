@@ -57,10 +57,17 @@ public:
     // instance.
     std::string checkReferences() const;
 
+    // The render's calls to every instance in creation order, each step to all of them
+    // before the next (prepareRender, then sequence data; frame data, then frameBegin).
     void prepareRender();
     void beginFrame();
     void endFrame();
     void finishRender();
+    // The same to some instances only, in the order given: a host that sets a plugin's inputs
+    // up before the plugin, or one instance on its own (to tell which one fails, or to time
+    // it). endFrame and finishRender still reach every instance. Nothing is allocated.
+    void prepareRender(const std::vector<PluginInstance*>& some);
+    void beginFrame(const std::vector<PluginInstance*>& some);
 
 private:
     kivohost::RenderSession session;
