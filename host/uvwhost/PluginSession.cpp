@@ -12,6 +12,10 @@ KivoPluginInterface* PluginInstance::lifecycle() const {
     return static_cast<KivoPluginInterface*>(plugin->getInterface(EXT_KIVO_PLUGIN));
 }
 
+RenderSettingsInterface* PluginInstance::renderSettings() const {
+    return static_cast<RenderSettingsInterface*>(plugin->getInterface(EXT_RENDER_SETTINGS));
+}
+
 KivoParameterList* PluginInstance::params() const {
     return paramListOf(plugin);
 }
@@ -162,62 +166,48 @@ std::string PluginSession::checkReferences() const {
     return {};
 }
 
-namespace {
-
-RenderSettingsInterface* renderSettingsOf(const PluginInstance& instance) {
-    return static_cast<RenderSettingsInterface*>(
-        instance.plugin->getInterface(EXT_RENDER_SETTINGS));
+void PluginSession::prepareRender() {
+    prepareRender(everyInstance());
 }
 
-// Over unique or plain pointers to instances alike.
-template <class Instances>
-void prepareEach(const Instances& instances, kivohost::RenderSession& session) {
-    for (const auto& instance : instances) {
+void PluginSession::prepareRender(const std::vector<PluginInstance*>& some) {
+    for (PluginInstance* instance : some) {
         if (KivoPluginInterface* life = instance->lifecycle()) {
             life->prepareRender(&session.renderer);
         }
     }
-    for (const auto& instance : instances) {
-        if (RenderSettingsInterface* settings = renderSettingsOf(*instance)) {
+    for (PluginInstance* instance : some) {
+        if (RenderSettingsInterface* settings = instance->renderSettings()) {
             settings->updateSequenceData(session.sequence);
         }
     }
-}
-
-template <class Instances>
-void beginEach(const Instances& instances, kivohost::RenderSession& session) {
-    for (const auto& instance : instances) {
-        if (RenderSettingsInterface* settings = renderSettingsOf(*instance)) {
-            settings->updateFrameData(session.frame);
-        }
-    }
-    for (const auto& instance : instances) {
-        if (KivoPluginInterface* life = instance->lifecycle()) {
-            life->frameBegin(&session.renderer);
-        }
-    }
-}
-
-} // namespace
-
-void PluginSession::prepareRender() {
-    prepareEach(all, session);
-    prepared = true;
-}
-
-void PluginSession::prepareRender(const std::vector<PluginInstance*>& some) {
-    prepareEach(some, session);
     prepared = true;
 }
 
 void PluginSession::beginFrame() {
-    beginEach(all, session);
-    inFrame = true;
+    beginFrame(everyInstance());
 }
 
 void PluginSession::beginFrame(const std::vector<PluginInstance*>& some) {
-    beginEach(some, session);
+    for (PluginInstance* instance : some) {
+        if (RenderSettingsInterface* settings = instance->renderSettings()) {
+            settings->updateFrameData(session.frame);
+        }
+    }
+    for (PluginInstance* instance : some) {
+        if (KivoPluginInterface* life = instance->lifecycle()) {
+            life->frameBegin(&session.renderer);
+        }
+    }
     inFrame = true;
+}
+
+std::vector<PluginInstance*> PluginSession::everyInstance() const {
+    std::vector<PluginInstance*> list;
+    for (const auto& instance : all) {
+        list.push_back(instance.get());
+    }
+    return list;
 }
 
 void PluginSession::endFrame() {

@@ -26,6 +26,7 @@ struct PluginInstance {
     std::map<std::string, std::vector<PluginInstance*>> references;
 
     KUtils::KivoPluginInterface* lifecycle() const;
+    KUtils::RenderSettingsInterface* renderSettings() const;
     KUtils::KivoParameterList* params() const;
     std::string typeName() const;
 };
@@ -65,11 +66,13 @@ public:
     void finishRender();
     // The same to some instances only, in the order given: a host that sets a plugin's inputs
     // up before the plugin, or one instance on its own (to tell which one fails, or to time
-    // it). endFrame and finishRender still reach every instance. Nothing is allocated.
+    // it). endFrame and finishRender still reach every instance. These two allocate nothing.
     void prepareRender(const std::vector<PluginInstance*>& some);
     void beginFrame(const std::vector<PluginInstance*>& some);
 
 private:
+    std::vector<PluginInstance*> everyInstance() const;
+
     kivohost::RenderSession session;
     std::vector<std::unique_ptr<PluginInstance>> all;
     std::unordered_map<std::string, PluginInstance*> byName;

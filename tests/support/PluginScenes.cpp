@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
@@ -30,14 +32,17 @@ using namespace KUtils;
 
 namespace {
 
-// The file's render settings and the instances of every type's scene by type name, read once.
-struct SceneFile {
-    uvwhost::Json frame;
-    uvwhost::Json scenes;
+// A type's scene as read from the file: the render settings and the instances with their
+// settings, the one named "subject" of the type.
+struct FileScene {
+    uvwhost::SceneDocument doc;
+    std::vector<uvwhost::ScenePlugin> plugins;
 };
 
-const SceneFile& sceneFile() {
-    static const SceneFile file = [] {
+// The file's scene of a type, read at its first use (a test program often builds one type's
+// scenes only): every Scene of the type instantiates the same.
+const FileScene& fileScene(const std::string& typeName) {
+    static const uvwhost::Json file = [] {
         std::ifstream in(PLUGIN_SCENES_PATH);
         std::stringstream text;
         text << in.rdbuf();
@@ -45,9 +50,34 @@ const SceneFile& sceneFile() {
         if (!json) {
             throw std::runtime_error(std::string(PLUGIN_SCENES_PATH) + ": " + json.error());
         }
-        return SceneFile{json->at("frame"), json->at("scenes")};
+        return *json;
     }();
-    return file;
+    static std::mutex mutex;
+    static std::map<std::string, FileScene> scenes;
+    const std::lock_guard lock(mutex);
+    if (const auto found = scenes.find(typeName); found != scenes.end()) {
+        return found->second;
+    }
+    const std::string source = std::string(PLUGIN_SCENES_PATH) + ", " + typeName;
+    if (!file.at("scenes").contains(typeName)) {
+        throw std::logic_error(source + ": no such scene");
+    }
+    auto doc = uvwhost::readSceneDocument(
+        uvwhost::Json{{"frame", file.at("frame")}, {"instances", file.at("scenes").at(typeName)}},
+        source);
+    if (!doc) {
+        throw std::runtime_error(doc.error());
+    }
+    auto plugins = uvwhost::readScenePlugins(*doc, uvwhost::Catalog(libraryPluginTypes()));
+    if (!plugins) {
+        throw std::runtime_error(plugins.error());
+    }
+    if (std::none_of(plugins->begin(), plugins->end(), [&](const auto& plugin) {
+            return plugin.name == "subject" && plugin.desc->getName() == typeName;
+        })) {
+        throw std::runtime_error(source + ": no instance \"subject\" of the type");
+    }
+    return scenes[typeName] = {std::move(*doc), std::move(*plugins)};
 }
 
 } // namespace
@@ -77,26 +107,23 @@ KivoPluginDesc& named(const std::vector<KivoPluginDesc*>& types, const std::stri
 }
 
 Scene::Scene(KivoPluginDesc& type, int numThreads) : type(type) {
-    // The subject of the given descriptor; its inputs of the library's types or the host's.
-    std::vector<KivoPluginDesc*> types = {&type};
-    types.insert(types.end(), libraryPluginTypes().begin(), libraryPluginTypes().end());
-    const SceneFile& file = sceneFile();
-    const std::string source = std::string(PLUGIN_SCENES_PATH) + ", " + type.getName();
-    auto doc = uvwhost::readSceneDocument(
-        uvwhost::Json{{"frame", file.frame}, {"instances", file.scenes.at(type.getName())}},
-        source);
-    std::string error =
-        doc ? uvwhost::instantiateScenePlugins(*doc, uvwhost::Catalog(types), host) : doc.error();
-    uvwhost::PluginInstance* subject = host.find("subject");
-    if (error.empty() && (!subject || subject->desc != &type)) {
-        error = source + ": no instance \"subject\" of the type";
+    const FileScene& file = fileScene(type.getName());
+    // The subject of the descriptor given (perhaps a loaded module's), its inputs the library's
+    // or the host's.
+    std::vector<uvwhost::ScenePlugin> plugins = file.plugins;
+    for (uvwhost::ScenePlugin& plugin : plugins) {
+        if (plugin.name == "subject") {
+            plugin.desc = &type;
+        }
     }
-    if (!error.empty()) {
+    if (std::string error = uvwhost::instantiateScenePlugins(file.doc, plugins, host);
+        !error.empty()) {
         throw std::runtime_error(error);
     }
-    subjectOnly = {subject};
-    doc->frame.threads = numThreads;
-    host.applyFrame(doc->frame);
+    subjectOnly = {host.find("subject")};
+    uvwhost::FrameSettings frame = file.doc.frame;
+    frame.threads = numThreads;
+    host.applyFrame(frame);
     setFrame(1);
 
     geometry.spheres.push_back({{1.5f, 0.0f, 5.0f, 0.0f}, 0.6f});
@@ -125,20 +152,21 @@ Scene::Scene(KivoPluginDesc& type, int numThreads) : type(type) {
 
     // Inputs a file cannot describe: values computed from the shading context, and a bitmap
     // that is a size without pixels.
+    PluginBase* subject = this->subject();
     const std::string name = type.getName();
     if (name == "UVWGenExplicit") {
-        set(subject->plugin, "u",
+        set(subject, "u",
             adopt(std::make_unique<kivohost::FloatTexture>(
                 [](const ShadingContext& sc) { return sc.shadingPoint.x * 2.0f; }, "u\n")));
-        set(subject->plugin, "v", adopt(std::make_unique<kivohost::FloatTexture>(0.25f)));
-        set(subject->plugin, "uvw",
+        set(subject, "v", adopt(std::make_unique<kivohost::FloatTexture>(0.25f)));
+        set(subject, "uvw",
             adopt(std::make_unique<kivohost::ColorTexture>(
                 [](const ShadingContext& sc) {
                     return AColor{sc.shadingPoint.y, sc.shadingPoint.z, 0.5f, 1.0f};
                 },
                 AColor{-2.0f, -2.0f, 0.5f, 1.0f}, AColor{2.0f, 2.0f, 0.5f, 1.0f}, "uvw\n")));
     } else if (name == "UVWGenProjection") {
-        set(subject->plugin, "bitmap", adopt(std::make_unique<kivohost::Bitmap>(800, 600)));
+        set(subject, "bitmap", adopt(std::make_unique<kivohost::Bitmap>(800, 600)));
     }
 }
 
