@@ -20,10 +20,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 
 namespace reliability {
@@ -32,50 +30,29 @@ using namespace KUtils;
 
 namespace {
 
-// A type's scene as read from the file: the render settings and the instances with their
-// settings, the one named "subject" of the type.
+// A type's scene file read against the library's types (the instance "subject" of the type).
 struct FileScene {
     uvwhost::SceneDocument doc;
     std::vector<uvwhost::ScenePlugin> plugins;
 };
 
-// The file's scene of a type, read at its first use (a test program often builds one type's
-// scenes only): every Scene of the type instantiates the same.
+// Read at the type's first use (a test program often builds one type's scenes only): every
+// Scene of the type instantiates the same.
 const FileScene& fileScene(const std::string& typeName) {
-    static const uvwhost::Json file = [] {
-        std::ifstream in(PLUGIN_SCENES_PATH);
-        std::stringstream text;
-        text << in.rdbuf();
-        auto json = uvwhost::parseJson(text.str());
-        if (!json) {
-            throw std::runtime_error(std::string(PLUGIN_SCENES_PATH) + ": " + json.error());
-        }
-        return *json;
-    }();
     static std::mutex mutex;
     static std::map<std::string, FileScene> scenes;
     const std::lock_guard lock(mutex);
     if (const auto found = scenes.find(typeName); found != scenes.end()) {
         return found->second;
     }
-    const std::string source = std::string(PLUGIN_SCENES_PATH) + ", " + typeName;
-    if (!file.at("scenes").contains(typeName)) {
-        throw std::logic_error(source + ": no such scene");
-    }
-    auto doc = uvwhost::readSceneDocument(
-        uvwhost::Json{{"frame", file.at("frame")}, {"instances", file.at("scenes").at(typeName)}},
-        source);
+    auto doc =
+        uvwhost::loadSceneDocument(std::string(PLUGIN_SCENES_DIR) + "/" + typeName + ".json");
     if (!doc) {
         throw std::runtime_error(doc.error());
     }
     auto plugins = uvwhost::readScenePlugins(*doc, uvwhost::Catalog(libraryPluginTypes()));
     if (!plugins) {
         throw std::runtime_error(plugins.error());
-    }
-    if (std::none_of(plugins->begin(), plugins->end(), [&](const auto& plugin) {
-            return plugin.name == "subject" && plugin.desc->getName() == typeName;
-        })) {
-        throw std::runtime_error(source + ": no instance \"subject\" of the type");
     }
     return scenes[typeName] = {std::move(*doc), std::move(*plugins)};
 }
@@ -121,6 +98,9 @@ Scene::Scene(KivoPluginDesc& type, int numThreads) : type(type) {
         throw std::runtime_error(error);
     }
     subjectOnly = {host.find("subject")};
+    if (!subjectOnly[0]) {
+        throw std::logic_error(file.doc.source + ": no instance \"subject\"");
+    }
     uvwhost::FrameSettings frame = file.doc.frame;
     frame.threads = numThreads;
     host.applyFrame(frame);

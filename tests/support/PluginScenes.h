@@ -3,10 +3,10 @@
 // code paths, the host plugins and stand-ins it reads connected, motion blur on and several
 // render threads; shading contexts over a spread of points; and one record of what every
 // evaluation operation returns at a context. Shared by the reliability tests and fuzz targets.
-// The instances, their parameters and the render settings are scene file data
-// (PluginScenes.json, read as uvwhost reads scene files, at the path PLUGIN_SCENES_PATH);
-// this code adds what a file cannot say: textures computed from the shading context, a bitmap
-// known by its size alone, and the shade data and instances of the contexts.
+// The instances, their parameters and the render settings are scene files that uvwhost reads
+// too (scenes/<type>.json in the folder PLUGIN_SCENES_DIR, the instance "subject" of the
+// type); this code adds what a file cannot say: textures computed from the shading context, a
+// bitmap known by its size alone, and the shade data and instances of the contexts.
 #pragma once
 
 #include "kivo/PluginModel.h"
