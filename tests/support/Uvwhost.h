@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -28,16 +31,6 @@ struct Run {
 
     // stdout as one JSON document.
     Json json() const { return Json::parse(out); }
-    // stdout as JSON lines.
-    std::vector<Json> lines() const {
-        std::vector<Json> result;
-        std::istringstream in(out);
-        std::string line;
-        while (std::getline(in, line)) {
-            result.push_back(Json::parse(line));
-        }
-        return result;
-    }
 };
 
 inline Run run(std::vector<std::string> args, const std::string& input = "") {
@@ -87,6 +80,19 @@ public:
         std::filesystem::create_directories(path);
     }
     ~TempDir() { std::filesystem::remove_all(path); }
+    // Empties the directory.
+    void clear() const {
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    // The names of what the directory holds.
+    std::set<std::string> names() const {
+        std::set<std::string> result;
+        for (const auto& entry : std::filesystem::directory_iterator(path)) {
+            result.insert(entry.path().filename().string());
+        }
+        return result;
+    }
     std::string file(const std::string& name) const { return (path / name).string(); }
     // Writes `text` into the file `name` and returns its path.
     std::string write(const std::string& name, const std::string& text) const {
@@ -110,6 +116,70 @@ inline Run renderScene(const TempDir& dir, const std::string& text,
                                      "--threads", "2",       "--quiet"};
     args.insert(args.end(), extra.begin(), extra.end());
     return run(args);
+}
+
+// A command line and what it must give back (the case files of tests/uvwhost/cases, or built
+// in code where the input is generated). In every text "$DIR/" stands for the case's own empty
+// directory, "$EXAMPLES/" for the example scenes, "$LIB" for the plugin library and "$HOST_LIB"
+// for a library without the plugin entry.
+struct Case {
+    std::string where; // "file:line name", named by every failure
+    std::vector<std::string> args;
+    std::string input;                                      // stdin
+    std::vector<std::pair<std::string, std::string>> files; // name, text: written into $DIR first
+    int status = 0;
+    // A stream with neither an exact text nor texts it has must be empty.
+    std::optional<std::string> out, err;
+    std::vector<std::string> outHas, errHas;
+};
+
+// Runs `c` in `dir` (emptied first) and checks everything it expects, and what holds for every
+// command: echoed input is escaped and cut, and a refused command (status 2) wrote nothing.
+inline void check(const Case& c, const TempDir& dir) {
+    SCOPED_TRACE(c.where);
+    dir.clear();
+    const auto expand = [&](std::string text) {
+        for (const auto& [from, to] : {std::pair<std::string, std::string>{"$DIR/", dir.file("")},
+                                       {"$EXAMPLES/", std::string(UVWHOST_EXAMPLES_DIR) + "/"},
+                                       {"$LIB", UVWGENS_MODULE_PATH},
+                                       {"$HOST_LIB", KIVO_HOST_PATH}}) {
+            for (auto at = text.find(from); at != std::string::npos;
+                 at = text.find(from, at + to.size())) {
+                text.replace(at, from.size(), to);
+            }
+        }
+        return text;
+    };
+    std::set<std::string> inputs;
+    for (const auto& [name, text] : c.files) {
+        dir.write(name, expand(text));
+        inputs.insert(name);
+    }
+    std::vector<std::string> args;
+    for (const std::string& a : c.args) {
+        args.push_back(expand(a));
+    }
+    const Run r = run(args, expand(c.input));
+    EXPECT_EQ(r.status, c.status) << r.err.substr(0, 2000);
+    const auto expectStream = [&](const char* name, const std::string& text,
+                                  const std::optional<std::string>& exact,
+                                  const std::vector<std::string>& has) {
+        if (exact || has.empty()) {
+            EXPECT_EQ(text, expand(exact.value_or(""))) << name;
+        }
+        for (const std::string& part : has) {
+            EXPECT_NE(text.find(expand(part)), std::string::npos)
+                << name << " has no " << part << ":\n"
+                << text.substr(0, 2000);
+        }
+    };
+    expectStream("stdout", r.out, c.out, c.outHas);
+    expectStream("stderr", r.err, c.err, c.errHas);
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+    EXPECT_LT(r.err.size(), 4000u);
+    if (c.status == EXIT_BAD_INPUT) {
+        EXPECT_EQ(dir.names(), inputs);
+    }
 }
 
 #if defined(UVWHOST_HAVE_ASSETS)

@@ -1,5 +1,5 @@
 // The pure readers behind --set, --frame, scene "params" and context lines: every shape the
-// command line accepts, and the messages for what it rejects (context lines: the eval tests).
+// command line accepts (the messages for what it rejects: the case files).
 #include "uvwhost/ContextLine.h"
 #include "uvwhost/FrameSettings.h"
 #include "uvwhost/ParamSettings.h"
@@ -63,46 +63,16 @@ TEST(ParamSettings, ReadsEveryValueShape) {
     EXPECT_EQ(list.values[2].ref, "b");
 }
 
-TEST(ParamSettings, RejectsWrongShapesNamingTheParameterAndTheShape) {
-    const struct {
-        ParamType type;
-        const char *text, *expected;
-        int count = -1;
-    } cases[] = {
-        {ParamType::Int, "2.5", "(int): expected a 32-bit integer, got 2.5"},
-        {ParamType::Int, "4294967296", "(int): expected a 32-bit integer, got 4294967296"},
-        {ParamType::Bool, "2", "(bool): expected true, false, 0 or 1, got 2"},
-        {ParamType::Float, "1e39", "(float): expected a single-precision number, got 1e+39"},
-        {ParamType::Vector, "[1, 2]", "(vector): expected a vector [x, y, z], got [1,2]"},
-        {ParamType::Color, "[1, 2, 3, 4, 5]",
-         "(color): expected a colour [r, g, b] or [r, g, b, a], got [1,2,3,4,5]"},
-        {ParamType::Transform, R"({"ofset": [0,0,0]})",
-         "(transform): unexpected key \"ofset\" in a transform {\"matrix\": [[c0], [c1], [c2]], "
-         "\"offset\": [x, y, z]}"},
-        {ParamType::Plugin, "\"gen\"",
-         "(plugin): expected a reference \"@name\" or null, got \"gen\""},
-        {ParamType::OutputTextureVector, "null",
-         "(output_texture_vector): is an output and takes no value"},
-        {ParamType::Texture, "\"@a\"",
-         "(texture): is a list and expects an array of a reference \"@name\", null or a colour, "
-         "got \"@a\"",
-         0},
-        {ParamType::Float, R"({"keys": [[0, 1], [0, 2]]})",
-         "(float) key 1: key times must increase, got 0 after 0"},
-    };
-    for (const auto& c : cases) {
-        auto s = readParamSetting({"p", c.type, c.count}, Json::parse(c.text));
-        ASSERT_FALSE(s) << c.text;
-        EXPECT_EQ(s.error(), std::string("parameter 'p' ") + c.expected);
-    }
+TEST(ParamSettings, ColourShapeAndTheSplitOfSet) {
+    // No plugin has a plain colour parameter (the rejected shapes of the rest: the case files).
+    EXPECT_EQ(
+        readParamSetting({"p", ParamType::Color, -1}, Json::parse("[1, 2, 3, 4, 5]")).error(),
+        "parameter 'p' (color): expected a colour [r, g, b] or [r, g, b, a], got [1,2,3,4,5]");
     // --set: the first '=' splits; the value may contain more.
     auto set = readSetArgument("mapping_type=\"a=b\"");
     ASSERT_TRUE(set) << set.error();
     EXPECT_EQ(set->name, "mapping_type");
     EXPECT_EQ(set->value, "a=b");
-    EXPECT_EQ(readSetArgument("=1").error(), "--set =1: expected NAME=JSON");
-    EXPECT_EQ(readSetArgument("mapping_type=cubic").error(),
-              "--set mapping_type: the value cubic is not valid JSON at byte 0");
 }
 
 TEST(FrameSettingsTest, DefaultsAndEveryField) {
@@ -132,10 +102,6 @@ TEST(FrameSettingsTest, DefaultsAndEveryField) {
         static_cast<const UpDirectionRecord*>(session.sequence.getInterface(EXT_UP_DIRECTION));
     ASSERT_NE(up, nullptr);
     EXPECT_EQ(up->upDirection[1], 1.0f);
-    EXPECT_EQ(parseFrameSettings("{\"frametime\": 1}").error(),
-              "--frame: unknown field \"frametime\"");
-    EXPECT_EQ(parseFrameSettings("[1]").error(), "--frame: expected a JSON object, got [1]");
-    EXPECT_EQ(parseFrameSettings("{").error(), "--frame: { is not valid JSON at byte 1");
 }
 
 TEST(ContextLineTest, DefaultsShadeDataAndShadedInstance) {
