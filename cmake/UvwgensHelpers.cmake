@@ -19,9 +19,11 @@ function(uvwgens_subsystem name dir)
 endfunction()
 
 # A unit-test executable from every .cpp in tests/<dir>, linked with the given library
-# subsystems, the host runtime and the host scene; registered with CTest per test case.
+# subsystems, the host runtime and the host scene; registered with CTest per test case. LIBS
+# come first on the link line: a static library after GoogleTest's would be searched for the
+# standard library instantiations it uses, and whatever members define them pulled in.
 function(uvwgens_test dir)
-    cmake_parse_arguments(ARG "" "" "SUBSYSTEMS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "SUBSYSTEMS;LIBS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${dir}/*.cpp)
     if(NOT sources)
         return()
@@ -35,8 +37,8 @@ function(uvwgens_test dir)
     add_executable(test_${dir} ${sources} ${objects})
     target_include_directories(test_${dir} PRIVATE ${PROJECT_SOURCE_DIR}/uvwgens_private
                                                    ${PROJECT_SOURCE_DIR})
-    target_link_libraries(test_${dir} PRIVATE kivo_host kivo_scene GTest::gtest GTest::gmock
-                                              GTest::gtest_main)
+    target_link_libraries(test_${dir} PRIVATE ${ARG_LIBS} kivo_host kivo_scene GTest::gtest
+                                              GTest::gmock GTest::gtest_main)
     uvwgens_add_gtest(test_${dir} ${dir})
 endfunction()
 

@@ -12,6 +12,10 @@ KivoPluginInterface* PluginInstance::lifecycle() const {
     return static_cast<KivoPluginInterface*>(plugin->getInterface(EXT_KIVO_PLUGIN));
 }
 
+RenderSettingsInterface* PluginInstance::renderSettings() const {
+    return static_cast<RenderSettingsInterface*>(plugin->getInterface(EXT_RENDER_SETTINGS));
+}
+
 KivoParameterList* PluginInstance::params() const {
     return paramListOf(plugin);
 }
@@ -163,15 +167,17 @@ std::string PluginSession::checkReferences() const {
 }
 
 void PluginSession::prepareRender() {
-    for (auto& instance : all) {
+    prepareRender(everyInstance());
+}
+
+void PluginSession::prepareRender(const std::vector<PluginInstance*>& some) {
+    for (PluginInstance* instance : some) {
         if (KivoPluginInterface* life = instance->lifecycle()) {
             life->prepareRender(&session.renderer);
         }
     }
-    for (auto& instance : all) {
-        auto* settings = static_cast<RenderSettingsInterface*>(
-            instance->plugin->getInterface(EXT_RENDER_SETTINGS));
-        if (settings) {
+    for (PluginInstance* instance : some) {
+        if (RenderSettingsInterface* settings = instance->renderSettings()) {
             settings->updateSequenceData(session.sequence);
         }
     }
@@ -179,19 +185,29 @@ void PluginSession::prepareRender() {
 }
 
 void PluginSession::beginFrame() {
-    for (auto& instance : all) {
-        auto* settings = static_cast<RenderSettingsInterface*>(
-            instance->plugin->getInterface(EXT_RENDER_SETTINGS));
-        if (settings) {
+    beginFrame(everyInstance());
+}
+
+void PluginSession::beginFrame(const std::vector<PluginInstance*>& some) {
+    for (PluginInstance* instance : some) {
+        if (RenderSettingsInterface* settings = instance->renderSettings()) {
             settings->updateFrameData(session.frame);
         }
     }
-    for (auto& instance : all) {
+    for (PluginInstance* instance : some) {
         if (KivoPluginInterface* life = instance->lifecycle()) {
             life->frameBegin(&session.renderer);
         }
     }
     inFrame = true;
+}
+
+std::vector<PluginInstance*> PluginSession::everyInstance() const {
+    std::vector<PluginInstance*> list;
+    for (const auto& instance : all) {
+        list.push_back(instance.get());
+    }
+    return list;
 }
 
 void PluginSession::endFrame() {

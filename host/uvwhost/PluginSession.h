@@ -26,6 +26,7 @@ struct PluginInstance {
     std::map<std::string, std::vector<PluginInstance*>> references;
 
     KUtils::KivoPluginInterface* lifecycle() const;
+    KUtils::RenderSettingsInterface* renderSettings() const;
     KUtils::KivoParameterList* params() const;
     std::string typeName() const;
 };
@@ -57,12 +58,21 @@ public:
     // instance.
     std::string checkReferences() const;
 
+    // The render's calls to every instance in creation order, each step to all of them
+    // before the next (prepareRender, then sequence data; frame data, then frameBegin).
     void prepareRender();
     void beginFrame();
     void endFrame();
     void finishRender();
+    // The same to some instances only, in the order given: a host that sets a plugin's inputs
+    // up before the plugin, or one instance on its own (to tell which one fails, or to time
+    // it). endFrame and finishRender still reach every instance. These two allocate nothing.
+    void prepareRender(const std::vector<PluginInstance*>& some);
+    void beginFrame(const std::vector<PluginInstance*>& some);
 
 private:
+    std::vector<PluginInstance*> everyInstance() const;
+
     kivohost::RenderSession session;
     std::vector<std::unique_ptr<PluginInstance>> all;
     std::unordered_map<std::string, PluginInstance*> byName;

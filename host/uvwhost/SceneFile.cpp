@@ -1,7 +1,6 @@
 #include "uvwhost/SceneFile.h"
 
 #include "kivo/VectorMath.h"
-#include "uvwhost/Assets.h"
 #include "uvwhost/JsonFields.h"
 #include "uvwhost/Limits.h"
 
@@ -518,59 +517,57 @@ float CameraEntry::horizontalFov(int width, int height) const {
     return 2.0f * std::atan(0.5f * span / *focalLength) * degrees;
 }
 
-std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& catalog,
-                                    PluginSession& session) {
-    std::vector<PluginInstance*> created;
+Parsed<std::vector<ScenePlugin>> readScenePlugins(const SceneDocument& doc,
+                                                  const Catalog& catalog) {
+    auto what = [&](const InstanceEntry& entry) {
+        return doc.source + ": instance " + quoteInput(entry.name) + ": ";
+    };
+    std::vector<ScenePlugin> plugins;
     for (const InstanceEntry& entry : doc.instances) {
         KivoPluginDesc* desc = catalog.find(entry.type);
-        const std::string what = doc.source + ": instance " + quoteInput(entry.name);
         if (!desc) {
-            return what + ": " + catalog.unknownType(entry.type);
+            return Parsed<std::vector<ScenePlugin>>::failure(what(entry) +
+                                                             catalog.unknownType(entry.type));
         }
-        auto instance = session.create(desc, entry.name);
+        plugins.push_back({entry.name, desc, {}});
+    }
+    for (std::size_t i = 0; i < plugins.size(); ++i) {
+        const InstanceEntry& entry = doc.instances[i];
+        const KivoParameterListDesc* defs = plugins[i].desc->getParamListDesc();
+        const std::vector<ParamDef> paramDefs = defs ? paramDefsOf(*defs) : std::vector<ParamDef>{};
+        for (const auto& [name, value] : entry.params.items()) {
+            auto setting = readNamedSetting(paramDefs, entry.type, name, value);
+            if (!setting) {
+                return Parsed<std::vector<ScenePlugin>>::failure(what(entry) + setting.error());
+            }
+            plugins[i].settings.push_back(std::move(*setting));
+        }
+    }
+    return plugins;
+}
+
+std::string instantiateScenePlugins(const SceneDocument& doc,
+                                    const std::vector<ScenePlugin>& plugins,
+                                    PluginSession& session) {
+    std::vector<PluginInstance*> created;
+    for (const ScenePlugin& plugin : plugins) {
+        auto instance = session.create(plugin.desc, plugin.name);
         if (!instance) {
-            return what + ": " + instance.error();
+            return doc.source + ": instance " + quoteInput(plugin.name) + ": " + instance.error();
         }
         created.push_back(*instance);
     }
     // Parameters after every instance exists, so references may point forward.
     for (std::size_t i = 0; i < created.size(); ++i) {
-        const InstanceEntry& entry = doc.instances[i];
-        const KivoParameterListDesc* defs = created[i]->desc->getParamListDesc();
-        const std::vector<ParamDef> paramDefs = defs ? paramDefsOf(*defs) : std::vector<ParamDef>{};
-        for (const auto& [name, value] : entry.params.items()) {
-            const std::string what = doc.source + ": instance " + quoteInput(entry.name);
-            auto setting = readNamedSetting(paramDefs, entry.type, name, value);
-            if (!setting) {
-                return what + ": " + setting.error();
-            }
-            std::string error = session.set(*created[i], *setting);
+        for (const ParamSetting& setting : plugins[i].settings) {
+            std::string error = session.set(*created[i], setting);
             if (!error.empty()) {
-                return what + ": " + error;
+                return doc.source + ": instance " + quoteInput(plugins[i].name) + ": " + error;
             }
         }
     }
     if (std::string error = session.checkReferences(); !error.empty()) {
         return doc.source + ": " + error;
-    }
-    // The files of the BitmapBuffers, each path read once.
-    std::map<std::string, std::shared_ptr<const kivohost::MipImage>> images;
-    for (PluginInstance* instance : created) {
-        auto* buffer = dynamic_cast<kivohost::BitmapBuffer*>(instance->plugin);
-        if (!buffer) {
-            continue;
-        }
-        const std::string path = assetPath(doc, buffer->file());
-        auto& image = images[path];
-        if (!image) {
-            auto loaded = loadImage(path);
-            if (!loaded) {
-                return doc.source + ": instance " + quoteInput(instance->name) + ": " +
-                       loaded.error();
-            }
-            image = *loaded;
-        }
-        buffer->setPixels(image);
     }
     return {};
 }

@@ -125,9 +125,27 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
 Parsed<SceneDocument> parseSceneDocument(std::string_view text, const std::string& source);
 Parsed<SceneDocument> loadSceneDocument(const std::string& path);
 
-// Creates every instance of the document in the session and sets its parameters (references
-// resolve to any instance of the document), then reads the image of every BitmapBuffer.
-// Returns an empty string, else the error.
+// An instance of a document read against its type: the descriptor and the settings.
+struct ScenePlugin {
+    std::string name;
+    KUtils::KivoPluginDesc* desc = nullptr;
+    std::vector<ParamSetting> settings;
+};
+// Every instance of the document, read without creating any: the first unknown type, else
+// the first setting its type refuses, is the error. What it gives may be instantiated in any
+// number of sessions (a host that renders one scene many times reads it once).
+Parsed<std::vector<ScenePlugin>> readScenePlugins(const SceneDocument& doc, const Catalog& catalog);
+
+// Creates every instance in the session and sets its parameters (references resolve to any
+// instance of the document). Returns an empty string, else the error.
+std::string instantiateScenePlugins(const SceneDocument& doc,
+                                    const std::vector<ScenePlugin>& plugins,
+                                    PluginSession& session);
+// Hands every BitmapBuffer of the session the image of its file (a path relative to the
+// document's folder), each file read once. Returns an empty string, else the error.
+// (SceneBitmaps.cpp: the reading and instantiating above need no image library.)
+std::string readSceneBitmaps(const SceneDocument& doc, PluginSession& session);
+// readScenePlugins, instantiateScenePlugins, then readSceneBitmaps.
 std::string instantiateScenePlugins(const SceneDocument& doc, const Catalog& catalog,
                                     PluginSession& session);
 

@@ -186,7 +186,7 @@ void pluginMutations(const std::string& name, Mutations& out) {
                        [name, make](Scene& s) { Scene::set(s.subject(), name.c_str(), make(s)); }});
     };
     // A plugin of `desc` with its parameter `field` made bad.
-    auto connectBad = [&]<class T>(PluginDesc& desc, const char* field, T base) {
+    auto connectBad = [&]<class T>(KivoPluginDesc& desc, const char* field, T base) {
         variants<T>(field, [&](const std::string& what, auto change, bool) {
             connect(what, [&desc, field, base, change](Scene& s) {
                 PluginBase* plugin = s.create(desc);

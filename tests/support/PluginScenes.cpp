@@ -9,16 +9,19 @@
 #include "projection/TexMultiProjection.h"
 #include "projection/UVWGenProjection.h"
 #include "scene/Bitmap.h"
-#include "scene/ScenePlugins.h"
 #include "scene/TextureStandIns.h"
 #include "spatial/UVWGenExplicit.h"
 #include "spatial/UVWGenObject.h"
+#include "uvwhost/Catalog.h"
+#include "uvwhost/SceneFile.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 
 namespace reliability {
@@ -27,48 +30,31 @@ using namespace KUtils;
 
 namespace {
 
-// Far from the origin, so that every world-space offset is exercised.
-constexpr Vector3d kSceneOrigin{100.0, -50.0, 25.0};
+// A type's scene file read against the library's types (the instance "subject" of the type).
+struct FileScene {
+    uvwhost::SceneDocument doc;
+    std::vector<uvwhost::ScenePlugin> plugins;
+};
 
-// A rotation about z by `angle` radians, scaled by s, offset by o.
-Transform rotatedZ(float angle, float s, const Vector3d& o) {
-    const float c = std::cos(angle) * s;
-    const float n = std::sin(angle) * s;
-    return Transform{Matrix3x3f{{c, n, 0.0f, 0.0f}, {-n, c, 0.0f, 0.0f}, {0.0f, 0.0f, s, s}}, o};
-}
-
-Transform placedAt(const Vector3d& relative) {
-    return Transform{
-        Matrix3x3f{},
-        {kSceneOrigin.x + relative.x, kSceneOrigin.y + relative.y, kSceneOrigin.z + relative.z}};
-}
-
-void animate(PluginBase* plugin, const char* name, const ParamValue& first,
-             const ParamValue& last) {
-    if (!setParamKeys(*paramListOf(plugin), name, {{-1.0, first}, {4.0, last}})) {
-        throw std::logic_error(std::string("cannot animate ") + name);
+// Read at the type's first use (a test program often builds one type's scenes only): every
+// Scene of the type instantiates the same.
+const FileScene& fileScene(const std::string& typeName) {
+    static std::mutex mutex;
+    static std::map<std::string, FileScene> scenes;
+    const std::lock_guard lock(mutex);
+    if (const auto found = scenes.find(typeName); found != scenes.end()) {
+        return found->second;
     }
-}
-
-// Animated uvw_transform over the frames the tests render (times 0 .. 3).
-void animateTransform(PluginBase* plugin) {
-    animate(plugin, "uvw_transform", rotatedZ(0.1f, 1.5f, {0.1, 0.2, 0.0}),
-            rotatedZ(0.9f, 0.75f, {0.6, -0.3, 0.2}));
-}
-
-// Pairs of parameter name and value.
-void setAll(PluginBase*) {}
-template <class... Rest>
-void setAll(PluginBase* p, const char* name, const ParamValue& value, const Rest&... rest) {
-    Scene::set(p, name, value);
-    setAll(p, rest...);
-}
-
-void setBaseChain(PluginBase* p) {
-    animateTransform(p);
-    setAll(p, "tex_transform", rotatedZ(0.0f, 2.0f, {0.5, 0.0, 0.0}), "nsamples", 3, "wrap_u", 1,
-           "wrap_v", 2, "crop_w", 1, "coverage", Vector4f{0.9f, 1.0f, 1.0f, 0.0f}, "duvw_scale",
-           1.5f);
+    auto doc =
+        uvwhost::loadSceneDocument(std::string(PLUGIN_SCENES_DIR) + "/" + typeName + ".json");
+    if (!doc) {
+        throw std::runtime_error(doc.error());
+    }
+    auto plugins = uvwhost::readScenePlugins(*doc, uvwhost::Catalog(libraryPluginTypes()));
+    if (!plugins) {
+        throw std::runtime_error(plugins.error());
+    }
+    return scenes[typeName] = {std::move(*doc), std::move(*plugins)};
 }
 
 } // namespace
@@ -97,22 +83,27 @@ KivoPluginDesc& named(const std::vector<KivoPluginDesc*>& types, const std::stri
     throw std::logic_error("no plugin type " + name);
 }
 
-Scene::Scene(KivoPluginDesc& type, int numThreads)
-    : type(type), subjectPlugin(type.newPlugin(nullptr)) {
-    if (!subjectPlugin) {
-        throw std::runtime_error(std::string("no instance of ") + type.getName());
+Scene::Scene(KivoPluginDesc& type, int numThreads) : type(type) {
+    const FileScene& file = fileScene(type.getName());
+    // The subject of the descriptor given (perhaps a loaded module's), its inputs the library's
+    // or the host's.
+    std::vector<uvwhost::ScenePlugin> plugins = file.plugins;
+    for (uvwhost::ScenePlugin& plugin : plugins) {
+        if (plugin.name == "subject") {
+            plugin.desc = &type;
+        }
     }
-    session.sequence.numThreads = numThreads;
-    session.sequence.motionBlur = 1;
-    session.sequence.geomSamples = 2;
-    session.sequence.up = UpDirectionRecord{{0.0f, 0.0f, 1.0f}};
-    session.frame.sceneOrigin = kSceneOrigin;
-    session.frame.imageWidth = 640;
-    session.frame.imageHeight = 480;
-    session.frame.overscanLeft = -10.0f;
-    session.frame.overscanTop = -5.0f;
-    session.frame.overscanWidth = 660.0f;
-    session.frame.overscanHeight = 490.0f;
+    if (std::string error = uvwhost::instantiateScenePlugins(file.doc, plugins, host);
+        !error.empty()) {
+        throw std::runtime_error(error);
+    }
+    subjectOnly = {host.find("subject")};
+    if (!subjectOnly[0]) {
+        throw std::logic_error(file.doc.source + ": no instance \"subject\"");
+    }
+    uvwhost::FrameSettings frame = file.doc.frame;
+    frame.threads = numThreads;
+    host.applyFrame(frame);
     setFrame(1);
 
     geometry.spheres.push_back({{1.5f, 0.0f, 5.0f, 0.0f}, 0.6f});
@@ -139,23 +130,23 @@ Scene::Scene(KivoPluginDesc& type, int numThreads)
     fullInstance.referencePoint = Vector4f{101.0f, -48.0f, 28.0f, 0.0f};
     fullInstance.scenePoint = Vector4f{0.5f, 0.25f, -1.0f, 0.0f};
 
-    configure();
-}
-
-Scene::~Scene() {
-    if (inFrame) {
-        endFrame();
-    }
-    if (prepared) {
-        finishRender();
-    }
-    type.deletePlugin(subjectPlugin);
-    for (auto it = inputs.rbegin(); it != inputs.rend(); ++it) {
-        if (it->desc) {
-            it->desc->deletePlugin(it->plugin);
-        } else {
-            delete it->plugin;
-        }
+    // Inputs a file cannot describe: values computed from the shading context, and a bitmap
+    // that is a size without pixels.
+    PluginBase* subject = this->subject();
+    const std::string name = type.getName();
+    if (name == "UVWGenExplicit") {
+        set(subject, "u",
+            adopt(std::make_unique<kivohost::FloatTexture>(
+                [](const ShadingContext& sc) { return sc.shadingPoint.x * 2.0f; }, "u\n")));
+        set(subject, "v", adopt(std::make_unique<kivohost::FloatTexture>(0.25f)));
+        set(subject, "uvw",
+            adopt(std::make_unique<kivohost::ColorTexture>(
+                [](const ShadingContext& sc) {
+                    return AColor{sc.shadingPoint.y, sc.shadingPoint.z, 0.5f, 1.0f};
+                },
+                AColor{-2.0f, -2.0f, 0.5f, 1.0f}, AColor{2.0f, 2.0f, 0.5f, 1.0f}, "uvw\n")));
+    } else if (name == "UVWGenProjection") {
+        set(subject, "bitmap", adopt(std::make_unique<kivohost::Bitmap>(800, 600)));
     }
 }
 
@@ -166,134 +157,33 @@ void Scene::setFrame(int index) {
     session.frame.motionBlurEnd = index + 0.25;
 }
 
-PluginBase* Scene::create(PluginDesc& desc) {
-    PluginBase* plugin = desc.newPlugin(nullptr);
-    if (!plugin) {
-        throw std::runtime_error(std::string("no instance of ") + desc.getName());
+std::vector<uvwhost::PluginInstance*> Scene::inputs() const {
+    std::vector<uvwhost::PluginInstance*> list;
+    for (const auto& instance : host.instances()) {
+        if (instance.get() != subjectOnly[0]) {
+            list.push_back(instance.get());
+        }
     }
-    inputs.push_back({&desc, plugin});
-    return plugin;
+    return list;
+}
+
+PluginBase* Scene::create(KivoPluginDesc& desc) {
+    auto instance = host.create(&desc, "input" + std::to_string(host.instances().size()));
+    if (!instance) {
+        throw std::runtime_error(instance.error());
+    }
+    return (*instance)->plugin;
 }
 
 PluginBase* Scene::adopt(std::unique_ptr<PluginBase> plugin) {
-    inputs.push_back({nullptr, plugin.get()});
-    return plugin.release();
+    adopted.push_back(std::move(plugin));
+    return adopted.back().get();
 }
 
 void Scene::set(PluginBase* plugin, const char* name, const ParamValue& value) {
     if (!setParamValue(*paramListOf(plugin), name, value)) {
         throw std::logic_error(std::string("cannot set ") + name);
     }
-}
-
-void Scene::configure() {
-    const std::string name = type.getName();
-    PluginBase* p = subjectPlugin;
-    if (name == "UVWGenChannel") {
-        setBaseChain(p);
-        setAll(p, "uvw_channel", 1, "use_double_sided_mode", true);
-    } else if (name == "UVWGenPlanarWorld") {
-        setBaseChain(p);
-    } else if (name == "UVWGenObject") {
-        animateTransform(p);
-        set(p, "duvw_scale", 2.0f);
-    } else if (name == "UVWGenExplicit") {
-        set(p, "useSeparateParams", 1);
-        set(p, "u",
-            adopt(std::make_unique<kivohost::FloatTexture>(
-                [](const ShadingContext& sc) { return sc.shadingPoint.x * 2.0f; }, "u\n")));
-        set(p, "v", adopt(std::make_unique<kivohost::FloatTexture>(0.25f)));
-        set(p, "uvw",
-            adopt(std::make_unique<kivohost::ColorTexture>(
-                [](const ShadingContext& sc) {
-                    return AColor{sc.shadingPoint.y, sc.shadingPoint.z, 0.5f, 1.0f};
-                },
-                AColor{-2.0f, -2.0f, 0.5f, 1.0f}, AColor{2.0f, 2.0f, 0.5f, 1.0f}, "uvw\n")));
-    } else if (name == "UVWGenEnvironment") {
-        animate(p, "uvw_matrix", rotatedZ(0.2f, 1.0f, {}).m, rotatedZ(1.4f, 1.0f, {}).m);
-        setAll(p, "uvw_transform", rotatedZ(0.0f, 1.0f, {0.05, 0.1, 0.0}), "mapping_type",
-               std::string("spherical"), "wrap_u", 1, "crop_v", 1, "duvw_scale", 1.25f, "ground_on",
-               1, "ground_position", Vector4f{100.0f, -50.0f, 24.0f, 0.0f}, "ground_radius", 20.0f);
-    } else if (name == "UVWGenProjection") {
-        static kivohost::RenderViewDesc viewDesc;
-        static kivohost::SettingsCameraDesc settingsDesc;
-        set(p, "type", 8);
-        animateTransform(p);
-        PluginBase* view = create(viewDesc);
-        setAll(view, "transform", placedAt({0.0, 0.0, 10.0}), "fov", 0.9f);
-        PluginBase* settings = create(settingsDesc);
-        PluginBase* bitmap = adopt(std::make_unique<kivohost::Bitmap>(800, 600));
-        setAll(p, "tex_transform", rotatedZ(0.3f, 1.0f, {0.0, 0.1, 0.0}), "camera_view", view,
-               "camera_settings", settings, "bitmap", bitmap, "fitfill", 1, "fittype", 1,
-               "film_gate_w", 1.5f, "hide_backface", true, "hide_occluded", true,
-               "include_overscan", true, "nsamples", 3);
-    } else if (name == "UVWGenOstrel") {
-        setAll(p, "map", 0, "channel", 1, "offset_x", 0.1f, "size_x", 2.0f, "angle_z", 30.0f,
-               "offset_x2", 0.3f, "size_x2", 0.5f, "angle_z2", 45.0f, "rand_mat", 1, "rand_obj", 1,
-               "seed", 5, "tile_x", 2, "tile_y", 3, "filtering", 0.5f);
-    } else if (name == "TexMultiProjection") {
-        static UVWGenProjectionDesc projectionDesc;
-        std::vector<PluginBase*> checkers;
-        for (const Vector3d& centre : {Vector3d{0.0, 0.0, 5.0}, Vector3d{5.0, 0.0, 0.0}}) {
-            PluginBase* projection = create(projectionDesc);
-            setAll(projection, "type", 2, "uvw_transform", placedAt(centre));
-            PluginBase* checker = create(named(kivohost::scenePluginDescs(), "TexChecker"));
-            set(checker, "uvwgen", projection);
-            checkers.push_back(checker);
-        }
-        const std::vector<ParamValue> colors(checkers.begin(), checkers.end());
-        PluginBase* depth = create(named(kivohost::scenePluginDescs(), "TexConstant"));
-        set(depth, "color", AColor{5.0f, 5.0f, 5.0f, 1.0f});
-        if (!setParamList(params(), "color_textures", colors) ||
-            !setParamList(params(), "zdepth_textures", {depth})) {
-            throw std::logic_error("cannot set the texture lists");
-        }
-        set(p, "zdepth_offset", 0.05f);
-    } else {
-        throw std::logic_error("no scene for " + name);
-    }
-}
-
-void Scene::lifecycle(PluginBase* plugin, LifecycleCall call) {
-    auto* settings =
-        static_cast<RenderSettingsInterface*>(plugin->getInterface(EXT_RENDER_SETTINGS));
-    if (settings && call == &KivoPluginInterface::frameBegin) {
-        settings->updateFrameData(session.frame);
-    }
-    if (auto* kivo = static_cast<KivoPluginInterface*>(plugin->getInterface(EXT_KIVO_PLUGIN))) {
-        (kivo->*call)(&session.renderer);
-    }
-    if (settings && call == &KivoPluginInterface::prepareRender) {
-        settings->updateSequenceData(session.sequence);
-    }
-}
-
-void Scene::inputsLifecycle(LifecycleCall call) {
-    for (const Owned& input : inputs) {
-        lifecycle(input.plugin, call);
-    }
-}
-
-void Scene::prepareSubject() {
-    prepared = true;
-    lifecycle(subjectPlugin, &KivoPluginInterface::prepareRender);
-}
-
-void Scene::beginSubject() {
-    inFrame = true;
-    lifecycle(subjectPlugin, &KivoPluginInterface::frameBegin);
-}
-
-void Scene::endFrame() {
-    inputsLifecycle(&KivoPluginInterface::finishFrame);
-    lifecycle(subjectPlugin, &KivoPluginInterface::finishFrame);
-    inFrame = false;
-}
-
-void Scene::finishRender() {
-    inputsLifecycle(&KivoPluginInterface::finishRender);
-    lifecycle(subjectPlugin, &KivoPluginInterface::finishRender);
-    prepared = false;
 }
 
 kivohost::TracingShadingContext Scene::context(int index) const {

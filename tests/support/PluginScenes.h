@@ -3,6 +3,10 @@
 // code paths, the host plugins and stand-ins it reads connected, motion blur on and several
 // render threads; shading contexts over a spread of points; and one record of what every
 // evaluation operation returns at a context. Shared by the reliability tests and fuzz targets.
+// The instances, their parameters and the render settings are scene files that uvwhost reads
+// too (scenes/<type>.json in the folder PLUGIN_SCENES_DIR, the instance "subject" of the
+// type); this code adds what a file cannot say: textures computed from the shading context, a
+// bitmap known by its size alone, and the shade data and instances of the contexts.
 #pragma once
 
 #include "kivo/PluginModel.h"
@@ -13,6 +17,7 @@
 #include "scene/VisibilityRays.h"
 #include "sdk/HostRuntime.h"
 #include "sdk/ParamValues.h"
+#include "uvwhost/PluginSession.h"
 
 #include <memory>
 #include <string>
@@ -73,13 +78,11 @@ public:
     // The working scene of the type (a descriptor of libraryPluginTypes(), or of the same type
     // from a loaded module) for numThreads render threads.
     explicit Scene(KUtils::KivoPluginDesc& type, int numThreads = 4);
-    // Ends what is still open, then deletes every plugin, newest first.
-    ~Scene();
     Scene(const Scene&) = delete;
     Scene& operator=(const Scene&) = delete;
 
-    KUtils::PluginBase* subject() const { return subjectPlugin; }
-    KUtils::KivoParameterList& params() const { return *KUtils::paramListOf(subjectPlugin); }
+    KUtils::PluginBase* subject() const { return subjectOnly[0]->plugin; }
+    KUtils::KivoParameterList& params() const { return *subjectOnly[0]->params(); }
     const char* typeName() const { return type.getName(); }
 
     // Frame data of frame `index`: frame time index, blur interval index - 0.25 .. index + 0.25.
@@ -88,10 +91,10 @@ public:
     // The renderer's calls, the inputs' and the subject's separately (a test may arm an
     // allocation failure around the subject's alone). The subject's part includes the render
     // settings it takes (sequence data at prepare, frame data at frame begin).
-    void prepareInputs() { inputsLifecycle(&KUtils::KivoPluginInterface::prepareRender); }
-    void prepareSubject();
-    void beginInputs() { inputsLifecycle(&KUtils::KivoPluginInterface::frameBegin); }
-    void beginSubject();
+    void prepareInputs() { host.prepareRender(inputs()); }
+    void prepareSubject() { host.prepareRender(subjectOnly); }
+    void beginInputs() { host.beginFrame(inputs()); }
+    void beginSubject() { host.beginFrame(subjectOnly); }
     void prepareRender() {
         prepareInputs();
         prepareSubject();
@@ -100,8 +103,8 @@ public:
         beginInputs();
         beginSubject();
     }
-    void endFrame();
-    void finishRender();
+    void endFrame() { host.endFrame(); }
+    void finishRender() { host.finishRender(); }
 
     // Contexts of the scene: point, normal, ray, differentials, time, image position, side and
     // stamp vary with the index; shade data and the shaded instance rotate among the scene's
@@ -111,12 +114,12 @@ public:
     // Every operation at every context, context i on thread i % 4.
     std::vector<Evaluation> evaluateAll(const Evaluator& eval) const;
 
-    // A plugin of the scene, created by a descriptor (deleted by it) or handed over.
-    KUtils::PluginBase* create(KUtils::PluginDesc& desc);
+    // A plugin of the scene: created by a descriptor (an input the render's calls reach), or
+    // a host stand-in handed over (deleted after every created plugin).
+    KUtils::PluginBase* create(KUtils::KivoPluginDesc& desc);
     KUtils::PluginBase* adopt(std::unique_ptr<KUtils::PluginBase> plugin);
     static void set(KUtils::PluginBase* plugin, const char* name, const KUtils::ParamValue& value);
 
-    kivohost::RenderSession session;
     kivohost::SceneGeometry geometry;
     kivohost::GpuParamBlocks gpuBlocks;
     // Unused until a test points the sequence data at it.
@@ -129,22 +132,21 @@ public:
     kivohost::ShadedInstance fullInstance;
 
 private:
-    void configure();
-    // A lifecycle call with the render settings that go with it (sequence data after
-    // prepareRender, frame data before frameBegin), to one plugin or to every input in order.
-    using LifecycleCall = void (KUtils::KivoPluginInterface::*)(KUtils::KivoRenderer*);
-    void lifecycle(KUtils::PluginBase* plugin, LifecycleCall call);
-    void inputsLifecycle(LifecycleCall call);
+    // The stand-ins outlive the session, and the session what the plugins reach above: at the
+    // end it ends what is still open, then deletes every instance, newest first.
+    std::vector<std::unique_ptr<KUtils::PluginBase>> adopted;
+    uvwhost::PluginSession host;
 
-    struct Owned {
-        KUtils::PluginDesc* desc; // null: a host object deleted directly
-        KUtils::PluginBase* plugin;
-    };
+public:
+    kivohost::RenderSession& session = host.render();
+
+private:
+    // Every instance but the subject, in creation order.
+    std::vector<uvwhost::PluginInstance*> inputs() const;
+
     KUtils::KivoPluginDesc& type;
-    KUtils::PluginBase* subjectPlugin;
-    std::vector<Owned> inputs;
-    bool prepared = false;
-    bool inFrame = false;
+    // Built once: the subject's calls allocate nothing (a test fails allocations around them).
+    std::vector<uvwhost::PluginInstance*> subjectOnly;
 };
 
 // Frames 1 .. frames of the type's scene with memory throughout: evaluateAll of each frame.
