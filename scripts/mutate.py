@@ -114,8 +114,9 @@ def run(cmd, cwd, timeout=None, quiet=True):
 def test_stages(src):
     """Test programs per subsystem, unit programs (fewest subsystems) first."""
     cml = (src / "tests/CMakeLists.txt").read_text()
-    programs = [(m.group(1), m.group(2).split())
-                for m in re.finditer(r"uvwgens_test\((\w+) SUBSYSTEMS ([\w ]+)\)", cml)]
+    # uvwgens_test(NAME SUBSYSTEMS a b ... [LIBS ...]), possibly over several lines.
+    call = r"uvwgens_test\((\w+)\s+SUBSYSTEMS\s+([\w\s]+?)\s*(?:LIBS\b[^)]*)?\)"
+    programs = [(m.group(1), m.group(2).split()) for m in re.finditer(call, cml)]
     programs.sort(key=lambda p: len(p[1]))
     return programs
 
