@@ -247,6 +247,11 @@ TEST_F(Environment, MotionBlurredMatrix) {
     beginFrame();
     EXPECT_NEAR(uAt(0.0f), 0.926208191f, kTol);
     EXPECT_NEAR(uAt(1.0f), 0.823791809f, kTol);
+    // Two samples (the interval's ends) are interpolated as well.
+    session.sequence.geomSamples = 2;
+    beginFrame();
+    EXPECT_NEAR(uAt(0.0f), 0.926208191f, kTol);
+    EXPECT_NEAR(uAt(1.0f), 0.823791809f, kTol);
 
     // Motion blur off: the matrix cached at the frame time (0) for every time.
     session.sequence.motionBlur = 0;
