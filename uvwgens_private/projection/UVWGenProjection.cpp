@@ -83,7 +83,7 @@ void UVWGenProjection::frameBegin(KivoRenderer* renderer) {
                                    float(frame->sceneOrigin.z), 0.0f}
                         : Vector4f{};
     if (type == PROJ_PERSPECTIVE) {
-        PerspectiveSettings settings;
+        ProjectionCameraSettings settings;
         settings.fit.includeOverscan = includeOverscan != 0;
         settings.fit.fitFill = fitFill;
         settings.fit.fitType = fitType;

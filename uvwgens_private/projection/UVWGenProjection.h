@@ -8,7 +8,7 @@
 #include "kivo/HostSdk.h"
 #include "kivo/PluginDescriptor.h"
 #include "kivo/ShadingContext.h"
-#include "projection/PerspectiveCamera.h"
+#include "projection/ProjectionCamera.h"
 #include "projection/ProjectionMapping.h"
 #include "projection/ProjectionParamBlock.h"
 
@@ -87,7 +87,7 @@ private:
     std::unique_ptr<UVWTransform[]> transformSamples;
     // The frame's scene origin in floats, added to world points relative to it.
     Vector4f sceneOrigin;
-    PerspectiveCamera camera;
+    ProjectionCamera camera;
     ProjectionBlockRegistration gpuBlock;
 };
 

@@ -14,7 +14,7 @@
 namespace KUtils {
 
 // The projection's bound settings the camera reads.
-struct PerspectiveSettings {
+struct ProjectionCameraSettings {
     // The fit settings (overscan, bitmap fit, film gate); the camera derives the rest.
     ImagePlacement fit;
     bool hideBackface = false;
@@ -23,12 +23,12 @@ struct PerspectiveSettings {
     bool cameraView = false;
 };
 
-class PerspectiveCamera {
+class ProjectionCamera {
 public:
-    PerspectiveCamera() { viewSequence.setDefaults(); }
-    ~PerspectiveCamera() { releaseCamera(); }
-    PerspectiveCamera(const PerspectiveCamera&) = delete;
-    PerspectiveCamera& operator=(const PerspectiveCamera&) = delete;
+    ProjectionCamera() { viewSequence.setDefaults(); }
+    ~ProjectionCamera() { releaseCamera(); }
+    ProjectionCamera(const ProjectionCamera&) = delete;
+    ProjectionCamera& operator=(const ProjectionCamera&) = delete;
 
     // The camera data the camera plugins write (through the projection's settings interface).
     KivoSequenceData& sequence() { return viewSequence; }
@@ -40,7 +40,7 @@ public:
     // Frame set-up, before evaluations: marks the image data for its refresh, takes the
     // settings and, with frame data, prepares the camera (the sequence's own, or a sampler
     // created for this frame) and the image placement.
-    void beginFrame(KivoRenderer* renderer, const PerspectiveSettings& settings);
+    void beginFrame(KivoRenderer* renderer, const ProjectionCameraSettings& settings);
     // Releases the sampler created for the frame, if any.
     void releaseCamera();
 
@@ -70,7 +70,7 @@ private:
     BitmapFrameSizeInterface* bitmapFrameSize = nullptr;
 
     // Frame state.
-    PerspectiveSettings settings;
+    ProjectionCameraSettings settings;
     ProjectionImage image;
     ImagePlacement placement;
     // The frame's scene origin in floats, and with a camera view the offset from the view's

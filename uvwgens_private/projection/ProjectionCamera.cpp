@@ -1,4 +1,4 @@
-#include "projection/PerspectiveCamera.h"
+#include "projection/ProjectionCamera.h"
 
 #include "frame/Platform.h"
 #include "kivo/VectorMath.h"
@@ -37,7 +37,7 @@ bool occluded(const ShadingContext& sc, const Vector4f& origin, const Vector4f& 
 
 } // namespace
 
-void PerspectiveCamera::useBitmap(PluginBase* bitmap) {
+void ProjectionCamera::useBitmap(PluginBase* bitmap) {
     bitmapSize =
         bitmap ? static_cast<BitmapSizeInterface*>(bitmap->getInterface(EXT_BITMAP_SIZE)) : nullptr;
     bitmapFrameSize =
@@ -45,7 +45,7 @@ void PerspectiveCamera::useBitmap(PluginBase* bitmap) {
                : nullptr;
 }
 
-void PerspectiveCamera::beginFrame(KivoRenderer* renderer, const PerspectiveSettings& s) {
+void ProjectionCamera::beginFrame(KivoRenderer* renderer, const ProjectionCameraSettings& s) {
     dirty.store(true, std::memory_order_release);
     settings = s;
     // The sizes and ratios of the placement stay until frame data renews them.
@@ -87,7 +87,7 @@ void PerspectiveCamera::beginFrame(KivoRenderer* renderer, const PerspectiveSett
     update(*frame, BitmapRead::FrameSize);
 }
 
-void PerspectiveCamera::releaseCamera() {
+void ProjectionCamera::releaseCamera() {
     if (!ownedCamera) {
         return;
     }
@@ -98,7 +98,7 @@ void PerspectiveCamera::releaseCamera() {
     ownedCamera = nullptr;
 }
 
-void PerspectiveCamera::update(const KivoFrameData& frame, BitmapRead read) {
+void ProjectionCamera::update(const KivoFrameData& frame, BitmapRead read) {
     image.imageWidth = frame.imageWidth;
     image.imageHeight = frame.imageHeight;
     image.overscanLeft = frame.overscanLeft;
@@ -124,7 +124,7 @@ void PerspectiveCamera::update(const KivoFrameData& frame, BitmapRead read) {
     placement.cameraOverBitmap = ratios.y;
 }
 
-bool PerspectiveCamera::imageChanged(const KivoFrameData& frame) const {
+bool ProjectionCamera::imageChanged(const KivoFrameData& frame) const {
     // NaN compares unequal, so a NaN counts as a change.
     return !(image.imageWidth == frame.imageWidth && image.imageHeight == frame.imageHeight &&
              image.overscanWidth == frame.overscanWidth &&
@@ -132,7 +132,7 @@ bool PerspectiveCamera::imageChanged(const KivoFrameData& frame) const {
              image.overscanLeft == frame.overscanLeft && image.overscanTop == frame.overscanTop);
 }
 
-int PerspectiveCamera::map(const ShadingContext& sc, UVWTransform& local) {
+int ProjectionCamera::map(const ShadingContext& sc, UVWTransform& local) {
     if (dirty.load(std::memory_order_acquire)) {
         LockGuard guard(projectionLock);
         if (dirty.load(std::memory_order_relaxed)) {
@@ -159,8 +159,8 @@ int PerspectiveCamera::map(const ShadingContext& sc, UVWTransform& local) {
     return 1;
 }
 
-int PerspectiveCamera::screenPosition(const ShadingContext& sc, const KivoSequenceData& source,
-                                      Vector2f& s, Vector2f& dx, Vector2f& dy) const {
+int ProjectionCamera::screenPosition(const ShadingContext& sc, const KivoSequenceData& source,
+                                     Vector2f& s, Vector2f& dx, Vector2f& dy) const {
     const KivoCamera& camera = *source.camera;
     const Vector4f pOrig = sc.shadingPoint;
 
