@@ -1,5 +1,4 @@
 #include "uvwhost/Assets.h"
-#include "uvwhost/JsonValues.h"
 #include "uvwhost/SceneFile.h"
 
 #include <map>
@@ -18,8 +17,7 @@ std::string readSceneBitmaps(const SceneDocument& doc, PluginSession& session) {
         if (!image) {
             auto loaded = loadImage(path);
             if (!loaded) {
-                return doc.source + ": instance " + quoteInput(instance->name) + ": " +
-                       loaded.error();
+                return instanceError(doc, instance->name, loaded.error());
             }
             image = *loaded;
         }

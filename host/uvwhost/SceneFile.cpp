@@ -517,17 +517,19 @@ float CameraEntry::horizontalFov(int width, int height) const {
     return 2.0f * std::atan(0.5f * span / *focalLength) * degrees;
 }
 
+std::string instanceError(const SceneDocument& doc, const std::string& name,
+                          const std::string& error) {
+    return doc.source + ": instance " + quoteInput(name) + ": " + error;
+}
+
 Parsed<std::vector<ScenePlugin>> readScenePlugins(const SceneDocument& doc,
                                                   const Catalog& catalog) {
-    auto what = [&](const InstanceEntry& entry) {
-        return doc.source + ": instance " + quoteInput(entry.name) + ": ";
-    };
     std::vector<ScenePlugin> plugins;
     for (const InstanceEntry& entry : doc.instances) {
         KivoPluginDesc* desc = catalog.find(entry.type);
         if (!desc) {
-            return Parsed<std::vector<ScenePlugin>>::failure(what(entry) +
-                                                             catalog.unknownType(entry.type));
+            return Parsed<std::vector<ScenePlugin>>::failure(
+                instanceError(doc, entry.name, catalog.unknownType(entry.type)));
         }
         plugins.push_back({entry.name, desc, {}});
     }
@@ -538,7 +540,8 @@ Parsed<std::vector<ScenePlugin>> readScenePlugins(const SceneDocument& doc,
         for (const auto& [name, value] : entry.params.items()) {
             auto setting = readNamedSetting(paramDefs, entry.type, name, value);
             if (!setting) {
-                return Parsed<std::vector<ScenePlugin>>::failure(what(entry) + setting.error());
+                return Parsed<std::vector<ScenePlugin>>::failure(
+                    instanceError(doc, entry.name, setting.error()));
             }
             plugins[i].settings.push_back(std::move(*setting));
         }
@@ -553,7 +556,7 @@ std::string instantiateScenePlugins(const SceneDocument& doc,
     for (const ScenePlugin& plugin : plugins) {
         auto instance = session.create(plugin.desc, plugin.name);
         if (!instance) {
-            return doc.source + ": instance " + quoteInput(plugin.name) + ": " + instance.error();
+            return instanceError(doc, plugin.name, instance.error());
         }
         created.push_back(*instance);
     }
@@ -562,7 +565,7 @@ std::string instantiateScenePlugins(const SceneDocument& doc,
         for (const ParamSetting& setting : plugins[i].settings) {
             std::string error = session.set(*created[i], setting);
             if (!error.empty()) {
-                return doc.source + ": instance " + quoteInput(plugins[i].name) + ": " + error;
+                return instanceError(doc, plugins[i].name, error);
             }
         }
     }

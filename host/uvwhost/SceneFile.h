@@ -125,6 +125,10 @@ Parsed<SceneDocument> readSceneDocument(const Json& value, const std::string& so
 Parsed<SceneDocument> parseSceneDocument(std::string_view text, const std::string& source);
 Parsed<SceneDocument> loadSceneDocument(const std::string& path);
 
+// An error of the document's instance `name`: "FILE: instance "NAME": error".
+std::string instanceError(const SceneDocument& doc, const std::string& name,
+                          const std::string& error);
+
 // An instance of a document read against its type: the descriptor and the settings.
 struct ScenePlugin {
     std::string name;
