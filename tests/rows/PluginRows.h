@@ -1,0 +1,32 @@
+// Plugin evaluations kept as rows of data, read by the reference host's own readers: one
+// instance (with inputs it refers to) given parameters and render settings, evaluated at one
+// shading context over two frames, and compared with what a row expects.
+//
+// A rows file holds one JSON object a line; lines that are empty or start with '#' are
+// comments. A line with "base" alone sets what the following rows start from (each row is
+// merged into it as a JSON merge patch; "base": {} clears it). Row fields, all optional:
+//   "what"     names the row in failures
+//   "type"     the plugin type (default: the file's)
+//   "params"   the instance's parameters in scene-file shapes (uvwhost/ParamSettings.h)
+//   "inputs"   scene-file instances created before it, referred to as "@name"
+//   "frame"    scene-file frame settings (uvwhost/FrameSettings.h)
+//   "at"       the shading context, an `uvwhost eval` line (uvwhost/ContextLine.h)
+//   "expect"   part of what `uvwhost eval` prints for it (uvwhost/Evaluation.h): every number
+//              within "tol" (default 1e-5), in both frames; null matches anything
+//   "gpu"      {"output", "text", "objectSpaceFlag": [before, after], "result"}: emitRTSource
+//              for a material in the first frame, its text byte for byte
+//   "log"      the message lines of the first frame, byte for byte
+#pragma once
+
+#include "kivo/PluginModel.h"
+
+#include <string>
+#include <vector>
+
+namespace rows {
+
+// Runs every row of the file named (in the folder ROWS_DIR) with the library types given.
+void runRows(const std::string& file, const std::string& type,
+             const std::vector<KUtils::KivoPluginDesc*>& types);
+
+} // namespace rows
