@@ -92,10 +92,10 @@ void runRow(const Json& row, const std::string& type, const uvwhost::Catalog& ca
         if (frame == 0 && row.contains("gpu")) {
             checkGpu(row["gpu"], subject, session.renderer());
         }
-        if (frame == 0 && row.contains("log")) {
-            EXPECT_EQ(Json(session.render().log.lines()), row["log"]);
-        }
         session.endFrame();
+    }
+    if (row.contains("log")) {
+        EXPECT_EQ(Json(session.render().log.lines()), row["log"]);
     }
 }
 

@@ -15,7 +15,7 @@
 //              within "tol" (default 1e-5), in both frames; null matches anything
 //   "gpu"      {"output", "text", "objectSpaceFlag": [before, after], "result"}: emitRTSource
 //              for a material in the first frame, its text byte for byte
-//   "log"      the message lines of the first frame, byte for byte
+//   "log"      the message lines of both frames, byte for byte
 #pragma once
 
 #include "kivo/PluginModel.h"
