@@ -5,6 +5,7 @@
 #include "channel/UVWChain.h"
 #include "kivo/PluginDescriptor.h"
 #include "scene/TransformTextures.h"
+#include "tests/rows/PluginRows.h"
 #include "tests/support/Plugin.h"
 
 #include <atomic>
@@ -102,58 +103,25 @@ TEST(UVWGenBase, TransformUVWAndDerivativesComeFromTheChain) {
     gen.stop(session);
 }
 
-// wrapMode 0 tiles on the 0.5 boundary, any other value on the integer boundary.
-struct WrapCase {
-    int wrapMode, wrap, crop;
-    float coverage, x, expected;
-    int valid;
-};
-
-// The wrap, crop and coverage settings of one axis act on that axis of the offset only.
-// Cropping tests the coordinate before it is wrapped, with inclusive bounds; coverage repeats
-// whatever the wrap says and fails outside the covered part (coverage within 1e-6 of 1 is
-// full, 0 covers nothing but keeps the coordinate finite); an unknown wrap value leaves the
-// coordinate alone. On the 0.5 boundary wrap folds into [-0.5, 0.5) and the mirror then folds
-// with period 2.
+// The wrap, crop and coverage settings of each axis on that axis alone (the table says how).
 TEST(UVWGenBase, WrapCropAndCoverageOnEachAxisAndBoundary) {
-    const WrapCase cases[] = {
-        {1, 1, 0, 1.0f, 1.25f, 0.25f, 1},       {1, 1, 0, 1.0f, -0.25f, 0.75f, 1},
-        {1, 2, 0, 1.0f, 0.75f, 0.5f, 1},        {1, 2, 0, 1.0f, 0.25f, 0.5f, 1},
-        {1, 2, 0, 1.0f, 1.1f, 0.2f, 1},         {1, 2, 0, 1.0f, -0.1f, 0.2f, 1},
-        {1, 0, 0, 1.0f, 1.25f, 1.25f, 1},       {1, 3, 0, 1.0f, 1.25f, 1.25f, 1},
-        {2, 1, 0, 1.0f, -0.25f, 0.75f, 1},      {1, 1, 1, 1.0f, 1.5f, 0.5f, 0},
-        {1, 0, 1, 1.0f, 1.0f, 1.0f, 1},         {1, 0, 1, 1.0f, 0.0f, 0.0f, 1},
-        {1, 0, 1, 1.0f, -0.001f, -0.001f, 0},   {1, 0, 0, 0.5f, 0.25f, 0.5f, 1},
-        {1, 0, 0, 0.5f, 0.75f, 1.5f, 0},        {1, 0, 0, 0.5f, 1.25f, 0.5f, 1},
-        {1, 2, 0, 0.5f, -0.75f, 0.5f, 1},       {1, 0, 0, 2.0f, 0.5f, 0.25f, 1},
-        {1, 0, 0, 1.0000005f, 1.25f, 1.25f, 1}, {1, 0, 0, 0.0f, 1.25f, 0.25f, 0},
-        {0, 1, 0, 1.0f, 0.75f, -0.25f, 1},      {0, 1, 0, 1.0f, -0.75f, 0.25f, 1},
-        {0, 1, 0, 1.0f, 0.25f, 0.25f, 1},       {0, 2, 0, 1.0f, 0.75f, 0.25f, 1},
-        {0, 2, 0, 1.0f, 1.25f, 0.25f, 1},       {0, 0, 0, 1.0f, 0.75f, 0.75f, 1},
-        {0, 0, 1, 1.0f, 0.6f, 0.6f, 0},         {0, 0, 1, 1.0f, -0.5f, -0.5f, 1},
-        {0, 1, 1, 1.0f, -0.75f, 0.25f, 0},      {0, 0, 0, 0.5f, -0.1f, 0.3f, 1},
-        {0, 0, 0, 0.5f, 0.1f, 0.7f, 0},         {0, 0, 0, 0.5f, 0.0f, 0.5f, 1},
-        {0, 0, 0, 0.0f, 0.75f, -0.25f, 0},
-    };
     for (int axis = 0; axis < 3; ++axis) {
-        for (const WrapCase& c : cases) {
-            SCOPED_TRACE(testing::Message()
-                         << "axis " << axis << " wrap_mode " << c.wrapMode << " wrap " << c.wrap
-                         << " crop " << c.crop << " coverage " << c.coverage << " x " << c.x);
+        for (const std::vector<float>& c : rows::readTable("wrap")) {
+            SCOPED_TRACE(testing::Message() << "axis " << axis << " " << testing::PrintToString(c));
             UVWFinish finish;
-            finish.wrapBoundary = c.wrapMode == 0 ? WRAP_ON_HALF : WRAP_ON_INTEGER;
-            finish.wrap[axis] = c.wrap;
-            finish.crop[axis] = c.crop;
+            finish.wrapBoundary = c[0] == 0 ? WRAP_ON_HALF : WRAP_ON_INTEGER;
+            finish.wrap[axis] = int(c[1]);
+            finish.crop[axis] = int(c[2]);
             (axis == 0   ? finish.coverage.x
              : axis == 1 ? finish.coverage.y
-                         : finish.coverage.z) = c.coverage;
+                         : finish.coverage.z) = c[3];
             UVWTransform tm;
             tm.o = {};
-            (axis == 0 ? tm.o.x : axis == 1 ? tm.o.y : tm.o.z) = c.x;
-            EXPECT_EQ(finishUVWTransform(tm, finish, 1), c.valid);
+            (axis == 0 ? tm.o.x : axis == 1 ? tm.o.y : tm.o.z) = c[4];
+            EXPECT_EQ(finishUVWTransform(tm, finish, 1), int(c[6]));
             const float got[3] = {tm.o.x, tm.o.y, tm.o.z};
             for (int k = 0; k < 3; ++k) {
-                EXPECT_NEAR(got[k], k == axis ? c.expected : 0.0f, 1e-6f) << "lane " << k;
+                EXPECT_NEAR(got[k], k == axis ? c[5] : 0.0f, 1e-6f) << "lane " << k;
             }
         }
     }

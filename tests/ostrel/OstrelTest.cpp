@@ -206,7 +206,7 @@ TEST(OstrelMath, FootprintExtentIncludesTheOrigin) {
 }
 
 TEST(OstrelRows, EvaluationsAndGpuText) {
-    rows::runRows("rows.jsonl", "UVWGenOstrel", {&descriptor<UVWGenOstrelDesc>()});
+    rows::runRows("UVWGenOstrel", {&descriptor<UVWGenOstrelDesc>()});
 }
 
 TEST_F(Ostrel, RandomizedSwitchesOnAboveTheThresholdOnly) {

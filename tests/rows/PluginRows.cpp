@@ -7,8 +7,10 @@
 #include "uvwhost/SceneFile.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace rows {
 
@@ -63,9 +65,8 @@ void checkGpu(const Json& want, PluginBase* plugin, KivoRenderer* renderer) {
 
 void runRow(const Json& row, const std::string& type, const uvwhost::Catalog& catalog) {
     Json instances = row.value("inputs", Json::array());
-    instances.push_back({{"name", "subject"},
-                         {"type", row.value("type", type)},
-                         {"params", row.value("params", Json::object())}});
+    instances.push_back(
+        {{"name", "subject"}, {"type", type}, {"params", row.value("params", Json::object())}});
     const auto doc = uvwhost::readSceneDocument(
         {{"instances", instances}, {"frame", row.value("frame", Json::object())}}, "row");
     ASSERT_TRUE(doc) << doc.error();
@@ -101,8 +102,8 @@ void runRow(const Json& row, const std::string& type, const uvwhost::Catalog& ca
 
 } // namespace
 
-void runRows(const std::string& file, const std::string& type,
-             const std::vector<KivoPluginDesc*>& types) {
+void runRows(const std::string& type, const std::vector<KivoPluginDesc*>& types) {
+    const std::string file = type + ".jsonl";
     std::ifstream in(std::string(ROWS_DIR) + "/" + file);
     ASSERT_TRUE(in) << file;
     const uvwhost::Catalog catalog(types);
@@ -124,6 +125,23 @@ void runRows(const std::string& file, const std::string& type,
         SCOPED_TRACE(file + ":" + std::to_string(number) + " " + merged.value("what", ""));
         runRow(merged, type, catalog);
     }
+}
+
+std::vector<std::vector<float>> readTable(const std::string& name) {
+    std::ifstream in(std::string(ROWS_DIR) + "/" + name + ".txt");
+    EXPECT_TRUE(in) << name;
+    std::vector<std::vector<float>> table;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::istringstream words(line);
+        table.emplace_back();
+        for (std::string word; words >> word;) {
+            table.back().push_back(std::strtof(word.c_str(), nullptr));
+        }
+    }
+    return table;
 }
 
 } // namespace rows

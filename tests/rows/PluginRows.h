@@ -6,7 +6,6 @@
 // comments. A line with "base" alone sets what the following rows start from (each row is
 // merged into it as a JSON merge patch; "base": {} clears it). Row fields, all optional:
 //   "what"     names the row in failures
-//   "type"     the plugin type (default: the file's)
 //   "params"   the instance's parameters in scene-file shapes (uvwhost/ParamSettings.h)
 //   "inputs"   scene-file instances created before it, referred to as "@name"
 //   "frame"    scene-file frame settings (uvwhost/FrameSettings.h)
@@ -25,8 +24,12 @@
 
 namespace rows {
 
-// Runs every row of the file named (in the folder ROWS_DIR) with the library types given.
-void runRows(const std::string& file, const std::string& type,
-             const std::vector<KUtils::KivoPluginDesc*>& types);
+// Runs every row of ROWS_DIR/<type>.jsonl, the rows of that plugin type, with the library
+// types given.
+void runRows(const std::string& type, const std::vector<KUtils::KivoPluginDesc*>& types);
+
+// The rows of the table file ROWS_DIR/<name>.txt: numbers separated by blanks, as strtof reads
+// them (nan, inf, -0, 1e20); empty lines and lines starting with '#' are comments.
+std::vector<std::vector<float>> readTable(const std::string& name);
 
 } // namespace rows
