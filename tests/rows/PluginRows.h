@@ -12,8 +12,8 @@
 //   "at"       the shading context, an `uvwhost eval` line (uvwhost/ContextLine.h)
 //   "expect"   part of what `uvwhost eval` prints for it (uvwhost/Evaluation.h): every number
 //              within "tol" (default 1e-5), in both frames; null matches anything
-//   "gpu"      {"output", "text", "objectSpaceFlag": [before, after], "result"}: emitRTSource
-//              for a material in the first frame, its text byte for byte
+//   "gpu"      {"output", "text", "objectSpaceFlag": [before, after]}: emitRTSource for a
+//              material in the first frame, answering 1, its text byte for byte
 //   "log"      the message lines of both frames, byte for byte
 #pragma once
 
