@@ -162,31 +162,11 @@ TEST(OstrelMath, SizesAreBounded) {
 }
 
 TEST(OstrelMath, TilingModes) {
-    const struct {
-        int mode;
-        float in, out;
-    } rows[] = {
-        {TILE_NONE, -3.5f, -3.5f},    {TILE_CLAMP, -0.5f, 0.0f},   {TILE_CLAMP, 1.7f, 1.0f},
-        {TILE_REPEAT, -0.25f, 0.75f}, {TILE_REPEAT, -3.0f, 0.0f},  {TILE_REPEAT, 2.5f, 0.5f},
-        {TILE_REPEAT, 1e20f, 0.0f},   {TILE_REPEAT, -1e20f, 0.0f}, {TILE_MIRROR, 1.25f, 0.75f},
-        {TILE_MIRROR, -1.25f, 0.75f}, {TILE_MIRROR, 3e9f, 0.0f},   {TILE_MIRROR, 1e30f, 0.0f},
-        {TILE_CROP, 0.0f, 0.0f},      {TILE_CROP, 1.0f, 1.0f},     {7, 12.5f, 12.5f},
-        {-1, -12.5f, -12.5f},
-    };
-    for (const auto& row : rows) {
-        float x = row.in;
-        EXPECT_TRUE(tileCoordinate(x, row.mode)) << row.mode << " " << row.in;
-        EXPECT_EQ(x, row.out) << row.mode << " " << row.in;
-    }
-    for (float rejected : {-0.01f, 1.01f}) {
-        float x = rejected;
-        EXPECT_FALSE(tileCoordinate(x, TILE_CROP));
-        EXPECT_EQ(x, rejected);
-    }
-    for (int mode : {TILE_REPEAT, TILE_MIRROR}) {
-        float x = std::numeric_limits<float>::quiet_NaN(); // no undefined conversion
-        EXPECT_TRUE(tileCoordinate(x, mode));
-        EXPECT_TRUE(std::isnan(x));
+    for (const std::vector<float>& row : rows::readTable("tiling")) {
+        SCOPED_TRACE(testing::PrintToString(row));
+        float x = row[1];
+        EXPECT_EQ(tileCoordinate(x, int(row[0])), row[3] != 0.0f);
+        EXPECT_TRUE(x == row[2] || (std::isnan(x) && std::isnan(row[2]))) << x;
     }
     // A rejection on one axis tiles none, not even the axes before it.
     const int modes[3] = {TILE_REPEAT, TILE_CROP, TILE_CLAMP};
