@@ -8,7 +8,6 @@
 #include "tests/rows/PluginRows.h"
 #include "tests/support/Plugin.h"
 
-#include <climits>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>

@@ -9,7 +9,6 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
-#include <limits>
 #include <random>
 #include <string>
 #include <vector>

@@ -6,7 +6,6 @@
 #include "tests/rows/PluginRows.h"
 #include "tests/support/Plugin.h"
 
-#include <algorithm>
 #include <array>
 #include <gtest/gtest.h>
 #include <string>
