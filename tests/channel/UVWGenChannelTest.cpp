@@ -1,5 +1,6 @@
 // UVWGenChannel through its interfaces: channel choice, the provider and ShadeData paths, a
-// connected input generator, its own interface and its GPU text.
+// connected input generator and its GPU text are rows in UVWGenChannel.jsonl; here its own
+// interface and the chains of inputs.
 #include "channel/UVWGenChannel.h"
 
 #include "channel/ChannelChain.h"

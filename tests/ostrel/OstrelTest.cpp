@@ -1,5 +1,6 @@
 // The placement math and the UVWGenOstrel generator: placement, random draws, tiling, the five
-// coordinate sources with their derivatives, and the GPU text.
+// coordinate sources with their derivatives, and the GPU text (the generator's cases are rows
+// in UVWGenOstrel.jsonl).
 #include "kivo/VectorMath.h"
 #include "ostrel/OstrelMath.h"
 #include "ostrel/UVWGenOstrel.h"
@@ -193,17 +194,17 @@ TEST_F(Ostrel, RandomizedSwitchesOnAboveTheThresholdOnly) {
         const char* name;
         float value;
         bool randomized;
-    } rows[] = {
+    } cases[] = {
         // Angles are compared in radians: 0.005 degrees is below 0.0001, 0.006 above.
         {"offset_y2", 0.0001f, false}, {"offset_x2", 0.00011f, true}, {"size_z2", 0.5f, true},
         {"angle_x2", 0.005f, false},   {"angle_x2", 0.006f, true},    {"angle_z2", 0.006f, true},
     };
-    for (const auto& row : rows) {
-        set(row.name, row.value);
+    for (const auto& c : cases) {
+        set(c.name, c.value);
         begin();
-        EXPECT_EQ(static_cast<UVWGenOstrel*>(h.get())->isRandomized(), row.randomized)
-            << row.name << " " << row.value;
-        set(row.name, 0.0f);
+        EXPECT_EQ(static_cast<UVWGenOstrel*>(h.get())->isRandomized(), c.randomized)
+            << c.name << " " << c.value;
+        set(c.name, 0.0f);
     }
 }
 

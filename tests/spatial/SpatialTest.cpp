@@ -1,4 +1,5 @@
-// The explicit and object generators as a renderer drives them.
+// The explicit and object generators as a renderer drives them (the object generator's cases
+// are rows in UVWGenObject.jsonl).
 #include "scene/ShadeStandIns.h"
 #include "scene/TextureStandIns.h"
 #include "spatial/UVWGenExplicit.h"
