@@ -61,18 +61,10 @@ TEST(ParamSettings, ReadsEveryValueShape) {
     ASSERT_EQ(list.values.size(), 3u);
     EXPECT_EQ(list.values[1].ref, "");
     EXPECT_EQ(list.values[2].ref, "b");
-}
-
-TEST(ParamSettings, ColourShapeAndTheSplitOfSet) {
     // No plugin has a plain colour parameter (the rejected shapes of the rest: the case files).
     EXPECT_EQ(
         readParamSetting({"p", ParamType::Color, -1}, Json::parse("[1, 2, 3, 4, 5]")).error(),
         "parameter 'p' (color): expected a colour [r, g, b] or [r, g, b, a], got [1,2,3,4,5]");
-    // --set: the first '=' splits; the value may contain more.
-    auto set = readSetArgument("mapping_type=\"a=b\"");
-    ASSERT_TRUE(set) << set.error();
-    EXPECT_EQ(set->name, "mapping_type");
-    EXPECT_EQ(set->value, "a=b");
 }
 
 TEST(FrameSettingsTest, DefaultsAndEveryField) {
