@@ -4,6 +4,7 @@
 #include "uvwhost/Commands.h"
 #include "uvwhost/JsonValues.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -132,22 +133,6 @@ struct Case {
     std::vector<Pixel> pixels;
 };
 
-#if defined(UVWHOST_HAVE_ASSETS)
-// The pixels of an image file as floats, `channels` a pixel; its width into `width`.
-inline std::vector<float> readPixels(const std::string& path, int channels, int* width = nullptr) {
-    auto in = OIIO::ImageInput::open(path);
-    if (!in) {
-        return {};
-    }
-    if (width) {
-        *width = in->spec().width;
-    }
-    std::vector<float> pixels(std::size_t(in->spec().width * in->spec().height * channels));
-    in->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, pixels.data());
-    return pixels;
-}
-#endif
-
 // Runs `c` in `dir` (emptied first) and checks everything it expects, and what holds for every
 // command: echoed input is escaped and cut, and a refused command (status 2) wrote nothing.
 inline void check(const Case& c, const TempDir& dir) {
@@ -205,13 +190,15 @@ inline void check(const Case& c, const TempDir& dir) {
     }
 #if defined(UVWHOST_HAVE_ASSETS)
     for (const Case::Pixel& p : c.pixels) {
-        int width = 0;
+        auto in = OIIO::ImageInput::open(dir.file(p.file));
+        ASSERT_TRUE(in) << p.file;
+        const OIIO::ImageSpec& spec = in->spec();
+        ASSERT_TRUE(std::min(p.x, p.y) >= 0 && p.x < spec.width && p.y < spec.height) << p.file;
         const std::size_t n = p.values.size();
-        const std::vector<float> image = readPixels(dir.file(p.file), int(n), &width);
-        const std::size_t at = std::size_t(p.y * width + p.x) * n;
-        ASSERT_LE(at + n, image.size()) << p.file;
+        std::vector<float> image(std::size_t(spec.width * spec.height) * n);
+        ASSERT_TRUE(in->read_image(0, 0, 0, int(n), OIIO::TypeDesc::FLOAT, image.data()));
         for (std::size_t k = 0; k < n; ++k) {
-            EXPECT_NEAR(image[at + k], p.values[k], 1e-4f)
+            EXPECT_NEAR(image[std::size_t(p.y * spec.width + p.x) * n + k], p.values[k], 1e-4f)
                 << p.file << " (" << p.x << ", " << p.y << ") channel " << k;
         }
     }
