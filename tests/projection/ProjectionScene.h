@@ -1,25 +1,50 @@
-// The plugin graph the projection suites share: a render session whose 640 x 480 camera (once
-// useCamera is called) sits at the scene origin looking down -z with a 90 degree horizontal field
-// of view, so that a point (x, y, z) in front maps to pixel (320 + 320 x / -z, 240 - 320 y / -z);
-// UVWGenProjection instances centred where a test wants them, host textures, camera views.
+// The plugin graphs the projection suites share: a scene file beside the tests read through
+// uvwhost's scene reader against the projection plugins, the host's plugins and its linked
+// texture (a graph node that counts its evaluations), its instances found by name. The render
+// session's 640 x 480 camera (once useCamera is called) sits at the scene origin looking down
+// -z with a 90 degree horizontal field of view, so that a point (x, y, z) in front maps to pixel
+// (320 + 320 x / -z, 240 - 320 y / -z).
 #pragma once
 
+#include "projection/TexMultiProjection.h"
 #include "projection/UVWGenProjection.h"
 #include "scene/Cameras.h"
 #include "scene/LinkedTextures.h"
 #include "tests/support/Plugin.h"
+#include "uvwhost/SceneFile.h"
 
+#include <string>
 #include <vector>
 
 namespace testsupport {
 
-class ProjectionScene : public Graph {
+class ProjectionScene {
 public:
-    ProjectionScene() { session.frame.fov = 1.5707964f; }
+    // The instances of the file in PROJECTION_DATA_DIR, if one is named (its frame settings are
+    // not applied: a test sets what it needs).
+    explicit ProjectionScene(const std::string& file = "") {
+        session.frame.fov = 1.5707964f;
+        if (!file.empty()) {
+            load(std::string(PROJECTION_DATA_DIR) + "/" + file);
+        }
+    }
     ~ProjectionScene() {
         if (camera) {
             deleteDefaultCameraSampler(camera);
         }
+    }
+
+    PluginBase* operator[](const std::string& name) {
+        uvwhost::PluginInstance* instance = host.find(name);
+        EXPECT_TRUE(instance) << name;
+        return instance ? instance->plugin : nullptr;
+    }
+    kivohost::LinkedTexture* linked(const std::string& name) {
+        return static_cast<kivohost::LinkedTexture*>((*this)[name]);
+    }
+    static void setList(PluginBase* plugin, const char* name,
+                        const std::vector<ParamValue>& elements) {
+        EXPECT_TRUE(setParamList(*paramListOf(plugin), name, elements)) << name;
     }
 
     void useCamera() {
@@ -31,35 +56,6 @@ public:
         return {320.0f + 320.0f * p.x / -p.z, 240.0f - 320.0f * p.y / -p.z};
     }
 
-    static void setList(PluginBase* plugin, const char* name,
-                        const std::vector<ParamValue>& elements) {
-        EXPECT_TRUE(setParamList(*paramListOf(plugin), name, elements)) << name;
-    }
-    // A UVWGenProjection of the type centred at centre: uvw_transform maps world to projection
-    // space, so with an identity matrix its offset is -centre.
-    PluginBase* projection(const Vector3d& centre, int type = 2) {
-        PluginBase* p = create(descriptor<UVWGenProjectionDesc>());
-        setParam(p, "uvw_transform", Transform{{}, {-centre.x, -centre.y, -centre.z}});
-        setParam(p, "type", type);
-        return p;
-    }
-    // A host texture of a constant colour, driven by uvwgen when one is given.
-    kivohost::LinkedTexture* linked(const AColor& color, PluginBase* uvwgen = nullptr) {
-        auto* t = static_cast<kivohost::LinkedTexture*>(
-            create(descriptor<kivohost::LinkedTextureDesc>()));
-        setParam(t, "color", color);
-        if (uvwgen) {
-            setParam(t, "uvwgen", uvwgen);
-        }
-        return t;
-    }
-    PluginBase* view(const Transform& transform, float fov = 1.5707964f) {
-        PluginBase* v = create(descriptor<kivohost::RenderViewDesc>());
-        setParam(v, "transform", transform);
-        setParam(v, "fov", fov);
-        return v;
-    }
-
     // A context of thread 0 at p facing +z, one hundredth of a unit per screen step.
     ShadingContext context(const Vector4f& p, const Vector4f& normal = {0, 0, 1, 0}) {
         ShadingContext sc = contextAt(session, p);
@@ -69,8 +65,19 @@ public:
         return sc;
     }
 
-    kivohost::RenderSession session;
+    uvwhost::PluginSession host;
+    kivohost::RenderSession& session = host.render();
     KivoCamera* camera = nullptr;
+
+private:
+    void load(const std::string& path) {
+        const auto doc = uvwhost::loadSceneDocument(path);
+        ASSERT_TRUE(doc) << doc.error();
+        const uvwhost::Catalog catalog({&descriptor<UVWGenProjectionDesc>(),
+                                        &descriptor<TexMultiProjectionDesc>(),
+                                        &descriptor<kivohost::LinkedTextureDesc>()});
+        ASSERT_EQ(uvwhost::instantiateScenePlugins(*doc, catalog, host), "");
+    }
 };
 
 } // namespace testsupport

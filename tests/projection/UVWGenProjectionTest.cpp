@@ -61,7 +61,7 @@ protected:
         return registry.find(p.get())->bytes;
     }
 
-    ProjectionScene scene;
+    ProjectionScene scene{"Projection.json"};
     kivohost::Bitmap bitmap{1280, 480}; // aspect 8/3, twice the camera's 4/3
     kivohost::GpuParamBlocks registry;  // outlives every registration in it
     GPUDataRecord gpu;
@@ -259,11 +259,8 @@ TEST_F(Projection, GpuTextAndParameterBlock) {
     // camera view's transform at time 0 with column 2 negated, its fov and zoom.
     {
         Instance other{descriptor<UVWGenProjectionDesc>()};
-        PluginBase* view =
-            scene.view({{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}, {1.5, -2.25, 3}}, 1.25f);
-        setParam(view, "zoom", 2.5f);
         other.set("type", 8);
-        other.set("camera_view", view);
+        other.set("camera_view", scene["turned_view"]);
         other.start(scene.session);
         EXPECT_EQ(block(other),
                   expectedBlock({8,       0,         f(1),     f(1), 1,        0,        0,     0,
@@ -276,10 +273,8 @@ TEST_F(Projection, GpuTextAndParameterBlock) {
 }
 
 TEST_F(Projection, RenderSettingsReachTheCameraPlugins) {
-    auto* settings = static_cast<kivohost::SettingsCamera*>(
-        scene.create(descriptor<kivohost::SettingsCameraDesc>()));
-    PluginBase* view = scene.view(Transform{{}, {100, 0, 10}});
-    setParam(settings, "type", 3);
+    auto* settings = static_cast<kivohost::SettingsCamera*>(scene["settings"]);
+    PluginBase* view = scene["raised_view"];
     scene.session.frame.sceneOrigin = {100, 0, 0};
     proj.set("camera_settings", settings);
     proj.set("camera_view", view);
