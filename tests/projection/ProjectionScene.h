@@ -25,7 +25,8 @@ public:
     explicit ProjectionScene(const std::string& file = "") {
         session.frame.fov = 1.5707964f;
         if (!file.empty()) {
-            load(std::string(PROJECTION_DATA_DIR) + "/" + file);
+            const uvwhost::SceneDocument doc = document(file);
+            instantiate(doc, plugins(doc));
         }
     }
     ~ProjectionScene() {
@@ -69,14 +70,24 @@ public:
     kivohost::RenderSession& session = host.render();
     KivoCamera* camera = nullptr;
 
-private:
-    void load(const std::string& path) {
-        const auto doc = uvwhost::loadSceneDocument(path);
-        ASSERT_TRUE(doc) << doc.error();
+    // The scene document of a file in PROJECTION_DATA_DIR, and its instances read against the
+    // projection plugins, the host's plugins and its linked texture.
+    static uvwhost::SceneDocument document(const std::string& file) {
+        auto doc = uvwhost::loadSceneDocument(std::string(PROJECTION_DATA_DIR) + "/" + file);
+        EXPECT_TRUE(doc) << doc.error();
+        return doc ? *doc : uvwhost::SceneDocument{};
+    }
+    static std::vector<uvwhost::ScenePlugin> plugins(const uvwhost::SceneDocument& doc) {
         const uvwhost::Catalog catalog({&descriptor<UVWGenProjectionDesc>(),
                                         &descriptor<TexMultiProjectionDesc>(),
                                         &descriptor<kivohost::LinkedTextureDesc>()});
-        ASSERT_EQ(uvwhost::instantiateScenePlugins(*doc, catalog, host), "");
+        auto plugins = uvwhost::readScenePlugins(doc, catalog);
+        EXPECT_TRUE(plugins) << plugins.error();
+        return plugins ? *plugins : std::vector<uvwhost::ScenePlugin>{};
+    }
+    void instantiate(const uvwhost::SceneDocument& doc,
+                     const std::vector<uvwhost::ScenePlugin>& plugins) {
+        EXPECT_EQ(uvwhost::instantiateScenePlugins(doc, plugins, host), "");
     }
 };
 

@@ -8,10 +8,15 @@
 #include "scene/TransformTextures.h"
 #include "scene/VisibilityRays.h"
 #include "tests/projection/ProjectionScene.h"
+#include "uvwhost/ContextLine.h"
+#include "uvwhost/Evaluation.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <latch>
 #include <optional>
 #include <thread>
@@ -69,124 +74,30 @@ protected:
     ShadingContext sc = scene.context(kPoint);
 };
 
-TEST_F(Projection, TransformChainSceneOriginReferencePointAndObjectSpace) {
-    scene.session.frame.sceneOrigin = {10, 0, 0};
-    proj.set("uvw_transform", scaled(0.5f, {0, 0, -1}));
-    proj.set("tex_transform", scaled(2.0f, {1, 2, 3}));
-    proj.start(scene.session);
-    sc.shadingPoint = {-9, 1, 2, 0};
-    sc.dPdx = {1, 0, 0, 0};
-    sc.dPdy = {0, 0, 2, 0};
-    // World (1, 1, 2) -> p = (0.5, 0.5, 0) -> planar (0.75, 0.75, 0.5) -> tex (2.5, 3.5, 4);
-    // the steps halve, halve and double the derivatives.
-    auto expectDerivs = [&](const Vector4f& dx) {
-        Vector4f out[3];
-        EXPECT_EQ(proj.uvw().evalUVWDerivs(sc, out), 1);
-        expectXYZ(out[0], 2.5f, 3.5f, 4.0f);
-        expectXYZ(out[1], dx.x, dx.y, dx.z);
-        expectXYZ(out[2], 0, 0, 1);
-    };
-    expectDerivs({0.5f, 0, 0, 0});
-
-    // The reference point (absolute) replaces the shading point.
-    kivohost::ShadedInstance instance;
-    instance.referencePoint = Vector4f{1, 1, 2, 0};
-    sc.shadeInstance = &instance;
-    sc.shadingPoint = {50, 50, 50, 0};
-    expectXYZ(proj.uvwAt(sc), 2.5f, 3.5f, 4.0f);
-
-    // In object space the instance's object transform (a quarter turn about z and a move)
-    // stands in for the scene origin and the reference point; the derivatives turn with it.
-    proj.set("object_space", true);
-    proj.begin(scene.session);
-    instance.objectSpace =
-        UVWTransform{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}, {51, -49, -48, 0}};
-    expectDerivs({0, 0.5f, 0, 0});
-    // Object space without the interface falls back to the world position, not the reference.
-    instance.objectSpace.reset();
-    instance.referencePoint = Vector4f{7, 7, 7, 0};
-    sc.shadingPoint = {-9, 1, 2, 0};
-    expectDerivs({0.5f, 0, 0, 0});
-
-    // Unnamed types: the tex_transform offset and a zero Jacobian.
-    for (int type : {0, 7, 42}) {
-        proj.set("type", type);
-        proj.begin(scene.session);
-        int valid = 0;
-        const UVWTransform tm = proj.transformAt(sc, &valid);
-        EXPECT_EQ(valid, 1);
-        expectXYZ(tm.o, 1, 2, 3, 0);
-        for (const Vector4f& c : {tm.c0, tm.c1, tm.c2}) {
-            expectXYZ(c, 0, 0, 0, 0);
-        }
-    }
-
-    // The angles reach the mapping: half the defaults make U = 1 at a quarter turn, V = 1 at
-    // 45 degrees up.
-    proj.set("type", 2);
-    proj.set("u_angle", kPi / 2);
-    proj.set("v_angle", kPi / 4);
-    proj.set("object_space", false);
-    proj.set("uvw_transform", Transform{});
-    proj.set("tex_transform", Transform{});
-    scene.session.frame.sceneOrigin = {};
-    proj.begin(scene.session);
-    sc.shadeInstance = nullptr;
-    sc.shadingPoint = {1, 0, 0, 0};
-    EXPECT_NEAR(proj.uvwAt(sc).x, 1.0f, 1e-6f);
-    sc.shadingPoint = {0, 1, 1, 0};
-    EXPECT_NEAR(proj.uvwAt(sc).y, 1.0f, 1e-6f);
-
-    // So does the normal, turned with the point: a quarter turn about z takes the point to
-    // p = (-0.4, 0.2, 0.6) and the normal +x to +y: the y face, (0.5 x + 0.5, 0.5 z + 0.5, 0.5 y).
-    proj.set("type", 6);
-    proj.set("uvw_transform", Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}, {}});
-    proj.begin(scene.session);
-    sc.shadingPoint = {0.2f, 0.4f, 0.6f, 0};
-    sc.normal = {1, 0, 0, 0};
-    expectXYZ(proj.uvwAt(sc), 0.3f, 0.8f, 0.1f);
-}
-
-TEST_F(Projection, MotionSamplesCountTimesAndInterpolation) {
+TEST_F(Projection, MotionSamplesStartOverAndTheTransformTexture) {
     auto& session = scene.session;
     session.sequence.motionBlur = 1;
-    session.frame.motionBlurStart = 0.0;
-    session.frame.motionBlurEnd = 1.0;
     // Scale 1 + x with offset (x, 0, 0), where x rises from 0 to 2 at t = 0.5 and falls to 1
     // at t = 1: planar at the point (1, 0, 0), u = 1 + x.
     auto key = [](double x) { return ParamValue{scaled(float(1 + x), {x, 0, 0})}; };
     ASSERT_TRUE(setParamKeys(proj.params(), "uvw_transform",
                              {{0.0, key(0)}, {0.5, key(2)}, {1.0, key(1)}}));
-    proj.prepare(session);
-    sc.shadingPoint = {1, 0, 0, 0};
-    // One frame, u at each (time, u).
-    auto frameGives = [&](std::initializer_list<std::pair<float, float>> uAtTimes) {
-        proj.begin(session);
-        for (const auto& [time, u] : uAtTimes) {
-            sc.time = time;
-            EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, u) << time;
-        }
-        proj.lifecycle().finishFrame(&session.renderer);
-    };
-    // The sequence's default of two samples: the ends only, so the peak is missed.
-    frameGives({{0.5f, 1.5f}});
-    // Three samples at 0, 0.5 and 1, linear between them (matrix and offset).
     proj.set("nsamples", 3);
-    frameGives({{0.0f, 1}, {0.25f, 2}, {0.5f, 3}, {0.625f, 2.75f}, {1.0f, 2}});
+    proj.prepare(session);
     // Under motion blur the GPU block carries the frame's first sample.
     proj.begin(session);
     EXPECT_EQ(wordAt(block(proj), 64), f(1.0f));
     EXPECT_EQ(wordAt(block(proj), 96), f(0.0f));
-    // Spread over the blur interval: 0.25, 0.5, 0.75; a second frame begin without
-    // finishFrame starts over (no samples leak).
+    // A second frame begin without finishFrame starts over (no samples leak): the samples of
+    // the blur interval 0.25 .. 0.75.
     session.frame.motionBlurStart = 0.25;
     session.frame.motionBlurEnd = 0.75;
     proj.begin(session);
-    frameGives({{0.0f, 2}, {0.5f, 3}, {1.0f, 2.5f}});
-    // Motion blur off: one transform at the frame time.
-    session.sequence.motionBlur = 0;
-    session.frame.frameTime = 0.25;
-    frameGives({{0.0f, 2}, {1.0f, 2}});
+    sc.shadingPoint = {1, 0, 0, 0};
+    for (const auto& [time, u] : {std::pair{0.0f, 2.0f}, {0.5f, 3.0f}, {1.0f, 2.5f}}) {
+        sc.time = time;
+        EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, u) << time;
+    }
 
     // A transform texture overrides uvw_transform and stops its sampling.
     kivohost::TransformTexture texture([](const ShadingContext& c) {
@@ -274,10 +185,9 @@ TEST_F(Projection, GpuTextAndParameterBlock) {
 
 TEST_F(Projection, RenderSettingsReachTheCameraPlugins) {
     auto* settings = static_cast<kivohost::SettingsCamera*>(scene["settings"]);
-    PluginBase* view = scene["raised_view"];
     scene.session.frame.sceneOrigin = {100, 0, 0};
     proj.set("camera_settings", settings);
-    proj.set("camera_view", view);
+    proj.set("camera_view", scene["raised_view"]);
     proj.set("type", 8);
     proj.prepare(scene.session);
 
@@ -295,15 +205,11 @@ TEST_F(Projection, RenderSettingsReachTheCameraPlugins) {
         }
         proj.lifecycle().finishFrame(&scene.session.renderer);
     };
-    frameWith(scene.session.frame, 1, Vector4f{kU, 1 - kV, 0, 0});
     // A view frame record whose scene origin differs from the renderer's: points are moved
-    // by the difference of the origins.
+    // by the difference of the origins (the renderer's record: ProjectionCases.json).
     KivoFrameData shifted = scene.session.frame;
     shifted.sceneOrigin = {90, 0, 0};
     frameWith(shifted, 1, Vector4f{kU, 1 - kV, 0, 0});
-    // Zoom 2 halves the tangent of the half angle: pixel (480, 160).
-    setParam(view, "zoom", 2.0f);
-    frameWith(scene.session.frame, 1, Vector4f{0.75f, 1.0f - 160.0f / 480.0f, 0, 0});
 
     // Camera type 0 with a sampler of the host's: that sampler is prepared for the
     // renderer's frame (camera at the scene origin), where the point lies behind it.
@@ -385,43 +291,68 @@ TEST_F(Projection, BitmapInterfacesAndZeroHeight) {
     expectXYZ(out[2], 0, -1.0f / 480, 0);
 }
 
-TEST_F(Projection, CameraImagePointReferenceMotionAndUnmappedStep) {
-    scene.useCamera();
-    scene.session.frame.sceneOrigin = {1000, -20, 3};
-    perspective();
-    int valid = 0;
-    expectXYZ(proj.transformAt(sc, &valid).o, kU, 1.0f - kV, 0.0f);
-    EXPECT_EQ(valid, 1);
+// Every number of `expected` (null: not checked) within 1e-5 of the larger of 1 and its
+// value, at the same place in `actual`.
+void expectWithin(const uvwhost::Json& expected, const uvwhost::Json& actual,
+                  const std::string& at) {
+    if (expected.is_number()) {
+        ASSERT_TRUE(actual.is_number()) << at;
+        const double e = expected.get<double>();
+        EXPECT_NEAR(actual.get<double>(), e, 1e-5 * std::max(1.0, std::fabs(e))) << at;
+    } else if (expected.is_array()) {
+        ASSERT_TRUE(actual.is_array() && actual.size() >= expected.size()) << at;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            expectWithin(expected[i], actual[i], at + "[" + std::to_string(i) + "]");
+        }
+    } else if (expected.is_object()) {
+        for (const auto& [key, value] : expected.items()) {
+            ASSERT_TRUE(actual.contains(key)) << at << "." << key;
+            expectWithin(value, actual[key], at + "." + key);
+        }
+    }
+}
 
-    // The reference point (absolute) stands for the shading point.
-    kivohost::ShadedInstance instance;
-    instance.referencePoint = Vector4f{1001, -19.5f, -1, 0};
-    sc.shadeInstance = &instance;
-    sc.shadingPoint = {7, 7, 7, 0};
-    expectXYZ(proj.uvwAt(sc), kU, 1.0f - kV, 0.0f);
-    sc.shadeInstance = nullptr;
-
-    // Camera motion: the camera moves by (0.4, 0, 0) over the interval; at time 0.5 the
-    // point appears 0.2 further left.
-    kivohost::LinearCameraMotion motion({0.4f, 0, 0, 0});
-    scene.session.sequence.cameraMotion = &motion;
-    scene.session.sequence.cameraMotionBlur = 1;
-    sc.shadingPoint = kPoint;
-    sc.time = 0.5f;
-    expectXYZ(proj.uvwAt(sc), 384.0f / 640, 1.0f - kV, 0.0f);
-    scene.session.sequence.cameraMotionBlur = 0;
-    expectXYZ(proj.uvwAt(sc), kU, 1.0f - kV, 0.0f);
-
-    // Stepping forward along dPdx crosses the camera plane; the backward step is used.
-    const Vector4f p{0.1f, 0.05f, -0.05f, 0};
-    sc = scene.context(p, {1, 0, 0, 0});
-    sc.dPdx = {0, 0, 0.1f, 0};
-    sc.dPdy = {0, 0.001f, 0, 0};
-    Vector4f out[3];
-    ASSERT_EQ(proj.uvw().evalUVWDerivs(sc, out), 1);
-    const Vector2f s0 = ProjectionScene::pixel(p), back = ProjectionScene::pixel(p - sc.dPdx);
-    EXPECT_NEAR(out[1].x, (s0.x - back.x) / 640, 1e-4f);
-    EXPECT_NEAR(out[1].y, -(s0.y - back.y) / 480, 1e-4f);
+// The cases of ProjectionCases.json (its "about" says what they hold), each in a session of
+// its own.
+TEST(ProjectionCases, EvaluationsOfTheSceneInstances) {
+    const uvwhost::SceneDocument doc = ProjectionScene::document("Projection.json");
+    const std::vector<uvwhost::ScenePlugin> plugins = ProjectionScene::plugins(doc);
+    std::ifstream file(std::string(PROJECTION_DATA_DIR) + "/ProjectionCases.json");
+    const auto cases = uvwhost::parseJson(std::string(std::istreambuf_iterator<char>(file), {}));
+    ASSERT_TRUE(cases) << cases.error();
+    ASSERT_GE((*cases)["cases"].size(), 39u);
+    for (const uvwhost::Json& c : (*cases)["cases"]) {
+        SCOPED_TRACE(c["what"].get<std::string>());
+        const std::vector<int> size = c.value("bitmap", std::vector<int>{0, 0});
+        kivohost::Bitmap bitmap(size[0], size[1]);
+        kivohost::LinearCameraMotion motion(
+            *uvwhost::readVector(c.value("cameraMotion", uvwhost::Json::array({0, 0, 0})), ""));
+        ProjectionScene scene;
+        scene.instantiate(doc, plugins);
+        const auto frame =
+            uvwhost::readFrameSettings(c.value("frame", uvwhost::Json::object()), "frame");
+        ASSERT_TRUE(frame) << frame.error();
+        scene.host.applyFrame(*frame);
+        if (c.value("camera", false)) {
+            scene.useCamera();
+        }
+        if (c.contains("cameraMotion")) {
+            scene.session.sequence.cameraMotion = &motion;
+            scene.session.sequence.cameraMotionBlur = c.value("cameraMotionBlur", 1);
+        }
+        PluginBase* subject = scene[c["instance"].get<std::string>()];
+        if (size[0] > 0) {
+            setParam(subject, "bitmap", static_cast<PluginBase*>(&bitmap));
+        }
+        scene.host.prepareRender();
+        scene.host.beginFrame();
+        const auto request = uvwhost::readContext(c["at"]);
+        ASSERT_TRUE(request) << request.error();
+        ShadingContext sc;
+        uvwhost::fillContext(*request, 0, sc);
+        sc.renderer = &scene.session.renderer;
+        expectWithin(c["expect"], uvwhost::evaluate(uvwhost::EvalTarget::of(subject), sc), "");
+    }
 }
 
 TEST_F(Projection, HiddenPointsGiveFlagZeroAndZeros) {
@@ -481,50 +412,9 @@ TEST_F(Projection, HiddenPointsGiveFlagZeroAndZeros) {
     EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, visibleU);
 }
 
-TEST_F(Projection, FitPixelAspectFilmGateOverscanAndAuxiliaryNormal) {
+TEST_F(Projection, TheAuxiliaryNormalCarriesWAlone) {
     scene.useCamera();
-    auto& frame = scene.session.frame;
-    auto uvwWith = [&](const std::vector<std::pair<const char*, ParamValue>>& params) {
-        Instance p{descriptor<UVWGenProjectionDesc>()};
-        p.set("bitmap", static_cast<PluginBase*>(&bitmap));
-        p.set("type", 8);
-        for (const auto& [name, value] : params) {
-            p.set(name, value);
-        }
-        p.start(scene.session);
-        return p.uvwAt(sc);
-    };
-    const std::pair<const char*, ParamValue> gate[] = {
-        {"fittype", 1}, {"film_gate_w", 36.0f}, {"film_gate_h", 24.0f}};
-    expectXYZ(uvwWith({}), kU, 1 - kV, 0);
-    expectXYZ(uvwWith({{"fitfill", 1}}), kU, 1 - ((kV - 0.5f) * 2 + 0.5f), 0);
-    expectXYZ(uvwWith({{"fitfill", 2}}), (kU - 0.5f) * 0.5f + 0.5f, 1 - kV, 0);
-    // Film gate 36 x 24 against the 4:3 image: v scaled by 1.5 / (4 / 3); only for fittype 1.
-    expectXYZ(uvwWith({gate[0], gate[1], gate[2]}), kU, 1 - ((kV - 0.5f) * 1.125f + 0.5f), 0);
-    expectXYZ(uvwWith({{"fittype", 2}, gate[1], gate[2]}), kU, 1 - kV, 0);
-
-    // Pixel aspect moves v about the centre; 1 (within float epsilon) and 0 do not.
-    frame.pixelAspect = 2.0f;
-    expectXYZ(uvwWith({}), kU, 1 - ((kV - 0.5f) / 2 + 0.5f), 0);
-    for (float aspect : {1.0f + 1e-7f, 0.0f}) {
-        frame.pixelAspect = aspect;
-        expectXYZ(uvwWith({}), kU, 1 - kV, 0);
-    }
-    frame.pixelAspect = 1.0f;
-
-    // Overscan: 32 pixels more on each side, 24 above and below; the gate then fits against
-    // the overscan aspect.
-    frame.overscanLeft = -32;
-    frame.overscanTop = -24;
-    frame.overscanWidth = 704;
-    frame.overscanHeight = 528;
-    const float v = 224.0f / 528;
-    expectXYZ(uvwWith({{"include_overscan", true}}), 432.0f / 704, 1 - v, 0);
-    expectXYZ(uvwWith({{"include_overscan", true}, gate[0], gate[1], gate[2]}), 432.0f / 704,
-              1 - ((v - 0.5f) * (1.5f * 528 / 704) + 0.5f), 0);
-    expectXYZ(uvwWith({}), kU, 1 - kV, 0);
-
-    // The auxiliary normal carries w alone (through tex_transform: column 2 is z).
+    // Through tex_transform: column 2 is z.
     proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
     proj.set("fitfill", 1);
     proj.set("tex_transform", Transform{{{0, 1, 0, 0}, {-2, 0, 0, 0}, {0, 0, 1, 0}}, {0.5, 0, 0}});
