@@ -8,11 +8,19 @@
 
 #include "projection/TexMultiProjection.h"
 #include "projection/UVWGenProjection.h"
+#include "scene/Bitmap.h"
 #include "scene/Cameras.h"
 #include "scene/LinkedTextures.h"
 #include "tests/support/Plugin.h"
+#include "uvwhost/ContextLine.h"
+#include "uvwhost/Evaluation.h"
 #include "uvwhost/SceneFile.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -53,10 +61,6 @@ public:
         camera->initCamera(&session.renderer, session.sequence, session.frame);
         session.sequence.camera = camera;
     }
-    static Vector2f pixel(const Vector4f& p) {
-        return {320.0f + 320.0f * p.x / -p.z, 240.0f - 320.0f * p.y / -p.z};
-    }
-
     // A context of thread 0 at p facing +z, one hundredth of a unit per screen step.
     ShadingContext context(const Vector4f& p, const Vector4f& normal = {0, 0, 1, 0}) {
         ShadingContext sc = contextAt(session, p);
@@ -90,5 +94,83 @@ public:
         EXPECT_EQ(uvwhost::instantiateScenePlugins(doc, plugins, host), "");
     }
 };
+
+// Every number of `expected` (null: not checked) within 1e-5 of the larger of 1 and its
+// value, at the same place in `actual`.
+inline void expectWithin(const uvwhost::Json& expected, const uvwhost::Json& actual,
+                         const std::string& at) {
+    if (expected.is_number()) {
+        ASSERT_TRUE(actual.is_number()) << at;
+        const double e = expected.get<double>();
+        EXPECT_NEAR(actual.get<double>(), e, 1e-5 * std::max(1.0, std::fabs(e))) << at;
+    } else if (expected.is_array()) {
+        ASSERT_TRUE(actual.is_array() && actual.size() >= expected.size()) << at;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            expectWithin(expected[i], actual[i], at + "[" + std::to_string(i) + "]");
+        }
+    } else if (expected.is_object()) {
+        for (const auto& [key, value] : expected.items()) {
+            ASSERT_TRUE(actual.contains(key)) << at << "." << key;
+            expectWithin(value, actual[key], at + "." + key);
+        }
+    }
+}
+
+// The cases of a file in PROJECTION_DATA_DIR against the instances of a scene file, each case
+// in a session of its own (at least `count` cases):
+//   "instance" evaluated at the context "at" (the fields of a uvwhost eval context line) after
+//   prepareRender and frameBegin, with the frame settings "frame" (a scene file's frame fields);
+//   "camera": the host's default camera at the scene origin, looking down -z over 90 degrees;
+//   "cameraMotion": that camera moving by the vector over the shutter interval (with
+//   "cameraMotionBlur" 1 unless given); "bitmap": [width, height] of a bitmap given as the
+//   instance's "bitmap". "expect" is part of what uvwhost eval prints (uvw, valid, derivs,
+//   transform; color): every number given is checked within 1e-5 of the larger of 1 and its
+//   value, null is not checked; "evaluations": how often the named linked textures were
+//   evaluated.
+inline void expectCases(const std::string& sceneFile, const std::string& casesFile,
+                        std::size_t count) {
+    const uvwhost::SceneDocument doc = ProjectionScene::document(sceneFile);
+    const std::vector<uvwhost::ScenePlugin> plugins = ProjectionScene::plugins(doc);
+    std::ifstream file(std::string(PROJECTION_DATA_DIR) + "/" + casesFile);
+    const auto cases = uvwhost::parseJson(std::string(std::istreambuf_iterator<char>(file), {}));
+    ASSERT_TRUE(cases) << cases.error();
+    ASSERT_GE((*cases)["cases"].size(), count);
+    for (const uvwhost::Json& c : (*cases)["cases"]) {
+        SCOPED_TRACE(c["what"].get<std::string>());
+        const std::vector<int> size = c.value("bitmap", std::vector<int>{0, 0});
+        kivohost::Bitmap bitmap(size[0], size[1]);
+        kivohost::LinearCameraMotion motion(
+            *uvwhost::readVector(c.value("cameraMotion", uvwhost::Json::array({0, 0, 0})), ""));
+        ProjectionScene scene;
+        scene.instantiate(doc, plugins);
+        const auto frame =
+            uvwhost::readFrameSettings(c.value("frame", uvwhost::Json::object()), "frame");
+        ASSERT_TRUE(frame) << frame.error();
+        scene.host.applyFrame(*frame);
+        if (c.value("camera", false)) {
+            scene.useCamera();
+        }
+        if (c.contains("cameraMotion")) {
+            scene.session.sequence.cameraMotion = &motion;
+            scene.session.sequence.cameraMotionBlur = c.value("cameraMotionBlur", 1);
+        }
+        PluginBase* subject = scene[c["instance"].get<std::string>()];
+        if (size[0] > 0) {
+            setParam(subject, "bitmap", static_cast<PluginBase*>(&bitmap));
+        }
+        scene.host.prepareRender();
+        scene.host.beginFrame();
+        const auto request = uvwhost::readContext(c["at"]);
+        ASSERT_TRUE(request) << request.error();
+        ShadingContext sc;
+        uvwhost::fillContext(*request, 0, sc);
+        sc.renderer = &scene.session.renderer;
+        expectWithin(c["expect"], uvwhost::evaluate(uvwhost::EvalTarget::of(subject), sc), "");
+        const uvwhost::Json counts = c.value("evaluations", uvwhost::Json::object());
+        for (const auto& [name, evaluations] : counts.items()) {
+            EXPECT_EQ(scene.linked(name)->evaluations(), evaluations.get<std::uint64_t>()) << name;
+        }
+    }
+}
 
 } // namespace testsupport

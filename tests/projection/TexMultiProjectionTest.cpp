@@ -65,88 +65,20 @@ PluginBase* base(PluginBase* p) {
     return p;
 }
 
-TEST_F(MultiProjection, WeighsEachCentreByFacingDistanceAndDepth) {
-    const float g5 = (3.0f / std::sqrt(45.0f)) / std::sqrt(45.0f);
-    const float r12 = 1.0f / 40.02f;
-    const AColor mean{5.0f / 9, 4.0f / 9, 0, 1}, none{0, 0, 0, 0};
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    const std::vector<ParamValue> no, d10{base(depth10)}, d12{base(depth12)};
-    const struct {
-        const char* what;
-        std::vector<ParamValue> depths;
-        float offset; // NaN: the default
-        Vector4f point, normal;
-        int backSide;
-        AColor expected;
-        std::uint64_t depthEvaluations;
-    } rows[] = {
-        // clang-format off
-        {"no depth: (0.1 red + 0.08 green) / 0.18", no, nan, ORIGIN, UP, 0, mean, 0},
-        // From (0, 0, 5): red 5 above (0.2), green sqrt(45) away at f = 3 / sqrt(45).
-        {"nearer to red", no, nan, {0, 0, 5, 0}, UP, 0,
-         {0.2f / (0.2f + g5), g5 / (0.2f + g5), 0, 1}, 0},
-        {"both centres behind", no, nan, ORIGIN, DOWN, 0, none, 0},
-        {"back side flips the facing", no, nan, ORIGIN, DOWN, 1, mean, 0},
-        {"back side facing up", no, nan, ORIGIN, UP, 1, none, 0},
-        // Red's depth is the true distance; green has none (the list is shorter): red weighs
-        // 1 / (0.01 + 0.01) by the default offset.
-        {"matching depth", d10, nan, ORIGIN, UP, 0, {50 / 50.08f, 0.08f / 50.08f, 0, 1}, 1},
-        // Recorded 12 at a true distance of 10: 1 / (0.02 + 10 * 2^2).
-        {"disagreeing depth", d12, nan, ORIGIN, UP, 0,
-         {r12 / (r12 + 0.08f), 0.08f / (r12 + 0.08f), 0, 1}, 1},
-        {"no depth evaluated behind a centre faced away", d12, nan, ORIGIN, DOWN, 0, none, 0},
-        // At red's centre, facing down, only green (above) is weighted.
-        {"at a centre", d12, nan, {0, 0, 10, 0}, DOWN, 0, {0, 1, 0, 1}, 1},
-        {"empty and non-texture depth entries", {base(nullptr), scene["above"]},
-         nan, ORIGIN, UP, 0, mean, 0},
-        {"offset 0.49: 1 / 0.5", d10, 0.49f, ORIGIN, UP, 0, {2 / 2.08f, 0.08f / 2.08f, 0, 1}, 1},
-        // Below -0.01 the offset term is 0 and the 1e-6 floor is left.
-        {"offset -0.5", d10, -0.5f, ORIGIN, UP, 0,
-         {1e6f / (1e6f + 0.08f), 0.08f / (1e6f + 0.08f), 0, 1}, 1},
-        {"offset -0.5 with disagreeing depth", d12, -0.5f, ORIGIN, UP, 0,
-         {0.025f / (0.025f + 0.08f), 0.08f / (0.025f + 0.08f), 0, 1}, 1},
-        // clang-format on
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.what);
-        setList("zdepth_textures", r.depths);
-        if (!std::isnan(r.offset)) {
-            setParam(multi, "zdepth_offset", r.offset);
-        }
-        beginFrame();
-        for (LinkedTexture* depth : {depth10, depth12}) {
-            depth->resetEvaluations();
-        }
-        red->resetEvaluations();
-        green->resetEvaluations();
-        ShadingContext sc = scene.context(r.point, r.normal);
-        sc.backSide = r.backSide;
-        const AColor c = eval(sc);
-        expectColor(c, r.expected.r, r.expected.g, r.expected.b, r.expected.a);
-        // Every colour texture is evaluated, even at weight 0.
-        EXPECT_EQ(red->evaluations(), 1u);
-        EXPECT_EQ(green->evaluations(), 1u);
-        EXPECT_EQ(depth10->evaluations() + depth12->evaluations(), r.depthEvaluations);
-    }
-
-    // With red alone nothing is weighted at its centre: zero, not NaN.
-    setList("color_textures", {base(red)});
-    setList("zdepth_textures", {base(depth12)});
-    beginFrame();
-    expectColor(eval(scene.context({0, 0, 10, 0}, DOWN)), 0, 0, 0, 0);
-    setList("zdepth_textures", {});
-    beginFrame();
-    expectColor(eval(scene.context({0, 0, 10, 0})), 0, 0, 0, 0);
+// Blend weights by facing, distance, recorded depth and depth offset.
+TEST(MultiProjectionCases, WeighEachCentreByFacingDistanceAndDepth) {
+    expectCases("MultiProjection.json", "MultiProjectionCases.json", 14);
 }
 
 TEST_F(MultiProjection, AnUnfoundProjectionCentresAtTheSceneOrigin) {
     // Red has no projection behind it: its centre is the scene origin. Green is projected
     // from (-5, 0, 10) relative to it.
     // Empty entries, plugins that are not textures and the texture itself (which would
-    // evaluate itself without end; the log says so) are skipped.
+    // evaluate itself without end; the log says so) are skipped, in either list.
     setList("color_textures", {base(nullptr), scene["unprojected_red"], scene["above"],
                                scene["farther_green"], multi});
-    setList("zdepth_textures", {base(nullptr), base(nullptr), base(nullptr), base(nullptr), multi});
+    setList("zdepth_textures",
+            {base(nullptr), scene["above"], base(nullptr), base(nullptr), multi});
     beginFrame();
     ASSERT_EQ(scene.session.log.lines().size(), 2u);
     EXPECT_NE(scene.session.log.lines()[0].find("lists itself in color_textures"),

@@ -8,15 +8,10 @@
 #include "scene/TransformTextures.h"
 #include "scene/VisibilityRays.h"
 #include "tests/projection/ProjectionScene.h"
-#include "uvwhost/ContextLine.h"
-#include "uvwhost/Evaluation.h"
 
-#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <latch>
 #include <optional>
 #include <thread>
@@ -291,68 +286,9 @@ TEST_F(Projection, BitmapInterfacesAndZeroHeight) {
     expectXYZ(out[2], 0, -1.0f / 480, 0);
 }
 
-// Every number of `expected` (null: not checked) within 1e-5 of the larger of 1 and its
-// value, at the same place in `actual`.
-void expectWithin(const uvwhost::Json& expected, const uvwhost::Json& actual,
-                  const std::string& at) {
-    if (expected.is_number()) {
-        ASSERT_TRUE(actual.is_number()) << at;
-        const double e = expected.get<double>();
-        EXPECT_NEAR(actual.get<double>(), e, 1e-5 * std::max(1.0, std::fabs(e))) << at;
-    } else if (expected.is_array()) {
-        ASSERT_TRUE(actual.is_array() && actual.size() >= expected.size()) << at;
-        for (std::size_t i = 0; i < expected.size(); ++i) {
-            expectWithin(expected[i], actual[i], at + "[" + std::to_string(i) + "]");
-        }
-    } else if (expected.is_object()) {
-        for (const auto& [key, value] : expected.items()) {
-            ASSERT_TRUE(actual.contains(key)) << at << "." << key;
-            expectWithin(value, actual[key], at + "." + key);
-        }
-    }
-}
-
-// The cases of ProjectionCases.json (its "about" says what they hold), each in a session of
-// its own.
+// The cases of ProjectionCases.json.
 TEST(ProjectionCases, EvaluationsOfTheSceneInstances) {
-    const uvwhost::SceneDocument doc = ProjectionScene::document("Projection.json");
-    const std::vector<uvwhost::ScenePlugin> plugins = ProjectionScene::plugins(doc);
-    std::ifstream file(std::string(PROJECTION_DATA_DIR) + "/ProjectionCases.json");
-    const auto cases = uvwhost::parseJson(std::string(std::istreambuf_iterator<char>(file), {}));
-    ASSERT_TRUE(cases) << cases.error();
-    ASSERT_GE((*cases)["cases"].size(), 39u);
-    for (const uvwhost::Json& c : (*cases)["cases"]) {
-        SCOPED_TRACE(c["what"].get<std::string>());
-        const std::vector<int> size = c.value("bitmap", std::vector<int>{0, 0});
-        kivohost::Bitmap bitmap(size[0], size[1]);
-        kivohost::LinearCameraMotion motion(
-            *uvwhost::readVector(c.value("cameraMotion", uvwhost::Json::array({0, 0, 0})), ""));
-        ProjectionScene scene;
-        scene.instantiate(doc, plugins);
-        const auto frame =
-            uvwhost::readFrameSettings(c.value("frame", uvwhost::Json::object()), "frame");
-        ASSERT_TRUE(frame) << frame.error();
-        scene.host.applyFrame(*frame);
-        if (c.value("camera", false)) {
-            scene.useCamera();
-        }
-        if (c.contains("cameraMotion")) {
-            scene.session.sequence.cameraMotion = &motion;
-            scene.session.sequence.cameraMotionBlur = c.value("cameraMotionBlur", 1);
-        }
-        PluginBase* subject = scene[c["instance"].get<std::string>()];
-        if (size[0] > 0) {
-            setParam(subject, "bitmap", static_cast<PluginBase*>(&bitmap));
-        }
-        scene.host.prepareRender();
-        scene.host.beginFrame();
-        const auto request = uvwhost::readContext(c["at"]);
-        ASSERT_TRUE(request) << request.error();
-        ShadingContext sc;
-        uvwhost::fillContext(*request, 0, sc);
-        sc.renderer = &scene.session.renderer;
-        expectWithin(c["expect"], uvwhost::evaluate(uvwhost::EvalTarget::of(subject), sc), "");
-    }
+    expectCases("Projection.json", "ProjectionCases.json", 39);
 }
 
 TEST_F(Projection, HiddenPointsGiveFlagZeroAndZeros) {
