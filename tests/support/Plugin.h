@@ -97,27 +97,6 @@ private:
     PluginBase* plugin;
 };
 
-// Plugins created by their descriptors, deleted newest first.
-class Graph {
-public:
-    Graph() = default;
-    ~Graph() {
-        for (auto it = plugins.rbegin(); it != plugins.rend(); ++it) {
-            it->first->deletePlugin(it->second);
-        }
-    }
-    Graph(const Graph&) = delete;
-    Graph& operator=(const Graph&) = delete;
-
-    PluginBase* create(PluginDesc& desc) {
-        PluginBase* plugin = desc.newPlugin(nullptr);
-        plugins.emplace_back(&desc, plugin);
-        return plugin;
-    }
-
-    std::vector<std::pair<PluginDesc*, PluginBase*>> plugins;
-};
-
 // A context of render thread 0 at the surface point p, under the given stamp.
 inline ShadingContext contextAt(kivohost::RenderSession& session, const Vector4f& p,
                                 std::uint32_t stamp = 1) {
