@@ -118,15 +118,16 @@ inline void expectWithin(const uvwhost::Json& expected, const uvwhost::Json& act
 
 // The cases of a file in PROJECTION_DATA_DIR against the instances of a scene file, each case
 // in a session of its own (at least `count` cases):
-//   "instance" evaluated at the context "at" (the fields of a uvwhost eval context line) after
-//   prepareRender and frameBegin, with the frame settings "frame" (a scene file's frame fields);
+//   "instance" evaluated at the context "at" (the fields of a uvwhost eval context line; evalStamp
+//   1 unless given), or at each of a list of them in order, after prepareRender and frameBegin,
+//   with the frame settings "frame" (a scene file's frame fields);
 //   "camera": the host's default camera at the scene origin, looking down -z over 90 degrees;
 //   "cameraMotion": that camera moving by the vector over the shutter interval (with
 //   "cameraMotionBlur" 1 unless given); "bitmap": [width, height] of a bitmap given as the
 //   instance's "bitmap". "expect" is part of what uvwhost eval prints (uvw, valid, derivs,
-//   transform; color): every number given is checked within 1e-5 of the larger of 1 and its
-//   value, null is not checked; "evaluations": how often the named linked textures were
-//   evaluated.
+//   transform; color) for the last context: every number given is checked within 1e-5 of the larger
+//   of 1 and its value, null is not checked; "evaluations": how often the named linked textures
+//   were evaluated.
 inline void expectCases(const std::string& sceneFile, const std::string& casesFile,
                         std::size_t count) {
     const uvwhost::SceneDocument doc = ProjectionScene::document(sceneFile);
@@ -160,12 +161,18 @@ inline void expectCases(const std::string& sceneFile, const std::string& casesFi
         }
         scene.host.prepareRender();
         scene.host.beginFrame();
-        const auto request = uvwhost::readContext(c["at"]);
-        ASSERT_TRUE(request) << request.error();
-        ShadingContext sc;
-        uvwhost::fillContext(*request, 0, sc);
-        sc.renderer = &scene.session.renderer;
-        expectWithin(c["expect"], uvwhost::evaluate(uvwhost::EvalTarget::of(subject), sc), "");
+        // One context, or several evaluated in order in the same frame.
+        const uvwhost::Json at = c["at"].is_array() ? c["at"] : uvwhost::Json::array({c["at"]});
+        uvwhost::Json result;
+        for (const uvwhost::Json& context : at) {
+            const auto request = uvwhost::readContext(context);
+            ASSERT_TRUE(request) << request.error();
+            ShadingContext sc;
+            uvwhost::fillContext(*request, 0, sc);
+            sc.renderer = &scene.session.renderer;
+            result = uvwhost::evaluate(uvwhost::EvalTarget::of(subject), sc);
+        }
+        expectWithin(c["expect"], result, "");
         const uvwhost::Json counts = c.value("evaluations", uvwhost::Json::object());
         for (const auto& [name, evaluations] : counts.items()) {
             EXPECT_EQ(scene.linked(name)->evaluations(), evaluations.get<std::uint64_t>()) << name;
