@@ -12,8 +12,6 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace testsupport {
 
