@@ -6,10 +6,7 @@
 #include "scene/TextureStandIns.h"
 #include "tests/projection/ProjectionScene.h"
 
-#include <cmath>
-#include <cstring>
 #include <gtest/gtest.h>
-#include <limits>
 #include <optional>
 
 namespace {

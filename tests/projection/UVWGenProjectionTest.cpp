@@ -4,7 +4,6 @@
 
 #include "scene/Bitmap.h"
 #include "scene/GpuParamBlocks.h"
-#include "scene/ShadeStandIns.h"
 #include "scene/TransformTextures.h"
 #include "scene/VisibilityRays.h"
 #include "tests/projection/ProjectionScene.h"
@@ -128,11 +127,10 @@ TEST_F(Projection, GpuTextAndParameterBlock) {
     proj.start(scene.session);
 
     // Without a registry: the two lines, id -1, object-space flag cleared, result 0.
-    ShaderSource plain;
     GPUDataRecord noRegistry;
     noRegistry.objectSpaceFlag = 1;
-    EXPECT_EQ(proj.rt().emitRTSource("", "name", "AnyKind", plain, noRegistry), 0);
-    EXPECT_STREQ(plain.text(), "projection\nprojParamsPtr_id -1\n");
+    EXPECT_EQ(gpuText(proj.rt(), "", noRegistry, "AnyKind", 0),
+              "projection\nprojParamsPtr_id -1\n");
     EXPECT_EQ(noRegistry.objectSpaceFlag, 0);
 
     // With a registry: registered once, under the id the registry gave.
