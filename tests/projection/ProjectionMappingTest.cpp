@@ -20,7 +20,8 @@ using namespace KUtils;
 namespace {
 
 // The rows of ProjectionMapping.txt (its header says what the columns are): the numbers of
-// each line, NaN for "-" and for columns left off the end.
+// each line, NaN for "-" and for columns left off the end. Numbers are read as doubles and
+// rounded, so that denormals such as 1e-45 come out the same on every C runtime.
 std::vector<std::vector<float>> mappingRows() {
     std::ifstream file(std::string(PROJECTION_DATA_DIR) + "/ProjectionMapping.txt");
     EXPECT_TRUE(file) << "ProjectionMapping.txt";
@@ -30,7 +31,7 @@ std::vector<std::vector<float>> mappingRows() {
         std::vector<float> row;
         for (std::string word; words >> word && word[0] != '#';) {
             if (word != "|") {
-                row.push_back(word == "-" ? NAN : std::strtof(word.c_str(), nullptr));
+                row.push_back(word == "-" ? NAN : float(std::strtod(word.c_str(), nullptr)));
             }
         }
         if (!row.empty()) {
