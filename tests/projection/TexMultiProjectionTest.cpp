@@ -22,8 +22,6 @@ void expectColor(const AColor& c, float r, float g, float b, float a) {
     EXPECT_FLOAT_EQ(c.a, a);
 }
 
-const Vector4f UP{0, 0, 1, 0};
-const Vector4f DOWN{0, 0, -1, 0};
 const Vector4f ORIGIN{0, 0, 0, 0};
 
 // MultiProjection.json: red is projected from (0, 0, 10) and green from (0, 6, 8), relative to
@@ -36,7 +34,7 @@ protected:
         scene.host.prepareRender();
     }
 
-    // Frame data and frameBegin of every instance, the TexMultiProjection last.
+    // Frame data and frameBegin of every instance, the TexMultiProjections last.
     void beginFrame() { scene.host.beginFrame(); }
     KUtils::TextureInterface& texture() {
         return *static_cast<KUtils::TextureInterface*>(multi->getInterface(KUtils::EXT_TEXTURE));
@@ -55,7 +53,6 @@ protected:
     LinkedTexture* red = scene.linked("red");
     LinkedTexture* green = scene.linked("green");
     LinkedTexture* depth10 = scene.linked("depth10");
-    LinkedTexture* depth12 = scene.linked("depth12");
 };
 
 PluginBase* base(PluginBase* p) {
