@@ -1,6 +1,7 @@
 #include "ostrel/OstrelSteps.h"
 
 #include "frame/FiniteResult.h"
+#include "frame/NoInline.h"
 #include "frame/ScreenSpace.h"
 #include "kivo/VectorMath.h"
 #include "ostrel/OstrelMath.h"
@@ -43,8 +44,7 @@ Vector4f channelUVW(const ShadingContext& sc, int channel) {
 }
 
 // The object-space position, or the world position without an object-space service.
-Vector4f positionSource(const ShadingContext& sc, int map) {
-    const ObjectSpaceInterface* os = objectSpace(sc, map);
+Vector4f positionSource(const ShadingContext& sc, const ObjectSpaceInterface* os) {
     if (!os) {
         return sc.shadingPoint;
     }
@@ -73,33 +73,11 @@ Vector4f placeChannel(const UVWTransform& t, int map, const Vector4f& c) {
     return map == OSTREL_CHANNEL_CENTRED ? centredPlacement(t, c) : applyPoint(t, c);
 }
 
-} // namespace
-
-int coordinateStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
-                   const OstrelScreen& screen, Vector4f& uvw) {
-    Vector4f q;
-    int valid = 1;
-    switch (m.map) {
-    case OSTREL_CHANNEL_CENTRED:
-        q = placeChannel(t, m.map, channelUVW(sc, m.channel));
-        valid = tileCoordinates(q, m.tile) ? 1 : 0;
-        break;
-    case OSTREL_CHANNEL:
-        q = placeChannel(t, m.map, channelUVW(sc, m.channel));
-        break;
-    case OSTREL_OBJECT:
-    case OSTREL_WORLD:
-        q = applyPoint(t, positionSource(sc, m.map));
-        break;
-    case OSTREL_SCREEN:
-        q = applyPoint(t, screenSource(sc, screen).point);
-        break;
-    default:
-        return 1;
-    }
-    // Tested here, while the coordinates are in registers, and not by the caller after they
-    // were stored: the step is the last call of an evaluation and stays a tail call.
-    if (nonFiniteMark(q) != 0) {
+// The coordinates stored when every one is finite, else zeros and 0. Tested while they are
+// still in registers, four lanes at once, and not by the caller after they were stored.
+inline int placedResult(const Vector4f& q, int valid, Vector4f& uvw) {
+    const Vector4f* const result[] = {&q};
+    if (!allFinite(result, 1)) {
         uvw = Vector4f{};
         return 0;
     }
@@ -107,12 +85,45 @@ int coordinateStep(const ShadingContext& sc, const UVWTransform& t, const Ostrel
     return valid;
 }
 
-int derivativeStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
-                   const OstrelScreen& screen, Vector4f out[3]) {
-    Vector4f& q = out[0];
-    Vector4f& gx = out[1];
-    Vector4f& gy = out[2];
-    q = gx = gy = Vector4f{};
+// The sources read through the shade data's services: out of line, so that the position and
+// screen sources, which call nothing, need no stack frame.
+UVWGENS_NOINLINE int serviceCoordinateStep(const ShadingContext& sc, const UVWTransform& t,
+                                           const OstrelMapping& m, Vector4f& uvw) {
+    switch (m.map) {
+    case OSTREL_CHANNEL_CENTRED: {
+        Vector4f q = placeChannel(t, m.map, channelUVW(sc, m.channel));
+        const int valid = tileCoordinates(q, m.tile) ? 1 : 0;
+        return placedResult(q, valid, uvw);
+    }
+    case OSTREL_CHANNEL:
+        return placedResult(placeChannel(t, m.map, channelUVW(sc, m.channel)), 1, uvw);
+    case OSTREL_OBJECT:
+        return placedResult(applyPoint(t, positionSource(sc, objectSpace(sc, m.map))), 1, uvw);
+    default:
+        return 1;
+    }
+}
+
+// out[0] the coordinates, out[1] and out[2] the derivatives times the filtering; zeros and 0
+// when any of them is not finite (tested before they are stored, as placedResult).
+inline int filteredDerivatives(const Vector4f& q, const Vector4f& gx, const Vector4f& gy,
+                               const OstrelMapping& m, Vector4f out[3]) {
+    const Vector4f result[3] = {q, gx * m.filtering, gy * m.filtering};
+    const Vector4f* const vectors[] = {&result[0], &result[1], &result[2]};
+    if (!allFinite(vectors, 3)) {
+        out[0] = out[1] = out[2] = Vector4f{};
+        return 0;
+    }
+    out[0] = result[0];
+    out[1] = result[1];
+    out[2] = result[2];
+    return 1;
+}
+
+// The derivatives of the sources read through services, out of line for the same reason.
+UVWGENS_NOINLINE int serviceDerivativeStep(const ShadingContext& sc, const UVWTransform& t,
+                                           const OstrelMapping& m, Vector4f out[3]) {
+    Vector4f q, gx, gy;
     switch (m.map) {
     case OSTREL_CHANNEL_CENTRED:
     case OSTREL_CHANNEL: {
@@ -130,21 +141,55 @@ int derivativeStep(const ShadingContext& sc, const UVWTransform& t, const Ostrel
         gx = {placed.x, 0.0f, 0.0f, 0.0f};
         gy = {0.0f, placed.y, 0.0f, 0.0f};
         if (!tileCoordinates(q, m.tile)) {
+            out[0] = q;
+            out[1] = gx;
+            out[2] = gy;
             return finiteResult(0, out);
         }
         break;
     }
-    case OSTREL_OBJECT:
-    case OSTREL_WORLD:
-        // Position differentials are not placed: size and angles leave them unchanged.
-        q = applyPoint(t, positionSource(sc, m.map));
-        if (const ObjectSpaceInterface* os = objectSpace(sc, m.map)) {
+    case OSTREL_OBJECT: {
+        // The instance is asked for its object space once, for the point and both differentials.
+        const ObjectSpaceInterface* os = objectSpace(sc, m.map);
+        q = applyPoint(t, positionSource(sc, os));
+        if (os) {
             os->toObjectVector(gx, sc, sc.dPdx);
             os->toObjectVector(gy, sc, sc.dPdy);
         } else {
             gx = sc.dPdx;
             gy = sc.dPdy;
         }
+        break;
+    }
+    default:
+        break;
+    }
+    return filteredDerivatives(q, gx, gy, m, out);
+}
+
+} // namespace
+
+int coordinateStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
+                   const OstrelScreen& screen, Vector4f& uvw) {
+    switch (m.map) {
+    case OSTREL_WORLD:
+        return placedResult(applyPoint(t, sc.shadingPoint), 1, uvw);
+    case OSTREL_SCREEN:
+        return placedResult(applyPoint(t, screenSource(sc, screen).point), 1, uvw);
+    default:
+        return serviceCoordinateStep(sc, t, m, uvw);
+    }
+}
+
+int derivativeStep(const ShadingContext& sc, const UVWTransform& t, const OstrelMapping& m,
+                   const OstrelScreen& screen, Vector4f out[3]) {
+    Vector4f q, gx, gy;
+    switch (m.map) {
+    case OSTREL_WORLD:
+        // Position differentials are not placed: size and angles leave them unchanged.
+        q = applyPoint(t, sc.shadingPoint);
+        gx = sc.dPdx;
+        gy = sc.dPdy;
         break;
     case OSTREL_SCREEN: {
         const ScreenSource source = screenSource(sc, screen);
@@ -154,11 +199,9 @@ int derivativeStep(const ShadingContext& sc, const UVWTransform& t, const Ostrel
         break;
     }
     default:
-        break;
+        return serviceDerivativeStep(sc, t, m, out);
     }
-    gx = gx * m.filtering;
-    gy = gy * m.filtering;
-    return finiteResult(1, out);
+    return filteredDerivatives(q, gx, gy, m, out);
 }
 
 std::uint32_t variationSeed(const ShadingContext& sc, int randMat, int randObj, int seed) {

@@ -85,10 +85,15 @@ void UVWGenOstrel::frameBegin(KivoRenderer* renderer) {
 }
 
 template <typename Step>
-int UVWGenOstrel::withPlacement(const ShadingContext& sc, Step&& step) const {
+int UVWGenOstrel::withPlacement(const ShadingContext& sc, const Step& step) const {
     if (!randomized) {
         return step(placementTm);
     }
+    return withRandomPlacement(sc, step);
+}
+
+template <typename Step>
+int UVWGenOstrel::withRandomPlacement(const ShadingContext& sc, const Step& step) const {
     return step(
         randomPlacement(base, amplitude, xyzLock != 0, variationSeed(sc, randMat, randObj, seed)));
 }
@@ -100,8 +105,9 @@ int UVWGenOstrel::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
 }
 
 int UVWGenOstrel::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    return withPlacement(
-        sc, [&](const UVWTransform& t) { return derivativeStep(sc, t, mapping, screen, out); });
+    return withPlacement(sc, [&, out](const UVWTransform& t) {
+        return derivativeStep(sc, t, mapping, screen, out);
+    });
 }
 
 int UVWGenOstrel::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {

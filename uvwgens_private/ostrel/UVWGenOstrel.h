@@ -5,6 +5,7 @@
 #pragma once
 
 #include "frame/GpuUVWGen.h"
+#include "frame/NoInline.h"
 #include "kivo/PluginDescriptor.h"
 #include "kivo/UVWGenOstrelInterface.h"
 #include "ostrel/OstrelMath.h"
@@ -40,7 +41,11 @@ private:
     // 64 bytes on every call costs as much as the cheapest mappings), or the surface's own
     // random variation.
     template <typename Step>
-    int withPlacement(const ShadingContext& sc, Step&& step) const;
+    int withPlacement(const ShadingContext& sc, const Step& step) const;
+    // The variation's placement drawn for the surface, then the step: out of line, so that the
+    // fixed placement's path saves no registers for it.
+    template <typename Step>
+    UVWGENS_NOINLINE int withRandomPlacement(const ShadingContext& sc, const Step& step) const;
 
     // Parameter caches, angles in degrees as the user gives them.
     Placement paramBase{{}, {}, {1.0f, 1.0f, 1.0f, 0.0f}};
