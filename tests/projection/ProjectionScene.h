@@ -125,7 +125,8 @@ inline void expectWithin(const uvwhost::Json& expected, const uvwhost::Json& act
 //   "cameraMotion": that camera moving by the vector over the shutter interval (with
 //   "cameraMotionBlur" 1 unless given); "bitmap": [width, height] of a bitmap given as the
 //   instance's "bitmap". "expect" is part of what uvwhost eval prints (uvw, valid, derivs,
-//   transform; color) for the last context: every number given is checked within 1e-5 of the larger
+//   transform; color, and for a texture "range": its colour range [low, high]) for the last
+//   context: every number given is checked within 1e-5 of the larger
 //   of 1 and its value, null is not checked; "evaluations": how often the named linked textures
 //   were evaluated.
 inline void expectCases(const std::string& sceneFile, const std::string& casesFile,
@@ -171,6 +172,14 @@ inline void expectCases(const std::string& sceneFile, const std::string& casesFi
             uvwhost::fillContext(*request, 0, sc);
             sc.renderer = &scene.session.renderer;
             result = uvwhost::evaluate(uvwhost::EvalTarget::of(subject), sc);
+        }
+        // A texture's colour range too, as [low, high], each end starting from a value no case
+        // gives so that an end left unwritten shows.
+        if (auto* texture = static_cast<TextureInterface*>(subject->getInterface(EXT_TEXTURE))) {
+            AColor low{5, 5, 5, 5}, high = low;
+            texture->getColorRange(low, high);
+            result["range"] =
+                uvwhost::Json::array({uvwhost::colorJson(low), uvwhost::colorJson(high)});
         }
         expectWithin(c["expect"], result, "");
         const uvwhost::Json counts = c.value("evaluations", uvwhost::Json::object());

@@ -60,9 +60,9 @@ PluginBase* base(PluginBase* p) {
 }
 
 // Blend weights by facing, distance, recorded depth and depth offset; which requests the
-// per-thread colour caches serve.
+// per-thread colour caches serve; the colour range.
 TEST(MultiProjectionCases, WeighEachCentreByFacingDistanceAndDepth) {
-    expectCases("MultiProjection.json", "MultiProjectionCases.json", 17);
+    expectCases("MultiProjection.json", "MultiProjectionCases.json", 21);
 }
 
 TEST_F(MultiProjection, AnUnfoundProjectionCentresAtTheSceneOrigin) {
@@ -88,33 +88,6 @@ TEST_F(MultiProjection, AnUnfoundProjectionCentresAtTheSceneOrigin) {
     setList("color_textures", {scene["unprojected_red"]});
     beginFrame();
     expectColor(eval(scene.context({0, 0, -5, 0})), 1, 0, 0, 1);
-}
-
-TEST_F(MultiProjection, TheColourRangeSpansEveryColourTexture) {
-    AColor low{5, 5, 5, 5};
-    AColor high{5, 5, 5, 5};
-    // Without colour textures, or with empty entries only, colour and range are zero.
-    for (const std::vector<ParamValue>& empty :
-         {std::vector<ParamValue>{}, std::vector<ParamValue>{base(nullptr), base(nullptr)}}) {
-        setList("color_textures", empty);
-        beginFrame();
-        expectColor(eval(scene.context(ORIGIN)), 0, 0, 0, 0);
-        texture().getColorRange(low, high);
-        expectColor(low, 0, 0, 0, 0);
-        expectColor(high, 0, 0, 0, 0);
-    }
-
-    // The first texture found sets both ends, the later ones widen them, each lane apart.
-    setList("color_textures", {base(nullptr), scene["quarters"]});
-    beginFrame();
-    texture().getColorRange(low, high);
-    expectColor(low, 0.25f, 0.5f, 0.75f, 0.5f);
-    expectColor(high, 0.25f, 0.5f, 0.75f, 0.5f);
-    setList("color_textures", {base(nullptr), scene["quarters"], base(red), scene["wide"]});
-    beginFrame();
-    texture().getColorRange(low, high);
-    expectColor(low, -1, 0, 0, 0);
-    expectColor(high, 1, 2, 0.9f, 1);
 }
 
 // A cache that cannot grow leaves the colour uncached and keeps what is stored; every frame
