@@ -22,8 +22,6 @@ void expectColor(const AColor& c, float r, float g, float b, float a) {
     EXPECT_FLOAT_EQ(c.a, a);
 }
 
-const Vector4f ORIGIN{0, 0, 0, 0};
-
 // MultiProjection.json: red is projected from (0, 0, 10) and green from (0, 6, 8), relative to
 // a scene origin at (100, 0, 0); seen from the origin with the normal up, red is 10 away
 // straight above (f = 1, weight 0.1) and green 10 away at f = 0.8 (weight 0.08).
@@ -95,7 +93,7 @@ TEST_F(MultiProjection, AnUnfoundProjectionCentresAtTheSceneOrigin) {
 TEST_F(MultiProjection, ColourCachesFailToGrowAndEndWithTheFrame) {
     setList("zdepth_textures", {base(depth10)});
     beginFrame();
-    const ShadingContext sc = scene.context(ORIGIN);
+    const ShadingContext sc = scene.context({0, 0, 0, 0});
     const AColor first = eval(sc);
     ShadingContext far = sc;
     far.evalSlot = 64;

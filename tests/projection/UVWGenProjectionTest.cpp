@@ -44,15 +44,11 @@ std::uint32_t wordAt(const std::vector<std::uint8_t>& bytes, std::size_t offset)
 const Vector4f kPoint{1, 0.5f, -4, 0}; // pixel (400, 200) of the scene's camera
 const float kU = 400.0f / 640, kV = 200.0f / 480;
 
-// One projection in the shared scene, evaluated at sc.
+// The projections of Projection.json, evaluated at sc.
 class Projection : public ::testing::Test {
 protected:
     Projection() { gpu.paramBlockRegistry = &registry; }
 
-    void perspective() {
-        proj.set("type", 8);
-        proj.start(scene.session);
-    }
     // The parameter block one emission registered.
     std::vector<std::uint8_t> block(Instance& p, const char* kind = "") {
         ShaderSource source;
@@ -60,37 +56,33 @@ protected:
         return registry.find(p.get())->bytes;
     }
 
-    ProjectionScene scene{"Projection.json"};
-    kivohost::Bitmap bitmap{1280, 480}; // aspect 8/3, twice the camera's 4/3
     kivohost::GpuParamBlocks registry;  // outlives every registration in it
+    kivohost::Bitmap bitmap{1280, 480}; // aspect 8/3, twice the camera's 4/3; outlives the scene
+    ProjectionScene scene{"Projection.json"};
     GPUDataRecord gpu;
-    Instance proj{descriptor<UVWGenProjectionDesc>()};
     ShadingContext sc = scene.context(kPoint);
 };
 
 TEST_F(Projection, MotionSamplesStartOverAndTheTransformTexture) {
     auto& session = scene.session;
     session.sequence.motionBlur = 1;
-    // Scale 1 + x with offset (x, 0, 0), where x rises from 0 to 2 at t = 0.5 and falls to 1
-    // at t = 1: planar at the point (1, 0, 0), u = 1 + x.
-    auto key = [](double x) { return ParamValue{scaled(float(1 + x), {x, 0, 0})}; };
-    ASSERT_TRUE(setParamKeys(proj.params(), "uvw_transform",
-                             {{0.0, key(0)}, {0.5, key(2)}, {1.0, key(1)}}));
-    proj.set("nsamples", 3);
-    proj.prepare(session);
+    // "keyed3": three samples of a transform whose scale 1 + x and offset (x, 0, 0) has x rise
+    // from 0 to 2 at t = 0.5 and fall to 1 at t = 1; planar at the point (1, 0, 0), u = 1 + x.
+    Instance keyed{scene["keyed3"]};
+    keyed.prepare(session);
     // Under motion blur the GPU block carries the frame's first sample.
-    proj.begin(session);
-    EXPECT_EQ(wordAt(block(proj), 64), f(1.0f));
-    EXPECT_EQ(wordAt(block(proj), 96), f(0.0f));
+    keyed.begin(session);
+    EXPECT_EQ(wordAt(block(keyed), 64), f(1.0f));
+    EXPECT_EQ(wordAt(block(keyed), 96), f(0.0f));
     // A second frame begin without finishFrame starts over (no samples leak): the samples of
     // the blur interval 0.25 .. 0.75.
     session.frame.motionBlurStart = 0.25;
     session.frame.motionBlurEnd = 0.75;
-    proj.begin(session);
+    keyed.begin(session);
     sc.shadingPoint = {1, 0, 0, 0};
     for (const auto& [time, u] : {std::pair{0.0f, 2.0f}, {0.5f, 3.0f}, {1.0f, 2.5f}}) {
         sc.time = time;
-        EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, u) << time;
+        EXPECT_FLOAT_EQ(keyed.uvwAt(sc).x, u) << time;
     }
 
     // A transform texture overrides uvw_transform and stops its sampling.
@@ -117,19 +109,15 @@ TEST_F(Projection, MotionSamplesStartOverAndTheTransformTexture) {
 }
 
 TEST_F(Projection, GpuTextAndParameterBlock) {
-    proj.set("type", 5);
-    proj.set("fittype", 1);
-    proj.set("film_gate_w", 36.0f);
-    proj.set("film_gate_h", 24.0f);
-    proj.set("object_space", true);
-    proj.set("uvw_transform",
-             Transform{{{1, 2, 3, 0}, {4, 5, 6, 0}, {7, 8, 9, 0}}, {10.5, -11.25, 12}});
-    proj.start(scene.session);
+    // Type 5, fittype 1, film gate 36 x 24, object space, matrix columns (1, 2, 3), (4, 5, 6),
+    // (7, 8, 9), offset (10.5, -11.25, 12).
+    Instance cubic{scene["cubic_block"]};
+    cubic.start(scene.session);
 
     // Without a registry: the two lines, id -1, object-space flag cleared, result 0.
     GPUDataRecord noRegistry;
     noRegistry.objectSpaceFlag = 1;
-    EXPECT_EQ(gpuText(proj.rt(), "", noRegistry, "AnyKind", 0),
+    EXPECT_EQ(gpuText(cubic.rt(), "", noRegistry, "AnyKind", 0),
               "projection\nprojParamsPtr_id -1\n");
     EXPECT_EQ(noRegistry.objectSpaceFlag, 0);
 
@@ -137,11 +125,11 @@ TEST_F(Projection, GpuTextAndParameterBlock) {
     int otherOwner = 0;
     registry.addParamBlock(reinterpret_cast<PluginBase*>(&otherOwner), nullptr, 0, 0);
     ShaderSource source;
-    EXPECT_EQ(proj.rt().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
-    EXPECT_EQ(proj.rt().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
+    EXPECT_EQ(cubic.rt().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
+    EXPECT_EQ(cubic.rt().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
     EXPECT_STREQ(source.text(), "projection\nprojParamsPtr_id 1\nprojection\nprojParamsPtr_id 1\n");
     EXPECT_EQ(registry.additions, 2);
-    const kivohost::GpuParamBlocks::Block* registered = registry.find(proj.get());
+    const kivohost::GpuParamBlocks::Block* registered = registry.find(cubic.get());
     ASSERT_NE(registered, nullptr);
     EXPECT_TRUE(registered->committed);
     EXPECT_EQ(registered->flags, 0);
@@ -152,11 +140,11 @@ TEST_F(Projection, GpuTextAndParameterBlock) {
                              f(7), f(8), f(9),  0,     f(10.5f), f(-11.25f), f(12), 0,    f(1)}));
 
     // finishFrame releases the registration; the next emission registers afresh.
-    proj.lifecycle().finishFrame(&scene.session.renderer);
+    cubic.lifecycle().finishFrame(&scene.session.renderer);
     EXPECT_EQ(registry.removals, 1);
-    EXPECT_EQ(registry.find(proj.get()), nullptr);
+    EXPECT_EQ(registry.find(cubic.get()), nullptr);
     ShaderSource again;
-    proj.rt().emitRTSource("", "name", "MaterialDescriptor", again, gpu);
+    cubic.rt().emitRTSource("", "name", "MaterialDescriptor", again, gpu);
     EXPECT_STREQ(again.text(), "projection\nprojParamsPtr_id 2\n");
 
     // Destruction releases a block that is still registered. A perspective block carries the
@@ -179,24 +167,22 @@ TEST_F(Projection, GpuTextAndParameterBlock) {
 TEST_F(Projection, RenderSettingsReachTheCameraPlugins) {
     auto* settings = static_cast<kivohost::SettingsCamera*>(scene["settings"]);
     scene.session.frame.sceneOrigin = {100, 0, 0};
-    proj.set("camera_settings", settings);
-    proj.set("camera_view", scene["raised_view"]);
-    proj.set("type", 8);
-    proj.prepare(scene.session);
+    Instance viewed{scene["viewed"]}; // through settings, seen by raised_view
+    viewed.prepare(scene.session);
 
     // The view sits 10 units up z from the scene origin looking down -z; the point 4 units
     // in front of it, 1 right and 0.5 up, lands at pixel (400, 200).
     sc.shadingPoint = {1, 0.5f, 6, 0};
     // One frame with the frame record given; the result's validity and, when given, its uvw.
     auto frameWith = [&](KivoFrameData& frame, int valid, std::optional<Vector4f> uvw) {
-        proj.as<RenderSettingsInterface>(EXT_RENDER_SETTINGS)->updateFrameData(frame);
-        proj.lifecycle().frameBegin(&scene.session.renderer);
+        viewed.as<RenderSettingsInterface>(EXT_RENDER_SETTINGS)->updateFrameData(frame);
+        viewed.lifecycle().frameBegin(&scene.session.renderer);
         UVWTransform tm;
-        EXPECT_EQ(proj.uvw().evalUVWTransform(sc, tm), valid);
+        EXPECT_EQ(viewed.uvw().evalUVWTransform(sc, tm), valid);
         if (uvw) {
             expectXYZ(tm.o, uvw->x, uvw->y, uvw->z);
         }
-        proj.lifecycle().finishFrame(&scene.session.renderer);
+        viewed.lifecycle().finishFrame(&scene.session.renderer);
     };
     // A view frame record whose scene origin differs from the renderer's: points are moved
     // by the difference of the origins (the renderer's record: ProjectionCases.json).
@@ -209,24 +195,24 @@ TEST_F(Projection, RenderSettingsReachTheCameraPlugins) {
     scene.camera = newDefaultCameraSampler(0, 0, nullptr);
     settings->camera = scene.camera;
     setParam(settings, "type", 0);
-    proj.prepare(scene.session);
+    viewed.prepare(scene.session);
     frameWith(scene.session.frame, 0, Vector4f{});
     sc.shadingPoint = {1, 0.5f, -4, 0};
     frameWith(scene.session.frame, 1, std::nullopt);
 
     // Not a perspective projection: the camera plugins are not asked.
     settings->camera = nullptr;
-    proj.set("type", 1);
-    proj.prepare(scene.session);
+    viewed.set("type", 1);
+    viewed.prepare(scene.session);
     // Planar: the point (101, 0.5, -4) from the scene origin.
     frameWith(scene.session.frame, 1, Vector4f{51, 0.75f, -1.5f, 0});
 }
 
 TEST_F(Projection, BitmapInterfacesAndZeroHeight) {
     auto& session = scene.session;
+    Instance proj{scene["fill_height"]}; // perspective, fitfill 1
     proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
-    proj.set("fitfill", 1);
-    perspective();
+    proj.start(session);
     EXPECT_EQ(bitmap.sizeRequests(), 1);
 
     // Without a camera the image position stands in: pixel (320, 200), v = 200 / 480, then
@@ -278,16 +264,16 @@ TEST(ProjectionCases, EvaluationsOfTheSceneInstances) {
 
 TEST_F(Projection, OccludedPointsGiveFlagZeroAndZeros) {
     scene.useCamera();
-    proj.set("tex_transform", scaled(2, {1, 1, 1}));
-    perspective();
+    Instance doubled{scene["doubled"]}; // tex_transform: scale 2, offset (1, 1, 1)
+    doubled.start(scene.session);
     auto expectHidden = [&](const ShadingContext& c) {
         int valid = 1;
-        const UVWTransform tm = proj.transformAt(c, &valid);
+        const UVWTransform tm = doubled.transformAt(c, &valid);
         EXPECT_EQ(valid, 0);
         Vector4f uvw{9, 9, 9, 9};
-        EXPECT_EQ(proj.uvw().evalUVW(c, uvw), 0);
+        EXPECT_EQ(doubled.uvw().evalUVW(c, uvw), 0);
         Vector4f out[3] = {{9, 9, 9, 9}, {9, 9, 9, 9}, {9, 9, 9, 9}};
-        EXPECT_EQ(proj.uvw().evalUVWDerivs(c, out), 0);
+        EXPECT_EQ(doubled.uvw().evalUVWDerivs(c, out), 0);
         for (const Vector4f& v : {tm.c0, tm.c1, tm.c2, tm.o, uvw, out[0], out[1], out[2]}) {
             expectXYZW(v, 0, 0, 0, 0);
         }
@@ -300,10 +286,10 @@ TEST_F(Projection, OccludedPointsGiveFlagZeroAndZeros) {
     geometry.spheres.push_back({{0.5f, 0.25f, -2, 0}, 0.3f});
     kivohost::TracingShadingContext traced(&geometry);
     static_cast<ShadingContext&>(traced) = sc;
-    EXPECT_FLOAT_EQ(proj.uvwAt(traced).x, visibleU);
+    EXPECT_FLOAT_EQ(doubled.uvwAt(traced).x, visibleU);
     EXPECT_EQ(traced.rays().requests, 0);
-    proj.set("hide_occluded", true);
-    proj.begin(scene.session);
+    doubled.set("hide_occluded", true);
+    doubled.begin(scene.session);
     expectHidden(traced);
     // One ray per operation, from the point to the camera, with the host's arguments.
     const kivohost::TracingShadingContext::RayRecord& ray = traced.rays();
@@ -320,21 +306,20 @@ TEST_F(Projection, OccludedPointsGiveFlagZeroAndZeros) {
     }
     // A sphere beyond the point does not hide it; nor does one for a context that cannot trace.
     geometry.spheres[0].centre = {2, 1, -8, 0};
-    EXPECT_FLOAT_EQ(proj.uvwAt(traced).x, visibleU);
-    EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, visibleU);
+    EXPECT_FLOAT_EQ(doubled.uvwAt(traced).x, visibleU);
+    EXPECT_FLOAT_EQ(doubled.uvwAt(sc).x, visibleU);
 }
 
 TEST_F(Projection, TheAuxiliaryNormalCarriesWAlone) {
     scene.useCamera();
-    // Through tex_transform: column 2 is z.
-    proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
-    proj.set("fitfill", 1);
-    proj.set("tex_transform", Transform{{{0, 1, 0, 0}, {-2, 0, 0, 0}, {0, 0, 1, 0}}, {0.5, 0, 0}});
-    perspective();
+    // Through tex_transform, which turns and stretches u and v: column 2 is z.
+    Instance turned{scene["turned_tex_fill"]};
+    turned.set("bitmap", static_cast<PluginBase*>(&bitmap));
+    turned.start(scene.session);
     sc.dPdx = {0.01f, 0.0f, 0.002f, 0};
     sc.dPdy = {0.001f, 0.01f, -0.001f, 0};
     sc.auxNormal = {0.1f, 0.2f, 1.0f, 0};
-    expectXYZ(applyLinear(proj.transformAt(sc), sc.auxNormal), 0, 0, 1);
+    expectXYZ(applyLinear(turned.transformAt(sc), sc.auxNormal), 0, 0, 1);
 }
 
 TEST_F(Projection, RefreshRunsOncePerFrameAcrossThreads) {
@@ -343,10 +328,9 @@ TEST_F(Projection, RefreshRunsOncePerFrameAcrossThreads) {
     bitmap.sizeDelay = std::chrono::milliseconds(20);
     kivohost::SceneGeometry geometry;
     geometry.spheres.push_back({{0.2f, 0.1f, -2, 0}, 0.15f});
-    proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
-    proj.set("fitfill", 1);
-    proj.set("hide_occluded", true);
-    perspective();
+    Instance occluded{scene["occluded_fill"]};
+    occluded.set("bitmap", static_cast<PluginBase*>(&bitmap));
+    occluded.start(scene.session);
 
     constexpr int kThreads = 8, kPoints = 64;
     auto contextOf = [&](int i) {
@@ -357,7 +341,7 @@ TEST_F(Projection, RefreshRunsOncePerFrameAcrossThreads) {
     };
     for (int frame = 0; frame < 2; ++frame) {
         if (frame > 0) {
-            proj.begin(scene.session);
+            occluded.begin(scene.session);
         }
         // The frame's image changed after frame begin: the first evaluation refreshes.
         scene.session.frame.imageWidth = frame % 2 == 0 ? 800 : 640;
@@ -375,7 +359,7 @@ TEST_F(Projection, RefreshRunsOncePerFrameAcrossThreads) {
                     kivohost::TracingShadingContext c = contextOf(i);
                     c.threadData.threadIndex = t;
                     c.evalStamp = std::uint32_t(i + 1);
-                    flags[t][i] = proj.uvw().evalUVW(c, results[t][i]);
+                    flags[t][i] = occluded.uvw().evalUVW(c, results[t][i]);
                 }
             });
         }
@@ -387,7 +371,7 @@ TEST_F(Projection, RefreshRunsOncePerFrameAcrossThreads) {
         int hidden = 0;
         for (int i = 0; i < kPoints; ++i) {
             Vector4f expected;
-            const int flag = proj.uvw().evalUVW(contextOf(i), expected);
+            const int flag = occluded.uvw().evalUVW(contextOf(i), expected);
             hidden += flag == 0;
             for (int t = 0; t < kThreads; ++t) {
                 EXPECT_EQ(flags[t][i], flag);
@@ -398,7 +382,7 @@ TEST_F(Projection, RefreshRunsOncePerFrameAcrossThreads) {
         EXPECT_GT(hidden, 0);
         EXPECT_LT(hidden, kPoints);
         EXPECT_EQ(bitmap.sizeRequests(), frame + 1);
-        proj.lifecycle().finishFrame(&scene.session.renderer);
+        occluded.lifecycle().finishFrame(&scene.session.renderer);
     }
 }
 

@@ -30,8 +30,14 @@ inline void setParam(PluginBase* plugin, const char* name, const ParamValue& val
 
 class Instance {
 public:
-    explicit Instance(PluginDesc& desc) : desc(desc), plugin(desc.newPlugin(nullptr)) {}
-    ~Instance() { desc.deletePlugin(plugin); }
+    explicit Instance(PluginDesc& desc) : desc(&desc), plugin(desc.newPlugin(nullptr)) {}
+    // An instance another owner creates and deletes (a scene's session).
+    explicit Instance(PluginBase* plugin) : plugin(plugin) {}
+    ~Instance() {
+        if (desc) {
+            desc->deletePlugin(plugin);
+        }
+    }
     Instance(const Instance&) = delete;
     Instance& operator=(const Instance&) = delete;
 
@@ -91,7 +97,7 @@ public:
     }
 
 private:
-    PluginDesc& desc;
+    PluginDesc* desc = nullptr;
     PluginBase* plugin;
 };
 
