@@ -1,13 +1,14 @@
 // UVWGenChannel through its interfaces: channel choice, the provider and ShadeData paths, a
-// connected input generator, its own interface and its GPU text.
+// connected input generator and its GPU text are rows in UVWGenChannel.jsonl; here its own
+// interface and the chains of inputs.
 #include "channel/UVWGenChannel.h"
 
 #include "channel/ChannelChain.h"
 #include "channel/UVWGenPlanarWorld.h"
 #include "scene/ShadeStandIns.h"
+#include "tests/rows/PluginRows.h"
 #include "tests/support/Plugin.h"
 
-#include <climits>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -34,113 +35,16 @@ kivohost::MapChannel channelWith(const Vector4f& uvw, const Vector4f& b0 = {1, 0
     return ch;
 }
 
-enum class Data { None, Bare, Mesh, Provider };
-
-// The uvw at a shading point (1, 1, 0) off the surface point, for each way of asking for a
-// channel: B^-1 (1, 1, 0) + uvw0 of the channel read.
-TEST(UVWGenChannel, ChannelChoice) {
-    kivohost::MeshShadeData mesh;
-    mesh.channels[-1] = channelWith({9.0f, 0.0f, 0.0f, 0.0f});
-    mesh.channels[0] = channelWith({8.0f, 0.0f, 0.0f, 0.0f});
-    mesh.channels[1] = channelWith({0.125f, 0.0f, 0.0f, 0.0f});
-    mesh.channels[2] = channelWith({0.5f, 0.25f, 0.0f, 0.0f}, {2, 0, 0, 0}, {0, 4, 0, 0});
-    mesh.channels[3] = channelWith({0.75f, 0.0f, 0.0f, 0.0f});
-    mesh.channels[INT_MAX] = channelWith({0.5f, 0.0f, 0.0f, 0.0f});
-    // A degenerate basis gives zero columns and the channel's UVW as the offset.
-    mesh.channels[4] =
-        channelWith({0.25f, 0.5f, 0.75f, 0.0f}, {1, 0, 0, 0}, {0, 1, 0, 0}, {1, 1, 0, 0});
-    BareShadeData bare;
-    const struct {
-        Data data;
-        int channel;
-        bool doubleSided;
-        int backSide;
-        float u, v, w;
-    } cases[] = {
-        // The ShadeData basis: -1 reads channel 1; the back side reads the next channel only
-        // in double-sided mode.
-        {Data::Mesh, 2, false, 0, 1.0f, 0.5f, 0.0f},
-        {Data::Mesh, 2, false, 1, 1.0f, 0.5f, 0.0f},
-        {Data::Mesh, 2, true, 1, 1.75f, 1.0f, 0.0f},
-        {Data::Mesh, -1, true, 0, 1.125f, 1.0f, 0.0f},
-        {Data::Mesh, -1, true, 1, 1.0f, 0.5f, 0.0f},
-        {Data::Mesh, 4, false, 0, 0.25f, 0.5f, 0.75f},
-        // A channel provider gets the channel as set, -1 included.
-        {Data::Provider, -1, true, 0, 10.0f, 1.0f, 0.0f},
-        {Data::Provider, -1, true, 1, 9.0f, 1.0f, 0.0f},
-        {Data::Provider, 2, true, 0, 1.0f, 0.5f, 0.0f},
-        {Data::Provider, 2, true, 1, 1.75f, 1.0f, 0.0f},
-        // No channel follows the last index: its back side reads it too.
-        {Data::Provider, INT_MAX, true, 1, 1.5f, 1.0f, 0.0f},
-        // Without mesh data the raw transform is the identity.
-        {Data::None, 2, true, 1, 1.0f, 1.0f, 0.0f},
-        {Data::Bare, 2, true, 1, 1.0f, 1.0f, 0.0f},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << "data " << int(c.data) << " channel " << c.channel << " double-sided "
-                     << c.doubleSided << " back " << c.backSide);
-        kivohost::RenderSession session;
-        Instance gen(descriptor<UVWGenChannelDesc>());
-        gen.set("uvw_channel", c.channel);
-        gen.set("use_double_sided_mode", c.doubleSided);
-        gen.start(session);
-        mesh.provider = c.data == Data::Provider;
-        ShadingContext sc = contextAt(session, {0, 0, 0, 0});
-        sc.shadingPoint = {1.0f, 1.0f, 0.0f, 0.0f};
-        sc.shadeData = c.data == Data::None   ? nullptr
-                       : c.data == Data::Bare ? static_cast<const KivoShadeData*>(&bare)
-                                              : &mesh;
-        sc.backSide = c.backSide;
-        Vector4f uvw;
-        EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
-        expectXYZ(uvw, c.u, c.v, c.w);
-        gen.stop(session);
-    }
+TEST(UVWGenChannel, Rows) {
+    rows::runRows("UVWGenChannel",
+                  {&descriptor<UVWGenChannelDesc>(), &descriptor<UVWGenPlanarWorldDesc>()});
 }
 
-TEST(UVWGenChannel, ConnectedGeneratorTakesPrecedence) {
+// Its own interface; shade data that is neither a channel provider nor the host's mesh
+// ShadeData; an instance without a parameter list.
+TEST(UVWGenChannel, ChannelInterfaceBareShadeDataAndNoParameters) {
     kivohost::RenderSession session;
-    kivohost::MeshShadeData mesh;
-    mesh.channels[1] = channelWith({9.0f, 9.0f, 9.0f, 0.0f});
-    mesh.channels[2] = channelWith({8.0f, 8.0f, 8.0f, 0.0f});
-    Instance input(descriptor<UVWGenPlanarWorldDesc>());
-    input.set("uvw_transform", translation(0, 10, 0));
     Instance gen(descriptor<UVWGenChannelDesc>());
-    gen.set("uvwgen", input.get());
-    gen.set("use_double_sided_mode", true);
-    gen.set("uvw_transform", translation(1, 0, 0));
-    input.start(session);
-    gen.start(session);
-
-    ShadingContext sc = contextAt(session, {3.0f, 4.0f, 5.0f, 0.0f});
-    sc.shadeData = &mesh;
-    sc.backSide = 1;
-    Vector4f uvw;
-    EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 1);
-    expectXYZ(uvw, 4.0f, 14.0f, 5.0f);
-
-    // An input that reports its point invalid makes this one invalid, with the input's
-    // transform as it came.
-    input.set("crop_u", 1);
-    input.begin(session);
-    gen.begin(session);
-    EXPECT_EQ(gen.uvw().evalUVW(sc, uvw), 0);
-    expectXYZ(uvw, 3.0f, 14.0f, 5.0f);
-    gen.stop(session);
-    input.stop(session);
-}
-
-// Its own interface and its GPU text: its lines, then the input's.
-TEST(UVWGenChannel, ChannelInterfaceAndGpuText) {
-    kivohost::RenderSession session;
-    Instance input(descriptor<UVWGenPlanarWorldDesc>());
-    input.set("uvw_transform", translation(7, 8, 9));
-    input.set("wrap_u", 1);
-    input.set("wrap_v", 1);
-    input.set("wrap_w", 1);
-    Instance gen(descriptor<UVWGenChannelDesc>());
-    gen.set("uvwgen", input.get());
     gen.set("uvw_transform",
             Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 2, 0}}, {0.5, 0.25, 0}});
     gen.set("tex_transform", translation(1, 0, 0));
@@ -150,11 +54,9 @@ TEST(UVWGenChannel, ChannelInterfaceAndGpuText) {
     gen.set("crop_w", 1);
     gen.set("uvw_channel", -1);
     gen.set("duvw_scale", 2.5f);
-    // Not part of the text.
     gen.set("coverage", Vector4f{0.5f, 0.5f, 0.5f, 0.0f});
     gen.set("wrap_mode", 1);
     gen.set("use_double_sided_mode", true);
-    input.start(session);
     gen.start(session);
 
     auto& channel = *gen.as<UVWGenChannelInterface>(EXT_UVWGENCHANNEL);
@@ -168,24 +70,6 @@ TEST(UVWGenChannel, ChannelInterfaceAndGpuText) {
     expectXYZW(tm.c0, 0.0f, 1.0f, 0.0f, 0.0f);
     expectXYZW(tm.o, 1.5f, 0.25f, 0.0f, 0.0f);
 
-    GPUDataRecord record;
-    record.objectSpaceFlag = 1;
-    EXPECT_EQ(gpuText(gen.rt(), "", record),
-              "uvw_transform "
-              "0.000000,1.000000,0.000000,-1.000000,0.000000,0.000000,0.000000,0.000000,2.000000,"
-              "1.500000,0.250000,0.000000\n"
-              "wrap 2,1,0\n"
-              "crop 1,0,1\n"
-              "map_channel -1\n"
-              "duvw_scale 2.500000\n"
-              "uvw_transform "
-              "1.000000,0.000000,0.000000,0.000000,1.000000,0.000000,0.000000,0.000000,1.000000,"
-              "7.000000,8.000000,9.000000\n"
-              "wrap 1,1,1\n"
-              "crop 0,0,0\n"
-              "map_channel -5\n");
-    EXPECT_EQ(record.objectSpaceFlag, 0);
-
     // evalChannelTransform asks a provider for uvw_channel as set, whatever the side.
     kivohost::MeshShadeData mesh;
     mesh.channels[-1] = channelWith({0.5f, 0.25f, 0.0f, 0.0f}, {2, 0, 0, 0}, {0, 4, 0, 0});
@@ -196,7 +80,6 @@ TEST(UVWGenChannel, ChannelInterfaceAndGpuText) {
     expectXYZW(tm.c0, 0.5f, 0.0f, 0.0f, 0.0f);
     expectXYZ(tm.o, 0.5f, 0.25f, 0.0f);
     gen.stop(session);
-    input.stop(session);
 
     // Motion blur: the static transform is the frame's first sample.
     session.sequence.motionBlur = 1;
@@ -210,8 +93,18 @@ TEST(UVWGenChannel, ChannelInterfaceAndGpuText) {
     expectXYZ(tm.o, 0.0f, 0.0f, 0.0f);
     gen.stop(session);
 
+    // Without the host's interfaces the raw transform is the identity.
+    Instance plain(descriptor<UVWGenChannelDesc>());
+    plain.start(session);
+    const BareShadeData bareData;
+    sc.shadeData = &bareData;
+    sc.shadingPoint = {1.0f, 1.0f, 0.0f, 0.0f};
+    expectXYZ(plain.uvwAt(sc), 1.0f, 1.0f, 0.0f);
+    plain.stop(session);
+
     // An instance without a parameter list has nothing to describe.
     UVWGenChannel bare(nullptr);
+    GPUDataRecord record;
     EXPECT_EQ(gpuText(bare, "", record, "MaterialDescriptor", 0), "");
 }
 

@@ -5,6 +5,7 @@
 #include "environment/LaneMath.h"
 #include "frame/ScreenSpace.h"
 #include "kivo/VectorMath.h"
+#include "tests/rows/PluginRows.h"
 
 #include <cmath>
 #include <cstring>
@@ -23,6 +24,16 @@ bool isFinite(const Vector4f& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w);
 }
 
+// x, y and z within a few float ulps, or NaN where NaN is expected.
+void expectSame(const Vector4f& got, const Vector4f& want) {
+    SCOPED_TRACE(testing::Message() << "expected " << want.x << ", " << want.y << ", " << want.z);
+    for (const auto& [g, w] : {std::pair{got.x, want.x}, {got.y, want.y}, {got.z, want.z}}) {
+        if (!std::isnan(w) || !std::isnan(g)) {
+            EXPECT_FLOAT_EQ(g, w);
+        }
+    }
+}
+
 TEST(EnvMapping, NamesAreMatchedExactly) {
     const char* names[] = {"angular",        "cubic",           "spherical",
                            "mirror_ball",    "screen",          "max_spherical",
@@ -33,80 +44,14 @@ TEST(EnvMapping, NamesAreMatchedExactly) {
     EXPECT_EQ(findEnvMappingType(nullptr), -1);
 }
 
-// Every type, in order, at the axes (the poles and seams), the zero direction and a general
-// direction d1 (d2 and d3 for the bands of max_cylindrical). Angular: r = 0 along y, (1,0,0) has k
-// = (pi/2)/(2 pi) = 0.25, zero is the centre. Cubic: the six faces off their centres, then the tie
-// rule (x over y, x or y over z, a zero component of either sign counts as positive), so zero is
-// the +x centre. The spherical kinds put zero at their lower pole. Mirror ball: (0,1,0) looks into
-// the centre; straight away from the viewer is the top of the rim. Screen (never reached here) and
-// unknown types give (0, 1). max_cylindrical: d1 above 45 deg elevation, d2 in the lower band, d3
-// between. Shrink wrap: (1,0,0) has phi 0.5, rho 0.5, angle 1.5 pi; (0,-1,0) phi 0, angle pi.
+// Every type at the axes, the zero direction and general directions (the table's comments
+// give the working).
 TEST(EnvMapping, EveryTypeAtAxisAndGeneralDirections) {
-    const Vector4f d1{1, 2, 3, 0}, d2{-2, 1, -1, 0}, d3{0.3f, -0.8f, 0.5f, 0};
-    const Vector4f zero{};
-    // max_cylindrical straight down is a pole with theta = 1 rad: T = 0.5 - 0.25 tan(pi/2 - 1).
-    const float cylinderDown = 0.5f + 0.25f * std::tan(1.57079637f - 1.0f);
-    const struct {
-        int type;
-        Vector4f dir;
-        float u, v;
-    } rows[] = {
-        {0, {0, 1, 0, 0}, 0.5f, 0.5f},
-        {0, {1, 0, 0, 0}, 0.75f, 0.5f},
-        {0, {0, -1, 0, 0}, 0.5f, 0.5f},
-        {0, d1, 0.550674153f, 0.652022458f},
-        {1, {3, 1, -1, 0}, 0.777777778f, 0.583333333f},
-        {1, {-3, 1, 2, 0}, 0.222222222f, 0.708333333f},
-        {1, {0.5f, 2, -1, 0}, 0.541666667f, 0.5625f},
-        {1, {1, -2, 0.5f, 0}, 0.583333333f, 0.09375f},
-        {1, {-1, 0.5f, 4, 0}, 0.458333333f, 0.859375f},
-        {1, {0.3f, -1, -2, 0}, 0.525f, 0.3125f},
-        {1, {1, 1, 0, 0}, 0.666666667f, 0.625f},
-        {1, {1, -1, 0, 0}, 1.0f, 0.625f},
-        {1, {0, 1, 1, 0}, 0.5f, 0.75f},
-        {1, {1, 0, 1, 0}, 0.833333333f, 0.75f},
-        {1, {-1, -1, -1, 0}, 0.0f, 0.5f},
-        {1, {0, -1, -1, 0}, 0.5f, 0.25f},
-        {1, {-0.0f, 0, 0.0f, 0}, 0.833333333f, 0.625f},
-        {2, {1, 0, 0, 0}, 1.0f, 0.5f},
-        {2, {0, 1, 0, 0}, 0.75f, 0.5f},
-        {2, {0, 0, 1, 0}, 1.0f, 1.0f},
-        {2, {0, 0, -1, 0}, 1.0f, 0.0f},
-        {2, zero, 1.0f, 0.0f},
-        {2, d1, 0.823791809f, 0.796115416f},
-        {3, {0, 1, 0, 0}, 0.5f, 0.5f},
-        {3, {1, 0, 0, 0}, 0.5f - 0.5f / std::sqrt(2.0f), 0.5f},
-        {3, {0, -7, 0, 0}, 0.5f, 1.0f},
-        {3, d1, 0.423721111f, 0.728836668f},
-        {4, d1, 0.0f, 1.0f},
-        {42, d1, 0.0f, 1.0f},
-        {5, {0, -1, 0, 0}, 0.5f, 0.5f},
-        {5, {0, 0, -2, 0}, 0.5f, 0.0f},
-        {5, zero, 0.5f, 0.0f},
-        {5, d1, 0.926208191f, 0.796115416f},
-        {6, {-1, 0, 0, 0}, 1.0f, 0.5f},
-        {6, {0, 0, 1, 0}, 0.5f, 1.0f},
-        {6, zero, 0.5f, 0.0f},
-        {6, d1, 0.676208191f, 0.796115416f},
-        {7, {0, 0, 1, 0}, 0.5f, 1.0f},
-        {7, {1, 0, 0, 0}, 0.75f, 0.5f},
-        {7, {0, 0, -1, 0}, 0.5f, cylinderDown},
-        {7, d1, 0.926208191f, 0.813661002f},
-        {7, d2, 0.176208191f, 0.388196601f},
-        {7, d3, 0.557100126f, 0.646301434f},
-        // Below 135 degrees: T = 1 - 0.25 tan(pi - theta) = 1 - 0.25 * 0.5.
-        {7, {1, 0, -2, 0}, 0.75f, 0.125f},
-        {8, {1, 0, 0, 0}, 0.5f, 0.75f},
-        {8, {0, -1, 0, 0}, 0.75f, 0.5f},
-        {8, {0, 0, 1, 0}, 0.5f, 0.5f},
-        {8, d1, 0.408820042f, 0.545589979f},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "type " << row.type << " dir " << row.dir.x << ","
-                                        << row.dir.y << "," << row.dir.z);
-        const Vector4f r = mapDirection(row.type, row.dir);
-        EXPECT_NEAR(r.x, row.u, kTol);
-        EXPECT_NEAR(r.y, row.v, kTol);
+    for (const std::vector<float>& row : rows::readTable("directions")) {
+        SCOPED_TRACE(testing::PrintToString(row));
+        const Vector4f r = mapDirection(int(row[0]), {row[1], row[2], row[3], 0.0f});
+        EXPECT_NEAR(r.x, row[4], kTol);
+        EXPECT_NEAR(r.y, row[5], kTol);
         EXPECT_EQ(r.z, 0.0f);
     }
     // A NaN direction has no cube face and still lands on a face centre.
@@ -117,24 +62,9 @@ TEST(EnvMapping, EveryTypeAtAxisAndGeneralDirections) {
 // length overflows or underflows the float range keep their direction.
 TEST(EnvMapping, UpAxis) {
     EXPECT_EQ(upAxisFrom(nullptr).z, 1.0f);
-    const float inf = std::numeric_limits<float>::infinity();
-    const struct {
-        UpDirectionRecord up;
-        float x, y, z;
-    } cases[] = {
-        {{{1, 0, 1}}, 0.707106781f, 0, 0.707106781f},
-        {{{0, 0, 0}}, 0, 0, 1},
-        {{{kNaN, 0, 1}}, 0, 0, 1},
-        {{{0, inf, 0}}, 0, 0, 1},
-        {{{0, -2e-40f, 0}}, 0, -1, 0},
-        {{{3e-25f, 0, 4e-25f}}, 0.6f, 0, 0.8f},
-        {{{3e25f, 0, -4e25f}}, 0.6f, 0, -0.8f},
-    };
-    for (const auto& c : cases) {
-        const Vector4f up = upAxisFrom(&c.up);
-        EXPECT_FLOAT_EQ(up.x, c.x) << c.up.upDirection[0];
-        EXPECT_FLOAT_EQ(up.y, c.y) << c.up.upDirection[1];
-        EXPECT_FLOAT_EQ(up.z, c.z) << c.up.upDirection[2];
+    for (const std::vector<float>& c : rows::readTable("up")) {
+        const UpDirectionRecord answer{{c[0], c[1], c[2]}};
+        expectSame(upAxisFrom(&answer), {c[3], c[4], c[5], 0.0f});
     }
 }
 
@@ -175,29 +105,13 @@ TEST(EnvMapping, FinishUVWTransformsThenWrapsOrMirrors) {
     EXPECT_FLOAT_EQ(uvw.z, 1.0f);
     EXPECT_FLOAT_EQ(uvw.w, 1.0f);
 
-    // Wrap 1 and mirror tile 2, including negative and huge values.
     const int modes[3] = {1, 2, 2};
     UVWTail wraps{{}, modes, noCrop};
-    const struct {
-        Vector4f in;
-        Vector4f out;
-    } cases[] = {
-        {{-0.25f, 0.25f, 0.75f, 0}, {0.75f, 0.5f, 0.5f, 0}},
-        {{1.5f, 1.25f, -0.25f, 0}, {0.5f, 0.5f, 0.5f, 0}},
-        {{3e9f, 0.5f, 1.0f, 0}, {0.0f, 1.0f, 0.0f, 0}},
-        {{-1e20f, 2e10f, 0.1f, 0}, {0.0f, 0.0f, 0.2f, 0}},
-    };
-    for (const auto& c : cases) {
-        uvw = c.in;
+    for (const std::vector<float>& c : rows::readTable("wrap")) {
+        uvw = {c[0], c[1], c[2], 0.0f};
         EXPECT_EQ(finishUVW(wraps, uvw), 1);
-        EXPECT_FLOAT_EQ(uvw.x, c.out.x) << c.in.x;
-        EXPECT_FLOAT_EQ(uvw.y, c.out.y) << c.in.y;
-        EXPECT_FLOAT_EQ(uvw.z, c.out.z) << c.in.z;
+        expectSame(uvw, {c[3], c[4], c[5], 0.0f});
     }
-    // Wrapping NaN is no undefined behaviour.
-    uvw = {kNaN, 0.0f, 0.0f, 0.0f};
-    finishUVW(wraps, uvw);
-    EXPECT_TRUE(std::isnan(uvw.x));
 }
 
 TEST(EnvMapping, SeamCorrection) {

@@ -5,50 +5,22 @@
 #include "kivo/FloatMath.h"
 #include "kivo/VectorMath.h"
 #include "projection/ImageProjection.h"
+#include "tests/rows/PluginRows.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
-#include <string>
 #include <vector>
 
 using namespace KUtils;
 
-namespace {
-
-// The rows of ProjectionMapping.txt (its header says what the columns are): the numbers of
-// each line, NaN for "-" and for columns left off the end. Numbers are read as doubles and
-// rounded, so that denormals such as 1e-45 come out the same on every C runtime.
-std::vector<std::vector<float>> mappingRows() {
-    std::ifstream file(std::string(PROJECTION_DATA_DIR) + "/ProjectionMapping.txt");
-    EXPECT_TRUE(file) << "ProjectionMapping.txt";
-    std::vector<std::vector<float>> rows;
-    for (std::string line; std::getline(file, line);) {
-        std::istringstream words(line);
-        std::vector<float> row;
-        for (std::string word; words >> word && word[0] != '#';) {
-            if (word != "|") {
-                row.push_back(word == "-" ? NAN : float(std::strtod(word.c_str(), nullptr)));
-            }
-        }
-        if (!row.empty()) {
-            row.resize(21, NAN);
-            rows.push_back(row);
-        }
-    }
-    return rows;
-}
-
-} // namespace
-
 // Every type at hand-computed points, and finite where its formulas break down.
 TEST(ProjectionMapping, HandValuesAndBreakdownPointsOfEveryType) {
-    const std::vector<std::vector<float>> rows = mappingRows();
-    ASSERT_GE(rows.size(), 61u);
-    for (const std::vector<float>& r : rows) {
+    // ProjectionMapping.txt: its header says what the columns are.
+    std::vector<std::vector<float>> table = rows::readTable("ProjectionMapping");
+    ASSERT_GE(table.size(), 61u);
+    for (std::vector<float>& r : table) {
+        r.resize(21, NAN);
         SCOPED_TRACE(testing::Message()
                      << "type " << r[0] << " at " << r[1] << "," << r[2] << "," << r[3]
                      << " normal " << r[4] << "," << r[5] << "," << r[6]);

@@ -11,13 +11,12 @@
 #include "scene/Bitmap.h"
 #include "scene/Cameras.h"
 #include "scene/LinkedTextures.h"
+#include "tests/rows/PluginRows.h"
 #include "tests/support/Plugin.h"
 #include "uvwhost/ContextLine.h"
 #include "uvwhost/Evaluation.h"
 #include "uvwhost/SceneFile.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -28,7 +27,7 @@ namespace testsupport {
 
 class ProjectionScene {
 public:
-    // The instances of the file in PROJECTION_DATA_DIR, if one is named (its frame settings are
+    // The instances of the file in ROWS_DIR, if one is named (its frame settings are
     // not applied: a test sets what it needs).
     explicit ProjectionScene(const std::string& file = "") {
         session.frame.fov = 1.5707964f;
@@ -74,10 +73,10 @@ public:
     kivohost::RenderSession& session = host.render();
     KivoCamera* camera = nullptr;
 
-    // The scene document of a file in PROJECTION_DATA_DIR, and its instances read against the
+    // The scene document of a file in ROWS_DIR, and its instances read against the
     // projection plugins, the host's plugins and its linked texture.
     static uvwhost::SceneDocument document(const std::string& file) {
-        auto doc = uvwhost::loadSceneDocument(std::string(PROJECTION_DATA_DIR) + "/" + file);
+        auto doc = uvwhost::loadSceneDocument(std::string(ROWS_DIR) + "/" + file);
         EXPECT_TRUE(doc) << doc.error();
         return doc ? *doc : uvwhost::SceneDocument{};
     }
@@ -95,28 +94,7 @@ public:
     }
 };
 
-// Every number of `expected` (null: not checked) within 1e-5 of the larger of 1 and its
-// value, at the same place in `actual`.
-inline void expectWithin(const uvwhost::Json& expected, const uvwhost::Json& actual,
-                         const std::string& at) {
-    if (expected.is_number()) {
-        ASSERT_TRUE(actual.is_number()) << at;
-        const double e = expected.get<double>();
-        EXPECT_NEAR(actual.get<double>(), e, 1e-5 * std::max(1.0, std::fabs(e))) << at;
-    } else if (expected.is_array()) {
-        ASSERT_TRUE(actual.is_array() && actual.size() >= expected.size()) << at;
-        for (std::size_t i = 0; i < expected.size(); ++i) {
-            expectWithin(expected[i], actual[i], at + "[" + std::to_string(i) + "]");
-        }
-    } else if (expected.is_object()) {
-        for (const auto& [key, value] : expected.items()) {
-            ASSERT_TRUE(actual.contains(key)) << at << "." << key;
-            expectWithin(value, actual[key], at + "." + key);
-        }
-    }
-}
-
-// The cases of a file in PROJECTION_DATA_DIR against the instances of a scene file, each case
+// The cases of a file in ROWS_DIR against the instances of a scene file, each case
 // in a session of its own (at least `count` cases):
 //   "instance" evaluated at the context "at" (the fields of a uvwhost eval context line; evalStamp
 //   1 unless given), or at each of a list of them in order, after prepareRender and frameBegin,
@@ -133,7 +111,7 @@ inline void expectCases(const std::string& sceneFile, const std::string& casesFi
                         std::size_t count) {
     const uvwhost::SceneDocument doc = ProjectionScene::document(sceneFile);
     const std::vector<uvwhost::ScenePlugin> plugins = ProjectionScene::plugins(doc);
-    std::ifstream file(std::string(PROJECTION_DATA_DIR) + "/" + casesFile);
+    std::ifstream file(std::string(ROWS_DIR) + "/" + casesFile);
     const auto cases = uvwhost::parseJson(std::string(std::istreambuf_iterator<char>(file), {}));
     ASSERT_TRUE(cases) << cases.error();
     ASSERT_GE((*cases)["cases"].size(), count);
@@ -181,7 +159,7 @@ inline void expectCases(const std::string& sceneFile, const std::string& casesFi
             result["range"] =
                 uvwhost::Json::array({uvwhost::colorJson(low), uvwhost::colorJson(high)});
         }
-        expectWithin(c["expect"], result, "");
+        EXPECT_EQ(rows::difference(c["expect"], result, 1e-5), "");
         const uvwhost::Json counts = c.value("evaluations", uvwhost::Json::object());
         for (const auto& [name, evaluations] : counts.items()) {
             EXPECT_EQ(scene.linked(name)->evaluations(), evaluations.get<std::uint64_t>()) << name;

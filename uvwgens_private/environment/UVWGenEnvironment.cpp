@@ -73,6 +73,8 @@ void UVWGenEnvironment::frameBegin(KivoRenderer* renderer) {
         imageWidth = frame->imageWidth;
         imageHeight = frame->imageHeight;
     }
+    screenStepX = {1.0f / float(imageWidth), 0.0f, 0.0f, 0.0f};
+    screenStepY = {0.0f, 1.0f / float(imageHeight), 0.0f, 0.0f};
 }
 
 void UVWGenEnvironment::sampleMatrices(int n, const KivoFrameData& frame) {
@@ -116,8 +118,8 @@ int UVWGenEnvironment::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) 
     Vector4f centre, dx, dy;
     if (mappingIndex == ENV_MAPPING_SCREEN) {
         centre = screenUVWOf(sc);
-        dx = {1.0f / float(imageWidth), 0.0f, 0.0f, 0.0f};
-        dy = {0.0f, 1.0f / float(imageHeight), 0.0f, 0.0f};
+        dx = screenStepX;
+        dy = screenStepY;
     } else {
         const GroundPlane ground = groundPlane();
         const DirectionPipeline pipeline = pipelineFor(sc, ground);
@@ -136,10 +138,9 @@ int UVWGenEnvironment::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) 
         dx = px - mx;
         dy = py - my;
     }
-    out[1] = applyLinear(tail.transform, dx) * duvwScale;
-    out[2] = applyLinear(tail.transform, dy) * duvwScale;
-    out[0] = centre;
-    return finiteResult(finishUVW(tail, out[0]), out);
+    const int valid = finishUVW(tail, centre);
+    return storeIfFinite(valid, centre, applyLinear(tail.transform, dx) * duvwScale,
+                         applyLinear(tail.transform, dy) * duvwScale, out);
 }
 
 int UVWGenEnvironment::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {

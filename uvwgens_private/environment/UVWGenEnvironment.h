@@ -55,6 +55,9 @@ private:
     // The image size in pixels (0 without frame data).
     int imageWidth = 0;
     int imageHeight = 0;
+    // The screen mapping's change of u and v per pixel, 1 / size (infinite for an empty image,
+    // which the evaluation then refuses as not finite).
+    Vector4f screenStepX, screenStepY;
 };
 
 class UVWGenEnvironmentDesc : public PluginDescOf<UVWGenEnvironment> {

@@ -49,6 +49,32 @@ inline bool allFinite(const Vector4f* const* vectors, int count) {
 #endif
 }
 
+// A result still in registers: stored when x, y and z are finite, else zeros stored and 0.
+// Tested before the store, four lanes at once, so that no reload waits for the store.
+inline int storeIfFinite(int valid, const Vector4f& result, Vector4f& out) {
+    const Vector4f* const vectors[] = {&result};
+    if (!allFinite(vectors, 1)) {
+        out = Vector4f{};
+        return 0;
+    }
+    out = result;
+    return valid;
+}
+
+// The same for a result and its two derivatives, into out[0..2].
+inline int storeIfFinite(int valid, const Vector4f& result, const Vector4f& dx, const Vector4f& dy,
+                         Vector4f out[3]) {
+    const Vector4f* const vectors[] = {&result, &dx, &dy};
+    if (!allFinite(vectors, 3)) {
+        out[0] = out[1] = out[2] = Vector4f{};
+        return 0;
+    }
+    out[0] = result;
+    out[1] = dx;
+    out[2] = dy;
+    return valid;
+}
+
 inline int finiteResult(int valid, Vector4f& out) {
     if (nonFiniteMark(out) == 0) {
         return valid;

@@ -73,18 +73,6 @@ Vector4f placeChannel(const UVWTransform& t, int map, const Vector4f& c) {
     return map == OSTREL_CHANNEL_CENTRED ? centredPlacement(t, c) : applyPoint(t, c);
 }
 
-// The coordinates stored when every one is finite, else zeros and 0. Tested while they are
-// still in registers, four lanes at once, and not by the caller after they were stored.
-inline int placedResult(const Vector4f& q, int valid, Vector4f& uvw) {
-    const Vector4f* const result[] = {&q};
-    if (!allFinite(result, 1)) {
-        uvw = Vector4f{};
-        return 0;
-    }
-    uvw = q;
-    return valid;
-}
-
 // The sources read through the shade data's services: out of line, so that the position and
 // screen sources, which call nothing, need no stack frame.
 UVWGENS_NOINLINE int serviceCoordinateStep(const ShadingContext& sc, const UVWTransform& t,
@@ -93,31 +81,21 @@ UVWGENS_NOINLINE int serviceCoordinateStep(const ShadingContext& sc, const UVWTr
     case OSTREL_CHANNEL_CENTRED: {
         Vector4f q = placeChannel(t, m.map, channelUVW(sc, m.channel));
         const int valid = tileCoordinates(q, m.tile) ? 1 : 0;
-        return placedResult(q, valid, uvw);
+        return storeIfFinite(valid, q, uvw);
     }
     case OSTREL_CHANNEL:
-        return placedResult(placeChannel(t, m.map, channelUVW(sc, m.channel)), 1, uvw);
+        return storeIfFinite(1, placeChannel(t, m.map, channelUVW(sc, m.channel)), uvw);
     case OSTREL_OBJECT:
-        return placedResult(applyPoint(t, positionSource(sc, objectSpace(sc, m.map))), 1, uvw);
+        return storeIfFinite(1, applyPoint(t, positionSource(sc, objectSpace(sc, m.map))), uvw);
     default:
         return 1;
     }
 }
 
-// out[0] the coordinates, out[1] and out[2] the derivatives times the filtering; zeros and 0
-// when any of them is not finite (tested before they are stored, as placedResult).
+// out[0] the coordinates, out[1] and out[2] the derivatives times the filtering.
 inline int filteredDerivatives(const Vector4f& q, const Vector4f& gx, const Vector4f& gy,
                                const OstrelMapping& m, Vector4f out[3]) {
-    const Vector4f result[3] = {q, gx * m.filtering, gy * m.filtering};
-    const Vector4f* const vectors[] = {&result[0], &result[1], &result[2]};
-    if (!allFinite(vectors, 3)) {
-        out[0] = out[1] = out[2] = Vector4f{};
-        return 0;
-    }
-    out[0] = result[0];
-    out[1] = result[1];
-    out[2] = result[2];
-    return 1;
+    return storeIfFinite(1, q, gx * m.filtering, gy * m.filtering, out);
 }
 
 // The derivatives of the sources read through services, out of line for the same reason.
@@ -173,9 +151,9 @@ int coordinateStep(const ShadingContext& sc, const UVWTransform& t, const Ostrel
                    const OstrelScreen& screen, Vector4f& uvw) {
     switch (m.map) {
     case OSTREL_WORLD:
-        return placedResult(applyPoint(t, sc.shadingPoint), 1, uvw);
+        return storeIfFinite(1, applyPoint(t, sc.shadingPoint), uvw);
     case OSTREL_SCREEN:
-        return placedResult(applyPoint(t, screenSource(sc, screen).point), 1, uvw);
+        return storeIfFinite(1, applyPoint(t, screenSource(sc, screen).point), uvw);
     default:
         return serviceCoordinateStep(sc, t, m, uvw);
     }

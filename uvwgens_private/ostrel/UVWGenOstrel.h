@@ -33,7 +33,6 @@ public:
 
     // Prepared by frameBegin.
     const UVWTransform& getPlacementTm() const { return placementTm; }
-    const Vector4f* getUnitAxes() const { return unitAxes; }
     bool isRandomized() const { return randomized; }
 
 private:

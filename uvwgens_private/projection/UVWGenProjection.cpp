@@ -245,17 +245,18 @@ int UVWGenProjection::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
 }
 
 int UVWGenProjection::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
+    Vector4f result, dx, dy;
     const int valid = evaluate<true>(sc, [&](const UVWTransform& local, const UVWTransform& m) {
         const UVWTransform tm = finishProjection(local, m, texTransform);
-        out[0] = tm.o;
-        out[1] = applyLinear(tm, sc.dPdx);
-        out[2] = applyLinear(tm, sc.dPdy);
+        result = tm.o;
+        dx = applyLinear(tm, sc.dPdx);
+        dy = applyLinear(tm, sc.dPdy);
     });
     // A hidden point gives zeros whatever the differentials hold.
     if (!valid) {
-        out[0] = out[1] = out[2] = Vector4f{};
+        result = dx = dy = Vector4f{};
     }
-    return finiteResult(valid, out);
+    return storeIfFinite(valid, result, dx, dy, out);
 }
 
 int UVWGenProjection::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
