@@ -64,6 +64,9 @@ TEST(MultiProjectionCases, WeighEachCentreByFacingDistanceAndDepth) {
 }
 
 TEST_F(MultiProjection, AnUnfoundProjectionCentresAtTheSceneOrigin) {
+    // A frame with the file's two colour textures first, so that the lists below grow the
+    // arrays a frame has filled.
+    beginFrame();
     // Red has no projection behind it: its centre is the scene origin. Green is projected
     // from (-5, 0, 10) relative to it.
     // Empty entries, plugins that are not textures and the texture itself (which would
