@@ -4,7 +4,6 @@
 
 #include "scene/Bitmap.h"
 #include "scene/GpuParamBlocks.h"
-#include "scene/ShadeStandIns.h"
 #include "scene/TransformTextures.h"
 #include "scene/VisibilityRays.h"
 #include "tests/projection/ProjectionScene.h"
@@ -45,15 +44,11 @@ std::uint32_t wordAt(const std::vector<std::uint8_t>& bytes, std::size_t offset)
 const Vector4f kPoint{1, 0.5f, -4, 0}; // pixel (400, 200) of the scene's camera
 const float kU = 400.0f / 640, kV = 200.0f / 480;
 
-// One projection in the shared scene, evaluated at sc.
+// The projections of Projection.json, evaluated at sc.
 class Projection : public ::testing::Test {
 protected:
     Projection() { gpu.paramBlockRegistry = &registry; }
 
-    void perspective() {
-        proj.set("type", 8);
-        proj.start(scene.session);
-    }
     // The parameter block one emission registered.
     std::vector<std::uint8_t> block(Instance& p, const char* kind = "") {
         ShaderSource source;
@@ -61,132 +56,34 @@ protected:
         return registry.find(p.get())->bytes;
     }
 
-    ProjectionScene scene;
-    kivohost::Bitmap bitmap{1280, 480}; // aspect 8/3, twice the camera's 4/3
     kivohost::GpuParamBlocks registry;  // outlives every registration in it
+    kivohost::Bitmap bitmap{1280, 480}; // aspect 8/3, twice the camera's 4/3; outlives the scene
+    ProjectionScene scene{"Projection.json"};
     GPUDataRecord gpu;
-    Instance proj{descriptor<UVWGenProjectionDesc>()};
     ShadingContext sc = scene.context(kPoint);
 };
 
-TEST_F(Projection, TransformChainSceneOriginReferencePointAndObjectSpace) {
-    scene.session.frame.sceneOrigin = {10, 0, 0};
-    proj.set("uvw_transform", scaled(0.5f, {0, 0, -1}));
-    proj.set("tex_transform", scaled(2.0f, {1, 2, 3}));
-    proj.start(scene.session);
-    sc.shadingPoint = {-9, 1, 2, 0};
-    sc.dPdx = {1, 0, 0, 0};
-    sc.dPdy = {0, 0, 2, 0};
-    // World (1, 1, 2) -> p = (0.5, 0.5, 0) -> planar (0.75, 0.75, 0.5) -> tex (2.5, 3.5, 4);
-    // the steps halve, halve and double the derivatives.
-    auto expectDerivs = [&](const Vector4f& dx) {
-        Vector4f out[3];
-        EXPECT_EQ(proj.uvw().evalUVWDerivs(sc, out), 1);
-        expectXYZ(out[0], 2.5f, 3.5f, 4.0f);
-        expectXYZ(out[1], dx.x, dx.y, dx.z);
-        expectXYZ(out[2], 0, 0, 1);
-    };
-    expectDerivs({0.5f, 0, 0, 0});
-
-    // The reference point (absolute) replaces the shading point.
-    kivohost::ShadedInstance instance;
-    instance.referencePoint = Vector4f{1, 1, 2, 0};
-    sc.shadeInstance = &instance;
-    sc.shadingPoint = {50, 50, 50, 0};
-    expectXYZ(proj.uvwAt(sc), 2.5f, 3.5f, 4.0f);
-
-    // In object space the instance's object transform (a quarter turn about z and a move)
-    // stands in for the scene origin and the reference point; the derivatives turn with it.
-    proj.set("object_space", true);
-    proj.begin(scene.session);
-    instance.objectSpace =
-        UVWTransform{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}, {51, -49, -48, 0}};
-    expectDerivs({0, 0.5f, 0, 0});
-    // Object space without the interface falls back to the world position, not the reference.
-    instance.objectSpace.reset();
-    instance.referencePoint = Vector4f{7, 7, 7, 0};
-    sc.shadingPoint = {-9, 1, 2, 0};
-    expectDerivs({0.5f, 0, 0, 0});
-
-    // Unnamed types: the tex_transform offset and a zero Jacobian.
-    for (int type : {0, 7, 42}) {
-        proj.set("type", type);
-        proj.begin(scene.session);
-        int valid = 0;
-        const UVWTransform tm = proj.transformAt(sc, &valid);
-        EXPECT_EQ(valid, 1);
-        expectXYZ(tm.o, 1, 2, 3, 0);
-        for (const Vector4f& c : {tm.c0, tm.c1, tm.c2}) {
-            expectXYZ(c, 0, 0, 0, 0);
-        }
-    }
-
-    // The angles reach the mapping: half the defaults make U = 1 at a quarter turn, V = 1 at
-    // 45 degrees up.
-    proj.set("type", 2);
-    proj.set("u_angle", kPi / 2);
-    proj.set("v_angle", kPi / 4);
-    proj.set("object_space", false);
-    proj.set("uvw_transform", Transform{});
-    proj.set("tex_transform", Transform{});
-    scene.session.frame.sceneOrigin = {};
-    proj.begin(scene.session);
-    sc.shadeInstance = nullptr;
-    sc.shadingPoint = {1, 0, 0, 0};
-    EXPECT_NEAR(proj.uvwAt(sc).x, 1.0f, 1e-6f);
-    sc.shadingPoint = {0, 1, 1, 0};
-    EXPECT_NEAR(proj.uvwAt(sc).y, 1.0f, 1e-6f);
-
-    // So does the normal, turned with the point: a quarter turn about z takes the point to
-    // p = (-0.4, 0.2, 0.6) and the normal +x to +y: the y face, (0.5 x + 0.5, 0.5 z + 0.5, 0.5 y).
-    proj.set("type", 6);
-    proj.set("uvw_transform", Transform{{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}, {}});
-    proj.begin(scene.session);
-    sc.shadingPoint = {0.2f, 0.4f, 0.6f, 0};
-    sc.normal = {1, 0, 0, 0};
-    expectXYZ(proj.uvwAt(sc), 0.3f, 0.8f, 0.1f);
-}
-
-TEST_F(Projection, MotionSamplesCountTimesAndInterpolation) {
+TEST_F(Projection, MotionSamplesStartOverAndTheTransformTexture) {
     auto& session = scene.session;
     session.sequence.motionBlur = 1;
-    session.frame.motionBlurStart = 0.0;
-    session.frame.motionBlurEnd = 1.0;
-    // Scale 1 + x with offset (x, 0, 0), where x rises from 0 to 2 at t = 0.5 and falls to 1
-    // at t = 1: planar at the point (1, 0, 0), u = 1 + x.
-    auto key = [](double x) { return ParamValue{scaled(float(1 + x), {x, 0, 0})}; };
-    ASSERT_TRUE(setParamKeys(proj.params(), "uvw_transform",
-                             {{0.0, key(0)}, {0.5, key(2)}, {1.0, key(1)}}));
-    proj.prepare(session);
-    sc.shadingPoint = {1, 0, 0, 0};
-    // One frame, u at each (time, u).
-    auto frameGives = [&](std::initializer_list<std::pair<float, float>> uAtTimes) {
-        proj.begin(session);
-        for (const auto& [time, u] : uAtTimes) {
-            sc.time = time;
-            EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, u) << time;
-        }
-        proj.lifecycle().finishFrame(&session.renderer);
-    };
-    // The sequence's default of two samples: the ends only, so the peak is missed.
-    frameGives({{0.5f, 1.5f}});
-    // Three samples at 0, 0.5 and 1, linear between them (matrix and offset).
-    proj.set("nsamples", 3);
-    frameGives({{0.0f, 1}, {0.25f, 2}, {0.5f, 3}, {0.625f, 2.75f}, {1.0f, 2}});
+    // "keyed3": three samples of a transform whose scale 1 + x and offset (x, 0, 0) has x rise
+    // from 0 to 2 at t = 0.5 and fall to 1 at t = 1; planar at the point (1, 0, 0), u = 1 + x.
+    Instance keyed{scene["keyed3"]};
+    keyed.prepare(session);
     // Under motion blur the GPU block carries the frame's first sample.
-    proj.begin(session);
-    EXPECT_EQ(wordAt(block(proj), 64), f(1.0f));
-    EXPECT_EQ(wordAt(block(proj), 96), f(0.0f));
-    // Spread over the blur interval: 0.25, 0.5, 0.75; a second frame begin without
-    // finishFrame starts over (no samples leak).
+    keyed.begin(session);
+    EXPECT_EQ(wordAt(block(keyed), 64), f(1.0f));
+    EXPECT_EQ(wordAt(block(keyed), 96), f(0.0f));
+    // A second frame begin without finishFrame starts over (no samples leak): the samples of
+    // the blur interval 0.25 .. 0.75.
     session.frame.motionBlurStart = 0.25;
     session.frame.motionBlurEnd = 0.75;
-    proj.begin(session);
-    frameGives({{0.0f, 2}, {0.5f, 3}, {1.0f, 2.5f}});
-    // Motion blur off: one transform at the frame time.
-    session.sequence.motionBlur = 0;
-    session.frame.frameTime = 0.25;
-    frameGives({{0.0f, 2}, {1.0f, 2}});
+    keyed.begin(session);
+    sc.shadingPoint = {1, 0, 0, 0};
+    for (const auto& [time, u] : {std::pair{0.0f, 2.0f}, {0.5f, 3.0f}, {1.0f, 2.5f}}) {
+        sc.time = time;
+        EXPECT_FLOAT_EQ(keyed.uvwAt(sc).x, u) << time;
+    }
 
     // A transform texture overrides uvw_transform and stops its sampling.
     kivohost::TransformTexture texture([](const ShadingContext& c) {
@@ -212,32 +109,27 @@ TEST_F(Projection, MotionSamplesCountTimesAndInterpolation) {
 }
 
 TEST_F(Projection, GpuTextAndParameterBlock) {
-    proj.set("type", 5);
-    proj.set("fittype", 1);
-    proj.set("film_gate_w", 36.0f);
-    proj.set("film_gate_h", 24.0f);
-    proj.set("object_space", true);
-    proj.set("uvw_transform",
-             Transform{{{1, 2, 3, 0}, {4, 5, 6, 0}, {7, 8, 9, 0}}, {10.5, -11.25, 12}});
-    proj.start(scene.session);
+    // Type 5, fittype 1, film gate 36 x 24, object space, matrix columns (1, 2, 3), (4, 5, 6),
+    // (7, 8, 9), offset (10.5, -11.25, 12).
+    Instance cubic{scene["cubic_block"]};
+    cubic.start(scene.session);
 
     // Without a registry: the two lines, id -1, object-space flag cleared, result 0.
-    ShaderSource plain;
     GPUDataRecord noRegistry;
     noRegistry.objectSpaceFlag = 1;
-    EXPECT_EQ(proj.rt().emitRTSource("", "name", "AnyKind", plain, noRegistry), 0);
-    EXPECT_STREQ(plain.text(), "projection\nprojParamsPtr_id -1\n");
+    EXPECT_EQ(gpuText(cubic.rt(), "", noRegistry, "AnyKind", 0),
+              "projection\nprojParamsPtr_id -1\n");
     EXPECT_EQ(noRegistry.objectSpaceFlag, 0);
 
     // With a registry: registered once, under the id the registry gave.
     int otherOwner = 0;
     registry.addParamBlock(reinterpret_cast<PluginBase*>(&otherOwner), nullptr, 0, 0);
     ShaderSource source;
-    EXPECT_EQ(proj.rt().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
-    EXPECT_EQ(proj.rt().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
+    EXPECT_EQ(cubic.rt().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
+    EXPECT_EQ(cubic.rt().emitRTSource("", "name", "MaterialDescriptor", source, gpu), 0);
     EXPECT_STREQ(source.text(), "projection\nprojParamsPtr_id 1\nprojection\nprojParamsPtr_id 1\n");
     EXPECT_EQ(registry.additions, 2);
-    const kivohost::GpuParamBlocks::Block* registered = registry.find(proj.get());
+    const kivohost::GpuParamBlocks::Block* registered = registry.find(cubic.get());
     ASSERT_NE(registered, nullptr);
     EXPECT_TRUE(registered->committed);
     EXPECT_EQ(registered->flags, 0);
@@ -248,22 +140,19 @@ TEST_F(Projection, GpuTextAndParameterBlock) {
                              f(7), f(8), f(9),  0,     f(10.5f), f(-11.25f), f(12), 0,    f(1)}));
 
     // finishFrame releases the registration; the next emission registers afresh.
-    proj.lifecycle().finishFrame(&scene.session.renderer);
+    cubic.lifecycle().finishFrame(&scene.session.renderer);
     EXPECT_EQ(registry.removals, 1);
-    EXPECT_EQ(registry.find(proj.get()), nullptr);
+    EXPECT_EQ(registry.find(cubic.get()), nullptr);
     ShaderSource again;
-    proj.rt().emitRTSource("", "name", "MaterialDescriptor", again, gpu);
+    cubic.rt().emitRTSource("", "name", "MaterialDescriptor", again, gpu);
     EXPECT_STREQ(again.text(), "projection\nprojParamsPtr_id 2\n");
 
     // Destruction releases a block that is still registered. A perspective block carries the
     // camera view's transform at time 0 with column 2 negated, its fov and zoom.
     {
         Instance other{descriptor<UVWGenProjectionDesc>()};
-        PluginBase* view =
-            scene.view({{{0, 1, 0, 0}, {-1, 0, 0, 0}, {0, 0, 1, 0}}, {1.5, -2.25, 3}}, 1.25f);
-        setParam(view, "zoom", 2.5f);
         other.set("type", 8);
-        other.set("camera_view", view);
+        other.set("camera_view", scene["turned_view"]);
         other.start(scene.session);
         EXPECT_EQ(block(other),
                   expectedBlock({8,       0,         f(1),     f(1), 1,        0,        0,     0,
@@ -276,63 +165,54 @@ TEST_F(Projection, GpuTextAndParameterBlock) {
 }
 
 TEST_F(Projection, RenderSettingsReachTheCameraPlugins) {
-    auto* settings = static_cast<kivohost::SettingsCamera*>(
-        scene.create(descriptor<kivohost::SettingsCameraDesc>()));
-    PluginBase* view = scene.view(Transform{{}, {100, 0, 10}});
-    setParam(settings, "type", 3);
+    auto* settings = static_cast<kivohost::SettingsCamera*>(scene["settings"]);
     scene.session.frame.sceneOrigin = {100, 0, 0};
-    proj.set("camera_settings", settings);
-    proj.set("camera_view", view);
-    proj.set("type", 8);
-    proj.prepare(scene.session);
+    Instance viewed{scene["viewed"]}; // through settings, seen by raised_view
+    viewed.prepare(scene.session);
 
     // The view sits 10 units up z from the scene origin looking down -z; the point 4 units
     // in front of it, 1 right and 0.5 up, lands at pixel (400, 200).
     sc.shadingPoint = {1, 0.5f, 6, 0};
     // One frame with the frame record given; the result's validity and, when given, its uvw.
     auto frameWith = [&](KivoFrameData& frame, int valid, std::optional<Vector4f> uvw) {
-        proj.as<RenderSettingsInterface>(EXT_RENDER_SETTINGS)->updateFrameData(frame);
-        proj.lifecycle().frameBegin(&scene.session.renderer);
+        viewed.as<RenderSettingsInterface>(EXT_RENDER_SETTINGS)->updateFrameData(frame);
+        viewed.lifecycle().frameBegin(&scene.session.renderer);
         UVWTransform tm;
-        EXPECT_EQ(proj.uvw().evalUVWTransform(sc, tm), valid);
+        EXPECT_EQ(viewed.uvw().evalUVWTransform(sc, tm), valid);
         if (uvw) {
             expectXYZ(tm.o, uvw->x, uvw->y, uvw->z);
         }
-        proj.lifecycle().finishFrame(&scene.session.renderer);
+        viewed.lifecycle().finishFrame(&scene.session.renderer);
     };
-    frameWith(scene.session.frame, 1, Vector4f{kU, 1 - kV, 0, 0});
     // A view frame record whose scene origin differs from the renderer's: points are moved
-    // by the difference of the origins.
+    // by the difference of the origins (the renderer's record: ProjectionCases.json).
     KivoFrameData shifted = scene.session.frame;
     shifted.sceneOrigin = {90, 0, 0};
     frameWith(shifted, 1, Vector4f{kU, 1 - kV, 0, 0});
-    // Zoom 2 halves the tangent of the half angle: pixel (480, 160).
-    setParam(view, "zoom", 2.0f);
-    frameWith(scene.session.frame, 1, Vector4f{0.75f, 1.0f - 160.0f / 480.0f, 0, 0});
 
     // Camera type 0 with a sampler of the host's: that sampler is prepared for the
     // renderer's frame (camera at the scene origin), where the point lies behind it.
     scene.camera = newDefaultCameraSampler(0, 0, nullptr);
     settings->camera = scene.camera;
     setParam(settings, "type", 0);
-    proj.prepare(scene.session);
+    viewed.prepare(scene.session);
     frameWith(scene.session.frame, 0, Vector4f{});
     sc.shadingPoint = {1, 0.5f, -4, 0};
     frameWith(scene.session.frame, 1, std::nullopt);
 
     // Not a perspective projection: the camera plugins are not asked.
     settings->camera = nullptr;
-    proj.set("type", 1);
-    proj.prepare(scene.session);
+    viewed.set("type", 1);
+    viewed.prepare(scene.session);
     // Planar: the point (101, 0.5, -4) from the scene origin.
     frameWith(scene.session.frame, 1, Vector4f{51, 0.75f, -1.5f, 0});
 }
 
 TEST_F(Projection, BitmapInterfacesAndZeroHeight) {
     auto& session = scene.session;
+    Instance proj{scene["fill_height"]}; // perspective, fitfill 1
     proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
-    proj.set("fitfill", 1);
-    perspective();
+    proj.start(session);
     EXPECT_EQ(bitmap.sizeRequests(), 1);
 
     // Without a camera the image position stands in: pixel (320, 200), v = 200 / 480, then
@@ -375,97 +255,41 @@ TEST_F(Projection, BitmapInterfacesAndZeroHeight) {
     session.frame.imageWidth = 640;
     proj.begin(session);
     EXPECT_FLOAT_EQ(proj.uvwAt(sc).y, 1.0f - v);
-
-    // Without a camera the screen steps are one pixel per differential step.
-    sc.imageY = 120;
-    sc.dPdx = {2, 0, 0, 0};
-    sc.dPdy = {0, 4, 0, 0};
-    bitmap.height = 480;
-    proj.set("fitfill", 0);
-    proj.begin(session);
-    Vector4f out[3];
-    ASSERT_EQ(proj.uvw().evalUVWDerivs(sc, out), 1);
-    expectXYZ(out[0], 0.5f, 0.75f, 0);
-    expectXYZ(out[1], 1.0f / 640, 0, 0);
-    expectXYZ(out[2], 0, -1.0f / 480, 0);
 }
 
-TEST_F(Projection, CameraImagePointReferenceMotionAndUnmappedStep) {
-    scene.useCamera();
-    scene.session.frame.sceneOrigin = {1000, -20, 3};
-    perspective();
-    int valid = 0;
-    expectXYZ(proj.transformAt(sc, &valid).o, kU, 1.0f - kV, 0.0f);
-    EXPECT_EQ(valid, 1);
-
-    // The reference point (absolute) stands for the shading point.
-    kivohost::ShadedInstance instance;
-    instance.referencePoint = Vector4f{1001, -19.5f, -1, 0};
-    sc.shadeInstance = &instance;
-    sc.shadingPoint = {7, 7, 7, 0};
-    expectXYZ(proj.uvwAt(sc), kU, 1.0f - kV, 0.0f);
-    sc.shadeInstance = nullptr;
-
-    // Camera motion: the camera moves by (0.4, 0, 0) over the interval; at time 0.5 the
-    // point appears 0.2 further left.
-    kivohost::LinearCameraMotion motion({0.4f, 0, 0, 0});
-    scene.session.sequence.cameraMotion = &motion;
-    scene.session.sequence.cameraMotionBlur = 1;
-    sc.shadingPoint = kPoint;
-    sc.time = 0.5f;
-    expectXYZ(proj.uvwAt(sc), 384.0f / 640, 1.0f - kV, 0.0f);
-    scene.session.sequence.cameraMotionBlur = 0;
-    expectXYZ(proj.uvwAt(sc), kU, 1.0f - kV, 0.0f);
-
-    // Stepping forward along dPdx crosses the camera plane; the backward step is used.
-    const Vector4f p{0.1f, 0.05f, -0.05f, 0};
-    sc = scene.context(p, {1, 0, 0, 0});
-    sc.dPdx = {0, 0, 0.1f, 0};
-    sc.dPdy = {0, 0.001f, 0, 0};
-    Vector4f out[3];
-    ASSERT_EQ(proj.uvw().evalUVWDerivs(sc, out), 1);
-    const Vector2f s0 = ProjectionScene::pixel(p), back = ProjectionScene::pixel(p - sc.dPdx);
-    EXPECT_NEAR(out[1].x, (s0.x - back.x) / 640, 1e-4f);
-    EXPECT_NEAR(out[1].y, -(s0.y - back.y) / 480, 1e-4f);
+// The cases of ProjectionCases.json.
+TEST(ProjectionCases, EvaluationsOfTheSceneInstances) {
+    expectCases("Projection.json", "ProjectionCases.json", 44);
 }
 
-TEST_F(Projection, HiddenPointsGiveFlagZeroAndZeros) {
+TEST_F(Projection, OccludedPointsGiveFlagZeroAndZeros) {
     scene.useCamera();
-    proj.set("tex_transform", scaled(2, {1, 1, 1}));
-    perspective();
+    Instance doubled{scene["doubled"]}; // tex_transform: scale 2, offset (1, 1, 1)
+    doubled.start(scene.session);
     auto expectHidden = [&](const ShadingContext& c) {
         int valid = 1;
-        const UVWTransform tm = proj.transformAt(c, &valid);
+        const UVWTransform tm = doubled.transformAt(c, &valid);
         EXPECT_EQ(valid, 0);
         Vector4f uvw{9, 9, 9, 9};
-        EXPECT_EQ(proj.uvw().evalUVW(c, uvw), 0);
+        EXPECT_EQ(doubled.uvw().evalUVW(c, uvw), 0);
         Vector4f out[3] = {{9, 9, 9, 9}, {9, 9, 9, 9}, {9, 9, 9, 9}};
-        EXPECT_EQ(proj.uvw().evalUVWDerivs(c, out), 0);
+        EXPECT_EQ(doubled.uvw().evalUVWDerivs(c, out), 0);
         for (const Vector4f& v : {tm.c0, tm.c1, tm.c2, tm.o, uvw, out[0], out[1], out[2]}) {
             expectXYZW(v, 0, 0, 0, 0);
         }
     };
-    const float visibleU = 2 * kU + 1;            // through tex_transform
-    expectHidden(scene.context({1, 0.5f, 4, 0})); // behind the camera
-
-    // A back face counts only with hide_backface.
-    sc.normal = {0, 0, -1, 0};
-    EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, visibleU);
-    proj.set("hide_backface", true);
-    proj.begin(scene.session);
-    expectHidden(sc);
-    sc.normal = {0, 0, 1, 0};
-    EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, visibleU);
+    // (Behind the camera and back faces: ProjectionCases.json.)
+    const float visibleU = 2 * kU + 1; // through tex_transform
 
     // Occlusion only with hide_occluded: a sphere between the point and the camera.
     kivohost::SceneGeometry geometry;
     geometry.spheres.push_back({{0.5f, 0.25f, -2, 0}, 0.3f});
     kivohost::TracingShadingContext traced(&geometry);
     static_cast<ShadingContext&>(traced) = sc;
-    EXPECT_FLOAT_EQ(proj.uvwAt(traced).x, visibleU);
+    EXPECT_FLOAT_EQ(doubled.uvwAt(traced).x, visibleU);
     EXPECT_EQ(traced.rays().requests, 0);
-    proj.set("hide_occluded", true);
-    proj.begin(scene.session);
+    doubled.set("hide_occluded", true);
+    doubled.begin(scene.session);
     expectHidden(traced);
     // One ray per operation, from the point to the camera, with the host's arguments.
     const kivohost::TracingShadingContext::RayRecord& ray = traced.rays();
@@ -482,62 +306,20 @@ TEST_F(Projection, HiddenPointsGiveFlagZeroAndZeros) {
     }
     // A sphere beyond the point does not hide it; nor does one for a context that cannot trace.
     geometry.spheres[0].centre = {2, 1, -8, 0};
-    EXPECT_FLOAT_EQ(proj.uvwAt(traced).x, visibleU);
-    EXPECT_FLOAT_EQ(proj.uvwAt(sc).x, visibleU);
+    EXPECT_FLOAT_EQ(doubled.uvwAt(traced).x, visibleU);
+    EXPECT_FLOAT_EQ(doubled.uvwAt(sc).x, visibleU);
 }
 
-TEST_F(Projection, FitPixelAspectFilmGateOverscanAndAuxiliaryNormal) {
+TEST_F(Projection, TheAuxiliaryNormalCarriesWAlone) {
     scene.useCamera();
-    auto& frame = scene.session.frame;
-    auto uvwWith = [&](const std::vector<std::pair<const char*, ParamValue>>& params) {
-        Instance p{descriptor<UVWGenProjectionDesc>()};
-        p.set("bitmap", static_cast<PluginBase*>(&bitmap));
-        p.set("type", 8);
-        for (const auto& [name, value] : params) {
-            p.set(name, value);
-        }
-        p.start(scene.session);
-        return p.uvwAt(sc);
-    };
-    const std::pair<const char*, ParamValue> gate[] = {
-        {"fittype", 1}, {"film_gate_w", 36.0f}, {"film_gate_h", 24.0f}};
-    expectXYZ(uvwWith({}), kU, 1 - kV, 0);
-    expectXYZ(uvwWith({{"fitfill", 1}}), kU, 1 - ((kV - 0.5f) * 2 + 0.5f), 0);
-    expectXYZ(uvwWith({{"fitfill", 2}}), (kU - 0.5f) * 0.5f + 0.5f, 1 - kV, 0);
-    // Film gate 36 x 24 against the 4:3 image: v scaled by 1.5 / (4 / 3); only for fittype 1.
-    expectXYZ(uvwWith({gate[0], gate[1], gate[2]}), kU, 1 - ((kV - 0.5f) * 1.125f + 0.5f), 0);
-    expectXYZ(uvwWith({{"fittype", 2}, gate[1], gate[2]}), kU, 1 - kV, 0);
-
-    // Pixel aspect moves v about the centre; 1 (within float epsilon) and 0 do not.
-    frame.pixelAspect = 2.0f;
-    expectXYZ(uvwWith({}), kU, 1 - ((kV - 0.5f) / 2 + 0.5f), 0);
-    for (float aspect : {1.0f + 1e-7f, 0.0f}) {
-        frame.pixelAspect = aspect;
-        expectXYZ(uvwWith({}), kU, 1 - kV, 0);
-    }
-    frame.pixelAspect = 1.0f;
-
-    // Overscan: 32 pixels more on each side, 24 above and below; the gate then fits against
-    // the overscan aspect.
-    frame.overscanLeft = -32;
-    frame.overscanTop = -24;
-    frame.overscanWidth = 704;
-    frame.overscanHeight = 528;
-    const float v = 224.0f / 528;
-    expectXYZ(uvwWith({{"include_overscan", true}}), 432.0f / 704, 1 - v, 0);
-    expectXYZ(uvwWith({{"include_overscan", true}, gate[0], gate[1], gate[2]}), 432.0f / 704,
-              1 - ((v - 0.5f) * (1.5f * 528 / 704) + 0.5f), 0);
-    expectXYZ(uvwWith({}), kU, 1 - kV, 0);
-
-    // The auxiliary normal carries w alone (through tex_transform: column 2 is z).
-    proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
-    proj.set("fitfill", 1);
-    proj.set("tex_transform", Transform{{{0, 1, 0, 0}, {-2, 0, 0, 0}, {0, 0, 1, 0}}, {0.5, 0, 0}});
-    perspective();
+    // Through tex_transform, which turns and stretches u and v: column 2 is z.
+    Instance turned{scene["turned_tex_fill"]};
+    turned.set("bitmap", static_cast<PluginBase*>(&bitmap));
+    turned.start(scene.session);
     sc.dPdx = {0.01f, 0.0f, 0.002f, 0};
     sc.dPdy = {0.001f, 0.01f, -0.001f, 0};
     sc.auxNormal = {0.1f, 0.2f, 1.0f, 0};
-    expectXYZ(applyLinear(proj.transformAt(sc), sc.auxNormal), 0, 0, 1);
+    expectXYZ(applyLinear(turned.transformAt(sc), sc.auxNormal), 0, 0, 1);
 }
 
 TEST_F(Projection, RefreshRunsOncePerFrameAcrossThreads) {
@@ -546,10 +328,9 @@ TEST_F(Projection, RefreshRunsOncePerFrameAcrossThreads) {
     bitmap.sizeDelay = std::chrono::milliseconds(20);
     kivohost::SceneGeometry geometry;
     geometry.spheres.push_back({{0.2f, 0.1f, -2, 0}, 0.15f});
-    proj.set("bitmap", static_cast<PluginBase*>(&bitmap));
-    proj.set("fitfill", 1);
-    proj.set("hide_occluded", true);
-    perspective();
+    Instance occluded{scene["occluded_fill"]};
+    occluded.set("bitmap", static_cast<PluginBase*>(&bitmap));
+    occluded.start(scene.session);
 
     constexpr int kThreads = 8, kPoints = 64;
     auto contextOf = [&](int i) {
@@ -560,7 +341,7 @@ TEST_F(Projection, RefreshRunsOncePerFrameAcrossThreads) {
     };
     for (int frame = 0; frame < 2; ++frame) {
         if (frame > 0) {
-            proj.begin(scene.session);
+            occluded.begin(scene.session);
         }
         // The frame's image changed after frame begin: the first evaluation refreshes.
         scene.session.frame.imageWidth = frame % 2 == 0 ? 800 : 640;
@@ -578,7 +359,7 @@ TEST_F(Projection, RefreshRunsOncePerFrameAcrossThreads) {
                     kivohost::TracingShadingContext c = contextOf(i);
                     c.threadData.threadIndex = t;
                     c.evalStamp = std::uint32_t(i + 1);
-                    flags[t][i] = proj.uvw().evalUVW(c, results[t][i]);
+                    flags[t][i] = occluded.uvw().evalUVW(c, results[t][i]);
                 }
             });
         }
@@ -590,7 +371,7 @@ TEST_F(Projection, RefreshRunsOncePerFrameAcrossThreads) {
         int hidden = 0;
         for (int i = 0; i < kPoints; ++i) {
             Vector4f expected;
-            const int flag = proj.uvw().evalUVW(contextOf(i), expected);
+            const int flag = occluded.uvw().evalUVW(contextOf(i), expected);
             hidden += flag == 0;
             for (int t = 0; t < kThreads; ++t) {
                 EXPECT_EQ(flags[t][i], flag);
@@ -601,7 +382,7 @@ TEST_F(Projection, RefreshRunsOncePerFrameAcrossThreads) {
         EXPECT_GT(hidden, 0);
         EXPECT_LT(hidden, kPoints);
         EXPECT_EQ(bitmap.sizeRequests(), frame + 1);
-        proj.lifecycle().finishFrame(&scene.session.renderer);
+        occluded.lifecycle().finishFrame(&scene.session.renderer);
     }
 }
 

@@ -19,33 +19,6 @@ using uvwhost::Json;
 
 namespace {
 
-// Where `got` differs from `want`, a part of it (null: anything): empty when nowhere.
-std::string difference(const Json& want, const Json& got, double tol, const std::string& path) {
-    if (want.is_null()) {
-        return {};
-    }
-    if (want.is_object()) {
-        for (const auto& [key, item] : want.items()) {
-            const Json missing = "(missing)";
-            const Json& part = got.is_object() && got.contains(key) ? got[key] : missing;
-            if (std::string m = difference(item, part, tol, path + "/" + key); !m.empty()) {
-                return m;
-            }
-        }
-        return {};
-    }
-    bool same = want == got;
-    if (want.is_array() && got.is_array() && want.size() == got.size()) {
-        same = true;
-        for (std::size_t i = 0; i < want.size(); ++i) {
-            same = same && difference(want[i], got[i], tol, path).empty();
-        }
-    } else if (want.is_number() && got.is_number()) {
-        same = std::fabs(want.get<double>() - got.get<double>()) <= tol;
-    }
-    return same ? "" : path + ": got " + got.dump() + ", expected " + want.dump();
-}
-
 void checkGpu(const Json& want, PluginBase* plugin, KivoRenderer* renderer) {
     auto* rt = static_cast<RTTexInterface*>(plugin->getInterface(EXT_RTTEX));
     ASSERT_NE(rt, nullptr);
@@ -113,6 +86,32 @@ std::vector<std::pair<int, std::string>> dataLines(const std::string& file) {
 }
 
 } // namespace
+
+std::string difference(const Json& want, const Json& got, double tol, const std::string& path) {
+    if (want.is_null()) {
+        return {};
+    }
+    if (want.is_object()) {
+        for (const auto& [key, item] : want.items()) {
+            const Json missing = "(missing)";
+            const Json& part = got.is_object() && got.contains(key) ? got[key] : missing;
+            if (std::string m = difference(item, part, tol, path + "/" + key); !m.empty()) {
+                return m;
+            }
+        }
+        return {};
+    }
+    bool same = want == got;
+    if (want.is_array() && got.is_array() && want.size() == got.size()) {
+        same = true;
+        for (std::size_t i = 0; i < want.size(); ++i) {
+            same = same && difference(want[i], got[i], tol, path).empty();
+        }
+    } else if (want.is_number() && got.is_number()) {
+        same = std::fabs(want.get<double>() - got.get<double>()) <= tol;
+    }
+    return same ? "" : path + ": got " + got.dump() + ", expected " + want.dump();
+}
 
 void runRows(const std::string& type, const std::vector<KivoPluginDesc*>& types) {
     const std::string file = type + ".jsonl";

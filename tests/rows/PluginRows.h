@@ -18,6 +18,7 @@
 #pragma once
 
 #include "kivo/PluginModel.h"
+#include "uvwhost/JsonValues.h"
 
 #include <string>
 #include <vector>
@@ -27,6 +28,11 @@ namespace rows {
 // Runs every row of ROWS_DIR/<type>.jsonl, the rows of that plugin type, with the library
 // types given.
 void runRows(const std::string& type, const std::vector<KUtils::KivoPluginDesc*>& types);
+
+// Where `got` differs from `want`, a part of it (null: anything; numbers within tol): empty
+// when nowhere, else the place and both values.
+std::string difference(const uvwhost::Json& want, const uvwhost::Json& got, double tol,
+                       const std::string& path = "");
 
 // The rows of the table file ROWS_DIR/<name>.txt: numbers separated by blanks, as strtof reads
 // them (nan, inf, -0, 1e20); empty lines and lines starting with '#' are comments.

@@ -12,8 +12,6 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace testsupport {
 
@@ -32,8 +30,14 @@ inline void setParam(PluginBase* plugin, const char* name, const ParamValue& val
 
 class Instance {
 public:
-    explicit Instance(PluginDesc& desc) : desc(desc), plugin(desc.newPlugin(nullptr)) {}
-    ~Instance() { desc.deletePlugin(plugin); }
+    explicit Instance(PluginDesc& desc) : desc(&desc), plugin(desc.newPlugin(nullptr)) {}
+    // An instance another owner creates and deletes (a scene's session).
+    explicit Instance(PluginBase* plugin) : plugin(plugin) {}
+    ~Instance() {
+        if (desc) {
+            desc->deletePlugin(plugin);
+        }
+    }
     Instance(const Instance&) = delete;
     Instance& operator=(const Instance&) = delete;
 
@@ -93,29 +97,8 @@ public:
     }
 
 private:
-    PluginDesc& desc;
+    PluginDesc* desc = nullptr;
     PluginBase* plugin;
-};
-
-// Plugins created by their descriptors, deleted newest first.
-class Graph {
-public:
-    Graph() = default;
-    ~Graph() {
-        for (auto it = plugins.rbegin(); it != plugins.rend(); ++it) {
-            it->first->deletePlugin(it->second);
-        }
-    }
-    Graph(const Graph&) = delete;
-    Graph& operator=(const Graph&) = delete;
-
-    PluginBase* create(PluginDesc& desc) {
-        PluginBase* plugin = desc.newPlugin(nullptr);
-        plugins.emplace_back(&desc, plugin);
-        return plugin;
-    }
-
-    std::vector<std::pair<PluginDesc*, PluginBase*>> plugins;
 };
 
 // A context of render thread 0 at the surface point p, under the given stamp.
