@@ -4,6 +4,7 @@
 #include "uvwhost/Commands.h"
 #include "uvwhost/JsonValues.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -109,21 +110,13 @@ inline std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Renders the scene `text` (written to scene.json in `dir`) quietly on two threads.
-inline Run renderScene(const TempDir& dir, const std::string& text,
-                       std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"render",    "--scene", dir.write("scene.json", text),
-                                     "--threads", "2",       "--quiet"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return run(args);
-}
-
 // A command line and what it must give back (the case files of tests/uvwhost/cases, or built
 // in code where the input is generated). In every text "$DIR/" stands for the case's own empty
-// directory, "$EXAMPLES/" for the example scenes, "$LIB" for the plugin library and "$HOST_LIB"
-// for a library without the plugin entry.
+// directory, "$EXAMPLES/" for the example scenes, "$CASES/" for the case files' folder, "$LIB"
+// for the plugin library and "$HOST_LIB" for a library without the plugin entry.
 struct Case {
-    std::string where; // "file:line name", named by every failure
+    std::string where;                            // "file:line name", named by every failure
+    std::vector<std::vector<std::string>> before; // run first, each must succeed
     std::vector<std::string> args;
     std::string input;                                      // stdin
     std::vector<std::pair<std::string, std::string>> files; // name, text: written into $DIR first
@@ -131,6 +124,13 @@ struct Case {
     // A stream with neither an exact text nor texts it has must be empty.
     std::optional<std::string> out, err;
     std::vector<std::string> outHas, errHas;
+    // Pixels of images in $DIR, their first channels each within 1e-4.
+    struct Pixel {
+        std::string file;
+        int x, y;
+        std::vector<float> values;
+    };
+    std::vector<Pixel> pixels;
 };
 
 // Runs `c` in `dir` (emptied first) and checks everything it expects, and what holds for every
@@ -141,6 +141,7 @@ inline void check(const Case& c, const TempDir& dir) {
     const auto expand = [&](std::string text) {
         for (const auto& [from, to] : {std::pair<std::string, std::string>{"$DIR/", dir.file("")},
                                        {"$EXAMPLES/", std::string(UVWHOST_EXAMPLES_DIR) + "/"},
+                                       {"$CASES/", std::string(UVWHOST_CASES_DIR) + "/"},
                                        {"$LIB", UVWGENS_MODULE_PATH},
                                        {"$HOST_LIB", KIVO_HOST_PATH}}) {
             for (auto at = text.find(from); at != std::string::npos;
@@ -155,11 +156,18 @@ inline void check(const Case& c, const TempDir& dir) {
         dir.write(name, expand(text));
         inputs.insert(name);
     }
-    std::vector<std::string> args;
-    for (const std::string& a : c.args) {
-        args.push_back(expand(a));
+    const auto runExpanded = [&](const std::vector<std::string>& line, const std::string& input) {
+        std::vector<std::string> args;
+        for (const std::string& a : line) {
+            args.push_back(expand(a));
+        }
+        return run(args, expand(input));
+    };
+    for (const auto& line : c.before) {
+        const Run r = runExpanded(line, "");
+        EXPECT_EQ(r.status, 0) << r.err.substr(0, 2000);
     }
-    const Run r = run(args, expand(c.input));
+    const Run r = runExpanded(c.args, c.input);
     EXPECT_EQ(r.status, c.status) << r.err.substr(0, 2000);
     const auto expectStream = [&](const char* name, const std::string& text,
                                   const std::optional<std::string>& exact,
@@ -180,30 +188,21 @@ inline void check(const Case& c, const TempDir& dir) {
     if (c.status == EXIT_BAD_INPUT) {
         EXPECT_EQ(dir.names(), inputs);
     }
-}
-
 #if defined(UVWHOST_HAVE_ASSETS)
-// The pixels of an image file as floats, `channels` a pixel; its width into `width`.
-inline std::vector<float> readPixels(const std::string& path, int channels, int* width = nullptr) {
-    auto in = OIIO::ImageInput::open(path);
-    if (!in) {
-        return {};
+    for (const Case::Pixel& p : c.pixels) {
+        auto in = OIIO::ImageInput::open(dir.file(p.file));
+        ASSERT_TRUE(in) << p.file;
+        const OIIO::ImageSpec& spec = in->spec();
+        ASSERT_TRUE(std::min(p.x, p.y) >= 0 && p.x < spec.width && p.y < spec.height) << p.file;
+        const std::size_t n = p.values.size();
+        std::vector<float> image(std::size_t(spec.width * spec.height) * n);
+        ASSERT_TRUE(in->read_image(0, 0, 0, int(n), OIIO::TypeDesc::FLOAT, image.data()));
+        for (std::size_t k = 0; k < n; ++k) {
+            EXPECT_NEAR(image[std::size_t(p.y * spec.width + p.x) * n + k], p.values[k], 1e-4f)
+                << p.file << " (" << p.x << ", " << p.y << ") channel " << k;
+        }
     }
-    if (width) {
-        *width = in->spec().width;
-    }
-    std::vector<float> pixels(std::size_t(in->spec().width * in->spec().height * channels));
-    in->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, pixels.data());
-    return pixels;
-}
 #endif
-
-// The plugin types of a full library, in enumeration order (the reverse of registration).
-inline const std::vector<std::string>& allPluginTypes() {
-    static const std::vector<std::string> names = {
-        "UVWGenProjection", "TexMultiProjection", "UVWGenPlanarWorld", "UVWGenObject",
-        "UVWGenExplicit",   "UVWGenEnvironment",  "UVWGenChannel",     "UVWGenOstrel"};
-    return names;
 }
 
 } // namespace uvwhost::test

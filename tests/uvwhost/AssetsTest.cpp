@@ -1,9 +1,8 @@
 // The rendered world: the shapes' hits, analytic mapping channels, bases and object spaces,
 // and the camera's rays and differentials against hand-computed values; assets in scene files:
 // meshes and images in every format read, written here and read back; map-channel UVW and
-// bases against hand values on one triangle; renders through the mesh, the camera
-// projection's fit to a bitmap, and the depth output against a sphere's distances. (The
-// assets that cannot be used: the refused-input tests.)
+// bases against hand values on one triangle. (Renders through the mesh, the depth output and
+// the assets that cannot be used: the case files.)
 #include "uvwhost/Assets.h"
 
 #include "kivo/VectorMath.h"
@@ -12,9 +11,9 @@
 #include "tests/support/Uvwhost.h"
 
 #include <cmath>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <numbers>
-#include <tuple>
 #include <vector>
 
 #if defined(UVWHOST_HAVE_ASSETS)
@@ -108,43 +107,16 @@ TEST(SceneCameraTest, RaysAndDifferentials) {
 
 #if defined(UVWHOST_HAVE_ASSETS)
 
-namespace {
-
 // The triangle p0 (0,0,0), p1 (2,0,0), p2 (1,2,0) with UV set 0 (0,0), (1,0), (0,1) and UV
 // set 1 (0.5,0.5), (0.5,1.5), (-0.5,0.5). By hand, p = p0 + u e1 + v e2 solved for the sets:
 // set 0: dP/du = e1 = (2,0,0), dP/dv = e2 = (1,2,0); set 1: dP/du = -e2 = (-1,-2,0), dP/dv =
 // e1 = (2,0,0). At barycentrics (0.3, 0.4) (the point (1, 0.8, 0)): set 0 (0.3, 0.4), set 1
-// (0.1, 0.8).
-// glTF with both UV sets (glTF's v runs downwards: stored as 1 - v), its buffer in t.bin.
-const char* const GLTF = R"({"asset": {"version": "2.0"}, "scenes": [{"nodes": [0]}],
-  "nodes": [{"mesh": 0}], "buffers": [{"byteLength": 84, "uri": "t.bin"}],
-  "meshes": [{"primitives": [{"attributes": {"POSITION": 0, "TEXCOORD_0": 1, "TEXCOORD_1": 2}}]}],
-  "bufferViews": [{"buffer": 0, "byteLength": 36}, {"buffer": 0, "byteOffset": 36,
-    "byteLength": 24}, {"buffer": 0, "byteOffset": 60, "byteLength": 24}],
-  "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
-                 "min": [0, 0, 0], "max": [2, 2, 0]},
-                {"bufferView": 1, "componentType": 5126, "count": 3, "type": "VEC2"},
-                {"bufferView": 2, "componentType": 5126, "count": 3, "type": "VEC2"}]})";
-const float GLTF_BIN[21] = {0, 0, 0, 2, 0,    0,    1,    2,     0,     0,   1,
-                            1, 1, 0, 0, 0.5f, 0.5f, 0.5f, -0.5f, -0.5f, 0.5f};
-
-// The UVW output of a render of `scene`, `pixels` in all.
-std::vector<float> renderedUVW(const TempDir& dir, const std::string& scene, std::size_t pixels) {
-    const test::Run r =
-        test::renderScene(dir, scene, {"-o", dir.file("r.png"), "--aov-uvw", dir.file("r.exr")});
-    EXPECT_EQ(r.status, 0) << r.err;
-    std::vector<float> uvw = test::readPixels(dir.file("r.exr"), 3);
-    EXPECT_EQ(uvw.size(), pixels * 3);
-    uvw.resize(pixels * 3);
-    return uvw;
-}
-
-} // namespace
+// (0.1, 0.8). cases/triangle.gltf holds it with both UV sets (glTF's v runs downwards: stored
+// as 1 - v).
 
 TEST(UvwhostAssets, MeshFormatsGiveTheMapChannelsOfTheTriangle) {
     TempDir dir;
-    dir.write("t.gltf", GLTF);
-    dir.write("t.bin", std::string(reinterpret_cast<const char*>(GLTF_BIN), sizeof GLTF_BIN));
+    std::filesystem::copy_file(UVWHOST_CASES_DIR "/triangle.gltf", dir.file("t.gltf"));
     // The other formats through the exporter, from the glTF (OBJ and PLY hold one UV set).
     Assimp::Importer importer;
     const aiScene* scene = importer.ReadFile(dir.file("t.gltf"), 0);
@@ -189,23 +161,6 @@ TEST(UvwhostAssets, MeshFormatsGiveTheMapChannelsOfTheTriangle) {
             expectNear(basis[0], 2, -1, 0);
             expectNear(basis[1], 0, 2, 0);
         }
-    }
-
-    // Rendered: Embree finds the triangle and the channels reach the generator (map channel
-    // k + 1 is UV set k), in the UVW output of the pixel (4, 4) of 9 x 9, seen from straight
-    // above through (1, 0.8, 0).
-    for (const auto& [channel, u, v] : {std::tuple{1, 0.3f, 0.4f}, std::tuple{2, 0.1f, 0.8f}}) {
-        const std::vector<float> uvw = renderedUVW(
-            dir,
-            R"({"image": {"width": 9, "height": 9, "samples": 1}, "camera": {"position": [1, 0.8, 5],
-                "target": [1, 0.8, 0], "up": [0, 1, 0], "fov": 20},
-                "objects": [{"shape": "mesh", "file": "t.glb", "texture": "@uvw"}],
-                "instances": [{"name": "ch", "type": "UVWGenChannel", "params": {"uvw_channel": )" +
-                std::to_string(channel) +
-                R"(}}, {"name": "uvw", "type": "TexUVW", "params": {"uvwgen": "@ch"}}]})",
-            81);
-        EXPECT_NEAR(uvw[(4 * 9 + 4) * 3], u, 1e-4f);
-        EXPECT_NEAR(uvw[(4 * 9 + 4) * 3 + 1], v, 1e-4f);
     }
 }
 
@@ -263,65 +218,6 @@ TEST(UvwhostAssets, ImageFormatsReadBackAsLinearColour) {
         EXPECT_EQ((*image)->lookup(1.25f, -0.25f, 0, true, {}).r, at.r);
         EXPECT_EQ((*image)->lookup(1.25f, -0.25f, 0, false, {0.7f, 0, 0, 0}).r, 0.7f);
     }
-}
-
-TEST(UvwhostAssets, CameraProjectionFitsToTheBitmapAndFollowsTheCamera) {
-    TempDir dir;
-    // A 40 x 10 image (aspect 4) for a 20 x 10 render (aspect 2): the horizontal fit scales
-    // v about 0.5 by 4 / 2. The projection has no camera_view: it projects from the render's
-    // own camera, which reaches it through the sequence data.
-    ASSERT_EQ(
-        test::run({"render", "--width", "40", "--height", "10", "-o", dir.file("wide.png")}).status,
-        0);
-    // Third: the camera moves over the shutter, which its projection follows (the sample at
-    // mid-shutter lands where the camera at its start sees it: the same UVW).
-    std::vector<float> uvw[3];
-    for (int fit = 0; fit < 3; ++fit) {
-        const std::string scene =
-            R"({"image": {"width": 20, "height": 10, "samples": 1}, "frame": {"motionBlur": )" +
-            std::string(fit == 2 ? "true" : "false") +
-            R"(}, "camera": {"position": [0, 0, 5], "target": [0, 0, 0], "up": [0, 1, 0])" +
-            (fit == 2 ? R"(, "motion": [0.4, 0.2, 0]}, )" : "}, ") +
-            R"("instances": [{"name": "wide", "type": "BitmapBuffer", "params": {"file": "wide.png"}},
-                {"name": "cam", "type": "UVWGenProjection", "params": {"type": 8)" +
-            (fit == 1 ? R"(, "bitmap": "@wide", "fitfill": 1)" : "") +
-            R"(}}, {"name": "uvw", "type": "TexUVW", "params": {"uvwgen": "@cam"}}],
-                "objects": [{"shape": "plane", "texture": "@uvw"}]})";
-        uvw[fit] = renderedUVW(dir, scene, 200);
-    }
-    for (std::size_t i = 0; i < 200; ++i) {
-        SCOPED_TRACE(i);
-        // Pixel centres map to their place in the image: u = (x + 0.5) / 20.
-        EXPECT_NEAR(uvw[0][i * 3], (float(i % 20) + 0.5f) / 20.0f, 1e-4f);
-        EXPECT_NEAR(uvw[1][i * 3], uvw[0][i * 3], 1e-6f);
-        EXPECT_NEAR(uvw[1][i * 3 + 1], (uvw[0][i * 3 + 1] - 0.5f) * 2.0f + 0.5f, 1e-5f);
-        EXPECT_NEAR(uvw[2][i * 3], uvw[0][i * 3], 1e-5f);
-        EXPECT_NEAR(uvw[2][i * 3 + 1], uvw[0][i * 3 + 1], 1e-5f);
-    }
-}
-
-TEST(UvwhostAssets, DepthOutputIsTheDistanceFromTheCameraCentre) {
-    TempDir dir;
-    const test::Run r = test::renderScene(
-        dir,
-        R"({"image": {"width": 24, "height": 16, "samples": 1}, "camera": {"position": [0.3, -5, 0.2],
-            "target": [0, 0, 0], "fov": 30}, "instances": [{"name": "grey", "type": "TexConstant"}],
-            "objects": [{"shape": "sphere", "center": [0, 0, 0], "texture": "@grey"}]})",
-        {"-o", dir.file("s.png"), "--aov-depth", dir.file("depth.exr")});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<float> depth = test::readPixels(dir.file("depth.exr"), 1);
-    ASSERT_EQ(depth.size(), 24u * 16);
-    const kivohost::SceneCamera camera({0.3f, -5, 0.2f, 0}, {}, {0, 0, 1, 0}, 30, 24, 16);
-    int hits = 0;
-    for (std::size_t i = 0; i < depth.size(); ++i) {
-        // |o + t d| = 1 for the unit direction d: t = -o.d - sqrt((o.d)^2 - |o|^2 + 1).
-        const auto ray = camera.ray(float(i % 24) + 0.5f, float(i / 24) + 0.5f);
-        const double od = KUtils::dot3(ray.origin, ray.direction);
-        const double disc = od * od - KUtils::dot3(ray.origin, ray.origin) + 1.0;
-        hits += disc >= 0;
-        EXPECT_NEAR(depth[i], disc >= 0 ? -od - std::sqrt(disc) : 0.0, 1e-4) << i;
-    }
-    EXPECT_GT(hits, 40);
 }
 
 #endif

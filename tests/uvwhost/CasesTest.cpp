@@ -3,16 +3,20 @@
 //   [a name]                     starts a case
 //   when: assets | no assets     the case needs a build with (without) mesh and image files
 //   run: ARGS                    the arguments after "uvwhost", split at spaces; '...' quotes
+//                                (runs before the last must succeed; the last one is checked)
 //   stdin: TEXT                  (default: nothing)
 //   file NAME: TEXT              written into the case's directory, $DIR/NAME, before the run
 //   exit: N                      the exit status (default: 0)
 //   stdout: TEXT                 the whole of stdout (stderr: the same)
 //   stdout has: TEXT             found in stdout, as often as given (stderr has: the same)
+//   pixel NAME X Y: V...         the pixel (X, Y) of the image $DIR/NAME (x right, y down) has
+//                                the values V... in its first channels, each within 1e-4
 //
 // A TEXT is the rest of the line, or the lines after the key indented by four spaces; each
 // line ends with a newline, except in what a stream "has". A stream with no line about it must
 // be empty. In arguments, stdin and files \xHH is the byte HH; expected texts are what the
-// program prints, byte for byte. "$DIR/", "$EXAMPLES/", "$LIB" and "$HOST_LIB": see test::Case.
+// program prints, byte for byte. "$DIR/", "$EXAMPLES/", "$CASES/", "$LIB" and "$HOST_LIB": see
+// test::Case.
 // Lines starting with '#' are comments.
 #include "tests/support/Uvwhost.h"
 
@@ -20,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 
 using namespace uvwhost;
 
@@ -70,7 +75,7 @@ CaseFile readCases(const fs::path& path) {
         lines.push_back(line);
     }
     CaseFile file;
-    std::vector<bool> wanted; // by this build, one a case
+    std::vector<bool> wanted, ran; // by this build; has a run line: one a case
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         const std::string where = path.filename().string() + ":" + std::to_string(i + 1);
@@ -80,6 +85,7 @@ CaseFile readCases(const fs::path& path) {
         if (line[0] == '[' && line.back() == ']') {
             file.cases.emplace_back().where = where + " " + line;
             wanted.push_back(true);
+            ran.push_back(false);
             continue;
         }
         const auto colon = line.find(':');
@@ -103,7 +109,11 @@ CaseFile readCases(const fs::path& path) {
             wanted.back() = value == "no assets";
 #endif
         } else if (key == "run") {
+            if (ran.back()) {
+                c.before.push_back(c.args);
+            }
             c.args = splitArgs(value);
+            ran.back() = true;
         } else if (key == "stdin") {
             c.input = decodeBytes(text);
         } else if (key.starts_with("file ")) {
@@ -114,6 +124,16 @@ CaseFile readCases(const fs::path& path) {
             (key == "stdout" ? c.out : c.err) = text;
         } else if (key == "stdout has" || key == "stderr has") {
             (key == "stdout has" ? c.outHas : c.errHas).push_back(has);
+        } else if (key.starts_with("pixel ")) {
+            std::istringstream place(key.substr(6)), values(value);
+            test::Case::Pixel& p = c.pixels.emplace_back();
+            place >> p.file >> p.x >> p.y;
+            for (float v; values >> v;) {
+                p.values.push_back(v);
+            }
+            if (p.values.empty() || !values.eof()) {
+                file.errors.push_back(where + ": expected pixel NAME X Y: numbers, got " + line);
+            }
         } else {
             file.errors.push_back(where + ": unknown key or value: " + line);
         }

@@ -1,5 +1,5 @@
 // Rendering: every example scene at a small size, the same picture from any number of render
-// threads, the showcase and the UVW output image.
+// threads. (The showcase and the output images: the case files.)
 #include "tests/support/Uvwhost.h"
 
 #include <filesystem>
@@ -61,24 +61,4 @@ TEST(UvwhostRender, EveryExampleSceneRendersAtASmallSize) {
     }
     // One scene per plugin type, the projection gallery and the vase's two.
     EXPECT_EQ(scenes, meshes ? 11 : 9);
-}
-
-TEST(UvwhostRender, ShowcaseTilesEveryPluginTypeIntoOnePicture) {
-    TempDir dir;
-    const std::string out = dir.file("showcase.png");
-    const std::string uvw = dir.file("uvw.exr");
-    const test::Run r = run({"render", "-o", out, "--width", "96", "--height", "48", "--threads",
-                             "2", "--aov-uvw", uvw});
-#if !defined(UVWHOST_HAVE_OPENEXR)
-    // Builds without OpenEXR (Windows) name what is missing.
-    EXPECT_NE(r.err.find("cannot write " + uvw + ": this uvwhost was built without OpenEXR"),
-              std::string::npos);
-    GTEST_SKIP() << "no OpenEXR in this build";
-#endif
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(pngSize(out), std::make_pair(96u, 48u));
-    EXPECT_NE(r.err.find("wrote " + out + " (96x48) and " + uvw), std::string::npos) << r.err;
-    // Not a terminal: no progress bar.
-    EXPECT_EQ(r.err.find('\r'), std::string::npos);
-    EXPECT_EQ(test::readFile(uvw).substr(0, 4), std::string("\x76\x2f\x31\x01", 4));
 }
