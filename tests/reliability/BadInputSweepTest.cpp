@@ -122,8 +122,7 @@ int pastLargestEnumValue(const char* hints) {
 
 // A UVW generator that gives the same vector for everything it is asked: an input generator
 // that has gone bad.
-class ConstantUVWGen final : public KivoUVWGen {
-public:
+struct ConstantUVWGen final : public KivoUVWGen {
     explicit ConstantUVWGen(float value) : KivoUVWGen(nullptr), v{value, value, value, value} {}
     int evalUVW(const ShadingContext&, Vector4f& uvw) override {
         uvw = v;
@@ -137,8 +136,6 @@ public:
         tm = UVWTransform{v, v, v, v};
         return 1;
     }
-
-private:
     Vector4f v;
 };
 
@@ -146,7 +143,7 @@ private:
 struct Mutation {
     std::string what;
     // Once, after the scene is built.
-    std::function<void(Scene&)> apply;
+    std::function<void(Scene&)> apply = {};
     // After each frame's data is set.
     std::function<void(Scene&)> perFrame = {};
     // To each context before it is evaluated.
@@ -165,14 +162,13 @@ template <class T>
 void valueMutations(const std::string& name, T (KivoParameter::*get)(int, double) const,
                     Mutations& out) {
     variants<T>(name, [&](const std::string& what, auto change, bool finite) {
-        out.push_back({what,
-                       [name, get, change](Scene& s) {
-                           const T value = (s.params().getParam(name.c_str())->*get)(0, 1.0);
-                           Scene::set(s.subject(), name.c_str(), change(value));
-                       },
-                       {},
-                       {},
-                       finite});
+        out.push_back({.what = what,
+                       .apply =
+                           [name, get, change](Scene& s) {
+                               const T value = (s.params().getParam(name.c_str())->*get)(0, 1.0);
+                               Scene::set(s.subject(), name.c_str(), change(value));
+                           },
+                       .finite = finite});
     });
 }
 
@@ -328,13 +324,12 @@ Mutations frameMutations() {
         [&](const char* name, auto member) {
             using T = std::remove_reference_t<decltype(F{}.*member)>;
             variants<T>(name, [&](const std::string& what, auto change, bool finite) {
-                out.push_back({what,
-                               {},
-                               [member, change](Scene& s) {
-                                   s.session.frame.*member = change(s.session.frame.*member);
-                               },
-                               {},
-                               finite});
+                out.push_back({.what = what,
+                               .perFrame =
+                                   [member, change](Scene& s) {
+                                       s.session.frame.*member = change(s.session.frame.*member);
+                                   },
+                               .finite = finite});
             });
         },
         "frameTime", &F::frameTime, "motionBlurStart", &F::motionBlurStart, "motionBlurEnd",
@@ -380,11 +375,10 @@ Mutations contextMutations() {
             using T = std::remove_reference_t<decltype(std::declval<C&>().*member)>;
             variants<T>(name, [&](const std::string& what, auto change, bool finite) {
                 out.push_back(
-                    {what,
-                     {},
-                     {},
-                     [member, change](ShadingContext& sc) { sc.*member = change(sc.*member); },
-                     finite});
+                    {.what = what,
+                     .perContext =
+                         [member, change](ShadingContext& sc) { sc.*member = change(sc.*member); },
+                     .finite = finite});
             });
         },
         "rayDir", &C::rayDir, "rayOrigin", &C::rayOrigin, "screenFrameAxis", &C::screenFrameAxis,
@@ -431,23 +425,21 @@ Mutations contextMutations() {
     }
     // No renderer, or one without frame or sequence data.
     for (int missing = 0; missing < 3; ++missing) {
-        out.push_back({"renderer missing part " + std::to_string(missing),
-                       {},
-                       {},
-                       [missing](ShadingContext& sc) {
-                           static KivoRenderer partial;
-                           partial = *sc.renderer;
-                           partial.frameData = missing == 1 ? nullptr : partial.frameData;
-                           partial.sequenceData = missing == 2 ? nullptr : partial.sequenceData;
-                           sc.renderer = missing ? &partial : nullptr;
-                       },
-                       true});
+        out.push_back({.what = "renderer missing part " + std::to_string(missing),
+                       .perContext =
+                           [missing](ShadingContext& sc) {
+                               static KivoRenderer partial;
+                               partial = *sc.renderer;
+                               partial.frameData = missing == 1 ? nullptr : partial.frameData;
+                               partial.sequenceData = missing == 2 ? nullptr : partial.sequenceData;
+                               sc.renderer = missing ? &partial : nullptr;
+                           },
+                       .finite = true});
     }
     for (int v : kBadInts) {
         const std::string value = " = " + std::to_string(v);
-        out.push_back({"threadIndex" + value, {}, {}, [v](ShadingContext& sc) {
-                           sc.threadData.threadIndex = v;
-                       }});
+        out.push_back({.what = "threadIndex" + value,
+                       .perContext = [v](ShadingContext& sc) { sc.threadData.threadIndex = v; }});
         meshes("only channel index" + value, [v](kivohost::MeshShadeData& mesh) {
             mesh.channels = {{v, mesh.channel(1)}};
         });
@@ -460,18 +452,6 @@ Mutations contextMutations() {
         mesh.ids = kivohost::ShadeIds{7, 7, 0};
     });
     return out;
-}
-
-// Every output of the operations a renderer calls.
-bool finiteEvaluation(const Evaluation& e) {
-    for (const Vector4f& v : {e.uvw, e.derivs[0], e.derivs[1], e.derivs[2], e.transform.c0,
-                              e.transform.c1, e.transform.c2, e.transform.o, e.texVector,
-                              Vector4f{e.color.r, e.color.g, e.color.b, e.color.a}}) {
-        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Two frames of the scene with the mutation, every operation at every context of each frame;

@@ -5,140 +5,64 @@
 // uvw_coords output gives the uvw; finite contexts give finite results, and evaluation
 // allocates nothing once the frame has begun; and the GPU description is written for the
 // descriptor kind only.
-#include "channel/UVWGenPlanarWorld.h"
-#include "kivo/FloatMath.h"
 #include "kivo/VectorMath.h"
 #include "sdk/HostRuntime.h"
 #include "tests/support/PluginScenes.h"
+#include "uvwhost/ParamSettings.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 using namespace KUtils;
 using namespace reliability;
+using uvwhost::Json;
 
 namespace {
 
-// How a context moves one screen step along x (axis 0) or y (axis 1).
-// Surface moves the shading point off the surface point; Point moves both (for generators
-// whose raw offset is the shaded point itself, where a move off the surface would count twice).
+// The property tests' modes (tests/reliability/modes.jsonl, which describes the fields).
 enum class Move { None, Surface, Point, Direction, Screen };
-
-using Setup = std::function<void(Scene&)>;
+enum class Apply { None, Offset, AtPoint };
+// The enumerator of E whose name in `names` the field gives (the first when it is absent).
+template <class E, std::size_t N>
+E enumerator(const Json& j, const char* key, const char* const (&names)[N]) {
+    const std::string name = j.value(key, names[0]);
+    return E(std::find(names, names + N, name) - names);
+}
 
 struct Mode {
-    const char* type;
-    std::string name;
-    Setup setup;
+    std::string type, name;
+    Json params;
     Move move;
-    // derivs[1 + a] = fd[a] × the difference quotient along axis a (0: not compared).
-    std::array<float, 2> fd;
-    // derivs[1 + a] = diff[a] × the transform's columns applied to dPdx / dPdy (0: not compared).
-    std::array<float, 2> diff;
-    // Transform column k = grad × the difference quotient along world axis k (0: not compared).
+    std::array<float, 2> fd, diff;
     float grad;
-    // The transform reproduces the uvw of evalUVWDerivs with its valid flag: as its offset, or
-    // applied to shadingPoint − surfacePoint.
-    enum Apply { NoApply, Offset, AtPoint } apply;
-    bool sameUVW = true;      // evalUVWDerivs gives evalUVW's uvw and valid flag
-    bool objectSpace = false; // contexts carry the instance with an object space, else none
+    Apply apply;
+    bool sameUVW, objectSpace;
 };
 
-Setup setting(std::vector<std::pair<const char*, ParamValue>> values) {
-    return [values](Scene& s) {
-        for (const auto& [name, value] : values) {
-            Scene::set(s.subject(), name, value);
-        }
-    };
-}
-
-Mode mode(const char* type, std::string name, Setup setup, Move move, std::array<float, 2> fd,
-          std::array<float, 2> diff, float grad, Mode::Apply apply, bool sameUVW = true,
-          bool objectSpace = false) {
-    return {type, std::move(name), std::move(setup), move,       fd, diff,
-            grad, apply,           sameUVW,          objectSpace};
-}
-
 std::vector<Mode> allModes() {
-    // The world position in the offset, where the scene's wrap would fold it, its coverage scale
-    // it and its crop on w reject it; duvw_scale 1.5 scales the columns.
-    const Setup flat =
-        setting({{"crop_w", 0}, {"wrap_u", 0}, {"wrap_v", 0}, {"coverage", Vector4f{1, 1, 1, 0}}});
-    const Setup planarInput = [flat](Scene& s) {
-        static UVWGenPlanarWorldDesc planar;
-        Scene::set(s.subject(), "uvwgen", s.create(planar));
-        flat(s);
-    };
-    std::vector<Mode> modes = {
-        mode("UVWGenChannel", "", {}, Move::Surface, {1, 1}, {1, 1}, 1, Mode::AtPoint),
-        mode("UVWGenPlanarWorld", "", flat, Move::Point, {1.5f, 1.5f}, {1, 1}, 1.5f, Mode::AtPoint),
-        mode("UVWGenChannel", "planar world input", planarInput, Move::Point, {1.5f, 1.5f}, {1, 1},
-             1.5f, Mode::AtPoint),
-        // duvw_scale 2: it scales the derivatives, and the columns only in object space.
-        mode("UVWGenObject", "world", {}, Move::Surface, {2, 2}, {2, 2}, 1, Mode::NoApply),
-        mode("UVWGenObject", "object space", {}, Move::Surface, {2, 2}, {1, 1}, 2, Mode::Offset,
-             true, true),
-        // Screen: v falls with imageY while the y derivative is positive.
-        mode("UVWGenEnvironment", "screen",
-             setting({{"mapping_type", std::string("screen")}, {"wrap_u", 0}, {"crop_v", 0}}),
-             Move::Screen, {1.25f, -1.25f}, {1, -1}, 0, Mode::Offset),
-        mode("UVWGenProjection", "camera",
-             setting({{"fittype", 0}, {"uvw_transform", Transform{}}, {"nsamples", 1}}),
-             Move::Surface, {1, 1}, {1, 1}, 0, Mode::Offset),
-    };
-    for (int separate : {0, 1}) {
-        modes.push_back(mode("UVWGenExplicit", "separate " + std::to_string(separate),
-                             setting({{"useSeparateParams", separate}}), Move::None, {}, {}, 0,
-                             Mode::Offset));
-    }
-    // The full difference over ±dDdx, times duvw_scale 1.25.
-    for (const char* mapping : {"angular", "cubic", "spherical", "mirror_ball", "max_spherical",
-                                "spherical_kivo", "max_cylindrical", "max_shrink_wrap"}) {
-        modes.push_back(mode("UVWGenEnvironment", mapping,
-                             setting({{"mapping_type", std::string(mapping)}}), Move::Direction,
-                             {2.5f, 2.5f}, {}, 0, Mode::NoApply));
-    }
-    // In world space, and in object space with other angles (the contexts' instance then has
-    // an object space).
-    for (int type : {0, 1, 2, 3, 4, 5, 6, 9, 10}) {
-        for (bool object : {false, true}) {
-            modes.push_back(mode("UVWGenProjection",
-                                 "type " + std::to_string(type) + (object ? " object space" : ""),
-                                 setting({{"type", type},
-                                          {"object_space", object},
-                                          {"u_angle", object ? 2.5f : kPi},
-                                          {"v_angle", object ? 1.1f : kPi / 2}}),
-                                 Move::Surface, {1, 1}, {1, 1}, 1, Mode::Offset, true, object));
+    std::vector<Mode> modes;
+    std::ifstream in(PROPERTY_MODES_FILE);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') {
+            continue;
         }
-    }
-    // Placement without size and angle, so that the unmapped derivatives of maps 2 to 4 are
-    // those of the coordinates, times filtering 0.5. Map 1 tiles only in evalUVWDerivs.
-    for (int map = 0; map <= 4; ++map) {
-        const Move moves[] = {Move::None, Move::None, Move::Surface, Move::Surface, Move::Screen};
-        const float fd = map >= 2 ? 0.5f : 0.0f;
-        modes.push_back(mode("UVWGenOstrel", "map " + std::to_string(map),
-                             setting({{"map", map},
-                                      {"size_x", 1.0f},
-                                      {"angle_z", 0.0f},
-                                      {"size_x2", 0.0f},
-                                      {"angle_z2", 0.0f}}),
-                             moves[map], {fd, map == 4 ? -fd : fd}, {}, 0, Mode::Offset, map != 1,
-                             map == 2));
+        const Json j = Json::parse(line);
+        modes.push_back(
+            {j.at("type"), j.value("name", ""), j.value("params", Json::object()),
+             enumerator<Move>(j, "move", {"none", "surface", "point", "direction", "screen"}),
+             j.value("fd", std::array<float, 2>{}), j.value("diff", std::array<float, 2>{}),
+             j.value("grad", 0.0f), enumerator<Apply>(j, "apply", {"none", "offset", "atPoint"}),
+             j.value("sameUVW", true), j.value("objectSpace", false)});
     }
     return modes;
-}
-
-bool finite(const Vector4f& v) {
-    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w);
 }
 
 // x, y, z within an absolute 2e-5 plus 2% of the larger vector's largest lane (a difference
@@ -153,9 +77,7 @@ bool near(const Vector4f& a, const Vector4f& b) {
 }
 
 std::string text(const Vector4f& v) {
-    std::ostringstream out;
-    out << "(" << v.x << ", " << v.y << ", " << v.z << ")";
-    return out.str();
+    return (testing::Message() << "(" << v.x << ", " << v.y << ", " << v.z << ")").GetString();
 }
 
 // Moves the shaded point by `by`, and the surface point with it when `both`.
@@ -175,8 +97,15 @@ protected:
     void SetUp() override {
         const Mode& m = GetParam();
         scene = std::make_unique<Scene>(named(m.type));
-        if (m.setup) {
-            m.setup(*scene);
+        // "@TYPE" connects a new instance of a library type.
+        const uvwhost::PluginResolver create = [&](const std::string& type) {
+            return scene->create(named(type));
+        };
+        for (const auto& [name, value] : m.params.items()) {
+            const auto setting = uvwhost::readNamedSetting(
+                uvwhost::paramDefsOf(*named(m.type).getParamListDesc()), m.type, name, value);
+            ASSERT_TRUE(setting) << setting.error();
+            ASSERT_EQ(uvwhost::applyParamSetting(scene->params(), *setting, create), "");
         }
         eval = std::make_unique<Evaluator>(scene->subject());
         scene->prepareRender();
@@ -261,8 +190,7 @@ TEST_P(Properties, OperationsAgreeAndMatchDifferences) {
     for (int i = 0; i < Scene::kContextCount; ++i) {
         const kivohost::TracingShadingContext sc = context(i);
         const Evaluation e = evaluate(sc);
-        const std::string at =
-            std::string(m.type) + " " + m.name + ", context " + std::to_string(i);
+        const std::string at = m.type + " " + m.name + ", context " + std::to_string(i);
         if (m.sameUVW) {
             EXPECT_EQ(e.derivsValid, e.uvwValid) << at;
             EXPECT_TRUE(near(e.derivs[0], e.uvw))
@@ -271,9 +199,9 @@ TEST_P(Properties, OperationsAgreeAndMatchDifferences) {
         if (eval->uvwCoords) {
             EXPECT_TRUE(near(e.texVector, e.uvw)) << at << ": uvw_coords " << text(e.texVector);
         }
-        if (m.apply != Mode::NoApply) {
+        if (m.apply != Apply::None) {
             const Vector4f applied =
-                m.apply == Mode::Offset
+                m.apply == Apply::Offset
                     ? e.transform.o
                     : columnsTimes(e.transform, sc.shadingPoint - sc.surfacePoint) + e.transform.o;
             EXPECT_EQ(e.transformValid, e.derivsValid) << at;
@@ -334,10 +262,7 @@ TEST_P(Properties, FiniteResultsWithoutAllocating) {
         const std::size_t before = kivohost::allocationCount();
         for (std::size_t i = 0; i < contexts.size(); ++i) {
             const Evaluation e = evaluate(contexts[i]);
-            for (const Vector4f& v : {e.uvw, e.derivs[0], e.derivs[1], e.derivs[2], e.transform.c0,
-                                      e.transform.c1, e.transform.c2, e.transform.o, e.texVector}) {
-                EXPECT_TRUE(finite(v)) << "context " << i << ": " << text(v);
-            }
+            EXPECT_TRUE(finiteEvaluation(e)) << "context " << i << ": " << describeEvaluation(e);
         }
         if (pass == 1) {
             EXPECT_EQ(kivohost::allocationCount(), before) << "allocations while evaluating";
@@ -350,8 +275,7 @@ void PrintTo(const Mode& m, std::ostream* out) {
 }
 
 std::string modeName(const ::testing::TestParamInfo<Mode>& info) {
-    std::string name =
-        std::string(info.param.type) + (info.param.name.empty() ? "" : "_") + info.param.name;
+    std::string name = info.param.type + (info.param.name.empty() ? "" : "_") + info.param.name;
     std::replace_if(
         name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
     return name;

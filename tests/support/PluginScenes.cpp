@@ -371,6 +371,17 @@ bool sameEvaluation(const Evaluation& a, const Evaluation& b) {
     return std::memcmp(&a, &b, sizeof(Evaluation)) == 0;
 }
 
+bool finiteEvaluation(const Evaluation& e) {
+    for (const Vector4f& v : {e.uvw, e.derivs[0], e.derivs[1], e.derivs[2], e.transform.c0,
+                              e.transform.c1, e.transform.c2, e.transform.o, e.texVector,
+                              Vector4f{e.color.r, e.color.g, e.color.b, e.color.a}}) {
+        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string describeEvaluation(const Evaluation& e) {
     char buffer[160];
     std::string text = "valid " + std::to_string(e.uvwValid) + "/" + std::to_string(e.derivsValid) +

@@ -155,6 +155,8 @@ std::vector<std::vector<Evaluation>> referenceFrames(KUtils::KivoPluginDesc& typ
 
 // Bit for bit (NaN equals the same NaN); the basis counts only when evalUVWBasis gave 1.
 bool sameEvaluation(const Evaluation& a, const Evaluation& b);
+// x, y and z of every output of the operations a renderer calls are finite.
+bool finiteEvaluation(const Evaluation& e);
 std::string describeEvaluation(const Evaluation& e);
 
 } // namespace reliability
