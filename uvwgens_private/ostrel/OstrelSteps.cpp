@@ -119,10 +119,7 @@ UVWGENS_NOINLINE int serviceDerivativeStep(const ShadingContext& sc, const UVWTr
         gx = {placed.x, 0.0f, 0.0f, 0.0f};
         gy = {0.0f, placed.y, 0.0f, 0.0f};
         if (!tileCoordinates(q, m.tile)) {
-            out[0] = q;
-            out[1] = gx;
-            out[2] = gy;
-            return finiteResult(0, out);
+            return storeIfFinite(0, q, gx, gy, out); // untiled, without the filtering
         }
         break;
     }
