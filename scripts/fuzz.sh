@@ -15,7 +15,7 @@ runs=${FUZZ_RUNS:-200000}
 seconds=${FUZZ_SECONDS:-90}
 seed=${FUZZ_SEED:-1}
 build=${FUZZ_BUILD_DIR:-build/fuzz}
-targets=(fuzz_utf8_to_utf16 fuzz_mapping fuzz_plugins fuzz_uvwhost_json)
+targets=(fuzz_plugins fuzz_uvwhost_json fuzz_utf8_to_utf16 fuzz_mapping)
 
 echo "== fuzz build" >&2
 cmake --preset fuzz -B "$build" >/dev/null
@@ -31,13 +31,29 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$build/artifacts"
 
+# Each target runs on one core: as many at once as the machine has cores, the two that use
+# their whole time first. A target's log and its exit status stay in the scratch directory.
+fuzz_target() {
+    local target=$1 status=0
+    mkdir -p "$scratch/$target"
+    "$build/fuzz/$target" -seed="$seed" -runs="$runs" -max_total_time="$seconds" -print_final_stats=1 \
+        -artifact_prefix="$build/artifacts/$target-" "$scratch/$target" "fuzz/corpus/$target" \
+        >"$scratch/$target.log" 2>&1 || status=$?
+    echo "$status" >"$scratch/$target.status"
+}
+for target in "${targets[@]}"; do
+    while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do
+        wait -n || true
+    done
+    fuzz_target "$target" &
+done
+wait
+
 status=0
 for target in "${targets[@]}"; do
     seeds=fuzz/corpus/$target
-    mkdir -p "$scratch/$target"
     log=$scratch/$target.log
-    if ! "$build/fuzz/$target" -seed="$seed" -runs="$runs" -max_total_time="$seconds" -print_final_stats=1 \
-        -artifact_prefix="$build/artifacts/$target-" "$scratch/$target" "$seeds" >"$log" 2>&1; then
+    if [ "$(cat "$scratch/$target.status")" -ne 0 ]; then
         tail -n 60 "$log" >&2
         echo "== $target: FAILED (input in $build/artifacts/)" >&2
         status=1

@@ -106,7 +106,7 @@ TEST(UVWGenBase, TransformUVWAndDerivativesComeFromTheChain) {
 // The wrap, crop and coverage settings of each axis on that axis alone (the table says how).
 TEST(UVWGenBase, WrapCropAndCoverageOnEachAxisAndBoundary) {
     for (int axis = 0; axis < 3; ++axis) {
-        for (const std::vector<float>& c : rows::readTable("wrap")) {
+        for (const std::vector<float>& c : rows::readTable(ROWS_DIR, "wrap")) {
             SCOPED_TRACE(testing::Message() << "axis " << axis << " " << testing::PrintToString(c));
             UVWFinish finish;
             finish.wrapBoundary = c[0] == 0 ? WRAP_ON_HALF : WRAP_ON_INTEGER;

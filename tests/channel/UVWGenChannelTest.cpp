@@ -36,7 +36,7 @@ kivohost::MapChannel channelWith(const Vector4f& uvw, const Vector4f& b0 = {1, 0
 }
 
 TEST(UVWGenChannel, Rows) {
-    rows::runRows("UVWGenChannel",
+    rows::runRows(ROWS_DIR, "UVWGenChannel",
                   {&descriptor<UVWGenChannelDesc>(), &descriptor<UVWGenPlanarWorldDesc>()});
 }
 

@@ -11,7 +11,7 @@ namespace {
 using namespace testsupport;
 
 TEST(UVWGenPlanarWorld, Rows) {
-    rows::runRows("UVWGenPlanarWorld", {&descriptor<UVWGenPlanarWorldDesc>()});
+    rows::runRows(ROWS_DIR, "UVWGenPlanarWorld", {&descriptor<UVWGenPlanarWorldDesc>()});
 }
 
 // No parameter list is needed for the text: the defaults.

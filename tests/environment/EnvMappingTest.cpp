@@ -47,7 +47,7 @@ TEST(EnvMapping, NamesAreMatchedExactly) {
 // Every type at the axes, the zero direction and general directions (the table's comments
 // give the working).
 TEST(EnvMapping, EveryTypeAtAxisAndGeneralDirections) {
-    for (const std::vector<float>& row : rows::readTable("directions")) {
+    for (const std::vector<float>& row : rows::readTable(ROWS_DIR, "directions")) {
         SCOPED_TRACE(testing::PrintToString(row));
         const Vector4f r = mapDirection(int(row[0]), {row[1], row[2], row[3], 0.0f});
         EXPECT_NEAR(r.x, row[4], kTol);
@@ -62,7 +62,7 @@ TEST(EnvMapping, EveryTypeAtAxisAndGeneralDirections) {
 // length overflows or underflows the float range keep their direction.
 TEST(EnvMapping, UpAxis) {
     EXPECT_EQ(upAxisFrom(nullptr).z, 1.0f);
-    for (const std::vector<float>& c : rows::readTable("up")) {
+    for (const std::vector<float>& c : rows::readTable(ROWS_DIR, "up")) {
         const UpDirectionRecord answer{{c[0], c[1], c[2]}};
         expectSame(upAxisFrom(&answer), {c[3], c[4], c[5], 0.0f});
     }
@@ -107,7 +107,7 @@ TEST(EnvMapping, FinishUVWTransformsThenWrapsOrMirrors) {
 
     const int modes[3] = {1, 2, 2};
     UVWTail wraps{{}, modes, noCrop};
-    for (const std::vector<float>& c : rows::readTable("wrap")) {
+    for (const std::vector<float>& c : rows::readTable(ROWS_DIR, "wrap")) {
         uvw = {c[0], c[1], c[2], 0.0f};
         EXPECT_EQ(finishUVW(wraps, uvw), 1);
         expectSame(uvw, {c[3], c[4], c[5], 0.0f});

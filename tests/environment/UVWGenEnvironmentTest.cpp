@@ -13,7 +13,7 @@ namespace {
 using namespace testsupport;
 
 TEST(UVWGenEnvironment, Rows) {
-    rows::runRows("UVWGenEnvironment", {&descriptor<UVWGenEnvironmentDesc>()});
+    rows::runRows(ROWS_DIR, "UVWGenEnvironment", {&descriptor<UVWGenEnvironmentDesc>()});
 }
 
 // Without a message log an unknown name is still resolved, silently; a null output name is

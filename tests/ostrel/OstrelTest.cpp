@@ -162,7 +162,7 @@ TEST(OstrelMath, SizesAreBounded) {
 }
 
 TEST(OstrelMath, TilingModes) {
-    for (const std::vector<float>& row : rows::readTable("tiling")) {
+    for (const std::vector<float>& row : rows::readTable(ROWS_DIR, "tiling")) {
         SCOPED_TRACE(testing::PrintToString(row));
         float x = row[1];
         EXPECT_EQ(tileCoordinate(x, int(row[0])), row[3] != 0.0f);
@@ -186,7 +186,7 @@ TEST(OstrelMath, FootprintExtentIncludesTheOrigin) {
 }
 
 TEST(OstrelRows, EvaluationsAndGpuText) {
-    rows::runRows("UVWGenOstrel", {&descriptor<UVWGenOstrelDesc>()});
+    rows::runRows(ROWS_DIR, "UVWGenOstrel", {&descriptor<UVWGenOstrelDesc>()});
 }
 
 TEST_F(Ostrel, RandomizedSwitchesOnAboveTheThresholdOnly) {

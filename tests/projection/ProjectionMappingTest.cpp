@@ -17,7 +17,7 @@ using namespace KUtils;
 // Every type at hand-computed points, and finite where its formulas break down.
 TEST(ProjectionMapping, HandValuesAndBreakdownPointsOfEveryType) {
     // ProjectionMapping.txt: its header says what the columns are.
-    std::vector<std::vector<float>> table = rows::readTable("ProjectionMapping");
+    std::vector<std::vector<float>> table = rows::readTable(ROWS_DIR, "ProjectionMapping");
     ASSERT_GE(table.size(), 61u);
     for (std::vector<float>& r : table) {
         r.resize(21, NAN);

@@ -71,9 +71,9 @@ void runRow(const Json& row, const std::string& type, const uvwhost::Catalog& ca
     }
 }
 
-// The lines of a data file in ROWS_DIR with their numbers, the comments left out.
-std::vector<std::pair<int, std::string>> dataLines(const std::string& file) {
-    std::ifstream in(std::string(ROWS_DIR) + "/" + file);
+// The lines of a data file with their numbers, the comments left out.
+std::vector<std::pair<int, std::string>> dataLines(const std::string& dir, const std::string& file) {
+    std::ifstream in(dir + "/" + file);
     EXPECT_TRUE(in) << file;
     std::vector<std::pair<int, std::string>> lines;
     int number = 0;
@@ -113,11 +113,12 @@ std::string difference(const Json& want, const Json& got, double tol, const std:
     return same ? "" : path + ": got " + got.dump() + ", expected " + want.dump();
 }
 
-void runRows(const std::string& type, const std::vector<KivoPluginDesc*>& types) {
+void runRows(const std::string& dir, const std::string& type,
+             const std::vector<KivoPluginDesc*>& types) {
     const std::string file = type + ".jsonl";
     const uvwhost::Catalog catalog(types);
     Json base = Json::object();
-    for (const auto& [number, line] : dataLines(file)) {
+    for (const auto& [number, line] : dataLines(dir, file)) {
         const std::string where = file + ":" + std::to_string(number);
         auto row = uvwhost::parseJson(line);
         ASSERT_TRUE(row) << where << ": " << row.error();
@@ -132,9 +133,9 @@ void runRows(const std::string& type, const std::vector<KivoPluginDesc*>& types)
     }
 }
 
-std::vector<std::vector<float>> readTable(const std::string& name) {
+std::vector<std::vector<float>> readTable(const std::string& dir, const std::string& name) {
     std::vector<std::vector<float>> table;
-    for (const auto& [number, line] : dataLines(name + ".txt")) {
+    for (const auto& [number, line] : dataLines(dir, name + ".txt")) {
         std::istringstream words(line);
         table.emplace_back();
         for (std::string word; words >> word;) {

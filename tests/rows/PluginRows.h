@@ -25,17 +25,18 @@
 
 namespace rows {
 
-// Runs every row of ROWS_DIR/<type>.jsonl, the rows of that plugin type, with the library
-// types given.
-void runRows(const std::string& type, const std::vector<KUtils::KivoPluginDesc*>& types);
+// Runs every row of <dir>/<type>.jsonl, the rows of that plugin type, with the library types
+// given. Each test program passes ROWS_DIR, its own folder.
+void runRows(const std::string& dir, const std::string& type,
+             const std::vector<KUtils::KivoPluginDesc*>& types);
 
 // Where `got` differs from `want`, a part of it (null: anything; numbers within tol): empty
 // when nowhere, else the place and both values.
 std::string difference(const uvwhost::Json& want, const uvwhost::Json& got, double tol,
                        const std::string& path = "");
 
-// The rows of the table file ROWS_DIR/<name>.txt: numbers separated by blanks, as strtof reads
+// The rows of the table file <dir>/<name>.txt: numbers separated by blanks, as strtof reads
 // them (nan, inf, -0, 1e20); empty lines and lines starting with '#' are comments.
-std::vector<std::vector<float>> readTable(const std::string& name);
+std::vector<std::vector<float>> readTable(const std::string& dir, const std::string& name);
 
 } // namespace rows

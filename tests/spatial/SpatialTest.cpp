@@ -127,7 +127,7 @@ TEST(UVWGenExplicit, GpuTextDescribesTheSeparateInputs) {
 }
 
 TEST(UVWGenObject, Rows) {
-    rows::runRows("UVWGenObject", {&descriptor<UVWGenObjectDesc>()});
+    rows::runRows(ROWS_DIR, "UVWGenObject", {&descriptor<UVWGenObjectDesc>()});
 }
 
 // Not a channel generator; an instance made without a parameter list writes no GPU text.

@@ -12,6 +12,7 @@ relative to the magnitude of the uvw they were taken from.
 showcase: the showcase rendered by both; prints the largest difference of any pixel channel
 (8-bit sRGB) and fails above 1.
 """
+import concurrent.futures
 import json
 import math
 import os
@@ -83,7 +84,7 @@ def differences(linux, windows, where, floor=0.0):
 
 def compare_eval(examples, linux, windows):
     stdin = contexts().encode()
-    failures, compared = [], 0
+    evaluations = []
     for name in sorted(os.listdir(examples)):
         scene = os.path.join(examples, name)
         # Scene files only: the asset folders (meshes, images) are read by Linux builds alone.
@@ -91,24 +92,29 @@ def compare_eval(examples, linux, windows):
             continue
         with open(scene, encoding="utf-8") as f:
             instances = json.load(f).get("instances", [])
-        for instance in instances:
-            if instance["type"] not in PLUGIN_TYPES:
-                continue
-            args = ["eval", instance["type"], "--scene", scene, "--instance", instance["name"]]
-            a = run([linux, *args], stdin).decode().splitlines()
-            b = run([*windows, *args], stdin).decode().replace("\r\n", "\n").splitlines()
-            where = f"{name}:{instance['name']}"
-            if len(a) != len(b):
-                failures.append(f"{where}: {len(a)} lines on Linux, {len(b)} on Windows")
-                continue
-            for n, (x, y) in enumerate(zip(a, b)):
-                failures += differences(json.loads(x), json.loads(y), f"{where} context {n}")
-            compared += 1
+        evaluations += [(f"{name}:{instance['name']}", ["eval", instance["type"], "--scene", scene,
+                                                        "--instance", instance["name"]])
+                        for instance in instances if instance["type"] in PLUGIN_TYPES]
+
+    def outputs(args):
+        return (run([linux, *args], stdin).decode().splitlines(),
+                run([*windows, *args], stdin).decode().replace("\r\n", "\n").splitlines())
+
+    # Each Windows process spends most of its second starting under Wine: one per core at once.
+    with concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
+        results = pool.map(outputs, [args for _, args in evaluations])
+    failures = []
+    for (where, _), (a, b) in zip(evaluations, results):
+        if len(a) != len(b):
+            failures.append(f"{where}: {len(a)} lines on Linux, {len(b)} on Windows")
+            continue
+        for n, (x, y) in enumerate(zip(a, b)):
+            failures += differences(json.loads(x), json.loads(y), f"{where} context {n}")
     for failure in failures:
         print(failure)
-    print(f"{compared} instances at {len(stdin.splitlines())} contexts each: "
+    print(f"{len(evaluations)} instances at {len(stdin.splitlines())} contexts each: "
           f"{len(failures)} differences beyond {RELATIVE} relative")
-    return 1 if failures or compared == 0 else 0
+    return 1 if failures or not evaluations else 0
 
 
 def png_pixels(path):
