@@ -43,14 +43,12 @@ TEST(ProjectionMapping, HandValuesAndBreakdownPointsOfEveryType) {
 namespace {
 
 ProjectionImage image640() {
-    ProjectionImage image;
-    image.imageWidth = 640;
-    image.imageHeight = 480;
-    image.overscanLeft = -32;
-    image.overscanTop = -24;
-    image.overscanWidth = 704;
-    image.overscanHeight = 528;
-    return image;
+    return {.overscanLeft = -32,
+            .overscanWidth = 704,
+            .overscanTop = -24,
+            .overscanHeight = 528,
+            .imageWidth = 640,
+            .imageHeight = 480};
 }
 
 ImagePlacement placementFor(const ProjectionImage& image) {

@@ -23,10 +23,8 @@ void checkGpu(const Json& want, PluginBase* plugin, KivoRenderer* renderer) {
     auto* rt = static_cast<RTTexInterface*>(plugin->getInterface(EXT_RTTEX));
     ASSERT_NE(rt, nullptr);
     ShaderSource source;
-    GPUDataRecord record;
-    record.renderer = renderer;
     const Json flag = want.value("objectSpaceFlag", Json::array({0, 0}));
-    record.objectSpaceFlag = flag[0];
+    GPUDataRecord record{.objectSpaceFlag = flag[0], .renderer = renderer};
     EXPECT_EQ(rt->emitRTSource(want.value("output", "").c_str(), "uvw", "MaterialDescriptor",
                                source, record),
               1);
@@ -72,9 +70,9 @@ void runRow(const Json& row, const std::string& type, const uvwhost::Catalog& ca
 }
 
 // The lines of a data file with their numbers, the comments left out.
-std::vector<std::pair<int, std::string>> dataLines(const std::string& dir, const std::string& file) {
-    std::ifstream in(dir + "/" + file);
-    EXPECT_TRUE(in) << file;
+std::vector<std::pair<int, std::string>> dataLines(const std::string& path) {
+    std::ifstream in(path);
+    EXPECT_TRUE(in) << path;
     std::vector<std::pair<int, std::string>> lines;
     int number = 0;
     for (std::string line; std::getline(in, line);) {
@@ -118,7 +116,7 @@ void runRows(const std::string& dir, const std::string& type,
     const std::string file = type + ".jsonl";
     const uvwhost::Catalog catalog(types);
     Json base = Json::object();
-    for (const auto& [number, line] : dataLines(dir, file)) {
+    for (const auto& [number, line] : dataLines(dir + "/" + file)) {
         const std::string where = file + ":" + std::to_string(number);
         auto row = uvwhost::parseJson(line);
         ASSERT_TRUE(row) << where << ": " << row.error();
@@ -135,7 +133,7 @@ void runRows(const std::string& dir, const std::string& type,
 
 std::vector<std::vector<float>> readTable(const std::string& dir, const std::string& name) {
     std::vector<std::vector<float>> table;
-    for (const auto& [number, line] : dataLines(dir, name + ".txt")) {
+    for (const auto& [number, line] : dataLines(dir + "/" + name + ".txt")) {
         std::istringstream words(line);
         table.emplace_back();
         for (std::string word; words >> word;) {

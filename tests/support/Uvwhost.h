@@ -39,11 +39,8 @@ inline Run run(std::vector<std::string> args, const std::string& input = "") {
     std::istringstream in(input);
     std::ostringstream out;
     std::ostringstream err;
-    Run r;
-    r.status = runCommandLine(args, {in, out, err, false});
-    r.out = out.str();
-    r.err = err.str();
-    return r;
+    const int status = runCommandLine(args, {in, out, err, false});
+    return {status, out.str(), err.str()};
 }
 
 // The built uvwhost program run as a user runs it (no --lib), its standard output read as
