@@ -100,30 +100,25 @@ int UVWGenBase::withTransform(const ShadingContext& sc, Use&& use) {
 }
 
 int UVWGenBase::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
-    const int result = withTransform(sc, [&](const UVWTransform& tm, int valid) {
-        uvw = applyPoint(tm, offsetFromSurface(sc));
-        return valid;
+    return withTransform(sc, [&](const UVWTransform& tm, int valid) {
+        return storeIfFinite(valid, applyPoint(tm, offsetFromSurface(sc)), uvw);
     });
-    return finiteResult(result, uvw);
 }
 
 int UVWGenBase::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
-    const int result = withTransform(sc, [&](const UVWTransform& tm, int valid) {
-        out[0] = applyPoint(tm, offsetFromSurface(sc));
-        out[1] = applyLinear(tm, sc.dPdx);
-        out[2] = applyLinear(tm, sc.dPdy);
-        return valid;
+    return withTransform(sc, [&](const UVWTransform& tm, int valid) {
+        return storeIfFinite(valid, applyPoint(tm, offsetFromSurface(sc)), applyLinear(tm, sc.dPdx),
+                             applyLinear(tm, sc.dPdy), out);
     });
-    return finiteResult(result, out);
 }
 
 int UVWGenBase::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
-    const int result = withTransform(sc, [&](const UVWTransform& t, int valid) {
+    return withTransform(sc, [&](const UVWTransform& t, int valid) {
         tm = t;
-        return valid;
+        return finiteResult(valid, tm);
     });
-    return finiteResult(result, tm);
 }
+
 void UVWGenBase::writeWrapCropLines(ShaderSource& source) const {
     const UVWFinish& finish = settings;
     source.printf("wrap %d,%d,%d\n", finish.wrap[0], finish.wrap[1], finish.wrap[2]);

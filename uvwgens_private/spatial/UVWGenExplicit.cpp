@@ -53,11 +53,18 @@ int UVWGenExplicit::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
 }
 
 int UVWGenExplicit::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
+    // The columns are the context's own vectors, tested where they are read; evalUVW tests the
+    // offset it writes.
+    const Vector4f* const columns[] = {&sc.dPdx, &sc.dPdy, &sc.normal};
+    if (!allFinite(columns, 3)) {
+        tm = UVWTransform{Vector4f{}, Vector4f{}, Vector4f{}, Vector4f{}};
+        return 0;
+    }
     tm.c0 = sc.dPdx;
     tm.c1 = sc.dPdy;
     tm.c2 = sc.normal;
     UVWGenInterface& self = *this;
-    return finiteResult(self.evalUVW(sc, tm.o), tm);
+    return self.evalUVW(sc, tm.o);
 }
 
 int UVWGenExplicit::emitRTSource(const char*, const char* name, const char* kind,

@@ -38,18 +38,16 @@ UVWGenObject::UVWGenObject(KivoPluginDesc* desc) : GpuUVWGen(desc) {
 }
 
 int UVWGenObject::evalUVW(const ShadingContext& sc, Vector4f& uvw) {
-    uvw = applyPoint(uvwTransform, objectPoint(sc, objectSpaceOf(sc)));
-    return finiteResult(1, uvw);
+    return storeIfFinite(1, applyPoint(uvwTransform, objectPoint(sc, objectSpaceOf(sc))), uvw);
 }
 
 int UVWGenObject::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
     const ObjectSpaceInterface* os = objectSpaceOf(sc);
-    out[0] = applyPoint(uvwTransform, objectPoint(sc, os));
+    const Vector4f uvw = applyPoint(uvwTransform, objectPoint(sc, os));
     const Vector4f dx = objectVector(sc, os, sc.dPdx);
     const Vector4f dy = objectVector(sc, os, sc.dPdy);
-    out[1] = applyLinear(uvwTransform, dx) * duvwScale;
-    out[2] = applyLinear(uvwTransform, dy) * duvwScale;
-    return finiteResult(1, out);
+    return storeIfFinite(1, uvw, applyLinear(uvwTransform, dx) * duvwScale,
+                         applyLinear(uvwTransform, dy) * duvwScale, out);
 }
 
 int UVWGenObject::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
