@@ -113,10 +113,8 @@ int UVWGenBase::evalUVWDerivs(const ShadingContext& sc, Vector4f out[3]) {
 }
 
 int UVWGenBase::evalUVWTransform(const ShadingContext& sc, UVWTransform& tm) {
-    return withTransform(sc, [&](const UVWTransform& t, int valid) {
-        tm = t;
-        return finiteResult(valid, tm);
-    });
+    return withTransform(
+        sc, [&](const UVWTransform& t, int valid) { return storeIfFinite(valid, t, tm); });
 }
 
 void UVWGenBase::writeWrapCropLines(ShaderSource& source) const {

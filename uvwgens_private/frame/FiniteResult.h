@@ -75,6 +75,18 @@ inline int storeIfFinite(int valid, const Vector4f& result, const Vector4f& dx, 
     return valid;
 }
 
+// The same for a transform: its columns and offset tested where they are (a thread's cache
+// entry, a local), then copied.
+inline int storeIfFinite(int valid, const UVWTransform& result, UVWTransform& out) {
+    const Vector4f* const vectors[] = {&result.c0, &result.c1, &result.c2, &result.o};
+    if (!allFinite(vectors, 4)) {
+        out = UVWTransform{Vector4f{}, Vector4f{}, Vector4f{}, Vector4f{}};
+        return 0;
+    }
+    out = result;
+    return valid;
+}
+
 inline int finiteResult(int valid, Vector4f& out) {
     if (nonFiniteMark(out) == 0) {
         return valid;
@@ -94,12 +106,7 @@ inline int finiteResult(int valid, Vector4f out[3]) {
 }
 
 inline int finiteResult(int valid, UVWTransform& tm) {
-    const Vector4f* const vectors[] = {&tm.c0, &tm.c1, &tm.c2, &tm.o};
-    if (allFinite(vectors, 4)) {
-        return valid;
-    }
-    tm = UVWTransform{Vector4f{}, Vector4f{}, Vector4f{}, Vector4f{}};
-    return 0;
+    return storeIfFinite(valid, tm, tm);
 }
 
 } // namespace KUtils
