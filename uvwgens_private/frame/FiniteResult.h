@@ -87,21 +87,12 @@ inline int storeIfFinite(int valid, const UVWTransform& result, UVWTransform& ou
     return valid;
 }
 
+// A result already stored (through a call, or lane by lane): tested where it is.
 inline int finiteResult(int valid, Vector4f& out) {
     if (nonFiniteMark(out) == 0) {
         return valid;
     }
     out = Vector4f{};
-    return 0;
-}
-
-// out[0..2]: a result and its two derivatives.
-inline int finiteResult(int valid, Vector4f out[3]) {
-    const Vector4f* const vectors[] = {&out[0], &out[1], &out[2]};
-    if (allFinite(vectors, 3)) {
-        return valid;
-    }
-    out[0] = out[1] = out[2] = Vector4f{};
     return 0;
 }
 
