@@ -27,6 +27,9 @@ endif()
 if(TARGET uvwhost)
     install(TARGETS uvwhost RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+if(TARGET uvwhost_images) # uvwhost's image-file module, found beside the SDK runtime
+    install(TARGETS uvwhost_images LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${UVWGENS_INSTALL_DATADIR}/examples)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${UVWGENS_INSTALL_DATADIR})
 

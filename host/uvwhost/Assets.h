@@ -7,6 +7,7 @@
 #include "scene/ImagePlugins.h"
 #include "scene/Mesh.h"
 #include "uvwhost/Parsed.h"
+#include "uvwhost/assets/ImageCodec.h"
 
 #include <cerrno>
 #include <cstring>
@@ -39,6 +40,9 @@ Parsed<kivohost::TriangleMesh> loadMesh(const std::string& path);
 // Linear RGBA: 8- and 16-bit files and files marked sRGB are decoded from sRGB, float and
 // half files are taken as linear; one channel is grey, two are grey and alpha.
 Parsed<std::shared_ptr<const kivohost::MipImage>> loadImage(const std::string& path);
+// Writes pixels the caller has encoded. Empty on success, else the reason naming the file;
+// "-" is standard output.
+std::string writeImageFile(const std::string& path, const EncodedImage& image);
 
 // Rays against placed meshes. Distances are in units of the direction's length.
 class MeshTracer {

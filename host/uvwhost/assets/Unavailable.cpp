@@ -20,6 +20,11 @@ Parsed<std::shared_ptr<const kivohost::MipImage>> loadImage(const std::string& p
         "cannot read the image file \"" + path + "\": " + unavailable);
 }
 
+std::string writeImageFile(const std::string& path, const EncodedImage& image) {
+    return "cannot write " + path + ": this uvwhost was built without " +
+           (image.format == ImageFormat::OpenEXR ? "OpenEXR" : "OpenImageIO");
+}
+
 struct MeshTracer::Impl {};
 
 MeshTracer::MeshTracer(std::unique_ptr<Impl> impl) : impl(std::move(impl)) {}
