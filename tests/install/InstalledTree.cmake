@@ -1,5 +1,5 @@
 # Installs the build into a fresh prefix and runs the installed uvwhost's "list" against the
-# installed plugin module. -D BUILD_DIR, PREFIX, UVWHOST and MODULE (relative to PREFIX),
+# installed plugin module, and, where there is one, its image-file module (below). -D BUILD_DIR, PREFIX, UVWHOST and MODULE (relative to PREFIX),
 # EMULATOR (a ;-list, may be empty), EXPECT (a text the listing must contain), IMAGE_MODULE
 # (relative to PREFIX, may be empty).
 file(REMOVE_RECURSE ${PREFIX})
