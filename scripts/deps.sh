@@ -4,11 +4,11 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev gcovr
           libbenchmark-dev nlohmann-json3-dev binutils python3
-          # uvwhost's meshes, images (read and written) and ray casting.
-          libassimp-dev libopenimageio-dev libembree-dev
-          # The Windows build: MinGW-w64 cross compilers, GoogleTest's sources, stb's image
-          # writer, Wine to run the programs.
-          mingw-w64 g++-mingw-w64-x86-64-posix googletest libstb-dev wine64
+          # uvwhost's meshes, images (read and written), ray casting and PNG writer.
+          libassimp-dev libopenimageio-dev libembree-dev libstb-dev
+          # The Windows build: MinGW-w64 cross compilers, GoogleTest's sources, Wine to run
+          # the programs.
+          mingw-w64 g++-mingw-w64-x86-64-posix googletest wine64
           # CPack's .deb: the shared-library dependencies of what it packages.
           dpkg-dev)
 
