@@ -64,14 +64,33 @@ std::string moduleFileName(const std::string& name) {
     return name + ".dll";
 }
 
-std::string executableFolder() {
+namespace {
+
+// The folder of a loaded module (null: the program), as UTF-8.
+std::string folderOf(HMODULE module) {
     wchar_t path[32768];
-    const DWORD length = GetModuleFileNameW(nullptr, path, sizeof path / sizeof path[0]);
+    const DWORD length = GetModuleFileNameW(module, path, sizeof path / sizeof path[0]);
     if (length == 0 || length == sizeof path / sizeof path[0]) {
         return {};
     }
     const auto folder = std::filesystem::path(std::wstring(path, length)).parent_path().u8string();
     return std::string(folder.begin(), folder.end());
+}
+
+} // namespace
+
+std::string executableFolder() {
+    return folderOf(nullptr);
+}
+
+std::string runtimeFolder() {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&runtimeFolder), &self)) {
+        return {};
+    }
+    return folderOf(self);
 }
 
 #else
@@ -109,6 +128,16 @@ std::string executableFolder() {
     std::error_code error;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::string() : exe.parent_path().string();
+}
+
+std::string runtimeFolder() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&runtimeFolder), &info) || !info.dli_fname) {
+        return {};
+    }
+    std::error_code error;
+    const auto self = std::filesystem::absolute(info.dli_fname, error);
+    return error ? std::string() : self.parent_path().string();
 }
 
 #endif

@@ -18,5 +18,8 @@ bool moduleIsLoaded(const std::string& path);
 std::string moduleFileName(const std::string& name);
 // The folder of the running program; empty when it cannot be told.
 std::string executableFolder();
+// The folder this SDK runtime (libkivo_host.so, kivo_host.dll) was loaded from; empty when it
+// cannot be told. Modules installed beside it are found from here whatever the program.
+std::string runtimeFolder();
 
 } // namespace kivohost

@@ -1,15 +1,14 @@
-// Images through the image-file module, loaded on first use. It lies beside the SDK runtime
-// (libkivo_host), in a folder of the program's run path, so the name alone finds it; it stays
-// loaded until the program ends.
+// Images through the image-file module, loaded on first use from beside the SDK runtime
+// (libkivo_host): a path of its own, not the program's run path, which sanitizer runtimes
+// that intercept the loader do not consult. It stays loaded until the program ends.
+#include "sdk/SharedModule.h"
 #include "uvwhost/Assets.h"
 
-#include <dlfcn.h>
+#include <filesystem>
 
 namespace uvwhost {
 
 namespace {
-
-constexpr const char* MODULE_NAME = "libuvwhost_images.so";
 
 struct LoadedCodec {
     const ImageCodec* codec = nullptr;
@@ -17,14 +16,18 @@ struct LoadedCodec {
 };
 
 LoadedCodec loadCodec() {
-    void* module = dlopen(MODULE_NAME, RTLD_NOW | RTLD_LOCAL);
+    const std::string path = (std::filesystem::path(kivohost::runtimeFolder()) /
+                              kivohost::moduleFileName("uvwhost_images"))
+                                 .string();
+    std::string why;
+    void* module = kivohost::loadModule(path, why);
     if (!module) {
-        return {nullptr, std::string("the image-file module cannot be loaded: ") + dlerror()};
+        return {nullptr, "the image-file module cannot be loaded: " + why};
     }
-    auto* entry = reinterpret_cast<const ImageCodec* (*)()>(dlsym(module, "uvwhostImageCodec"));
+    auto* entry = reinterpret_cast<const ImageCodec* (*)()>(
+        kivohost::moduleSymbol(module, "uvwhostImageCodec"));
     if (!entry) {
-        return {nullptr,
-                std::string("the image-file module ") + MODULE_NAME + " has no uvwhostImageCodec"};
+        return {nullptr, "the image-file module " + path + " has no uvwhostImageCodec"};
     }
     return {entry(), {}};
 }
